@@ -1,0 +1,23 @@
+#include "image/code_image.h"
+
+#include "image/hex_digits.h"
+
+namespace vql {
+
+CodeImage::CodeImage() { ClearCodeImage(*this); }
+
+void ClearCodeImage(CodeImage& image) {
+  image.HighDigits.fill('F');
+  image.LowDigits.fill('F');
+}
+
+void ResetAddressCounter(AddressCounter& counter) { counter = AddressCounter{}; }
+
+void AdvanceAddressCounter(AddressCounter& counter) {
+  if (AdvanceHexDigit(counter.Digit4) && AdvanceHexDigit(counter.Digit3) &&
+      AdvanceHexDigit(counter.Digit2)) {
+    AdvanceHexDigit(counter.Digit1);  // the carry out of Digit1 is dropped
+  }
+}
+
+}  // namespace vql

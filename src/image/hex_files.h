@@ -1,0 +1,35 @@
+// Loading the code image from an Intel HEX file, chosen in the file dialog or
+// remembered from the last choice, and handing the result to the grid.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/char_stream.h"
+#include "image/code_image.h"
+#include "services/window_services.h"
+
+namespace vql {
+
+// The image subsystem's state, one per program run.
+struct ImageState {
+  CodeImage Image;
+  AddressCounter Counter;
+  std::string HexFilePath;  // the file last chosen in the dialog; empty until then
+};
+
+// Hands the whole image to the grid, leaves the counter at 0000 and lets the window
+// repaint.
+void RefreshGrid(ImageState& state, WindowServices& window);
+
+// Empties the image, asks for a file and reads it. HexFilePath takes the chosen path
+// before the file is opened. Returns the extent (0 when the dialog was cancelled).
+// A file that cannot be opened or read throws FileError: the image then keeps what
+// was read so far and the grid is not refreshed.
+std::int32_t LoadHexFromDialog(ImageState& state, WindowServices& window);
+
+// Empties the image and reads the remembered file again. Without a remembered file
+// it says so in a message box and returns 0. Throws FileError as the dialog load.
+std::int32_t ReloadHexFile(ImageState& state, WindowServices& window);
+
+}  // namespace vql

@@ -1,0 +1,39 @@
+// What the core asks of the window it runs in.
+//
+// The core never talks to a toolkit: the Qt window, the terminal front end and the
+// tests each implement this interface. Everything here is called on the one thread
+// that runs the program.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vql {
+
+struct CodeImage;
+
+class WindowServices {
+ public:
+  virtual ~WindowServices() = default;
+
+  // Lets the window handle what is pending (input, painting, timer ticks) and
+  // returns; never blocks when nothing is pending.
+  virtual void PumpMessages() = 0;
+
+  // A modal box with the text and an OK button.
+  virtual void ShowMessageBox(std::string_view text) = 0;
+
+  // The file-open dialog for HEX files (filter "Hex File Format|*.hex|All Files|*.*").
+  // Returns the chosen full path, or nothing when the operator cancels.
+  virtual std::optional<std::string> ChooseHexFile() = 0;
+
+  // The file name box: the full path of the file last opened through the dialog.
+  virtual void ShowFileName(std::string_view path) = 0;
+
+  // The grid: shows the image as it stands now. The window keeps its own copy, so a
+  // later change of the image is not seen until the next call.
+  virtual void ShowImage(const CodeImage& image) = 0;
+};
+
+}  // namespace vql

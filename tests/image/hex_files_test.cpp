@@ -1,0 +1,116 @@
+#include "image/hex_files.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "support/image_text.h"
+#include "support/recording_window.h"
+#include "support/temp_dir.h"
+
+namespace vql {
+namespace {
+
+using testing::ImageText;
+using testing::UsedAddresses;
+
+class HexFilesTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<ImageState> state = std::make_unique<ImageState>();
+  testing::RecordingWindow window;
+  testing::TempDir dir;
+
+  std::string CounterText() const {
+    return {state->Counter.Digit1, state->Counter.Digit2, state->Counter.Digit3,
+            state->Counter.Digit4};
+  }
+};
+
+TEST_F(HexFilesTest, LoadShowsTheFileAndRefreshesTheGridWithCounterAtZero) {
+  const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n:00000001FF\r\n");
+  state->Counter = {'1', '2', '3', '4'};
+  window.nextChoice = path;
+
+  EXPECT_EQ(LoadHexFromDialog(*state, window), 0x14);
+  EXPECT_EQ(state->HexFilePath, path);
+  EXPECT_EQ(window.fileName, path);
+  ASSERT_EQ(window.gridRefreshes, 1);
+  EXPECT_EQ(ImageText(*window.grid, 0x10, 4), "12345678");
+  EXPECT_EQ(UsedAddresses(*window.grid), 4);
+  EXPECT_EQ(CounterText(), "0000");
+  EXPECT_GE(window.pumps, 1);
+}
+
+TEST_F(HexFilesTest, CancelEmptiesTheImageAndKeepsTheEarlierFile) {
+  const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n");
+  window.nextChoice = path;
+  ASSERT_EQ(LoadHexFromDialog(*state, window), 0x14);
+
+  window.nextChoice.reset();
+  EXPECT_EQ(LoadHexFromDialog(*state, window), 0);
+  EXPECT_EQ(UsedAddresses(state->Image), 0);
+  EXPECT_EQ(UsedAddresses(*window.grid), 0);
+  EXPECT_EQ(window.gridRefreshes, 2);
+  EXPECT_EQ(state->HexFilePath, path);
+  EXPECT_EQ(window.fileName, path);
+}
+
+TEST_F(HexFilesTest, AFileThatCannotBeOpenedIsRememberedButLeavesTheGridAlone) {
+  window.nextChoice = dir.Write("a.hex", ":0400100012345678D8\r\n");
+  ASSERT_EQ(LoadHexFromDialog(*state, window), 0x14);
+
+  const std::string missing = (dir.Path() / "gone.hex").string();
+  window.nextChoice = missing;
+  try {
+    LoadHexFromDialog(*state, window);
+    FAIL() << "no error for a missing file";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open \"" + missing + "\": No such file or directory");
+  }
+  EXPECT_EQ(state->HexFilePath, missing);  // chosen before it was opened
+  EXPECT_EQ(window.gridRefreshes, 1);      // the grid still shows the earlier file
+  EXPECT_EQ(ImageText(*window.grid, 0x10, 4), "12345678");
+  EXPECT_EQ(UsedAddresses(state->Image), 0);  // the image itself was emptied
+}
+
+TEST_F(HexFilesTest, ReloadReadsTheRememberedFileAgain) {
+  const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n:02FFFE00ABCD00\r\n");
+  window.nextChoice = path;
+  const std::int32_t loaded = LoadHexFromDialog(*state, window);
+  const std::string before = ImageText(state->Image, 0, kImageSize);
+
+  state->Image.HighDigits[5] = '0';  // a read of the chip, say, changed the image
+  window.nextChoice = "/nowhere";    // a reload never asks
+  EXPECT_EQ(ReloadHexFile(*state, window), loaded);
+  EXPECT_EQ(ImageText(state->Image, 0, kImageSize), before);
+  EXPECT_EQ(state->HexFilePath, path);
+  EXPECT_EQ(window.gridRefreshes, 2);
+  EXPECT_TRUE(window.messageBoxes.empty());
+}
+
+TEST_F(HexFilesTest, ReloadWithoutAFileSaysSoAndEmptiesTheImage) {
+  state->Image.LowDigits[7] = '0';
+  EXPECT_EQ(ReloadHexFile(*state, window), 0);
+  EXPECT_EQ(window.messageBoxes, std::vector<std::string>{"The file name does not indentify!!"});
+  EXPECT_EQ(UsedAddresses(state->Image), 0);
+  EXPECT_EQ(window.gridRefreshes, 1);
+}
+
+TEST_F(HexFilesTest, ReloadOfARemovedFileFailsWithItsPath) {
+  const std::string path = dir.Write("a.hex", ":0100000011EE\r\n");
+  window.nextChoice = path;
+  LoadHexFromDialog(*state, window);
+  std::filesystem::remove(path);
+  EXPECT_THROW(ReloadHexFile(*state, window), FileError);
+  EXPECT_EQ(window.gridRefreshes, 1);
+}
+
+TEST_F(HexFilesTest, TheGridKeepsItsSnapshotWhenTheImageChangesLater) {
+  RefreshGrid(*state, window);
+  state->Image.HighDigits[0] = '1';
+  EXPECT_EQ(window.grid->HighDigits[0], 'F');
+}
+
+}  // namespace
+}  // namespace vql
