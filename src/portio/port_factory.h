@@ -1,0 +1,39 @@
+// Choosing the port back end once at start-up, from the environment:
+//
+//   VQLISP_PORT   sim | ppdev | direct. Unset: ppdev when the kernel knows a parallel
+//                 port, otherwise the simulator, with a notice saying so.
+//   VQLISP_SIM    options of the simulated programmer, comma-separated key=value.
+//   VQLISP_TRACE  a file to which every port access is appended as one line.
+//
+// No other part of the program reads these variables.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "portio/port_io.h"
+
+namespace vql {
+
+// Looks up an environment variable; nullptr when unset. Tests pass their own.
+using GetEnv = std::function<const char*(const char* name)>;
+
+struct PortSelection {
+  std::unique_ptr<PortIo> port;
+  // For the operator when the choice was not asked for explicitly, e.g. "No parallel
+  // port found: using the simulated programmer. Set VQLISP_PORT=ppdev or direct for a
+  // real cable." Empty otherwise.
+  std::string notice;
+};
+
+// Builds the back end the environment asks for, wrapped in a tracer when
+// VQLISP_TRACE is set. Throws PortError for an unknown back end or bad options.
+// sysRoot prefixes /proc, /sys and /dev, so tests can use a fake tree.
+PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
+                         const std::string& sysRoot = "");
+
+// The help text that front ends show for the variables above.
+std::string PortEnvironmentHelp();
+
+}  // namespace vql

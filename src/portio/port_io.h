@@ -1,0 +1,65 @@
+// Byte-wide access to the printer port's registers: the one seam between the program
+// and the hardware.
+//
+// Inport and Outport take 16-bit I/O addresses and report no errors, as the program
+// above expects of them; what can go wrong is found out when a port is attached.
+// Back ends: a simulated cable with a target behind it, Linux ppdev, and direct
+// port I/O for root on x86.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace vql {
+
+// A printer port that cannot be made ready. The text says why and what to do, in
+// plain words, and names the port and its address.
+class PortError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Time as the port layer sees it: the simulated target's edges and the trace are
+// stamped with it. The test window's virtual clock implements it too, so simulated
+// chips and waits share one time.
+class MicrosecondClock {
+ public:
+  virtual ~MicrosecondClock() = default;
+  virtual std::uint64_t NowMicroseconds() = 0;
+};
+
+// The real passing of time, from a steady clock, counted from construction.
+class SteadyMicrosecondClock final : public MicrosecondClock {
+ public:
+  SteadyMicrosecondClock();
+  std::uint64_t NowMicroseconds() override;
+
+ private:
+  std::int64_t startNs_;
+};
+
+class PortIo {
+ public:
+  virtual ~PortIo() = default;
+
+  // Makes the printer port whose data register is at base ready for Inport and
+  // Outport: data register at base, status at base + 1. name ("LPT1", "LPT2") is for
+  // messages. Attaching the same port again is harmless. Throws PortError.
+  virtual void AttachPort(std::string_view name, std::uint16_t base) = 0;
+
+  // The register at address in the low eight bits. Addresses of no attached port
+  // read FF.
+  virtual std::uint16_t Inport(std::uint16_t address) = 0;
+
+  // Writes the low eight bits of value. Writes to addresses of no attached port are
+  // ignored.
+  virtual void Outport(std::uint16_t address, std::uint16_t value) = 0;
+
+  // What is in use, for the operator, e.g. "simulated programmer" or
+  // "/dev/parport0 (ppdev)".
+  virtual std::string Description() const = 0;
+};
+
+}  // namespace vql
