@@ -121,5 +121,3 @@ BENCHMARK(BM_LoadJunk100MB)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ReadConfigFile)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -7,7 +7,7 @@
 #include "image/hex_files.h"
 #include "link/config_file.h"
 #include "support/image_text.h"
-#include "support/recording_window.h"
+#include "support/virtual_window.h"
 
 namespace vql {
 namespace {
@@ -24,7 +24,7 @@ TEST(ShippedFiles, ConfigGivesTheStandardPortsAndSafeDelays) {
 
 TEST(ShippedFiles, BlinkExampleLoadsItsListing) {
   auto state = std::make_unique<ImageState>();
-  testing::RecordingWindow window;
+  testing::VirtualWindow window;
   window.nextChoice = VQLISP_SOURCE_DIR "/examples/blink.hex";
   EXPECT_EQ(LoadHexFromDialog(*state, window), 0x13);
   EXPECT_EQ(testing::ImageText(state->Image, 0, 0x13), "7590FFB2907D047EFA7FF9DFFEDEFADDF680F0");

@@ -1,10 +1,14 @@
 // vql-isp-cli: the terminal front end over the core.
 //
-// For now it reads the configuration file and loads Intel HEX files into the code
-// image, printing what the grid would show; the chip commands join it as they come.
+// For now it reads the configuration file, loads Intel HEX files into the code image
+// (printing what the grid would show) and runs the cable loop test; the chip
+// commands join it as they come.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -15,6 +19,8 @@
 #include "image/code_image.h"
 #include "image/hex_files.h"
 #include "link/config_file.h"
+#include "link/programmer_link.h"
+#include "portio/port_factory.h"
 #include "services/window_services.h"
 
 namespace {
@@ -22,11 +28,15 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: vql-isp-cli [--config PATH] config\n"
     "       vql-isp-cli [--config PATH] load FILE.hex\n"
+    "       vql-isp-cli [--config PATH] test-io\n"
     "\n"
     "  config     read the configuration file and show its five values\n"
     "  load FILE  load an Intel HEX file into the 64 KiB code image and show the\n"
     "             rows of the image that hold anything but FF\n"
-    "  --config PATH  configuration file (default CONFIG.VQL in the current directory)\n";
+    "  test-io    the cable loop test on LPT1: with a loop-back plug (MISO joined to\n"
+    "             SCK) it says \"Ok...\", otherwise the first cycle that failed\n"
+    "  --config PATH  configuration file (default CONFIG.VQL in the current directory)\n"
+    "\n";
 
 // The terminal as the program's window: message boxes go to standard error, the
 // grid is printed on request.
@@ -34,8 +44,31 @@ class TerminalWindow final : public vql::WindowServices {
  public:
   explicit TerminalWindow(std::optional<std::string> hexFile) : hexFile_(std::move(hexFile)) {}
 
-  void PumpMessages() override {}
-  void ShowMessageBox(std::string_view text) override { std::cerr << text << '\n'; }
+  std::uint32_t GetTickCount() override {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<std::uint32_t>(ms.count());
+  }
+  void PumpMessages() override {
+    if (timerPeriodMs_ == 0) return;
+    const std::uint32_t now = GetTickCount();
+    if (now - timerStart_ >= timerPeriodMs_) {
+      timerStart_ += timerPeriodMs_;
+      auto onTick = onTick_;
+      onTick();
+    }
+  }
+  void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override {
+    timerPeriodMs_ = periodMs;
+    timerStart_ = GetTickCount();
+    onTick_ = std::move(onTick);
+  }
+  void StopTimer() override { timerPeriodMs_ = 0; }
+  void ShowMessageBox(std::string_view text) override {
+    std::cerr << text << '\n';
+    lastMessage_ = text;
+  }
+  const std::string& LastMessage() const { return lastMessage_; }
   std::optional<std::string> ChooseHexFile() override { return hexFile_; }
   void ShowFileName(std::string_view) override {}
   void ShowImage(const vql::CodeImage& image) override { shown_ = image; }
@@ -57,12 +90,37 @@ class TerminalWindow final : public vql::WindowServices {
 
  private:
   std::optional<std::string> hexFile_;
+  std::string lastMessage_;
   vql::CodeImage shown_;
+  std::uint32_t timerPeriodMs_ = 0;  // 0: stopped
+  std::uint32_t timerStart_ = 0;
+  std::function<void()> onTick_;
 };
 
 int Usage(int status) {
-  (status == 0 ? std::cout : std::cerr) << kUsage;
+  (status == 0 ? std::cout : std::cerr) << kUsage << (status == 0 ? vql::PortEnvironmentHelp() : "");
   return status;
+}
+
+// The loop test of the "Test IO" button, on the port the environment chooses.
+int TestIo(const std::string& config) {
+  TerminalWindow window{std::nullopt};
+  vql::SteadyMicrosecondClock clock;
+  vql::PortSelection selection = vql::OpenPortIo(std::getenv, clock);
+  if (!selection.notice.empty()) std::cerr << selection.notice << '\n';
+  vql::ProgrammerLink link(*selection.port, window);
+  std::int32_t unused = 0;
+  link.ConfigPath = vql::ConfigFilePath(config);
+  vql::ReadConfigFile(link.DelayScale, link.BitDelay, unused, link.Lpt1Base, link.Lpt2Base,
+                      config);
+  link.SelectStartupPort();
+  if (!link.PortUsable()) return 2;
+  std::cerr << "Port: " << selection.port->Description() << '\n';
+  link.HoldTargetInProgramMode();
+  link.CalibrateDelayLoop();
+  link.Button1Click();
+  link.ReleaseTargetToRun();
+  return window.LastMessage() == "Ok..." ? 0 : 1;
 }
 
 }  // namespace
@@ -106,6 +164,10 @@ int main(int argc, char** argv) {
                   static_cast<unsigned>(extent));
       return 0;
     }
+    if (command == "test-io" && i == argc) return TestIo(config);
+  } catch (const vql::PortError& error) {
+    std::cerr << error.what() << '\n';
+    return 2;
   } catch (const vql::FileError& error) {
     std::cerr << error.what() << '\n';
     return 2;

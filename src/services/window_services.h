@@ -5,6 +5,8 @@
 // that runs the program.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,9 +19,18 @@ class WindowServices {
  public:
   virtual ~WindowServices() = default;
 
+  // The millisecond tick: unsigned 32 bits, wrapping to 0 after 2^32 ms.
+  virtual std::uint32_t GetTickCount() = 0;
+
   // Lets the window handle what is pending (input, painting, timer ticks) and
-  // returns; never blocks when nothing is pending.
+  // returns; never blocks when nothing is pending. Called twice per clocked bit, so
+  // it must be cheap when there is nothing to do.
   virtual void PumpMessages() = 0;
+
+  // The periodic timer: onTick runs once per period, and only from inside
+  // PumpMessages. Starting a running timer restarts its period from this moment.
+  virtual void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) = 0;
+  virtual void StopTimer() = 0;
 
   // A modal box with the text and an OK button.
   virtual void ShowMessageBox(std::string_view text) = 0;

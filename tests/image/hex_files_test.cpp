@@ -6,7 +6,7 @@
 #include <string>
 
 #include "support/image_text.h"
-#include "support/recording_window.h"
+#include "support/virtual_window.h"
 #include "support/temp_dir.h"
 
 namespace vql {
@@ -18,7 +18,7 @@ using testing::UsedAddresses;
 class HexFilesTest : public ::testing::Test {
  protected:
   std::unique_ptr<ImageState> state = std::make_unique<ImageState>();
-  testing::RecordingWindow window;
+  testing::VirtualWindow window;
   testing::TempDir dir;
 
   std::string CounterText() const {

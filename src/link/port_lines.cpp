@@ -1,0 +1,169 @@
+// Port selection, single-line access, delays, modes and the loop test.
+#include <cstdio>
+#include <string>
+
+#include "link/programmer_link.h"
+
+namespace vql {
+
+namespace {
+
+constexpr std::uint16_t Address(std::int32_t port) { return static_cast<std::uint16_t>(port); }
+constexpr std::uint16_t Mask(std::int32_t bit) { return static_cast<std::uint16_t>(1u << bit); }
+
+std::string Hex(std::int32_t value, const char* format = "%X") {
+  char text[16];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
+  return text;
+}
+
+std::string InConfigFile(const std::string& path) {
+  return path.empty() ? std::string("in the configuration file")
+                      : "in the configuration file \"" + path + "\"";
+}
+
+}  // namespace
+
+ProgrammerLink::ProgrammerLink(PortIo& port, WindowServices& window)
+    : port_(port), window_(window) {
+  portProblem_ = "LPT1 has no port address yet: the configuration file has not been read.";
+}
+
+std::string ProgrammerLink::PortCaption(std::int32_t lpt) const {
+  return lpt == 1 ? "LPT1 : " + Hex(Lpt1Base) : "LPT2 : " + Hex(Lpt2Base);
+}
+
+void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
+  dataPort_ = base;
+  const std::string name = lpt == 1 ? "LPT1" : "LPT2";
+  if (base == 0) {
+    portProblem_ = name + " has no port address: its base address is 0000 " +
+                   InConfigFile(ConfigPath) +
+                   ", or the file could not be read. Write the printer port's base address "
+                   "there, for example [0378], and start the program again.";
+  } else if (base < 2 || base > 0xFFFE) {
+    portProblem_ = name + " has the base address " + Hex(base, "%04X") + " " +
+                   InConfigFile(ConfigPath) +
+                   ", which is no usable I/O address. Write four upper-case hexadecimal "
+                   "digits there, for example [0378], and start the program again.";
+  } else {
+    try {
+      port_.AttachPort(name, Address(base));
+      portProblem_.clear();
+    } catch (const PortError& error) {
+      portProblem_ = error.what();
+    }
+  }
+  if (!portProblem_.empty()) window_.ShowMessageBox(portProblem_);
+}
+
+void ProgrammerLink::SelectStartupPort() { SelectPort(1, Lpt1Base); }
+
+void ProgrammerLink::LPT11Click() {
+  selectedLpt_ = 1;
+  SelectPort(1, Lpt1Base);
+}
+
+void ProgrammerLink::LPT21Click() {
+  selectedLpt_ = 2;
+  SelectPort(2, Lpt2Base);
+}
+
+bool ProgrammerLink::CheckPort() {
+  if (PortUsable()) return true;
+  window_.ShowMessageBox(portProblem_);
+  return false;
+}
+
+bool ProgrammerLink::ReadStatusBit(std::int32_t port, std::int32_t bit) {
+  if (!PortUsable()) return false;
+  return (port_.Inport(Address(port)) & Mask(bit)) != 0;
+}
+
+void ProgrammerLink::ChangeDataBit(std::int32_t port, std::int32_t bit, bool set) {
+  if (!PortUsable()) return;
+  const std::uint16_t value = port_.Inport(Address(port));
+  port_.Outport(Address(port), set ? static_cast<std::uint16_t>(value | Mask(bit))
+                                   : static_cast<std::uint16_t>(value & ~Mask(bit)));
+  SpinDelay(5);
+}
+
+void ProgrammerLink::SetDataBit(std::int32_t port, std::int32_t bit) {
+  ChangeDataBit(port, bit, true);
+}
+
+void ProgrammerLink::ClearDataBit(std::int32_t port, std::int32_t bit) {
+  ChangeDataBit(port, bit, false);
+}
+
+void ProgrammerLink::SpinDelay(std::int32_t count) const {
+  // The counter is volatile so that the optimiser can neither drop nor shorten the loop.
+  for (std::int32_t step = 0; step < count; ++step) {
+    volatile std::int64_t i = 0;
+    while (i <= LoopCalibration) {
+      i = i + 1;
+    }
+  }
+}
+
+void ProgrammerLink::WaitMilliseconds(std::int32_t ms) {
+  const std::uint32_t start = window_.GetTickCount();
+  for (;;) {
+    window_.PumpMessages();
+    // Unsigned difference: a wrap of the tick between the readings changes nothing.
+    const std::uint32_t elapsed = window_.GetTickCount() - start;
+    if (std::int64_t{elapsed} >= std::int64_t{ms}) return;
+  }
+}
+
+void ProgrammerLink::HoldTargetInProgramMode() {
+  if (!CheckPort()) return;
+  SetDataBit(dataPort_, kRstBit);
+  ClearDataBit(dataPort_, kMode7Bit);
+  ClearDataBit(dataPort_, kMode3Bit);
+}
+
+void ProgrammerLink::ReleaseTargetToRun() {
+  if (!CheckPort()) return;
+  ClearDataBit(dataPort_, kRstBit);
+  SetDataBit(dataPort_, kMode7Bit);
+  SetDataBit(dataPort_, kMode3Bit);
+}
+
+void ProgrammerLink::CalibrateDelayLoop() {
+  LoopCalibration = 0;
+  window_.StartTimer(100, [this] { Timer1Timer(); });
+  while (LoopCalibration == 0) window_.PumpMessages();  // start the count on a tick
+  window_.StartTimer(500, [this] { Timer1Timer(); });
+  std::int64_t passes = 0;
+  while (LoopCalibration == 1) {
+    ++passes;
+    window_.PumpMessages();
+  }
+  window_.StopTimer();
+  LoopCalibration = static_cast<std::int32_t>(passes / 500000);
+  PollDelay = static_cast<std::int32_t>(std::int64_t{LoopCalibration} * DelayScale / 1000);
+}
+
+void ProgrammerLink::Button1Click() {
+  if (!CheckPort()) return;
+  std::int32_t failedCycle = 0;
+  for (std::int32_t cycle = 1; cycle <= 10 && failedCycle == 0; ++cycle) {
+    SetDataBit(dataPort_, kSckBit);
+    if (!ReadStatusBit(StatusPort(), kMisoBit)) {
+      failedCycle = cycle;
+      break;
+    }
+    ClearDataBit(dataPort_, kSckBit);
+    if (ReadStatusBit(StatusPort(), kMisoBit)) {
+      failedCycle = cycle;
+      break;
+    }
+    window_.PumpMessages();
+  }
+  window_.ShowMessageBox(failedCycle == 0 ? "Ok..."
+                                          : "Error test loop : " + std::to_string(failedCycle));
+  ClearDataBit(dataPort_, kSckBit);
+}
+
+}  // namespace vql

@@ -1,0 +1,119 @@
+// The programmer link: the printer-port cable as the rest of the program sees it.
+//
+// It owns which register bit is which cable line, the single-bit reads and writes
+// from which all cable traffic is built, the program-mode and run-mode line states,
+// the delays (a calibrated busy loop, waits on the window's tick that keep the
+// window alive, and the polling count derived from the calibration), the choice
+// between LPT1 and LPT2, the cable loop test, and the bit-serial transfer of one
+// instruction byte with the sampling of the target's answer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "image/hex_digits.h"
+#include "portio/port_io.h"
+#include "services/window_services.h"
+
+namespace vql {
+
+// Data register bits (lines to the cable and the target).
+inline constexpr std::int32_t kMode3Bit = 3;
+inline constexpr std::int32_t kRstBit = 4;
+inline constexpr std::int32_t kMosiBit = 5;
+inline constexpr std::int32_t kSckBit = 6;
+inline constexpr std::int32_t kMode7Bit = 7;
+// Status register bits (lines from the cable and the target).
+inline constexpr std::int32_t kSenseBit = 4;
+inline constexpr std::int32_t kMisoBit = 6;
+
+// Eight bit flags, b7 first.
+using ByteFlags = std::array<BitFlag, 8>;
+
+class ProgrammerLink {
+ public:
+  ProgrammerLink(PortIo& port, WindowServices& window);
+
+  // --- From the configuration file (all 0 until start-up reads it).
+  std::int32_t DelayScale = 0;
+  std::int32_t BitDelay = 0;
+  std::int32_t Lpt1Base = 0;
+  std::int32_t Lpt2Base = 0;
+  std::string ConfigPath;  // where the configuration file was looked for, for messages
+
+  // --- Port selection. DataPort is the selected port's data register, StatusPort
+  // DataPort + 1. Selecting a port makes it ready in the port layer; a port that
+  // cannot be used (address 0, out of range, or refused by the port layer) is
+  // remembered with the reason, shown once, and every cable operation on it is
+  // refused with that reason, so nothing is ever driven at I/O addresses 0 and 1.
+  std::int32_t DataPort() const { return dataPort_; }
+  std::int32_t StatusPort() const { return dataPort_ + 1; }
+  std::int32_t SelectedLpt() const { return selectedLpt_; }  // which menu item is ticked
+  void LPT11Click();
+  void LPT21Click();
+  // Start-up: DataPort = Lpt1Base without changing the ticks; reports a problem
+  // with the port in a message box.
+  void SelectStartupPort();
+  // "LPT1 : 378": the menu captions.
+  std::string PortCaption(std::int32_t lpt) const;
+
+  // True when the selected port can be driven; otherwise shows why in a message box.
+  bool CheckPort();
+  bool PortUsable() const { return portProblem_.empty(); }
+  const std::string& PortProblem() const { return portProblem_; }
+
+  // --- Single lines. Each change reads the data register back, changes one bit,
+  // writes it and then spins SpinDelay(5): nothing is cached.
+  bool ReadStatusBit(std::int32_t port, std::int32_t bit);
+  void SetDataBit(std::int32_t port, std::int32_t bit);
+  void ClearDataBit(std::int32_t port, std::int32_t bit);
+
+  // --- Delays.
+  void SpinDelay(std::int32_t count) const;  // count x (LoopCalibration + 1) empty iterations
+  void WaitMilliseconds(std::int32_t ms);    // pumps until the tick has moved ms; pumps at least once
+  void WaitScaled(std::int32_t n) { WaitMilliseconds(n / 20000); }
+
+  // --- Modes. Program mode: RST 1, MODE7 0, MODE3 0; run mode the reverse. Both
+  // refuse (with the port's problem in a box) when the port cannot be used.
+  void HoldTargetInProgramMode();
+  void ReleaseTargetToRun();
+
+  // --- Calibration, once at start-up: counts message-pump passes over one 500 ms
+  // timer period. LoopCalibration doubles as the timer's tick counter meanwhile.
+  std::int32_t LoopCalibration = 0;
+  std::int32_t PollDelay = 0;
+  void CalibrateDelayLoop();
+  void Timer1Timer() { ++LoopCalibration; }
+
+  // --- The "Test IO" button: ten SCK pulses, MISO must follow (a loop-back plug).
+  void Button1Click();
+
+  // --- Serial transfer of one byte, b7 first.
+  ByteFlags SentBits{};
+  ByteFlags ReceivedBits{};
+  BitFlag ClockBit();
+  // Both return false when the byte was refused (SENSE 0, or no usable port):
+  // nothing was clocked and ReceivedBits keep their previous values. Callers that
+  // follow the classic flow may ignore it; device operations use it to stop.
+  bool SendByteDigits(char high, char low);
+  bool SendByteBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
+                    BitFlag b1, BitFlag b0);
+  bool ReceivedMatchesSent() const { return ReceivedBits == SentBits; }
+
+  PortIo& Port() { return port_; }
+  WindowServices& Window() { return window_; }
+
+ private:
+  void SelectPort(std::int32_t lpt, std::int32_t base);
+  void ClockOut(const ByteFlags& bits);
+  void ChangeDataBit(std::int32_t port, std::int32_t bit, bool set);
+
+  PortIo& port_;
+  WindowServices& window_;
+  std::int32_t dataPort_ = 0;
+  std::int32_t selectedLpt_ = 1;
+  std::string portProblem_ = "The printer port has not been selected yet.";
+};
+
+}  // namespace vql

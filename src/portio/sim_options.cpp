@@ -1,0 +1,122 @@
+#include "portio/sim_options.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "portio/port_io.h"
+
+namespace vql {
+
+namespace {
+
+// One key of VQLISP_SIM. apply stores a value and answers false when the value is
+// not one the key takes; values tells the operator what it takes.
+struct SimKey {
+  std::string_view key;
+  std::string_view values;
+  bool (*apply)(SimOptions& options, std::string_view value);
+};
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::ranges::transform(lower, lower.begin(),
+                         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+bool IsName(std::string_view value) {
+  return !value.empty() && std::ranges::all_of(value, [](unsigned char c) {
+    return std::isalnum(c) != 0 || c == '-' || c == '_';
+  });
+}
+
+std::optional<bool> Level(std::string_view value) {
+  if (value == "0") return false;
+  if (value == "1") return true;
+  return std::nullopt;
+}
+
+// New keys (chip, timings, state file, clock) join this table.
+constexpr std::array kSimKeys{
+    SimKey{"target", "none or loopback",
+           [](SimOptions& options, std::string_view value) {
+             // Which names exist is for whoever builds the target to say.
+             if (!IsName(value)) return false;
+             options.target = Lower(value);
+             return true;
+           }},
+    SimKey{"cable", "lpt1 or lpt2",
+           [](SimOptions& options, std::string_view value) {
+             const std::string port = Lower(value);
+             if (port != "lpt1" && port != "lpt2") return false;
+             options.cable = port == "lpt1" ? "LPT1" : "LPT2";
+             return true;
+           }},
+    SimKey{"sense", "0 (no power) or 1",
+           [](SimOptions& options, std::string_view value) {
+             const auto level = Level(value);
+             if (!level) return false;
+             options.powered = *level;
+             return true;
+           }},
+    SimKey{"miso", "0 or 1 (stuck at that level)",
+           [](SimOptions& options, std::string_view value) {
+             const auto level = Level(value);
+             if (!level) return false;
+             options.misoStuckAt = level;
+             return true;
+           }},
+};
+
+std::string_view Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+[[noreturn]] void BadItem(std::string_view item, std::string_view why) {
+  throw PortError("VQLISP_SIM item \"" + std::string(item) + "\": " + std::string(why) +
+                  ". Valid keys: " + SimOptionKeys() + ".");
+}
+
+}  // namespace
+
+std::string SimOptionKeys() {
+  std::string keys;
+  for (const auto& k : kSimKeys) {
+    if (!keys.empty()) keys += ", ";
+    keys += k.key;
+    keys += '=';
+    keys += k.values;
+  }
+  return keys;
+}
+
+SimOptions ParseSimOptions(std::string_view text) {
+  SimOptions options;
+  while (!text.empty()) {
+    const auto comma = text.find(',');
+    const std::string_view item = Trim(text.substr(0, comma));
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    if (item.empty()) continue;  // "a=1,,b=2" and a trailing comma are harmless
+
+    const auto equals = item.find('=');
+    if (equals == std::string_view::npos) BadItem(item, "not of the form key=value");
+    const std::string_view key = Trim(item.substr(0, equals));
+    const std::string_view value = Trim(item.substr(equals + 1));
+
+    const auto* known = std::ranges::find(kSimKeys, key, &SimKey::key);
+    if (known == kSimKeys.end()) BadItem(item, "unknown key");
+    // Two different values for one key would leave the operator guessing which counts.
+    if (options.items.contains(key)) BadItem(item, "the key is given twice");
+    if (!known->apply(options, value)) {
+      BadItem(item, "the value must be " + std::string(known->values));
+    }
+    options.items.emplace(key, value);
+  }
+  return options;
+}
+
+}  // namespace vql

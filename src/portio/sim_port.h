@@ -1,0 +1,84 @@
+// The simulated programmer: printer ports that exist only in memory, with the cable
+// and a target behind it on one of them. Tests, benchmarks and anyone without the
+// hardware run the program against it.
+//
+// Each attached port has a data register that reads back what was written, a
+// control register that does the same, and a status register computed from the cable
+// model. The cable's buffer drives the target only while it is powered and both mode
+// lines (D7, D3) are 0; then SENSE (status bit 4) reads 1 and MISO (bit 6) is the
+// target's. Otherwise the target sees every line low, so its reset circuit lets it
+// run, and MISO reads its pull-up, 1. The other status bits read a fixed pattern.
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "portio/port_io.h"
+#include "portio/sim_options.h"
+#include "portio/sim_target.h"
+
+namespace vql {
+
+// The data register's lines on the cable.
+namespace cable {
+inline constexpr std::uint8_t kMode3 = 0x08;
+inline constexpr std::uint8_t kRst = 0x10;
+inline constexpr std::uint8_t kMosi = 0x20;
+inline constexpr std::uint8_t kSck = 0x40;
+inline constexpr std::uint8_t kMode7 = 0x80;
+// The status register's lines.
+inline constexpr std::uint8_t kSense = 0x10;
+inline constexpr std::uint8_t kMiso = 0x40;
+// What the status bits without a role on the cable read, so that a wrong mask shows.
+inline constexpr std::uint8_t kStatusPattern = 0xA5;
+}  // namespace cable
+
+class SimulatedPort final : public PortIo {
+ public:
+  // The clock stamps the target's line changes; it must outlive the port. A NoTarget
+  // is plugged in until PlugTarget replaces it.
+  SimulatedPort(MicrosecondClock& clock, SimOptions options);
+
+  void AttachPort(std::string_view name, std::uint16_t base) override;
+  std::uint16_t Inport(std::uint16_t address) override;
+  void Outport(std::uint16_t address, std::uint16_t value) override;
+  std::string Description() const override;
+
+  // Replaces the target behind the cable; it is told at once what lines it sees.
+  // Returns the target, with its own type, for the caller to watch.
+  template <std::derived_from<SimTarget> T>
+  T& PlugTarget(std::unique_ptr<T> target) {
+    T& plugged = *target;
+    ReplaceTarget(std::move(target));
+    return plugged;
+  }
+  SimTarget& Target() { return *target_; }
+  const SimOptions& Options() const { return options_; }
+
+ private:
+  struct Port {
+    std::vector<std::string> names;  // upper case; two names may share one port
+    std::uint16_t base = 0;
+    std::uint8_t data = 0;
+    std::uint8_t control = 0;
+  };
+
+  void ReplaceTarget(std::unique_ptr<SimTarget> target);
+  Port* PortAt(std::uint16_t address, std::uint16_t& offset);
+  const Port* CablePort() const;
+  bool BufferDrives() const;
+  std::uint8_t Status(const Port& port);
+  void UpdateTargetLines();
+
+  MicrosecondClock& clock_;
+  SimOptions options_;
+  std::vector<Port> ports_;
+  std::unique_ptr<SimTarget> target_;
+  TargetLines targetLines_;  // what the target was last told
+};
+
+}  // namespace vql

@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/link_world.h"
+
+namespace vql {
+namespace {
+
+using testing::LinkWorld;
+using testing::VirtualWindow;
+
+// --- Waits -------------------------------------------------------------------
+
+struct WaitCase {
+  std::string name;
+  std::uint32_t startTick;
+  std::uint64_t stepNs;
+  std::int32_t ms;    // WaitMilliseconds argument, or
+  std::int32_t scaled;  // WaitScaled argument when ms is kNotUsed
+  std::uint64_t pumps;
+};
+constexpr std::int32_t kNotUsed = -999999;
+
+TEST(Waits, PumpUntilTheTickHasMovedAndAtLeastOnce) {
+  const WaitCase cases[] = {
+      {"zero pumps once", 0, 100'000, 0, kNotUsed, 1},
+      {"negative pumps once", 0, 100'000, -5, kNotUsed, 1},
+      {"5 ms in 0.1 ms pumps", 0, 100'000, 5, kNotUsed, 50},
+      {"5 ms in 1 ms pumps", 0, 1'000'000, 5, kNotUsed, 5},
+      {"across the tick wrap", 0xFFFF'FFFEu, 100'000, 5, kNotUsed, 50},
+      {"starting on the last tick", 0xFFFF'FFFFu, 1'000'000, 3, kNotUsed, 3},
+      {"scaled 19999 is 0 ms", 0, 100'000, kNotUsed, 19999, 1},
+      {"scaled 20000 is 1 ms", 0, 100'000, kNotUsed, 20000, 10},
+      {"scaled 39999 is 1 ms", 0, 100'000, kNotUsed, 39999, 10},
+      {"scaled 65535 is 3 ms", 0, 100'000, kNotUsed, 65535, 30},
+      {"scaled -20000 pumps once", 0, 100'000, kNotUsed, -20000, 1},
+      {"scaled -19999 pumps once", 0, 100'000, kNotUsed, -19999, 1},
+  };
+  for (const auto& c : cases) {
+    LinkWorld world("", VirtualWindow::Settings{c.stepNs, c.startTick});
+    if (c.ms != kNotUsed) {
+      world.link.WaitMilliseconds(c.ms);
+    } else {
+      world.link.WaitScaled(c.scaled);
+    }
+    EXPECT_EQ(world.window.pumps, c.pumps) << c.name;
+  }
+}
+
+TEST(Waits, ALongWaitAcrossTheWrapLastsItsFullLength) {
+  LinkWorld world("", VirtualWindow::Settings{1'000'000, 0xFFFF'FF00u});
+  world.link.WaitMilliseconds(1000);  // the tick wraps 256 ms in
+  EXPECT_EQ(world.window.NowNanoseconds(), 1000u * 1'000'000u);
+}
+
+// --- Calibration -------------------------------------------------------------
+
+TEST(Calibration, CountsPumpsPerMicrosecondOverOneTimerPeriod) {
+  struct Case {
+    std::uint64_t stepNs;
+    std::int32_t delayScale;
+    std::int32_t loopCalibration;
+    std::int32_t pollDelay;
+  };
+  const Case cases[] = {
+      {100, 10000, 10, 100},  // 5,000,000 pumps in 500 ms
+      {100, 0, 10, 0},
+      {100, 999, 10, 9},
+      {100, -4369, 10, -43},  // a malformed value is used as read
+      {1000, 10000, 1, 10},   // exactly 500,000 pumps
+      {1001, 10000, 0, 0},    // fewer than 500,000 pumps
+      {50, 65535, 20, 1310},
+  };
+  for (const auto& c : cases) {
+    LinkWorld world("", VirtualWindow::Settings{c.stepNs, 0});
+    world.link.DelayScale = c.delayScale;
+    world.link.CalibrateDelayLoop();
+    EXPECT_EQ(world.link.LoopCalibration, c.loopCalibration) << c.stepNs;
+    EXPECT_EQ(world.link.PollDelay, c.pollDelay) << c.stepNs << " " << c.delayScale;
+    EXPECT_FALSE(world.window.TimerRunning());
+    EXPECT_EQ(world.window.timerTicks, 2u);
+    // The first tick after 100 ms, the second 500 ms after the period was reset.
+    EXPECT_GE(world.window.NowNanoseconds(), 600'000'000u);
+    EXPECT_LT(world.window.NowNanoseconds(), 600'000'000u + 2 * c.stepNs);
+  }
+}
+
+// --- Port selection ----------------------------------------------------------
+
+TEST(PortSelection, CaptionsShowTheBaseInHexWithoutLeadingZeros) {
+  LinkWorld world;
+  const std::pair<std::int32_t, std::string> cases[] = {
+      {0x378, "378"}, {0, "0"}, {0xD010, "D010"}, {-1, "FFFFFFFF"}, {0x3BC, "3BC"}};
+  for (const auto& [base, text] : cases) {
+    world.link.Lpt1Base = base;
+    world.link.Lpt2Base = base;
+    EXPECT_EQ(world.link.PortCaption(1), "LPT1 : " + text);
+    EXPECT_EQ(world.link.PortCaption(2), "LPT2 : " + text);
+  }
+}
+
+TEST(PortSelection, SwitchingPortsDrivesNoLine) {
+  LinkWorld world;
+  world.link.HoldTargetInProgramMode();
+  world.ClearTrace();
+  world.link.LPT21Click();
+  EXPECT_EQ(world.link.DataPort(), LinkWorld::kLpt2);
+  EXPECT_EQ(world.link.StatusPort(), LinkWorld::kLpt2 + 1);
+  EXPECT_EQ(world.link.SelectedLpt(), 2);
+  world.link.LPT11Click();
+  EXPECT_EQ(world.link.DataPort(), LinkWorld::kLpt1);
+  EXPECT_EQ(world.link.SelectedLpt(), 1);
+  EXPECT_TRUE(world.Accesses().empty());
+  EXPECT_TRUE(world.window.messageBoxes.empty());
+}
+
+TEST(PortSelection, EqualBasesSelectTheSamePort) {
+  LinkWorld world;
+  world.link.Lpt2Base = LinkWorld::kLpt1;
+  world.link.LPT21Click();
+  EXPECT_EQ(world.link.DataPort(), LinkWorld::kLpt1);
+  EXPECT_TRUE(world.link.PortUsable());
+}
+
+TEST(PortSelection, AnUnusableBaseRefusesEveryCableOperationAndTouchesNoAddress) {
+  struct Case {
+    std::int32_t base;
+    std::string says;
+  };
+  const Case cases[] = {
+      {0, "LPT1 has no port address: its base address is 0000 in the configuration file "
+          "\"/bench/CONFIG.VQL\""},
+      {1, "LPT1 has the base address 0001 in the configuration file \"/bench/CONFIG.VQL\", "
+          "which is no usable I/O address"},
+      {-4369, "LPT1 has the base address FFFFEEEF"},
+      {0xFFFF, "LPT1 has the base address FFFF"},
+  };
+  for (const auto& c : cases) {
+    LinkWorld world;
+    world.link.Lpt1Base = c.base;
+    world.link.LPT11Click();
+    ASSERT_EQ(world.window.messageBoxes.size(), 1u);
+    EXPECT_NE(world.window.messageBoxes[0].find(c.says), std::string::npos)
+        << world.window.messageBoxes[0];
+
+    world.link.HoldTargetInProgramMode();
+    world.link.ReleaseTargetToRun();
+    world.link.Button1Click();
+    EXPECT_FALSE(world.link.SendByteDigits('A', 'C'));
+    EXPECT_FALSE(world.link.SendByteBits(1, 0, 1, 0, 1, 1, 0, 0));
+    EXPECT_EQ(world.link.ClockBit(), 0);
+    EXPECT_TRUE(world.Accesses().empty()) << c.base;
+    EXPECT_EQ(world.window.messageBoxes.size(), 4u);  // selection, hold, release, loop test
+  }
+}
+
+// --- Modes -------------------------------------------------------------------
+
+TEST(Modes, ProgramAndRunModeDriveTheirLinesInOrderAndLeaveD0ToD2) {
+  struct Case {
+    std::string name;
+    bool program;
+    std::vector<std::string> changes;
+  };
+  const Case cases[] = {
+      {"program mode", true, {"RST=1", "MODE7=0", "MODE3=0"}},
+      {"run mode", false, {"RST=0", "MODE7=1", "MODE3=1"}},
+  };
+  for (const std::uint8_t start : {0x00, 0xFF, 0x05, 0x9A}) {
+    for (const auto& c : cases) {
+      LinkWorld world;
+      world.port.Outport(LinkWorld::kLpt1, start);
+      world.ClearTrace();
+      const auto before = world.port.Inport(LinkWorld::kLpt1);
+      world.ClearTrace();
+      if (c.program) {
+        world.link.HoldTargetInProgramMode();
+      } else {
+        world.link.ReleaseTargetToRun();
+      }
+      const auto accesses = world.Accesses();
+      // Three read-modify-writes of the data register, nothing else.
+      ASSERT_EQ(accesses.size(), 6u) << c.name;
+      for (std::size_t i = 0; i < accesses.size(); ++i) {
+        EXPECT_EQ(accesses[i].write, i % 2 == 1);
+        EXPECT_EQ(accesses[i].address, LinkWorld::kLpt1);
+      }
+      std::vector<std::string> changes;
+      for (const auto& change : world.Decode().changes) {
+        changes.push_back(change.line + "=" + (change.level ? "1" : "0"));
+      }
+      // A line already at its level is rewritten, so it shows no change.
+      std::vector<std::string> expected;
+      for (const auto& line : c.changes) {
+        const int bit = line.starts_with("RST") ? 4 : line.starts_with("MODE7") ? 7 : 3;
+        const bool level = line.back() == '1';
+        if (((before >> bit) & 1) != (level ? 1 : 0)) expected.push_back(line);
+      }
+      EXPECT_EQ(changes, expected) << c.name << " from " << int{start};
+      EXPECT_EQ(world.port.Inport(LinkWorld::kLpt1) & 0x07, start & 0x07);
+    }
+  }
+}
+
+// --- Loop test ---------------------------------------------------------------
+
+// MISO follows SCK, except in one given cycle (counted by rising edges).
+class FailingLoopback final : public SimTarget {
+ public:
+  explicit FailingLoopback(int failCycle) : failCycle_(failCycle) {}
+  void LinesChanged(const TargetLines& lines, std::uint64_t) override {
+    if (lines.sck && !sck_) ++rises_;
+    sck_ = lines.sck;
+  }
+  bool Miso(std::uint64_t) override { return rises_ == failCycle_ ? !sck_ : sck_; }
+
+ private:
+  int failCycle_;
+  int rises_ = 0;
+  bool sck_ = false;
+};
+
+TEST(LoopTest, ReportsTheFirstFailedCycleAndAlwaysEndsWithSckLow) {
+  struct Case {
+    std::string sim;
+    int failCycle;  // for the FailingLoopback plug; 0: use sim options alone
+    std::string box;
+    int pulses;
+  };
+  const Case cases[] = {
+      {"target=loopback", 0, "Ok...", 10},
+      {"target=loopback,miso=0", 0, "Error test loop : 1", 1},
+      {"target=loopback,miso=1", 0, "Error test loop : 1", 1},
+      {"target=none", 0, "Error test loop : 1", 1},
+      {"", 10, "Error test loop : 10", 10},
+      {"", 4, "Error test loop : 4", 4},
+  };
+  for (const auto& c : cases) {
+    LinkWorld world(c.sim);
+    if (c.failCycle != 0) world.Plug(std::make_unique<FailingLoopback>(c.failCycle));
+    world.link.HoldTargetInProgramMode();
+    world.ClearTrace();
+    world.link.Button1Click();
+    EXPECT_EQ(world.window.messageBoxes, std::vector<std::string>{c.box}) << c.sim;
+    EXPECT_EQ(world.Decode().ChangesOf("SCK").size(), static_cast<std::size_t>(2 * c.pulses))
+        << c.sim;
+    EXPECT_EQ(world.port.Inport(LinkWorld::kLpt1) & 0x40, 0) << c.sim;
+  }
+}
+
+}  // namespace
+}  // namespace vql

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/link_world.h"
+
+namespace vql {
+namespace {
+
+using testing::LinkWorld;
+
+ByteFlags Flags(std::uint8_t byte) {
+  ByteFlags flags{};
+  for (std::size_t i = 0; i < 8; ++i) flags[i] = (byte >> (7 - i)) & 1;
+  return flags;
+}
+
+// A world in program mode with a scripted target that answers the given bytes.
+struct Bench : LinkWorld {
+  explicit Bench(std::vector<std::uint8_t> answers, std::string_view simOptions = "") : LinkWorld(simOptions) {
+    auto target = std::make_unique<ScriptedTarget>(std::move(answers));
+    scripted = target.get();
+    Plug(std::move(target));
+    link.HoldTargetInProgramMode();
+    ClearTrace();
+  }
+  ScriptedTarget* scripted = nullptr;
+};
+
+TEST(SendByteDigits, ClocksTheByteOutMsbFirstAndSamplesTheAnswer) {
+  struct Case {
+    char high, low;
+    std::uint8_t sent;
+    std::uint8_t answer;
+  };
+  const Case cases[] = {{'A', 'C', 0xAC, 0x69}, {'0', '0', 0x00, 0xFF}, {'F', 'F', 0xFF, 0x00},
+                        {'5', '3', 0x53, 0xA5}, {'2', '0', 0x20, 0x3C}};
+  for (const auto& c : cases) {
+    Bench bench({c.answer});
+    EXPECT_TRUE(bench.link.SendByteDigits(c.high, c.low));
+    EXPECT_EQ(bench.link.SentBits, Flags(c.sent));
+    EXPECT_EQ(bench.link.ReceivedBits, Flags(c.answer));
+
+    const auto trace = bench.Decode();
+    ASSERT_EQ(trace.bytes.size(), 1u);
+    EXPECT_EQ(trace.leftoverBits, 0);
+    EXPECT_EQ(trace.bytes[0].mosi, c.sent);
+    EXPECT_EQ(trace.bytes[0].miso, c.answer);
+    EXPECT_TRUE(trace.bytes[0].mosiStableWhileHigh);
+    EXPECT_TRUE(trace.bytes[0].misoSampledEveryBit);
+    EXPECT_EQ(bench.scripted->Received(), std::vector<std::uint8_t>{c.sent});
+    // One SENSE read, then per bit three read-modify-writes and one MISO read.
+    EXPECT_EQ(trace.statusReads, 1 + 8);
+    EXPECT_EQ(trace.dataReads, 3 * 8);
+    EXPECT_EQ(trace.dataWrites, 3 * 8);
+  }
+}
+
+TEST(SendByteDigits, AfterAByteSckIsLowAndMosiHoldsBitZero) {
+  for (const auto& [low, mosi] : {std::pair{'1', 0x20}, std::pair{'0', 0x00}}) {
+    Bench bench({0});
+    bench.link.SendByteDigits('7', low);
+    const auto data = bench.port.Inport(LinkWorld::kLpt1);
+    EXPECT_EQ(data & 0x40, 0);
+    EXPECT_EQ(data & 0x20, mosi);
+  }
+}
+
+TEST(SendByteDigits, ANonDigitKeepsTheFourFlagsOfThePreviousNibble) {
+  Bench bench({0, 0});
+  bench.link.SendByteDigits('A', 'C');
+  bench.link.SendByteDigits('3', 'c');  // "c" is no digit: the low nibble stays C
+  EXPECT_EQ(bench.link.SentBits, Flags(0x3C));
+  EXPECT_EQ(bench.Decode().MosiBytes(), (std::vector<std::uint8_t>{0xAC, 0x3C}));
+}
+
+TEST(SendByteBits, OnlyAFlagOfExactlyOneDrivesMosiHighAndSentBitsStay) {
+  Bench bench({0x5A, 0x00});
+  bench.link.SendByteDigits('1', '2');
+  EXPECT_TRUE(bench.link.SendByteBits(1, 2, -1, 1, 0, 1, 7, 1));
+  EXPECT_EQ(bench.Decode().MosiBytes(), (std::vector<std::uint8_t>{0x12, 0x95}));
+  EXPECT_EQ(bench.link.SentBits, Flags(0x12));
+  EXPECT_EQ(bench.link.ReceivedBits, Flags(0x00));
+  EXPECT_FALSE(bench.link.ReceivedMatchesSent());
+}
+
+TEST(ReceivedMatchesSent, ComparesAllEightFlags) {
+  Bench bench({0x69, 0x68});
+  bench.link.SendByteDigits('6', '9');
+  EXPECT_TRUE(bench.link.ReceivedMatchesSent());
+  bench.link.SendByteDigits('6', '9');
+  EXPECT_FALSE(bench.link.ReceivedMatchesSent());
+}
+
+TEST(SenseLow, RefusesTheByteWithoutClockingIt) {
+  struct Case {
+    std::string name;
+    std::string sim;
+    bool runMode;
+  };
+  const Case cases[] = {{"no power", "sense=0", false}, {"run mode", "", true}};
+  for (const auto& c : cases) {
+    Bench bench({0x69}, c.sim);
+    bench.link.ReceivedBits = Flags(0x42);
+    if (c.runMode) bench.link.ReleaseTargetToRun();
+    bench.ClearTrace();
+
+    EXPECT_FALSE(bench.link.SendByteDigits('A', 'C')) << c.name;
+    EXPECT_EQ(bench.window.messageBoxes,
+              std::vector<std::string>{"Device have not in program mode"});
+    EXPECT_EQ(bench.link.SentBits, Flags(0xAC));  // already loaded
+    EXPECT_EQ(bench.link.ReceivedBits, Flags(0x42));
+
+    EXPECT_FALSE(bench.link.SendByteBits(1, 1, 1, 1, 0, 0, 0, 0));
+    EXPECT_EQ(bench.window.messageBoxes.size(), 1u);  // silent
+    EXPECT_EQ(bench.link.ReceivedBits, Flags(0x42));
+
+    // Each refused byte read SENSE once and drove nothing.
+    const auto trace = bench.Decode();
+    EXPECT_EQ(trace.statusReads, 2) << c.name;
+    EXPECT_EQ(trace.dataWrites, 0) << c.name;
+  }
+}
+
+TEST(StuckMiso, ReadsAllOnesOrAllZeros) {
+  for (const auto& [sim, answer] : {std::pair{"miso=1", 0xFF}, std::pair{"miso=0", 0x00}}) {
+    Bench bench({0x5A}, sim);
+    bench.link.SendByteDigits('3', 'C');
+    EXPECT_EQ(bench.link.ReceivedBits, Flags(static_cast<std::uint8_t>(answer))) << sim;
+  }
+}
+
+TEST(BitDelay, EachEdgeWaitsItsScaledTime) {
+  struct Case {
+    std::int32_t bitDelay;
+    std::uint64_t pumpsPerByte;
+  };
+  // 0.1 ms pumps: a zero wait is one pump, a 1 ms wait ten.
+  const Case cases[] = {{0, 16}, {19999, 16}, {20000, 160}, {65535, 480}};
+  for (const auto& c : cases) {
+    LinkWorld world("target=loopback", testing::VirtualWindow::Settings{100'000, 0});
+    world.link.HoldTargetInProgramMode();
+    world.link.BitDelay = c.bitDelay;
+    const auto before = world.window.pumps;
+    world.link.SendByteDigits('A', '5');
+    EXPECT_EQ(world.window.pumps - before, c.pumpsPerByte) << c.bitDelay;
+  }
+}
+
+}  // namespace
+}  // namespace vql
