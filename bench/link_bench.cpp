@@ -28,6 +28,7 @@ class IdleWindow final : public vql::WindowServices, public vql::MicrosecondCloc
   void PumpMessages() override {}
   void StartTimer(std::uint32_t, std::function<void()>) override {}
   void StopTimer() override {}
+  void ShowProgress(std::int32_t, std::int32_t) override {}
   void ShowMessageBox(std::string_view) override {}
   std::optional<std::string> ChooseHexFile() override { return {}; }
   void ShowFileName(std::string_view) override {}

@@ -64,6 +64,7 @@ class TerminalWindow final : public vql::WindowServices {
     onTick_ = std::move(onTick);
   }
   void StopTimer() override { timerPeriodMs_ = 0; }
+  void ShowProgress(std::int32_t, std::int32_t) override {}
   void ShowMessageBox(std::string_view text) override {
     std::cerr << text << '\n';
     lastMessage_ = text;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "image/code_image.h"
@@ -55,6 +56,10 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   void StopTimer() override { timerPeriodNs_ = 0; }
   bool TimerRunning() const { return timerPeriodNs_ != 0; }
 
+  void ShowProgress(std::int32_t done, std::int32_t total) override {
+    ++progressUpdates;
+    lastProgress = {done, total};
+  }
   void ShowMessageBox(std::string_view text) override { messageBoxes.emplace_back(text); }
   std::optional<std::string> ChooseHexFile() override { return nextChoice; }
   void ShowFileName(std::string_view path) override { fileName = path; }
@@ -72,6 +77,8 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
 
   std::uint64_t pumps = 0;
   std::uint64_t timerTicks = 0;
+  std::uint64_t progressUpdates = 0;
+  std::pair<std::int32_t, std::int32_t> lastProgress{0, 0};  // done, total
   std::vector<std::string> messageBoxes;
   std::string fileName;
   std::unique_ptr<CodeImage> grid;  // what the grid shows; null until the first refresh
