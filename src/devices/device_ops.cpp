@@ -1,0 +1,146 @@
+// What every device operation shares: guarded sends, the image walk, the address
+// bytes, the expected-byte comparison, storing a byte read, the skip and auto-reload
+// rules of the writes, and the pause after a write.
+#include "devices/device_ops.h"
+
+namespace vql {
+
+DeviceOps::DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& window,
+                     const DeviceSelection& selection, OperatorControls& controls)
+    : link_(link), image_(image), window_(window), selection_(selection), controls_(controls) {}
+
+bool DeviceOps::Digits(char high, char low) {
+  if (refused_) return false;
+  // The link shows "Device have not in program mode" for this byte itself.
+  if (!link_.SendByteDigits(high, low)) refused_ = true;
+  return !refused_;
+}
+
+bool DeviceOps::Bits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
+                     BitFlag b1, BitFlag b0) {
+  if (refused_) return false;
+  if (!link_.SendByteBits(b7, b6, b5, b4, b3, b2, b1, b0)) {
+    refused_ = true;
+    // This send is silent, but the operator must learn why the operation stops.
+    if (link_.PortUsable()) window_.ShowMessageBox("Device have not in program mode");
+  }
+  return !refused_;
+}
+
+bool DeviceOps::Instruction(const char* hexBytes) {
+  for (const char* p = hexBytes; p[0] != '\0' && p[1] != '\0'; p += 2) {
+    if (!Digits(p[0], p[1])) return false;
+  }
+  return true;
+}
+
+void DeviceOps::Walk(InstructionSet set, std::int32_t last, bool pumpEachAddress,
+                     const std::function<Step(std::int32_t)>& handle) {
+  ResetAddressCounter(image_.Counter);
+  if (set == InstructionSet::ThreeByte) {
+    EnableProgramming3(100);
+  } else {
+    EnableProgramming4();
+  }
+  for (std::int32_t n = 0; n <= last; ++n) {
+    if (refused_ || StopRequested) return;
+    const Step step = handle(n);
+    if (refused_ || step == Step::StopHere) return;
+    AdvanceAddressCounter(image_.Counter);
+    window_.ShowProgress(n, last);
+    if (pumpEachAddress) window_.PumpMessages();
+    if (step == Step::StopAfterAdvance) return;
+  }
+}
+
+bool DeviceOps::AddressByte4() {
+  BitFlag a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
+  HexDigitToBits(image_.Counter.Digit1, a15, a14, a13, a12);
+  HexDigitToBits(image_.Counter.Digit2, a11, a10, a9, a8);
+  return Bits(0, 0, a13, a12, a11, a10, a9, a8);
+}
+
+bool DeviceOps::AddressByte3(BitFlag op1, BitFlag op0) {
+  BitFlag a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
+  HexDigitToBits(image_.Counter.Digit1, a15, a14, a13, a12);
+  HexDigitToBits(image_.Counter.Digit2, a11, a10, a9, a8);
+  return Bits(a12, a11, a10, a9, a8, a13, op1, op0);
+}
+
+bool DeviceOps::ExpectByte(char high, char low) {
+  ByteFlags& sent = link_.SentBits;
+  HexDigitToBits(high, sent[0], sent[1], sent[2], sent[3]);
+  HexDigitToBits(low, sent[4], sent[5], sent[6], sent[7]);
+  return link_.ReceivedMatchesSent();
+}
+
+bool DeviceOps::ExpectImageByte(std::int32_t n) {
+  const auto a = static_cast<std::size_t>(n);
+  return ExpectByte(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+}
+
+void DeviceOps::StoreReceived(std::int32_t n) {
+  const auto a = static_cast<std::size_t>(n);
+  const ByteFlags& got = link_.ReceivedBits;
+  BitsToHexDigit(got[0], got[1], got[2], got[3], image_.Image.HighDigits[a]);
+  BitsToHexDigit(got[4], got[5], got[6], got[7], image_.Image.LowDigits[a]);
+}
+
+bool DeviceOps::SkipsAddress(std::int32_t n) const {
+  const auto a = static_cast<std::size_t>(n);
+  return image_.Image.HighDigits[a] == 'F' && image_.Image.LowDigits[a] == 'F';
+}
+
+bool DeviceOps::AutoReload(Outcome& outcome) {
+  if (!controls_.AutoReloadFile) return true;
+  if (ReloadHexFile(image_, window_) != 0) return true;
+  outcome = Outcome::NoFile;
+  return false;
+}
+
+Outcome DeviceOps::Result(Outcome ok) const {
+  if (refused_) return Outcome::Refused;
+  if (StopRequested) return Outcome::Stopped;
+  return ok;
+}
+
+void DeviceOps::PollPause() {
+  for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(1000);
+}
+
+void DeviceOps::ClearEnableLines() {
+  const std::int32_t port = link_.DataPort();
+  for (const std::int32_t bit : {kMode7Bit, kMode3Bit, kRstBit, kSckBit, kMosiBit}) {
+    link_.ClearDataBit(port, bit);
+  }
+}
+
+void DeviceOps::EnableProgramming3(std::int32_t delay) {
+  const std::int32_t port = link_.DataPort();
+  ClearEnableLines();
+  link_.WaitScaled(delay * 10000);
+  link_.SetDataBit(port, kRstBit);
+  link_.WaitScaled(delay * 10000);
+  link_.ClearDataBit(port, kRstBit);  // a short low pulse on RST
+  link_.SetDataBit(port, kRstBit);
+  Instruction("AC5355");
+}
+
+bool DeviceOps::EnableProgramming4() {
+  const std::int32_t port = link_.DataPort();
+  for (std::int32_t attempt = 1; attempt <= 10; ++attempt) {
+    ClearEnableLines();
+    link_.WaitMilliseconds(50);
+    link_.SetDataBit(port, kRstBit);
+    link_.WaitMilliseconds(50);
+    if (!Instruction("AC535555")) return false;
+    link_.SentBits = {0, 1, 1, 0, 1, 0, 0, 1};  // the echo, 69
+    if (link_.ReceivedMatchesSent()) return true;
+    // Read again after every attempt: the operator may change the device meanwhile.
+    const DeviceInfo* device = selection_.Device();
+    if (device != nullptr && device->enable == EnableRule::SingleTry) return true;
+  }
+  return false;
+}
+
+}  // namespace vql

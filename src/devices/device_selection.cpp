@@ -1,0 +1,33 @@
+#include "devices/device_selection.h"
+
+namespace vql {
+
+namespace {
+
+bool HasFuse(std::int32_t index) {
+  const DeviceInfo* device = DeviceAt(index);
+  return device != nullptr && device->hasFuse;
+}
+
+}  // namespace
+
+void DeviceSelection::ComboChange(std::int32_t itemIndex) {
+  FuseControlsEnabled = false;
+  MenuChecked.fill(false);
+  ComboIndex = itemIndex;
+  DeviceIndex = itemIndex;
+  if (DeviceAt(itemIndex) == nullptr) return;
+  MenuChecked[static_cast<std::size_t>(itemIndex)] = true;
+  FuseControlsEnabled = HasFuse(itemIndex);
+}
+
+void DeviceSelection::MenuItemClick(std::int32_t index) {
+  if (DeviceAt(index) == nullptr) return;
+  MenuChecked.fill(false);
+  MenuChecked[static_cast<std::size_t>(index)] = true;
+  DeviceIndex = index;
+  ComboIndex = index;  // set from the program: no ComboChange
+  FuseControlsEnabled = HasFuse(index);
+}
+
+}  // namespace vql

@@ -1,0 +1,123 @@
+// The three-byte instruction set: AT89S53, AT89S8252. Writes are polled until the
+// chip gives the byte back; reads are repeated until two agree.
+#include <string>
+
+#include "devices/device_ops.h"
+
+namespace vql {
+
+bool DeviceOps::WriteCodeByte3(std::int32_t n) {
+  const auto a = static_cast<std::size_t>(n);
+  return AddressByte3(1, 0) && Digits(image_.Counter.Digit3, image_.Counter.Digit4) &&
+         Digits(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+}
+
+bool DeviceOps::ReadCodeByte3() {
+  return AddressByte3(0, 1) && Digits(image_.Counter.Digit3, image_.Counter.Digit4) &&
+         Digits('0', '0');
+}
+
+Outcome DeviceOps::EraseChip3() {
+  Scope scope(*this);
+  EnableProgramming3(100);
+  Instruction("AC0400");
+  return Result(Outcome::Done);
+}
+
+Outcome DeviceOps::WriteCode3(std::int32_t last) {
+  Scope scope(*this);
+  Outcome outcome = Outcome::Done;
+  if (!AutoReload(outcome)) return outcome;
+  bool timedOut = false;
+  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+    if (SkipsAddress(n)) return Step::Next;
+    // Up to 300 polls for the byte just written, with a pause between them.
+    const auto polled = [&] {
+      for (int poll = 1; poll <= 300; ++poll) {
+        if (!ReadCodeByte3()) return false;
+        if (ExpectImageByte(n)) return true;
+        if (poll < 300) PollPause();
+      }
+      return false;
+    };
+    bool written = WriteCodeByte3(n);
+    PollPause();
+    written = written && polled();
+    for (int rewrite = 1; rewrite <= 8 && !written && !refused_; ++rewrite) {
+      EnableProgramming3(100);
+      written = WriteCodeByte3(n);
+      PollPause();
+      written = written && polled();
+    }
+    if (refused_) return Step::StopHere;
+    if (written) return Step::Next;
+    timedOut = true;
+    return Step::StopAfterAdvance;
+  });
+  if (timedOut) {
+    window_.ShowMessageBox("Programming Time-Out");
+    return Outcome::ProgrammingTimeOut;
+  }
+  return Result(Outcome::Done);
+}
+
+Outcome DeviceOps::ReadCode3(std::int32_t last) {
+  Scope scope(*this);
+  bool readError = false;
+  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+    for (int attempt = 1; attempt <= 20; ++attempt) {
+      if (attempt == 10) EnableProgramming3(100);
+      if (!ReadCodeByte3()) return Step::StopHere;
+      const ByteFlags first = link_.ReceivedBits;
+      if (!ReadCodeByte3()) return Step::StopHere;
+      if (first == link_.ReceivedBits) {
+        StoreReceived(n);
+        return Step::Next;
+      }
+    }
+    readError = true;
+    window_.ShowMessageBox("Read chip error!!!.");
+    return Step::StopHere;
+  });
+  RefreshGrid(image_, window_);
+  return Result(readError ? Outcome::ReadError : Outcome::Done);
+}
+
+Outcome DeviceOps::VerifyCode3(std::int32_t last) {
+  Scope scope(*this);
+  bool mismatch = false;
+  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+    for (int read = 1; read <= 20; ++read) {
+      if (read == 10) EnableProgramming3(100);
+      if (!ReadCodeByte3()) return Step::StopHere;
+      if (ExpectImageByte(n)) return Step::Next;
+    }
+    mismatch = true;
+    return Step::StopHere;
+  });
+  return Result(mismatch ? Outcome::VerifyMismatch : Outcome::Done);
+}
+
+Outcome DeviceOps::BlankCheck3(std::int32_t last) {
+  Scope scope(*this);
+  bool notBlank = false;
+  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t) {
+    if (!ReadCodeByte3()) return Step::StopHere;
+    if (ExpectByte('F', 'F')) return Step::Next;
+    notBlank = true;
+    return Step::StopHere;
+  });
+  return Result(notBlank ? Outcome::NotBlank : Outcome::Done);
+}
+
+Outcome DeviceOps::WriteLockBits3(std::int32_t level) {
+  Scope scope(*this);
+  const bool valid = level >= 1 && level <= 3;
+  // LBn is 0 (set) for every n up to the level: 7F, 3F, 1F; FF for anything else.
+  const auto bit = [&](int n) -> BitFlag { return valid && n <= level ? 0 : 1; };
+  EnableProgramming3(100);
+  Digits('A', 'C') && Bits(bit(1), bit(2), bit(3), 1, 1, 1, 1, 1) && Digits('F', 'F');
+  return Result(Outcome::Done);
+}
+
+}  // namespace vql
