@@ -28,6 +28,8 @@ class IdleWindow final : public vql::WindowServices, public vql::MicrosecondCloc
   void PumpMessages() override {}
   void StartTimer(std::uint32_t, std::function<void()>) override {}
   void StopTimer() override {}
+  void ShowStatus(std::string_view) override {}
+  void Beep() override {}
   void ShowProgress(std::int32_t, std::int32_t) override {}
   void ShowMessageBox(std::string_view) override {}
   std::optional<std::string> ChooseHexFile() override { return {}; }

@@ -64,6 +64,8 @@ class TerminalWindow final : public vql::WindowServices {
     onTick_ = std::move(onTick);
   }
   void StopTimer() override { timerPeriodMs_ = 0; }
+  void ShowStatus(std::string_view text) override { std::cout << text << '\n'; }
+  void Beep() override {}
   void ShowProgress(std::int32_t, std::int32_t) override {}
   void ShowMessageBox(std::string_view text) override {
     std::cerr << text << '\n';

@@ -116,6 +116,7 @@ void DeviceOps::ClearEnableLines() {
 }
 
 void DeviceOps::EnableProgramming3(std::int32_t delay) {
+  Scope scope(*this);
   const std::int32_t port = link_.DataPort();
   ClearEnableLines();
   link_.WaitScaled(delay * 10000);
@@ -127,6 +128,7 @@ void DeviceOps::EnableProgramming3(std::int32_t delay) {
 }
 
 bool DeviceOps::EnableProgramming4() {
+  Scope scope(*this);
   const std::int32_t port = link_.DataPort();
   for (std::int32_t attempt = 1; attempt <= 10; ++attempt) {
     ClearEnableLines();

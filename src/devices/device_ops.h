@@ -16,24 +16,13 @@
 #include <functional>
 
 #include "devices/device_selection.h"
+#include "devices/outcome.h"
 #include "devices/operator_controls.h"
 #include "image/hex_files.h"
 #include "link/programmer_link.h"
 #include "services/window_services.h"
 
 namespace vql {
-
-enum class Outcome {
-  Done,
-  VerifyMismatch,      // an address never matched the image ("Error address : ")
-  NotBlank,            // an address never read FF
-  ProgrammingTimeOut,  // a three-byte write never read back ("Programming Time-Out")
-  ReadError,           // two reads never agreed ("Read chip error!!!.")
-  LockTimeOut,         // a lock mode never confirmed ("Timeout Lb1=.. Lb2=..")
-  Refused,             // the cable refused a byte: SENSE low
-  NoFile,              // Auto Reload File found nothing to write
-  Stopped,             // the operator asked to stop
-};
 
 class DeviceOps {
  public:

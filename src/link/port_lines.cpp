@@ -25,8 +25,15 @@ std::string InConfigFile(const std::string& path) {
 }  // namespace
 
 ProgrammerLink::ProgrammerLink(PortIo& port, WindowServices& window)
-    : port_(port), window_(window) {
-  portProblem_ = "LPT1 has no port address yet: the configuration file has not been read.";
+    : port_(port), window_(window) {}
+
+std::string ProgrammerLink::PortProblem() const {
+  if (selected_) return portProblem_;
+  // Start-up stopped before it selected a port: the configuration was not read.
+  return "The printer port is not configured: the port addresses come from " +
+         (ConfigPath.empty() ? std::string("the configuration file")
+                             : "the configuration file \"" + ConfigPath + "\"") +
+         ", which could not be read. Put the file there and start the program again.";
 }
 
 std::string ProgrammerLink::PortCaption(std::int32_t lpt) const {
@@ -34,6 +41,7 @@ std::string ProgrammerLink::PortCaption(std::int32_t lpt) const {
 }
 
 void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
+  selected_ = true;
   dataPort_ = base;
   const std::string name = lpt == 1 ? "LPT1" : "LPT2";
   if (base == 0) {
@@ -71,7 +79,7 @@ void ProgrammerLink::LPT21Click() {
 
 bool ProgrammerLink::CheckPort() {
   if (PortUsable()) return true;
-  window_.ShowMessageBox(portProblem_);
+  window_.ShowMessageBox(PortProblem());
   return false;
 }
 

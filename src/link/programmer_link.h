@@ -60,8 +60,8 @@ class ProgrammerLink {
 
   // True when the selected port can be driven; otherwise shows why in a message box.
   bool CheckPort();
-  bool PortUsable() const { return portProblem_.empty(); }
-  const std::string& PortProblem() const { return portProblem_; }
+  bool PortUsable() const { return selected_ && portProblem_.empty(); }
+  std::string PortProblem() const;
 
   // --- Single lines. Each change reads the data register back, changes one bit,
   // writes it and then spins SpinDelay(5): nothing is cached.
@@ -113,7 +113,8 @@ class ProgrammerLink {
   WindowServices& window_;
   std::int32_t dataPort_ = 0;
   std::int32_t selectedLpt_ = 1;
-  std::string portProblem_ = "The printer port has not been selected yet.";
+  bool selected_ = false;  // no port until start-up selects one
+  std::string portProblem_;
 };
 
 }  // namespace vql

@@ -32,11 +32,17 @@ class WindowServices {
   virtual void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) = 0;
   virtual void StopTimer() = 0;
 
+  // Replaces the text of the status box.
+  virtual void ShowStatus(std::string_view text) = 0;
+
   // The progress bar: done x 100 div total percent, or 100 when total is 0 or less.
   virtual void ShowProgress(std::int32_t done, std::int32_t total) = 0;
 
   // A modal box with the text and an OK button.
   virtual void ShowMessageBox(std::string_view text) = 0;
+
+  // A short sound: the loaded code does not fit the device.
+  virtual void Beep() = 0;
 
   // The file-open dialog for HEX files (filter "Hex File Format|*.hex|All Files|*.*").
   // Returns the chosen full path, or nothing when the operator cancels.

@@ -56,6 +56,8 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   void StopTimer() override { timerPeriodNs_ = 0; }
   bool TimerRunning() const { return timerPeriodNs_ != 0; }
 
+  void ShowStatus(std::string_view text) override { statuses.emplace_back(text); }
+  void Beep() override { ++beeps; }
   void ShowProgress(std::int32_t done, std::int32_t total) override {
     ++progressUpdates;
     lastProgress = {done, total};
@@ -80,6 +82,8 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   std::uint64_t progressUpdates = 0;
   std::pair<std::int32_t, std::int32_t> lastProgress{0, 0};  // done, total
   std::vector<std::string> messageBoxes;
+  std::vector<std::string> statuses;  // every status text, in order
+  int beeps = 0;
   std::string fileName;
   std::unique_ptr<CodeImage> grid;  // what the grid shows; null until the first refresh
   int gridRefreshes = 0;

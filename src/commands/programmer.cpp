@@ -1,0 +1,42 @@
+#include "commands/programmer.h"
+
+#include "image/char_stream.h"
+#include "link/config_file.h"
+
+namespace vql {
+
+Programmer::Programmer(PortIo& port, WindowServices& window)
+    : Link(port, window),
+      Ops(Link, Image, window, Selection, Controls),
+      Cmd(Link, Image, Selection, Controls, Ops, window),
+      window_(window) {}
+
+bool Programmer::Startup(const std::string& configName) {
+  try {
+    Link.ConfigPath = ConfigFilePath(configName);
+    std::int32_t unused = 0;
+    ReadConfigFile(Link.DelayScale, Link.BitDelay, unused, Link.Lpt1Base, Link.Lpt2Base,
+                   configName);
+  } catch (const FileError& error) {
+    window_.ShowMessageBox(error.what());
+    return false;
+  }
+  Link.SelectStartupPort();
+  if (Link.PortUsable()) {
+    Link.HoldTargetInProgramMode();
+    Cmd.InProgramMode = true;
+  }
+  ResetAddressCounter(Image.Counter);
+  ClearCodeImage(Image.Image);
+  RefreshGrid(Image, window_);
+  Link.CalibrateDelayLoop();
+  Selection.MenuItemClick(kDefaultDeviceIndex);
+  Selection.FuseControlsEnabled = false;
+  return true;
+}
+
+void Programmer::Shutdown() {
+  if (Link.PortUsable()) Cmd.SetOperatingMode(false);
+}
+
+}  // namespace vql

@@ -1,0 +1,49 @@
+// The whole programmer as one object: the image, the link, the device selection,
+// the operator's controls, the device operations and the commands, wired together.
+// A front end creates one, with the port back end and its window services, and a
+// test builds a fresh one in a line.
+#pragma once
+
+#include <string>
+
+#include "commands/commands.h"
+#include "devices/device_ops.h"
+#include "devices/device_selection.h"
+#include "devices/operator_controls.h"
+#include "image/hex_files.h"
+#include "link/programmer_link.h"
+#include "portio/port_io.h"
+#include "services/window_services.h"
+
+namespace vql {
+
+class Programmer {
+ public:
+  Programmer(PortIo& port, WindowServices& window);
+  Programmer(const Programmer&) = delete;
+  Programmer& operator=(const Programmer&) = delete;
+
+  // Start-up, minus the window: reads the configuration file from the current
+  // directory, selects LPT1, drives the program-mode lines, empties the image and
+  // shows it, calibrates the delays, and leaves the AT89S8253 selected with the
+  // fuse controls disabled. When the configuration cannot be read its error is
+  // shown and nothing else happens: no line is driven, and the cable commands are
+  // refused with a message that says where the file was looked for. Returns
+  // whether the configuration was read.
+  bool Startup(const std::string& configName = "CONFIG.VQL");
+
+  // Shut-down: the run-mode lines, so the target is always released.
+  void Shutdown();
+
+  ImageState Image;
+  ProgrammerLink Link;
+  DeviceSelection Selection;
+  OperatorControls Controls;
+  DeviceOps Ops;
+  Commands Cmd;
+
+ private:
+  WindowServices& window_;
+};
+
+}  // namespace vql
