@@ -44,15 +44,22 @@ class TraceFile final : public std::ofstream {
   std::vector<char> buffer_;
 };
 
-std::unique_ptr<PortIo> MakeSimulatedPort(const GetEnv& getenv, MicrosecondClock& clock) {
+SimOptions SimOptionsOf(const GetEnv& getenv) {
   const char* text = getenv("VQLISP_SIM");
-  return std::make_unique<SimulatedPort>(clock, ParseSimOptions(text != nullptr ? text : ""));
+  return ParseSimOptions(text != nullptr ? text : "");
+}
+
+// Whether VQLISP_PORT leaves the choice to the machine.
+bool PortUnset(const char* asked) { return asked == nullptr || *asked == '\0'; }
+
+std::unique_ptr<PortIo> MakeSimulatedPort(const GetEnv& getenv, MicrosecondClock& clock) {
+  return std::make_unique<SimulatedPort>(clock, SimOptionsOf(getenv));
 }
 
 PortSelection ChooseBackEnd(const GetEnv& getenv, MicrosecondClock& clock,
                             const std::string& sysRoot) {
   const char* asked = getenv("VQLISP_PORT");
-  if (asked == nullptr || *asked == '\0') {
+  if (PortUnset(asked)) {
     // Someone with a real cable must never end up on the simulator without a word.
     if (!ListKernelParports(sysRoot).empty()) {
       return {MakePpdevPort(sysRoot), std::string(kPpdevNotice)};
@@ -85,6 +92,13 @@ PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
   return selection;
 }
 
+bool SimWantsVirtualClock(const GetEnv& getenv, const std::string& sysRoot) {
+  const char* asked = getenv("VQLISP_PORT");
+  const bool simulated =
+      PortUnset(asked) ? ListKernelParports(sysRoot).empty() : std::string_view(asked) == "sim";
+  return simulated && SimOptionsOf(getenv).virtualClock;
+}
+
 std::string PortEnvironmentHelp() {
   return "ENVIRONMENT\n"
          "  VQLISP_PORT\n"
@@ -94,11 +108,29 @@ std::string PortEnvironmentHelp() {
          "      parallel port, otherwise the simulated programmer, with a notice.\n"
          "  VQLISP_SIM\n"
          "      Options of the simulated programmer, comma-separated key=value:\n"
-         "        target=none|loopback  what sits behind the cable: nothing (default)\n"
-         "                              or a plug that wires SCK back to MISO\n"
+         "        target=none|loopback|CHIP  what sits behind the cable: nothing\n"
+         "                              (default), a plug that wires SCK back to MISO,\n"
+         "                              or a chip, named in any case: AT89S51, AT89S52,\n"
+         "                              AT89S53, AT89S8252, AT89S8253, AT89S2051, AT89S4051\n"
          "        cable=lpt1|lpt2       the port the cable hangs on (default lpt1)\n"
          "        sense=0               the cable has no power: SENSE reads 0\n"
          "        miso=0|1              MISO is stuck at that level\n"
+         "      For a chip:\n"
+         "        erase=MS              chip erase time in milliseconds (default 500 for\n"
+         "                              the AT89S51/52, 20 for the AT89S8253/2051/4051,\n"
+         "                              16 for the AT89S53/8252)\n"
+         "        write=US              byte write time in microseconds (default 500;\n"
+         "                              2000 for the AT89S53/8252)\n"
+         "        echo-from=N           the chip hears programming enables only from the\n"
+         "                              Nth one on, counted from the start (default 1)\n"
+         "        dead=ADDR             the code cell at hex ADDR never programs: stays FF\n"
+         "        flaky=RATE            that share (0 to 1) of read answers come back with\n"
+         "                              one bit flipped\n"
+         "        seed=N                makes the flaky answers repeatable (default 1)\n"
+         "        state=FILE            keeps code, lock bits and fuse in FILE between\n"
+         "                              runs; a missing file is a fresh erased chip\n"
+         "      For scripted runs:\n"
+         "        clock=virtual         waits take no real time\n"
          "      Ignored unless the simulated programmer is in use.\n"
          "  VQLISP_TRACE\n"
          "      A file to which every port access is appended as one line:\n"

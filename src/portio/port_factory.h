@@ -33,6 +33,11 @@ struct PortSelection {
 PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
                          const std::string& sysRoot = "");
 
+// True when the simulated programmer is the back end that OpenPortIo would build and
+// its options ask for clock=virtual. Front ends ask before they build their clock,
+// which the port needs. Throws PortError for bad simulator options.
+bool SimWantsVirtualClock(const GetEnv& getenv, const std::string& sysRoot = "");
+
 // The help text that front ends show for the variables above.
 std::string PortEnvironmentHelp();
 

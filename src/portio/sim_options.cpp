@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <limits>
 
 #include "portio/port_io.h"
 
@@ -37,9 +40,42 @@ std::optional<bool> Level(std::string_view value) {
   return std::nullopt;
 }
 
-// New keys (chip, timings, state file, clock) join this table.
+// A whole decimal number no greater than most; nothing else, not even a sign.
+std::optional<std::uint64_t> Count(std::string_view value, std::uint64_t most) {
+  std::uint64_t number = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, number);
+  if (value.empty() || error != std::errc{} || stop != end || number > most) return std::nullopt;
+  return number;
+}
+
+std::optional<std::uint16_t> HexAddress(std::string_view value) {
+  std::uint32_t address = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, address, 16);
+  if (value.empty() || value.size() > 4 || error != std::errc{} || stop != end) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(address);
+}
+
+std::optional<double> Rate(std::string_view value) {
+  double rate = 0.0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, rate, std::chars_format::fixed);
+  if (value.empty() || error != std::errc{} || stop != end || !(rate >= 0.0 && rate <= 1.0)) {
+    return std::nullopt;
+  }
+  return rate;
+}
+
+constexpr std::uint64_t kMostEraseMs = 60'000;
+constexpr std::uint64_t kMostWriteUs = 1'000'000;
+
 constexpr std::array kSimKeys{
-    SimKey{"target", "none or loopback",
+    SimKey{"target",
+           "none or loopback or a chip (AT89S51 AT89S52 AT89S53 AT89S8252 AT89S8253 "
+           "AT89S2051 AT89S4051)",
            [](SimOptions& options, std::string_view value) {
              // Which names exist is for whoever builds the target to say.
              if (!IsName(value)) return false;
@@ -65,6 +101,58 @@ constexpr std::array kSimKeys{
              const auto level = Level(value);
              if (!level) return false;
              options.misoStuckAt = level;
+             return true;
+           }},
+    SimKey{"erase", "the chip erase time in milliseconds (0 to 60000)",
+           [](SimOptions& options, std::string_view value) {
+             const auto ms = Count(value, kMostEraseMs);
+             if (!ms) return false;
+             options.chip.eraseMs = static_cast<std::uint32_t>(*ms);
+             return true;
+           }},
+    SimKey{"write", "the byte write time in microseconds (0 to 1000000)",
+           [](SimOptions& options, std::string_view value) {
+             const auto us = Count(value, kMostWriteUs);
+             if (!us) return false;
+             options.chip.writeUs = static_cast<std::uint32_t>(*us);
+             return true;
+           }},
+    SimKey{"echo-from", "the first programming enable that is heard (1 or more)",
+           [](SimOptions& options, std::string_view value) {
+             const auto first = Count(value, std::numeric_limits<std::uint32_t>::max());
+             if (!first || *first == 0) return false;
+             options.chip.echoFrom = static_cast<std::uint32_t>(*first);
+             return true;
+           }},
+    SimKey{"dead", "a code address in hex (0000 to FFFF) that never programs",
+           [](SimOptions& options, std::string_view value) {
+             options.chip.deadAddress = HexAddress(value);
+             return options.chip.deadAddress.has_value();
+           }},
+    SimKey{"flaky", "the rate of read answers with a bit flipped (0 to 1)",
+           [](SimOptions& options, std::string_view value) {
+             const auto rate = Rate(value);
+             if (!rate) return false;
+             options.chip.flakyRate = *rate;
+             return true;
+           }},
+    SimKey{"seed", "a whole number that makes the flaky answers repeatable",
+           [](SimOptions& options, std::string_view value) {
+             const auto seed = Count(value, std::numeric_limits<std::uint64_t>::max());
+             if (!seed) return false;
+             options.chip.seed = *seed;
+             return true;
+           }},
+    SimKey{"state", "a file that keeps the chip between runs",
+           [](SimOptions& options, std::string_view value) {
+             if (value.empty()) return false;
+             options.chip.stateFile = std::string(value);
+             return true;
+           }},
+    SimKey{"clock", "virtual (waits take no real time)",
+           [](SimOptions& options, std::string_view value) {
+             if (Lower(value) != "virtual") return false;
+             options.virtualClock = true;
              return true;
            }},
 };

@@ -1,5 +1,6 @@
 // The options of the simulated programmer, as given in VQLISP_SIM: which target sits
-// behind the cable, which port the cable hangs on, and the faults it should show.
+// behind the cable, which port the cable hangs on, the faults it should show, how a
+// simulated chip is timed and where it keeps its memory, and which clock to run on.
 //
 // The text is comma-separated key=value items; spaces around items are ignored. Keys
 // and their values are checked strictly, so that a typing mistake does not quietly
@@ -7,6 +8,7 @@
 // interpret keys of their own.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -15,9 +17,24 @@
 
 namespace vql {
 
+// What a simulated chip takes from the options: its times when they differ from its
+// own, the faults it shows, and the file that keeps its memory between runs.
+struct SimChipSettings {
+  std::optional<std::uint32_t> eraseMs;  // unset: the chip's own time
+  std::optional<std::uint32_t> writeUs;  // unset: the chip's own time
+  // The first Programming Enable, counted from 1 since the chip was created, that the
+  // chip obeys and echoes; the earlier ones go unheard.
+  std::uint32_t echoFrom = 1;
+  std::optional<std::uint16_t> deadAddress;  // a cell that never programs
+  double flakyRate = 0.0;  // share of read answers that come back with one bit flipped
+  std::uint64_t seed = 1;  // of the flaky answers, so that a run can be repeated
+  std::string stateFile;   // empty: the chip lives only as long as the program
+};
+
 struct SimOptions {
-  // What is plugged in behind the cable, in lower case ("none", "loopback"). The
-  // factory turns the name into a target and rejects names it does not know.
+  // What is plugged in behind the cable, in lower case ("none", "loopback",
+  // "at89s52"). The factory turns the name into a target and rejects names it does
+  // not know.
   std::string target = "none";
   // The port the cable hangs on, in upper case ("LPT1", "LPT2").
   std::string cable = "LPT1";
@@ -25,6 +42,10 @@ struct SimOptions {
   bool powered = true;
   // Set: MISO reads this level whatever the target does.
   std::optional<bool> misoStuckAt;
+  SimChipSettings chip;
+  // The front end should run on a virtual clock that jumps over waits, so that a
+  // scripted run takes no real time.
+  bool virtualClock = false;
   // Every item as given, key to value.
   std::map<std::string, std::string, std::less<>> items;
 };

@@ -22,7 +22,7 @@ std::string Upper(std::string_view text) {
 }  // namespace
 
 SimulatedPort::SimulatedPort(MicrosecondClock& clock, SimOptions options)
-    : clock_(clock), options_(std::move(options)), target_(MakeSimTarget(options_.target)) {
+    : clock_(clock), options_(std::move(options)), target_(MakeSimTarget(options_)) {
   options_.cable = Upper(options_.cable);
 }
 

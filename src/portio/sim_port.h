@@ -57,6 +57,12 @@ class SimulatedPort final : public PortIo {
     return plugged;
   }
   SimTarget& Target() { return *target_; }
+  // The target as the type it was made with, e.g. TargetAs<SimChip>(); nullptr when
+  // it is something else.
+  template <std::derived_from<SimTarget> T>
+  T* TargetAs() {
+    return dynamic_cast<T*>(target_.get());
+  }
   const SimOptions& Options() const { return options_; }
 
  private:

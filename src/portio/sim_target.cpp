@@ -1,9 +1,13 @@
 #include "portio/sim_target.h"
 
+#include <array>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "portio/port_io.h"
+#include "portio/sim_chip.h"
+#include "portio/sim_chip_table.h"
 
 namespace vql {
 
@@ -45,10 +49,31 @@ std::uint8_t ScriptedTarget::CurrentAnswer() const {
 }
 
 std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name) {
+  SimOptions options;
+  options.target = std::string(name);
+  return MakeSimTarget(options);
+}
+
+std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options) {
+  const std::string& name = options.target;
+  if (const SimChipModel* chip = FindSimChip(name)) {
+    return std::make_unique<SimChip>(*chip, options.chip);
+  }
+  if (name != "none" && name != "loopback") {
+    throw PortError("VQLISP_SIM item \"target=" + name +
+                    "\": unknown target. Valid targets: none, loopback, " + SimChipNames() + ".");
+  }
+  // Faults asked of a chip that is not there would pass unnoticed.
+  constexpr std::array kChipKeys{"erase", "write", "echo-from", "dead", "flaky", "seed", "state"};
+  for (const char* key : kChipKeys) {
+    const auto item = options.items.find(std::string_view(key));
+    if (item == options.items.end()) continue;
+    throw PortError("VQLISP_SIM item \"" + item->first + "=" + item->second +
+                    "\": only a chip takes it, but the target is " + name +
+                    ". Valid chips: " + SimChipNames() + ".");
+  }
   if (name == "none") return std::make_unique<NoTarget>();
-  if (name == "loopback") return std::make_unique<LoopbackTarget>();
-  throw PortError("VQLISP_SIM item \"target=" + std::string(name) +
-                  "\": unknown target. Valid targets: none, loopback.");
+  return std::make_unique<LoopbackTarget>();
 }
 
 }  // namespace vql

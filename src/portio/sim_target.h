@@ -2,14 +2,16 @@
 // target every change of the lines it drives and asks it for the level of MISO.
 //
 // The simple plugs live here too: no chip at all, a loop-back plug, and a scripted
-// target that answers fixed bytes, for tests and benchmarks. The chip models plug
-// in through the same interface.
+// target that answers fixed bytes, for tests and benchmarks. The chip models
+// (sim_chip.h) plug in through the same interface.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string_view>
 #include <vector>
+
+#include "portio/sim_options.h"
 
 namespace vql {
 
@@ -80,8 +82,13 @@ class ScriptedTarget final : public SimTarget {
   std::uint8_t inShift_ = 0;
 };
 
-// The target named by the simulator's target option. Throws PortError for an unknown
-// name, listing the known ones.
+// The target named by the simulator's target option: none, loopback or a chip name
+// in any case. Throws PortError for an unknown name, listing the known ones.
 std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name);
+
+// The same with the rest of the options, which a chip takes its times, faults and
+// state file from. Throws PortError for an unknown target, for chip options given to
+// a target that is no chip, and for a state file that cannot be used.
+std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options);
 
 }  // namespace vql

@@ -1,0 +1,386 @@
+#include "portio/sim_chip.h"
+
+#include <algorithm>
+#include <iostream>
+#include <utility>
+
+#include "portio/port_io.h"
+
+namespace vql {
+
+// One instruction as the chip recognises it: the bytes where mask has a 1 must
+// equal value; the others carry addresses, data or lock and fuse bits, or are the
+// answer slot, whose byte the chip cannot know before it answers.
+struct SimInstructionPattern {
+  enum class Needs { kNothing, kModesInOrder, kBitsAtOnce, kX2Fuse };
+
+  SimInstruction op;
+  SimInstructionSet set;
+  std::array<std::uint8_t, 4> value;
+  std::array<std::uint8_t, 4> mask;
+  // Reads and the four-byte enable act when their opening is in, so that their
+  // answer can go out during the last byte; the others act on the whole instruction.
+  bool actsInSlot;
+  Needs needs = Needs::kNothing;
+};
+
+namespace {
+
+using Needs = SimInstructionPattern::Needs;
+constexpr auto kFour = SimInstructionSet::kFourByte;
+constexpr auto kThree = SimInstructionSet::kThreeByte;
+
+constexpr std::array<SimInstructionPattern, 14> kPatterns{{
+    // Four-byte set. Byte 2 of the code instructions holds A13..A8 below two bits
+    // that no part decodes.
+    {SimInstruction::kEnable, kFour, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, true},
+    {SimInstruction::kErase, kFour, {0xAC, 0x80, 0x00, 0x00}, {0xFF, 0xFF, 0xFF, 0xFF}, false},
+    {SimInstruction::kWriteCode, kFour, {0x40, 0, 0, 0}, {0xFF, 0, 0, 0}, false},
+    {SimInstruction::kReadCode, kFour, {0x20, 0, 0, 0}, {0xFF, 0, 0, 0}, true},
+    {SimInstruction::kReadLockBits,
+     kFour,
+     {0x24, 0x55, 0x55, 0},
+     {0xFF, 0xFF, 0xFF, 0},
+     true,
+     Needs::kNothing},
+    {SimInstruction::kWriteLockMode,
+     kFour,
+     {0xAC, 0xE0, 0x00, 0x00},
+     {0xFF, 0xFC, 0xFF, 0xFF},
+     false,
+     Needs::kModesInOrder},
+    {SimInstruction::kWriteLockBits,
+     kFour,
+     {0xAC, 0xE0, 0xFF, 0xFF},
+     {0xFF, 0xF8, 0xFF, 0xFF},
+     false,
+     Needs::kBitsAtOnce},
+    {SimInstruction::kReadFuse,
+     kFour,
+     {0x21, 0x55, 0x55, 0},
+     {0xFF, 0xFF, 0xFF, 0},
+     true,
+     Needs::kX2Fuse},
+    {SimInstruction::kWriteFuse,
+     kFour,
+     {0xAC, 0x18, 0x55, 0xFF},
+     {0xFF, 0xFD, 0xFF, 0xFF},
+     false,
+     Needs::kX2Fuse},
+    // Three-byte set. Byte 1 of the code instructions is A12..A8, A13, then the
+    // operation in b1 b0: 1 0 write, 0 1 read.
+    {SimInstruction::kEnable, kThree, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, false},
+    {SimInstruction::kErase, kThree, {0xAC, 0x04, 0x00, 0}, {0xFF, 0xFF, 0xFF, 0}, false},
+    {SimInstruction::kWriteCode, kThree, {0x02, 0, 0, 0}, {0x03, 0, 0, 0}, false},
+    {SimInstruction::kReadCode, kThree, {0x01, 0, 0, 0}, {0x03, 0, 0, 0}, true},
+    {SimInstruction::kWriteLockBits3, kThree, {0xAC, 0x1F, 0xFF, 0}, {0xFF, 0x1F, 0xFF, 0}, false},
+}};
+
+bool ModelHas(const SimChipModel& model, Needs needs) {
+  switch (needs) {
+    case Needs::kModesInOrder:
+      return model.locks == SimLockLayout::kModesInOrder;
+    case Needs::kBitsAtOnce:
+      return model.locks == SimLockLayout::kBitsAtOnce;
+    case Needs::kX2Fuse:
+      return model.x2Fuse;
+    case Needs::kNothing:
+      break;
+  }
+  return true;
+}
+
+constexpr std::uint8_t kEcho = 0x69;
+
+}  // namespace
+
+SimChip::SimChip(const SimChipModel& model, SimChipSettings settings)
+    : model_(model),
+      settings_(std::move(settings)),
+      memory_(SimChipMemory::Erased(model)),
+      random_(settings_.seed) {
+  if (!settings_.stateFile.empty()) {
+    if (auto kept = LoadSimChipState(settings_.stateFile, model_)) memory_ = std::move(*kept);
+  }
+}
+
+SimChip::~SimChip() {
+  if (settings_.stateFile.empty()) return;
+  try {
+    SaveState();
+  } catch (const PortError& e) {
+    std::cerr << e.what() << '\n';
+  }
+}
+
+void SimChip::SaveState() const {
+  if (!settings_.stateFile.empty()) SaveSimChipState(settings_.stateFile, model_, memory_);
+}
+
+std::uint32_t SimChip::EraseUs() const { return settings_.eraseMs.value_or(model_.eraseMs) * 1000; }
+
+std::uint32_t SimChip::WriteUs() const { return settings_.writeUs.value_or(model_.writeUs); }
+
+void SimChip::LinesChanged(const TargetLines& lines, std::uint64_t us) {
+  switch (shifter_.LinesChanged(lines)) {
+    case SimSerialShifter::Event::kSessionStarted:
+    case SimSerialShifter::Event::kSessionEnded:
+      // Either way the chip leaves programming; a write or erase under way goes on.
+      enabled_ = false;
+      bytes_ = 0;
+      break;
+    case SimSerialShifter::Event::kByteReceived:
+      ByteReceived(shifter_.Received(), us);
+      break;
+    case SimSerialShifter::Event::kNone:
+      break;
+  }
+}
+
+bool SimChip::Miso(std::uint64_t) { return shifter_.Miso(); }
+
+void SimChip::ByteReceived(std::uint8_t byte, std::uint64_t us) {
+  instruction_[bytes_++] = byte;
+  const std::size_t length = model_.InstructionBytes();
+  if (bytes_ == length - 1) {
+    const SimInstructionPattern* opening = Match(true);
+    answeredInSlot_ = opening != nullptr;
+    if (answeredInSlot_) shifter_.SetNextAnswer(Answer(opening->op, us));
+    return;
+  }
+  if (bytes_ < length) return;
+  bytes_ = 0;
+  if (answeredInSlot_) return;
+  if (const SimInstructionPattern* whole = Match(false)) {
+    Execute(whole->op, us);
+  } else {
+    ++counters_.ignored;
+  }
+}
+
+const SimInstructionPattern* SimChip::Match(bool answersInSlot) const {
+  // The opening is all but the last byte; a whole instruction is all of them.
+  const std::size_t compared = model_.InstructionBytes() - (answersInSlot ? 1 : 0);
+  const auto matches = [&](const SimInstructionPattern& p) {
+    if (p.set != model_.instructions || p.actsInSlot != answersInSlot ||
+        !ModelHas(model_, p.needs)) {
+      return false;
+    }
+    for (std::size_t i = 0; i < compared; ++i) {
+      if ((instruction_[i] & p.mask[i]) != p.value[i]) return false;
+    }
+    return true;
+  };
+  const auto* found = std::ranges::find_if(kPatterns, matches);
+  return found == kPatterns.end() ? nullptr : found;
+}
+
+std::uint8_t SimChip::Answer(SimInstruction op, std::uint64_t us) {
+  const bool obeys = enabled_ && !BusyAt(us);
+  switch (op) {
+    case SimInstruction::kEnable:
+      // Unheard or busy: the slot carries the plain echo, never 69.
+      return TakeEnable(us) ? kEcho : instruction_[bytes_ - 1];
+    case SimInstruction::kReadCode: {
+      const std::uint16_t address = Address();
+      const auto index = CodeIndex(address);
+      if (enabled_ && BusyAt(us) && index && writing_ == index &&
+          model_.instructions == SimInstructionSet::kThreeByte) {
+        // Data polling: bit 7 reads inverted until the write cycle is over.
+        ++counters_.reads;
+        return Flaky(static_cast<std::uint8_t>(writingData_ ^ 0x80));
+      }
+      if (!obeys) break;
+      ++counters_.reads;
+      return Flaky(ReadCode(address));
+    }
+    case SimInstruction::kReadLockBits:
+      if (!obeys) break;
+      return Flaky(LockBitsAnswer());
+    case SimInstruction::kReadFuse:
+      if (!obeys) break;
+      return Flaky(FuseAnswer());
+    default:
+      break;
+  }
+  ++counters_.ignored;
+  switch (op) {
+    case SimInstruction::kReadLockBits:
+      return static_cast<std::uint8_t>(~LockBitsAnswer());
+    case SimInstruction::kReadFuse:
+      return static_cast<std::uint8_t>(~FuseAnswer());
+    default:
+      return static_cast<std::uint8_t>(~Code(Address()));
+  }
+}
+
+bool SimChip::TakeEnable(std::uint64_t us) {
+  ++counters_.enables;
+  if (BusyAt(us) || counters_.enables < settings_.echoFrom) {
+    ++counters_.ignored;
+    return false;
+  }
+  enabled_ = true;
+  ++counters_.enablesObeyed;
+  return true;
+}
+
+void SimChip::Execute(SimInstruction op, std::uint64_t us) {
+  if (op == SimInstruction::kEnable) {
+    TakeEnable(us);
+    return;
+  }
+  if (!enabled_ || BusyAt(us)) {
+    ++counters_.ignored;
+    return;
+  }
+  switch (op) {
+    case SimInstruction::kErase:
+      Erase(us);
+      return;
+    case SimInstruction::kWriteCode:
+      WriteCode(us);
+      return;
+    case SimInstruction::kWriteFuse:
+      memory_.x2Clock = (instruction_[1] & 0x02) == 0;
+      ++counters_.fuseWrites;
+      StartWriteCycle(us);
+      return;
+    default:
+      if (!SetLockBitsFrom(op)) {
+        ++counters_.ignored;
+        return;
+      }
+      ++counters_.lockWrites;
+      StartWriteCycle(us);
+      return;
+  }
+}
+
+void SimChip::Erase(std::uint64_t us) {
+  // The fuse is no part of the code array and survives.
+  std::ranges::fill(memory_.code, std::uint8_t{0xFF});
+  memory_.lockBits = {};
+  writing_.reset();
+  busyUntilUs_ = us + EraseUs();
+  ++counters_.erases;
+}
+
+void SimChip::WriteCode(std::uint64_t us) {
+  const auto index = CodeIndex(Address());
+  if (!index || memory_.lockBits.Any()) {
+    ++counters_.ignored;
+    return;
+  }
+  const std::uint8_t data = instruction_[model_.InstructionBytes() - 1];
+  std::uint8_t& cell = memory_.code[*index];
+  if (settings_.deadAddress && (*settings_.deadAddress & model_.AddressMask()) == *index) {
+    cell = 0xFF;
+  } else if (model_.instructions == SimInstructionSet::kThreeByte) {
+    cell = data;  // these parts erase the byte as part of its write
+  } else {
+    cell &= data;  // flash: a write only clears bits; only an erase sets them again
+  }
+  writing_ = index;
+  writingData_ = data;
+  ++counters_.writes;
+  StartWriteCycle(us);
+}
+
+bool SimChip::SetLockBitsFrom(SimInstruction op) {
+  SimLockBits& bits = memory_.lockBits;
+  const std::uint8_t byte2 = instruction_[1];
+  switch (op) {
+    case SimInstruction::kWriteLockMode:
+      // Each mode builds on the one before: E2 needs LB1 set, E3 needs LB2.
+      switch (byte2 & 0x03) {
+        case 0:
+          return true;
+        case 1:
+          bits.lb1 = true;
+          return true;
+        case 2:
+          if (!bits.lb1) return false;
+          bits.lb2 = true;
+          return true;
+        default:
+          if (!bits.lb2) return false;
+          bits.lb3 = true;
+          return true;
+      }
+    case SimInstruction::kWriteLockBits:  // [1,1,1,0,0,L3,L2,L1], 0 sets
+      bits.lb1 = bits.lb1 || (byte2 & 0x01) == 0;
+      bits.lb2 = bits.lb2 || (byte2 & 0x02) == 0;
+      bits.lb3 = bits.lb3 || (byte2 & 0x04) == 0;
+      return true;
+    case SimInstruction::kWriteLockBits3:  // [LB1,LB2,LB3,1,1,1,1,1], 0 sets
+      bits.lb1 = bits.lb1 || (byte2 & 0x80) == 0;
+      bits.lb2 = bits.lb2 || (byte2 & 0x40) == 0;
+      bits.lb3 = bits.lb3 || (byte2 & 0x20) == 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::uint16_t SimChip::Address() const {
+  if (model_.instructions == SimInstructionSet::kFourByte) {
+    return static_cast<std::uint16_t>(((instruction_[1] & 0x3F) << 8) | instruction_[2]);
+  }
+  const std::uint8_t byte1 = instruction_[0];
+  return static_cast<std::uint16_t>(((byte1 & 0x04) << 11) | ((byte1 >> 3) << 8) | instruction_[1]);
+}
+
+std::optional<std::size_t> SimChip::CodeIndex(std::uint16_t address) const {
+  const std::size_t index = address & model_.AddressMask();
+  if (index >= memory_.code.size()) return std::nullopt;
+  return index;
+}
+
+std::uint8_t SimChip::Code(std::uint16_t address) const {
+  const auto index = CodeIndex(address);
+  return index ? memory_.code[*index] : std::uint8_t{0xFF};
+}
+
+void SimChip::SetCode(std::uint16_t address, std::uint8_t byte) {
+  if (const auto index = CodeIndex(address)) memory_.code[*index] = byte;
+}
+
+std::uint8_t SimChip::ReadCode(std::uint16_t address) const {
+  const std::uint8_t stored = Code(address);
+  // From lock level 2 on the code cannot be read back; the answer is garbage.
+  const bool hidden = memory_.lockBits.lb2 || memory_.lockBits.lb3;
+  return hidden ? static_cast<std::uint8_t>(~stored) : stored;
+}
+
+std::uint8_t SimChip::LockBitsAnswer() const {
+  const SimLockBits& bits = memory_.lockBits;
+  if (model_.locks == SimLockLayout::kModesInOrder) {
+    return static_cast<std::uint8_t>((bits.lb1 ? 0x04 : 0) | (bits.lb2 ? 0x08 : 0) |
+                                     (bits.lb3 ? 0x10 : 0));
+  }
+  return static_cast<std::uint8_t>(
+      0xFF & ~((bits.lb1 ? 0x01 : 0) | (bits.lb2 ? 0x02 : 0) | (bits.lb3 ? 0x04 : 0)));
+}
+
+std::uint8_t SimChip::FuseAnswer() const { return memory_.x2Clock ? 0xFD : 0xFF; }
+
+std::uint8_t SimChip::Flaky(std::uint8_t answer) {
+  if (settings_.flakyRate <= 0.0) return answer;
+  // The top 53 bits give a uniform double in [0, 1).
+  const double draw = static_cast<double>(NextRandom() >> 11) * 0x1.0p-53;
+  if (draw >= settings_.flakyRate) return answer;
+  ++counters_.flipped;
+  return static_cast<std::uint8_t>(answer ^ (1u << (NextRandom() % 8)));
+}
+
+std::uint64_t SimChip::NextRandom() {
+  // SplitMix64: the same numbers from the same seed on every platform.
+  random_ += 0x9E3779B97F4A7C15ULL;
+  std::uint64_t z = random_;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
+}  // namespace vql

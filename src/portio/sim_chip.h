@@ -1,0 +1,129 @@
+// A simulated AT89S-series chip behind the simulated cable, answering the serial
+// programming instructions of its instruction set as the real part does: it must
+// be reset and enabled before it obeys, takes time to erase and to write and
+// ignores instructions meanwhile, keeps its lock bits and x2-clock fuse, and can be
+// made to misbehave (a late echo, a dead cell, flaky answers). Its memory can be
+// kept in a state file between runs.
+//
+// Bytes are counted into instructions from the reset. The answer slot of an
+// instruction (byte 4, or byte 3 of the three-byte set) carries a read's answer or
+// the 69 echo of Programming Enable; every other byte echoes the byte received
+// before it. A read that the chip does not obey (not enabled, busy) answers the
+// complement of the stored byte, so that it can never pass for a good read.
+//
+// Tests of other code reach the chip through SimulatedPort::TargetAs<SimChip>() to
+// prepare it and to look at what it stores and how often it was asked.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "portio/sim_chip_serial.h"
+#include "portio/sim_chip_state.h"
+#include "portio/sim_chip_table.h"
+#include "portio/sim_options.h"
+#include "portio/sim_target.h"
+
+namespace vql {
+
+// The instructions a chip knows; which bytes spell them is in sim_chip.cpp.
+enum class SimInstruction {
+  kEnable,
+  kErase,
+  kWriteCode,
+  kReadCode,
+  kReadLockBits,
+  kWriteLockMode,   // one protection mode, in order (AT89S51/52)
+  kWriteLockBits,   // all three bits at once, four-byte layout
+  kWriteLockBits3,  // all three bits at once, three-byte layout
+  kReadFuse,
+  kWriteFuse,
+};
+struct SimInstructionPattern;
+
+// How often the chip was asked for what, since it was created.
+struct SimChipCounters {
+  std::uint32_t enables = 0;        // Programming Enable instructions received
+  std::uint32_t enablesObeyed = 0;  // of them, those that enabled programming
+  std::uint32_t erases = 0;
+  std::uint32_t writes = 0;      // code byte writes started (a dead cell's too)
+  std::uint32_t reads = 0;       // code reads answered, data polls included
+  std::uint32_t lockWrites = 0;  // lock instructions taken (AT89S51/52 E0 too)
+  std::uint32_t fuseWrites = 0;
+  std::uint32_t ignored = 0;  // unknown, not enabled, busy, out of range, or refused by a lock
+  std::uint32_t flipped = 0;  // read answers spoilt by the flaky contact
+};
+
+class SimChip final : public SimTarget {
+ public:
+  // The model must outlive the chip (the rows of kSimChips do). Loads the state file
+  // when the settings name one; throws PortError when it is damaged or written for
+  // another chip, and the file is then never written.
+  explicit SimChip(const SimChipModel& model, SimChipSettings settings = {});
+  // Saves to the state file, if any. A failure goes to standard error: at the end of
+  // the program there is nobody else left to tell.
+  ~SimChip() override;
+  SimChip(const SimChip&) = delete;
+  SimChip& operator=(const SimChip&) = delete;
+
+  void LinesChanged(const TargetLines& lines, std::uint64_t us) override;
+  bool Miso(std::uint64_t us) override;
+
+  // --- Inspection and preparation.
+  const SimChipModel& Model() const { return model_; }
+  std::uint32_t EraseUs() const;
+  std::uint32_t WriteUs() const;
+  // The stored byte at address, decoded as the chip decodes it: high bits dropped,
+  // FF beyond the end of the code (12 KiB parts).
+  std::uint8_t Code(std::uint16_t address) const;
+  // Stores a byte without a write cycle (a dead cell included). Beyond the end of
+  // the code it does nothing.
+  void SetCode(std::uint16_t address, std::uint8_t byte);
+  const SimChipMemory& Memory() const { return memory_; }
+  SimLockBits LockBits() const { return memory_.lockBits; }
+  void SetLockBits(SimLockBits lockBits) { memory_.lockBits = lockBits; }
+  bool X2Clock() const { return memory_.x2Clock; }
+  void SetX2Clock(bool on) { memory_.x2Clock = on; }
+  const SimChipCounters& Counters() const { return counters_; }
+  bool ProgrammingEnabled() const { return enabled_; }
+  bool BusyAt(std::uint64_t us) const { return us < busyUntilUs_; }
+  // Writes the state file now; the destructor does too. Throws PortError.
+  void SaveState() const;
+
+ private:
+  void ByteReceived(std::uint8_t byte, std::uint64_t us);
+  const SimInstructionPattern* Match(bool answersInSlot) const;
+  std::uint8_t Answer(SimInstruction op, std::uint64_t us);
+  void Execute(SimInstruction op, std::uint64_t us);
+  bool TakeEnable(std::uint64_t us);
+  void Erase(std::uint64_t us);
+  void WriteCode(std::uint64_t us);
+  bool SetLockBitsFrom(SimInstruction op);
+  void StartWriteCycle(std::uint64_t us) { busyUntilUs_ = us + WriteUs(); }
+
+  std::uint16_t Address() const;
+  std::optional<std::size_t> CodeIndex(std::uint16_t address) const;
+  std::uint8_t ReadCode(std::uint16_t address) const;  // with the lock's garbling
+  std::uint8_t LockBitsAnswer() const;
+  std::uint8_t FuseAnswer() const;
+  std::uint8_t Flaky(std::uint8_t answer);
+  std::uint64_t NextRandom();
+
+  const SimChipModel& model_;
+  SimChipSettings settings_;
+  SimChipMemory memory_;
+  SimSerialShifter shifter_;
+  std::array<std::uint8_t, 4> instruction_{};
+  std::size_t bytes_ = 0;        // bytes of the current instruction received
+  bool answeredInSlot_ = false;  // the opening was an instruction that acts in its answer slot
+  bool enabled_ = false;
+  std::uint64_t busyUntilUs_ = 0;
+  std::optional<std::size_t> writing_;  // the cell in its write cycle, for data polling
+  std::uint8_t writingData_ = 0xFF;
+  std::uint64_t random_;
+  SimChipCounters counters_;
+};
+
+}  // namespace vql

@@ -1,0 +1,93 @@
+// The simulated chips under the program's own link: the enable sequences, the
+// byte transfer and its waits as the device operations use them, on the virtual
+// clock. Keeps the chip model and the link's idea of the cable in step.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "link/programmer_link.h"
+#include "portio/sim_chip.h"
+#include "support/link_world.h"
+
+namespace vql {
+namespace {
+
+using testing::LinkWorld;
+
+struct ChipWorld : LinkWorld {
+  explicit ChipWorld(const std::string& options) : LinkWorld(options) {
+    link.HoldTargetInProgramMode();
+  }
+  SimChip& Chip() { return *sim->TargetAs<SimChip>(); }
+
+  std::uint8_t Answer() const {
+    std::uint8_t byte = 0;
+    for (BitFlag bit : link.ReceivedBits) byte = static_cast<std::uint8_t>((byte << 1) | bit);
+    return byte;
+  }
+  void Send(std::uint8_t byte) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    link.SendByteDigits(kDigits[byte >> 4], kDigits[byte & 0x0F]);
+  }
+  // The reset and Programming Enable as the device operations send them.
+  void Enable(bool fourByte) {
+    const std::int32_t data = link.DataPort();
+    for (std::int32_t bit : {kMode7Bit, kMode3Bit, kRstBit, kSckBit, kMosiBit}) {
+      link.ClearDataBit(data, bit);
+    }
+    link.WaitMilliseconds(50);
+    link.SetDataBit(data, kRstBit);
+    link.WaitMilliseconds(50);
+    if (!fourByte) {
+      link.ClearDataBit(data, kRstBit);
+      link.SetDataBit(data, kRstBit);
+    }
+    for (std::uint8_t byte : {0xAC, 0x53, 0x55}) Send(byte);
+    if (fourByte) Send(0x55);
+  }
+};
+
+TEST(SimChipUnderTheLink, FourByteChipEchoesAndErasesBeforeItWritesAndReads) {
+  ChipWorld world("target=AT89S52");
+  world.Enable(true);
+  EXPECT_EQ(world.Answer(), 0x69);
+  for (std::uint8_t byte : {0xAC, 0x80, 0x00, 0x00}) world.Send(byte);
+  // The 500 ms erase outlasts four enable attempts of some 100 ms each: the echo
+  // stays away until it is over. (The waits run on the millisecond tick, so an
+  // attempt may be a little short of 100 ms and a sixth one may be needed.)
+  int attempts = 1;
+  for (world.Enable(true); world.Answer() != 0x69 && attempts < 10; world.Enable(true)) ++attempts;
+  EXPECT_GE(attempts, 5);
+  EXPECT_LE(attempts, 6);
+  for (std::uint8_t byte : {0x40, 0x1A, 0xBC, 0x5A}) world.Send(byte);
+  world.link.WaitMilliseconds(5);
+  for (std::uint8_t byte : {0x20, 0x1A, 0xBC, 0x00}) world.Send(byte);
+  EXPECT_EQ(world.Answer(), 0x5A);
+  EXPECT_EQ(world.Chip().Code(0x1ABC), 0x5A);
+}
+
+TEST(SimChipUnderTheLink, ThreeByteChipIsPolledUntilItsWriteIsDone) {
+  ChipWorld world("target=AT89S8252");
+  world.Enable(false);
+  EXPECT_TRUE(world.Chip().ProgrammingEnabled());
+  for (std::uint8_t byte : {0x56, 0xBC, 0x5A}) world.Send(byte);  // write 5A at 2ABC
+  int polls = 0;
+  do {
+    for (std::uint8_t byte : {0x55, 0xBC, 0x00}) world.Send(byte);
+    ++polls;
+  } while (world.Answer() != 0x5A && polls < 10000);
+  EXPECT_GT(polls, 1);
+  EXPECT_LT(polls, 10000);
+  EXPECT_EQ(world.Chip().Code(0x0ABC), 0x5A);  // an 8 KiB part drops A13
+}
+
+TEST(SimChipUnderTheLink, RunModeEndsProgramming) {
+  ChipWorld world("target=AT89S8253");
+  world.Enable(true);
+  EXPECT_TRUE(world.Chip().ProgrammingEnabled());
+  world.link.ReleaseTargetToRun();
+  EXPECT_FALSE(world.Chip().ProgrammingEnabled());
+}
+
+}  // namespace
+}  // namespace vql

@@ -1,0 +1,181 @@
+// Lock bits and the x2-clock fuse of the simulated chips, through the cable.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "portio/sim_chip.h"
+#include "portio/sim_chip_cable.h"
+
+namespace vql {
+namespace {
+
+using testing::ChipCable;
+
+std::string Target(std::string_view chip) { return "target=" + std::string(chip); }
+
+TEST(SimChipLocks, AT89S51And52TakeTheirModesOnlyInOrder) {
+  struct Case {
+    std::string name;
+    std::vector<std::uint8_t> modes;  // byte 2 of each Write Lock Mode, E0 to E3
+    std::uint8_t answer;              // Read Lock Bits: LB1 b2, LB2 b3, LB3 b4, set = 1
+  };
+  const Case cases[] = {
+      {"none", {}, 0x00},
+      {"E0 does nothing", {0xE0}, 0x00},
+      {"E1 sets LB1", {0xE0, 0xE1}, 0x04},
+      {"E1 E2", {0xE1, 0xE2}, 0x0C},
+      {"E1 E2 E3", {0xE1, 0xE2, 0xE3}, 0x1C},
+      {"E2 without LB1 is refused", {0xE2}, 0x00},
+      {"E3 without LB2 is refused", {0xE1, 0xE3}, 0x04},
+      {"E3 first, then in order", {0xE3, 0xE2, 0xE1, 0xE2, 0xE3}, 0x1C},
+      {"E0 after all clears nothing", {0xE1, 0xE2, 0xE3, 0xE0}, 0x1C},
+  };
+  for (const char* chipName : {"AT89S51", "AT89S52"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(chipName) + ": " + c.name);
+      ChipCable cable(Target(chipName));
+      cable.Enable();
+      for (std::uint8_t mode : c.modes) {
+        cable.Send({0xAC, mode, 0x00, 0x00});
+        cable.Settle();
+      }
+      cable.Send({0xAC, 0xE1, 0xFF, 0xFF});  // the other family's form: no lock mode
+      EXPECT_EQ(cable.ReadLockBits(), c.answer);
+    }
+  }
+}
+
+TEST(SimChipLocks, AT89S8253FamilyWritesItsBitsAtOnceAndReadsThemInverted) {
+  struct Case {
+    std::string name;
+    std::vector<std::uint8_t> writes;  // byte 2 of Write Lock Bits: [1,1,1,0,0,L3,L2,L1]
+    std::uint8_t answer;               // LB1 b0, LB2 b1, LB3 b2, set = 0
+  };
+  const Case cases[] = {
+      {"none", {}, 0xFF},
+      {"E7 sets nothing", {0xE7}, 0xFF},
+      {"level 1", {0xE6}, 0xFE},
+      {"level 2", {0xE4}, 0xFC},
+      {"level 3", {0xE0}, 0xF8},
+      {"LB2 alone", {0xE5}, 0xFD},
+      {"bits add up", {0xE6, 0xE5, 0xE3}, 0xF8},
+      {"a set bit stays set", {0xE0, 0xE7}, 0xF8},
+  };
+  for (const char* chipName : {"AT89S8253", "AT89S2051", "AT89S4051"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(chipName) + ": " + c.name);
+      ChipCable cable(Target(chipName));
+      cable.Enable();
+      for (std::uint8_t bits : c.writes) {
+        cable.Send({0xAC, bits, 0xFF, 0xFF});
+        cable.Settle();
+      }
+      cable.Send({0xAC, 0xE0, 0x00, 0x00});  // the AT89S51/52 form: not this family's
+      EXPECT_EQ(cable.ReadLockBits(), c.answer);
+    }
+  }
+}
+
+TEST(SimChipLocks, ThreeByteSetWritesItsBitsAtOnce) {
+  struct Case {
+    std::uint8_t byte2;  // [LB1,LB2,LB3,1,1,1,1,1], 0 sets
+    SimLockBits bits;
+  };
+  const Case cases[] = {
+      {0xFF, {}},
+      {0x7F, {.lb1 = true}},
+      {0x3F, {.lb1 = true, .lb2 = true}},
+      {0x1F, {.lb1 = true, .lb2 = true, .lb3 = true}},
+      {0xBF, {.lb2 = true}},
+      {0x1E, {}},  // the low five bits must be 1
+  };
+  for (const char* chipName : {"AT89S53", "AT89S8252"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(chipName) + " " + std::to_string(c.byte2));
+      ChipCable cable(Target(chipName));
+      cable.Enable();
+      cable.Send({0xAC, c.byte2, 0xFF});
+      EXPECT_EQ(cable.Chip().LockBits(), c.bits);
+    }
+  }
+}
+
+TEST(SimChipLocks, LevelOneStopsWritesLevelTwoHidesTheCodeEraseClearsBoth) {
+  for (const auto& model : kSimChips) {
+    for (int level = 1; level <= 3; ++level) {
+      SCOPED_TRACE(std::string(model.name) + " level " + std::to_string(level));
+      ChipCable cable(Target(model.name));
+      SimChip& chip = cable.Chip();
+      chip.SetCode(0x0010, 0x5A);
+      cable.Enable();
+      // The AT89S51/52 climb one mode at a time; the others write the level at once.
+      const bool stepwise = model.locks == SimLockLayout::kModesInOrder;
+      for (int step = stepwise ? 1 : level; step <= level; ++step) {
+        cable.WriteLock(step);
+        cable.Settle();
+      }
+      EXPECT_EQ(chip.LockBits().lb1, true);
+      EXPECT_EQ(chip.LockBits().lb2, level >= 2);
+      EXPECT_EQ(chip.LockBits().lb3, level >= 3);
+
+      cable.WriteCode(0x0011, 0x00);
+      cable.Settle();
+      EXPECT_EQ(chip.Code(0x0011), 0xFF);
+      const std::uint8_t read = cable.ReadCode(0x0010);
+      if (level == 1) {
+        EXPECT_EQ(read, 0x5A);
+      } else {
+        EXPECT_NE(read, 0x5A);
+      }
+
+      cable.Erase();
+      cable.Settle();
+      cable.Enable();
+      EXPECT_EQ(chip.LockBits(), SimLockBits{});
+      cable.WriteCode(0x0011, 0x00);
+      cable.Settle();
+      EXPECT_EQ(cable.ReadCode(0x0011), 0x00);
+    }
+  }
+}
+
+TEST(SimChipFuse, X2ClockIsWrittenBothWaysAndReadInBitOne) {
+  for (const char* chipName : {"AT89S8253", "AT89S2051", "AT89S4051"}) {
+    SCOPED_TRACE(chipName);
+    ChipCable cable(Target(chipName));
+    SimChip& chip = cable.Chip();
+    cable.Enable();
+    EXPECT_EQ(cable.ReadFuse(), 0xFF);
+    cable.WriteFuse(true);
+    cable.Settle();
+    EXPECT_TRUE(chip.X2Clock());
+    EXPECT_EQ(cable.ReadFuse(), 0xFD);
+    cable.WriteFuse(false);
+    cable.Settle();
+    EXPECT_FALSE(chip.X2Clock());
+    EXPECT_EQ(cable.ReadFuse(), 0xFF);
+    EXPECT_EQ(chip.Counters().fuseWrites, 2u);
+    // A write that deviates in a fixed byte is no fuse write.
+    cable.Send({0xAC, 0x18, 0x55, 0x00});
+    cable.Settle();
+    EXPECT_FALSE(chip.X2Clock());
+  }
+}
+
+TEST(SimChipFuse, ChipsWithoutTheFuseIgnoreItsInstructions) {
+  for (const char* chipName : {"AT89S51", "AT89S52"}) {
+    SCOPED_TRACE(chipName);
+    ChipCable cable(Target(chipName));
+    cable.Enable();
+    cable.WriteFuse(true);
+    cable.Settle();
+    EXPECT_FALSE(cable.Chip().X2Clock());
+    EXPECT_EQ(cable.ReadFuse(), 0x55);  // nothing but the echo of byte 3
+    EXPECT_EQ(cable.Chip().Counters().fuseWrites, 0u);
+    EXPECT_EQ(cable.Chip().Counters().ignored, 2u);
+  }
+}
+
+}  // namespace
+}  // namespace vql

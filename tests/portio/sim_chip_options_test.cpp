@@ -1,0 +1,258 @@
+// The chip options of VQLISP_SIM: parsing, and the faults and times they give the
+// chip behind the cable.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "portio/port_factory.h"
+#include "portio/sim_chip.h"
+#include "portio/sim_chip_cable.h"
+#include "portio/sim_options.h"
+#include "portio/sim_port.h"
+#include "support/manual_clock.h"
+#include "support/temp_dir.h"
+
+namespace vql {
+namespace {
+
+using testing::ChipCable;
+
+std::string ErrorOf(std::string_view options) {
+  try {
+    testing::ManualClock clock;
+    SimulatedPort port(clock, ParseSimOptions(options));
+  } catch (const PortError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(SimChipOptions, ParseIntoTheChipSettings) {
+  const SimOptions o = ParseSimOptions(
+      "target=AT89S8253,erase=0,write=1500,echo-from=3,dead=2aBc,flaky=0.25,seed=42,"
+      "state=/tmp/chip.txt,clock=Virtual");
+  EXPECT_EQ(o.target, "at89s8253");
+  EXPECT_EQ(o.chip.eraseMs, 0u);
+  EXPECT_EQ(o.chip.writeUs, 1500u);
+  EXPECT_EQ(o.chip.echoFrom, 3u);
+  EXPECT_EQ(o.chip.deadAddress, 0x2ABC);
+  EXPECT_DOUBLE_EQ(o.chip.flakyRate, 0.25);
+  EXPECT_EQ(o.chip.seed, 42u);
+  EXPECT_EQ(o.chip.stateFile, "/tmp/chip.txt");
+  EXPECT_TRUE(o.virtualClock);
+
+  const SimOptions defaults = ParseSimOptions("target=AT89S52");
+  EXPECT_FALSE(defaults.chip.eraseMs.has_value());
+  EXPECT_FALSE(defaults.chip.writeUs.has_value());
+  EXPECT_EQ(defaults.chip.echoFrom, 1u);
+  EXPECT_FALSE(defaults.chip.deadAddress.has_value());
+  EXPECT_EQ(defaults.chip.flakyRate, 0.0);
+  EXPECT_TRUE(defaults.chip.stateFile.empty());
+  EXPECT_FALSE(defaults.virtualClock);
+  EXPECT_EQ(ParseSimOptions("flaky=1").chip.flakyRate, 1.0);
+}
+
+TEST(SimChipOptions, RejectBadValuesNamingTheItem) {
+  const std::string bad[] = {
+      "erase=-1",    "erase=60001", "erase=5ms", "write=", "write=1000001", "echo-from=0",
+      "echo-from=x", "dead=10000",  "dead=xyz",  "dead=",  "flaky=1.5",     "flaky=-0.1",
+      "flaky=1e-3",  "seed=-1",     "seed=1.5",  "state=", "clock=real",    "clock="};
+  for (const auto& item : bad) {
+    try {
+      ParseSimOptions(item);
+      ADD_FAILURE() << item << " was taken";
+    } catch (const PortError& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find("\"" + item + "\""), std::string::npos) << message;
+    }
+  }
+}
+
+TEST(SimChipOptions, KeysListEveryChipAndTheHelpEveryKey) {
+  const std::string keys = SimOptionKeys();
+  const std::string help = PortEnvironmentHelp();
+  for (const auto& chip : kSimChips) {
+    EXPECT_NE(keys.find(chip.name), std::string::npos) << chip.name;
+    EXPECT_NE(help.find(chip.name), std::string::npos) << chip.name;
+  }
+  for (const char* key :
+       {"erase=", "write=", "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual"}) {
+    EXPECT_NE(keys.find(key), std::string::npos) << key;
+    EXPECT_NE(help.find(key), std::string::npos) << key;
+  }
+}
+
+TEST(SimChipOptions, TargetNamesAChipInAnyCase) {
+  for (const auto& model : kSimChips) {
+    std::string lower(model.name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& name : {std::string(model.name), lower}) {
+      testing::ManualClock clock;
+      SimulatedPort port(clock, ParseSimOptions("target=" + name));
+      const SimChip* chip = port.TargetAs<SimChip>();
+      ASSERT_NE(chip, nullptr) << name;
+      EXPECT_EQ(&chip->Model(), &model);
+    }
+  }
+}
+
+TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
+  struct Case {
+    std::string options;
+    std::vector<std::string> mentioned;
+  };
+  const Case cases[] = {
+      {"target=AT89S99",
+       {"\"target=at89s99\"", "none", "loopback", "AT89S51", "AT89S52", "AT89S53", "AT89S8252",
+        "AT89S8253", "AT89S2051", "AT89S4051"}},
+      {"erase=10", {"\"erase=10\"", "chip", "AT89S51"}},
+      {"target=loopback,state=x.txt", {"\"state=x.txt\"", "loopback"}},
+      {"target=none,flaky=0.5", {"\"flaky=0.5\""}},
+  };
+  for (const auto& c : cases) {
+    const std::string message = ErrorOf(c.options);
+    for (const auto& word : c.mentioned) {
+      EXPECT_NE(message.find(word), std::string::npos) << c.options << ": " << message;
+    }
+  }
+  EXPECT_EQ(ErrorOf("target=loopback,clock=virtual"), "(no error)");
+}
+
+TEST(SimChipOptions, EraseAndWriteTimesReplaceTheChipsOwn) {
+  ChipCable cable("target=AT89S51,erase=3,write=40");
+  SimChip& chip = cable.Chip();
+  EXPECT_EQ(chip.EraseUs(), 3000u);
+  EXPECT_EQ(chip.WriteUs(), 40u);
+  cable.Enable();
+  cable.Erase();
+  cable.clock.Advance(2999);
+  EXPECT_TRUE(chip.BusyAt(cable.clock.NowMicroseconds()));
+  cable.clock.Advance(1);
+  cable.Enable();
+  EXPECT_TRUE(chip.ProgrammingEnabled());
+  cable.WriteCode(0x0001, 0x00);
+  cable.clock.Advance(39);
+  EXPECT_NE(cable.ReadCode(0x0001), 0x00);
+  cable.clock.Advance(1);
+  EXPECT_EQ(cable.ReadCode(0x0001), 0x00);
+}
+
+TEST(SimChipOptions, EchoFromCountsEnablesSinceTheStart) {
+  for (const char* chipName : {"AT89S52", "AT89S8252"}) {
+    SCOPED_TRACE(chipName);
+    ChipCable cable(std::string("target=") + chipName + ",echo-from=3");
+    std::vector<bool> echoed;
+    std::vector<bool> enabled;
+    for (int attempt = 1; attempt <= 4; ++attempt) {
+      echoed.push_back(cable.Enable().back() == 0x69);
+      enabled.push_back(cable.Chip().ProgrammingEnabled());
+    }
+    const bool fourByte = cable.FourByte();
+    EXPECT_EQ(echoed, (std::vector<bool>{false, false, fourByte, fourByte}));
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false, true, true}));
+    EXPECT_EQ(cable.Chip().Counters().enables, 4u);
+    EXPECT_EQ(cable.Chip().Counters().enablesObeyed, 2u);
+  }
+}
+
+TEST(SimChipOptions, ADeadCellNeverPrograms) {
+  for (const char* chipName : {"AT89S51", "AT89S53"}) {
+    SCOPED_TRACE(chipName);
+    // Given as the program would send it, with bits above the chip's size.
+    ChipCable cable(std::string("target=") + chipName + ",dead=8123");
+    cable.Enable();
+    cable.WriteCode(0x0123, 0x00);
+    cable.WriteCode(0x0124, 0x00);  // refused: the first is still in its write cycle
+    cable.Settle();
+    cable.WriteCode(0x0124, 0x00);
+    cable.Settle();
+    EXPECT_EQ(cable.ReadCode(0x0123), 0xFF);
+    EXPECT_EQ(cable.ReadCode(0x0124), 0x00);
+    EXPECT_EQ(cable.Chip().Counters().writes, 2u);
+  }
+}
+
+// The answers to many reads of a cell holding 5A.
+std::vector<std::uint8_t> FlakyReads(const std::string& options, int count) {
+  ChipCable cable("target=AT89S8253," + options);
+  cable.Chip().SetCode(0x0100, 0x5A);
+  cable.Enable();
+  std::vector<std::uint8_t> answers;
+  for (int i = 0; i < count; ++i) answers.push_back(cable.ReadCode(0x0100));
+  return answers;
+}
+
+TEST(SimChipOptions, FlakyAnswersFlipOneBitAtTheSeededRate) {
+  const auto first = FlakyReads("flaky=0.25,seed=7", 400);
+  EXPECT_EQ(FlakyReads("flaky=0.25,seed=7", 400), first);
+  EXPECT_NE(FlakyReads("flaky=0.25,seed=8", 400), first);
+  int flipped = 0;
+  for (std::uint8_t answer : first) {
+    if (answer == 0x5A) continue;
+    ++flipped;
+    EXPECT_EQ(std::popcount(static_cast<unsigned>(answer ^ 0x5A)), 1) << int{answer};
+  }
+  EXPECT_GT(flipped, 60);
+  EXPECT_LT(flipped, 140);
+  for (std::uint8_t answer : FlakyReads("flaky=0", 50)) EXPECT_EQ(answer, 0x5A);
+  for (std::uint8_t answer : FlakyReads("flaky=1", 50)) {
+    EXPECT_EQ(std::popcount(static_cast<unsigned>(answer ^ 0x5A)), 1);
+  }
+}
+
+TEST(SimChipOptions, FlakyContactsSpoilReadsButNeverTheStoredCode) {
+  ChipCable cable("target=AT89S52,flaky=1");
+  cable.Enable();
+  cable.WriteCode(0x0002, 0x12);
+  cable.Settle();
+  EXPECT_NE(cable.ReadCode(0x0002), 0x12);
+  EXPECT_EQ(cable.Chip().Code(0x0002), 0x12);
+  EXPECT_EQ(cable.Chip().Counters().flipped, 1u);
+}
+
+TEST(SimWantsVirtualClock, OnlyWhenTheSimulatorIsChosenAndAsksForIt) {
+  struct Case {
+    const char* port;  // nullptr: unset
+    const char* sim;
+    bool kernelParport;
+    bool wanted;
+  };
+  const Case cases[] = {
+      {"sim", "clock=virtual", false, true},
+      {"sim", "target=AT89S52,clock=VIRTUAL", true, true},
+      {"sim", "target=AT89S52", false, false},
+      {"sim", nullptr, false, false},
+      {nullptr, "clock=virtual", false, true},
+      {nullptr, "clock=virtual", true, false},  // ppdev gets the machine's clock
+      {"ppdev", "clock=virtual", false, false},
+      {"direct", "clock=virtual", false, false},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir root;
+    if (c.kernelParport) {
+      const auto dir = root.Path() / "proc/sys/dev/parport/parport0";
+      std::filesystem::create_directories(dir);
+      std::ofstream(dir / "base-addr") << "888\t1912\n";
+    }
+    std::map<std::string, const char*> env{{"VQLISP_PORT", c.port}, {"VQLISP_SIM", c.sim}};
+    const GetEnv getenv = [&env](const char* name) -> const char* {
+      const auto found = env.find(name);
+      return found == env.end() ? nullptr : found->second;
+    };
+    EXPECT_EQ(SimWantsVirtualClock(getenv, root.Path().string()), c.wanted)
+        << (c.port ? c.port : "(unset)") << " " << (c.sim ? c.sim : "(unset)");
+  }
+  const GetEnv bad = [](const char* name) -> const char* {
+    return std::string_view(name) == "VQLISP_SIM" ? "clock=fast" : "sim";
+  };
+  EXPECT_THROW(SimWantsVirtualClock(bad), PortError);
+}
+
+}  // namespace
+}  // namespace vql

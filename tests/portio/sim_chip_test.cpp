@@ -1,0 +1,328 @@
+#include "portio/sim_chip.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "portio/sim_chip_cable.h"
+#include "portio/sim_chip_table.h"
+#include "portio/sim_port.h"
+
+namespace vql {
+namespace {
+
+using testing::ChipCable;
+
+std::string Target(std::string_view chip) { return "target=" + std::string(chip); }
+
+std::uint16_t Last(const SimChipModel& model) {
+  return static_cast<std::uint16_t>(model.codeBytes - 1);
+}
+
+TEST(SimChipTable, RowsAreConsistent) {
+  std::set<std::string_view> names;
+  for (const auto& chip : kSimChips) {
+    SCOPED_TRACE(std::string(chip.name));
+    EXPECT_TRUE(names.insert(chip.name).second);
+    EXPECT_EQ(FindSimChip(chip.name), &chip);
+    const bool threeByte = chip.instructions == SimInstructionSet::kThreeByte;
+    EXPECT_EQ(chip.InstructionBytes(), threeByte ? 3u : 4u);
+    EXPECT_EQ(threeByte, chip.locks == SimLockLayout::kThreeByteWriteOnly);
+    EXPECT_EQ(chip.x2Fuse, chip.locks == SimLockLayout::kBitsAtOnce);
+    // The mask covers the code and no more than the next power of two.
+    EXPECT_GE(std::uint32_t{chip.AddressMask()} + 1, chip.codeBytes);
+    EXPECT_LT(std::uint32_t{chip.AddressMask()} / 2 + 1, chip.codeBytes);
+    EXPECT_EQ(chip.codeBytes % 32, 0u);
+    // Writes on the four-byte set finish within the 5 ms the program waits; the
+    // three-byte parts are polled and take at most 2.5 ms.
+    EXPECT_LT(chip.writeUs, threeByte ? 2500u : 1000u);
+  }
+  EXPECT_EQ(names.size(), 7u);
+}
+
+TEST(SimChipTable, NamesAreFoundInAnyCase) {
+  ASSERT_NE(FindSimChip("at89s8253"), nullptr);
+  EXPECT_EQ(FindSimChip("at89s8253")->name, "AT89S8253");
+  EXPECT_EQ(FindSimChip("At89S2051")->codeBytes, 2048u);
+  EXPECT_EQ(FindSimChip("AT89S825"), nullptr);
+  EXPECT_EQ(FindSimChip(""), nullptr);
+  EXPECT_EQ(SimChipNames(),
+            "AT89S51, AT89S52, AT89S53, AT89S8252, AT89S8253, AT89S2051, AT89S4051");
+}
+
+TEST(SimChip, ProgrammingEnableIsAnsweredByEchoesAnd69OnTheFourByteSet) {
+  for (const auto& model : kSimChips) {
+    SCOPED_TRACE(std::string(model.name));
+    ChipCable cable(Target(model.name));
+    EXPECT_FALSE(cable.Chip().ProgrammingEnabled());
+    const auto answers = cable.Enable();
+    // Each byte echoes the one before; byte 4 of the four-byte set carries 69.
+    const std::vector<std::uint8_t> expected =
+        cable.FourByte() ? std::vector<std::uint8_t>{0xFF, 0xAC, 0x53, 0x69}
+                         : std::vector<std::uint8_t>{0xFF, 0xAC, 0x53};
+    EXPECT_EQ(answers, expected);
+    EXPECT_TRUE(cable.Chip().ProgrammingEnabled());
+    EXPECT_EQ(cable.Chip().Counters().enables, 1u);
+    EXPECT_EQ(cable.Chip().Counters().enablesObeyed, 1u);
+  }
+}
+
+TEST(SimChip, MisoHoldsWhileSckIsHighAndMovesAfterItFalls) {
+  ChipCable cable("target=AT89S52");
+  EXPECT_TRUE(cable.Miso());  // RST low: the pull-up
+  cable.Reset();
+  cable.Send({0xAC, 0x53});
+  // Byte 3 answers 53 (0101 0011); clock it by hand up to its last bit.
+  for (int bit = 7; bit >= 1; --bit) {
+    cable.Drive(cable::kRst | ((0x55 >> bit) & 1 ? cable::kMosi : 0));
+    cable.Sck(true);
+    cable.Sck(false);
+  }
+  cable.Drive(cable::kRst | cable::kMosi);
+  EXPECT_TRUE(cable.Miso());  // b0 of 53, before the edge
+  cable.Sck(true);
+  EXPECT_TRUE(cable.Miso());  // and still while SCK is high: the byte is in, 69 waits
+  cable.Sck(false);
+  EXPECT_FALSE(cable.Miso());  // b7 of 69
+  EXPECT_EQ(cable.Exchange(0x55), 0x69);
+  cable.Drive(0);
+  EXPECT_TRUE(cable.Miso());
+}
+
+TEST(SimChip, ProgrammingNeedsAResetWithSckLowAndEndsWithRst) {
+  struct Case {
+    std::string name;
+    void (*prepare)(ChipCable&);
+    bool enabled;
+  };
+  const Case cases[] = {
+      {"a reset with SCK low", [](ChipCable& c) { c.Reset(); }, true},
+      {"RST rising while SCK is high",
+       [](ChipCable& c) {
+         c.Drive(cable::kSck);
+         c.Drive(cable::kSck | cable::kRst);
+         c.Drive(cable::kRst);
+       },
+       false},
+      {"a stray clock before the instruction",
+       [](ChipCable& c) {
+         c.Reset();
+         c.Sck(true);
+         c.Sck(false);
+       },
+       false},
+      {"no reset since an instruction began",
+       [](ChipCable& c) {
+         c.Reset();
+         c.Exchange(0x20);
+       },
+       false},
+      {"a reset after a broken start",
+       [](ChipCable& c) {
+         c.Reset();
+         c.Exchange(0x20);
+         c.Reset();
+       },
+       true},
+  };
+  for (const auto& model : kSimChips) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(model.name) + ": " + c.name);
+      ChipCable cable(Target(model.name));
+      c.prepare(cable);
+      const auto answers = cable.Send(cable.EnableBytes());
+      EXPECT_EQ(cable.Chip().ProgrammingEnabled(), c.enabled);
+      if (cable.FourByte()) {
+        EXPECT_EQ(answers.back() == 0x69, c.enabled);
+      }
+    }
+  }
+}
+
+TEST(SimChip, RstLowEndsProgrammingUntilTheNextEnable) {
+  for (const auto& model : kSimChips) {
+    SCOPED_TRACE(std::string(model.name));
+    ChipCable cable(Target(model.name));
+    cable.Chip().SetCode(0x0012, 0x34);
+    cable.Enable();
+    EXPECT_EQ(cable.ReadCode(0x0012), 0x34);
+    cable.Reset();
+    EXPECT_FALSE(cable.Chip().ProgrammingEnabled());
+    // A read the chip does not obey can never pass for the stored byte.
+    EXPECT_EQ(cable.ReadCode(0x0012), 0xCB);
+    cable.WriteCode(0x0013, 0x00);
+    EXPECT_EQ(cable.Chip().Code(0x0013), 0xFF);
+    cable.Send(cable.EnableBytes());
+    EXPECT_EQ(cable.ReadCode(0x0012), 0x34);
+  }
+}
+
+TEST(SimChip, EraseClearsCodeAndLocksKeepsTheFuseAndTakesItsTime) {
+  for (const auto& model : kSimChips) {
+    SCOPED_TRACE(std::string(model.name));
+    ChipCable cable(Target(model.name));
+    SimChip& chip = cable.Chip();
+    chip.SetCode(0x0000, 0x12);
+    chip.SetCode(Last(model), 0x00);
+    chip.SetLockBits({.lb1 = true, .lb2 = true, .lb3 = true});
+    chip.SetX2Clock(model.x2Fuse);
+    cable.clock.Set(1000);
+    cable.Enable();
+    cable.Erase();
+
+    EXPECT_EQ(chip.Counters().erases, 1u);
+    EXPECT_EQ(chip.Code(0x0000), 0xFF);
+    EXPECT_EQ(chip.Code(Last(model)), 0xFF);
+    EXPECT_EQ(chip.LockBits(), SimLockBits{});
+    EXPECT_EQ(chip.X2Clock(), model.x2Fuse);
+    EXPECT_EQ(chip.EraseUs(), model.eraseMs * 1000);
+
+    // While it erases the chip neither echoes nor takes an enable.
+    cable.clock.Advance(chip.EraseUs() - 1);
+    const auto busyAnswers = cable.Enable();
+    EXPECT_FALSE(chip.ProgrammingEnabled());
+    if (cable.FourByte()) {
+      EXPECT_EQ(busyAnswers.back(), 0x55);
+    }
+    cable.clock.Advance(1);
+    const auto readyAnswers = cable.Enable();
+    EXPECT_TRUE(chip.ProgrammingEnabled());
+    if (cable.FourByte()) {
+      EXPECT_EQ(readyAnswers.back(), 0x69);
+    }
+    EXPECT_EQ(cable.ReadCode(0x0000), 0xFF);
+  }
+}
+
+TEST(SimChip, IgnoresInstructionsWhileBusy) {
+  for (const auto& model : kSimChips) {
+    SCOPED_TRACE(std::string(model.name));
+    ChipCable cable(Target(model.name));
+    SimChip& chip = cable.Chip();
+    cable.Enable();
+    cable.WriteCode(0x0001, 0xA5);
+    cable.WriteCode(0x0002, 0x5A);  // in the first one's write cycle
+    cable.Erase();
+    EXPECT_EQ(chip.Code(0x0001), 0xA5);
+    EXPECT_EQ(chip.Code(0x0002), 0xFF);
+    EXPECT_EQ(chip.Counters().writes, 1u);
+    EXPECT_EQ(chip.Counters().erases, 0u);
+    EXPECT_EQ(chip.Counters().ignored, 2u);
+    cable.clock.Advance(chip.WriteUs());
+    cable.WriteCode(0x0002, 0x5A);
+    EXPECT_EQ(chip.Code(0x0002), 0x5A);
+  }
+}
+
+TEST(SimChip, WritesAndReadsBackAcrossTheCode) {
+  for (const auto& model : kSimChips) {
+    SCOPED_TRACE(std::string(model.name));
+    ChipCable cable(Target(model.name));
+    SimChip& chip = cable.Chip();
+    const std::uint16_t addresses[] = {
+        0x0000,     0x0001, 0x00FF, 0x0100, static_cast<std::uint16_t>(model.codeBytes / 2 + 0x55),
+        Last(model)};
+    cable.Enable();
+    for (std::uint16_t address : addresses) {
+      const auto data = static_cast<std::uint8_t>(address ^ (address >> 8) ^ 0x3C);
+      cable.WriteCode(address, data);
+      cable.clock.Advance(chip.WriteUs());
+      EXPECT_EQ(chip.Code(address), data) << std::hex << address;
+    }
+    for (std::uint16_t address : addresses) {
+      const auto data = static_cast<std::uint8_t>(address ^ (address >> 8) ^ 0x3C);
+      EXPECT_EQ(cable.ReadCode(address), data) << std::hex << address;
+    }
+    EXPECT_EQ(chip.Counters().writes, std::size(addresses));
+    EXPECT_EQ(chip.Counters().reads, std::size(addresses));
+    // Nothing else was touched.
+    EXPECT_EQ(chip.Code(0x0002), 0xFF);
+  }
+}
+
+TEST(SimChip, FourByteWritesOnlyClearBitsThreeByteWritesReplaceTheByte) {
+  for (const auto& model : kSimChips) {
+    SCOPED_TRACE(std::string(model.name));
+    ChipCable cable(Target(model.name));
+    cable.Chip().SetCode(0x0040, 0xF0);
+    cable.Enable();
+    cable.WriteCode(0x0040, 0x3C);
+    cable.Settle();
+    EXPECT_EQ(cable.ReadCode(0x0040), cable.FourByte() ? 0x30 : 0x3C);
+  }
+}
+
+TEST(SimChip, ThreeByteSetAnswersDataPollingWhileItWrites) {
+  for (const char* name : {"AT89S53", "AT89S8252"}) {
+    SCOPED_TRACE(name);
+    ChipCable cable(Target(name));
+    SimChip& chip = cable.Chip();
+    cable.Chip().SetCode(0x0100, 0x11);
+    cable.Enable();
+    cable.clock.Set(5000);
+    cable.WriteCode(0x1234, 0x5A);
+    EXPECT_TRUE(chip.BusyAt(5000));
+    EXPECT_EQ(cable.ReadCode(0x1234), 0xDA);  // bit 7 inverted, the rest as written
+    EXPECT_EQ(cable.ReadCode(0x0100), 0xEE);  // another cell: not answered
+    cable.clock.Advance(chip.WriteUs() - 1);
+    EXPECT_EQ(cable.ReadCode(0x1234), 0xDA);
+    cable.clock.Advance(1);
+    EXPECT_EQ(cable.ReadCode(0x1234), 0x5A);
+    EXPECT_EQ(cable.ReadCode(0x0100), 0x11);
+
+    cable.WriteCode(0x0200, 0x80);
+    EXPECT_EQ(cable.ReadCode(0x0200), 0x00);
+  }
+}
+
+TEST(SimChip, FourByteSetDoesNotAnswerReadsWhileItWrites) {
+  for (const auto& model : kSimChips) {
+    if (model.instructions != SimInstructionSet::kFourByte) continue;
+    SCOPED_TRACE(std::string(model.name));
+    ChipCable cable(Target(model.name));
+    cable.Enable();
+    cable.WriteCode(0x0123, 0x5A);
+    EXPECT_NE(cable.ReadCode(0x0123), 0x5A);
+    cable.clock.Advance(cable.Chip().WriteUs());
+    EXPECT_EQ(cable.ReadCode(0x0123), 0x5A);
+  }
+}
+
+TEST(SimChip, DropsAddressBitsAboveItsSize) {
+  struct Case {
+    std::string chip;
+    std::uint16_t sent;     // address in the instruction
+    std::uint16_t decoded;  // where it lands; FFFF: beyond the code, nowhere
+  };
+  const Case cases[] = {
+      {"AT89S51", 0x1000, 0x0000},   {"AT89S51", 0x3ABC, 0x0ABC},   {"AT89S4051", 0x1FFF, 0x0FFF},
+      {"AT89S2051", 0x0800, 0x0000}, {"AT89S2051", 0x2F01, 0x0701}, {"AT89S52", 0x2000, 0x0000},
+      {"AT89S8252", 0x2345, 0x0345}, {"AT89S8253", 0x2FFF, 0x2FFF}, {"AT89S8253", 0x3000, 0xFFFF},
+      {"AT89S8253", 0x3FFF, 0xFFFF}, {"AT89S53", 0x2ABC, 0x2ABC},   {"AT89S53", 0x3ABC, 0xFFFF},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chip + " " + std::to_string(c.sent));
+    ChipCable cable(Target(c.chip));
+    SimChip& chip = cable.Chip();
+    cable.Enable();
+    cable.WriteCode(c.sent, 0x42);
+    cable.Settle();
+    if (c.decoded == 0xFFFF) {
+      EXPECT_EQ(cable.ReadCode(c.sent), 0xFF);
+      EXPECT_EQ(chip.Counters().writes, 0u);
+      EXPECT_EQ(std::count(chip.Memory().code.begin(), chip.Memory().code.end(), 0xFF),
+                static_cast<std::ptrdiff_t>(chip.Model().codeBytes));
+    } else {
+      EXPECT_EQ(chip.Code(c.decoded), 0x42);
+      EXPECT_EQ(cable.ReadCode(c.decoded), 0x42);
+      EXPECT_EQ(cable.ReadCode(c.sent), 0x42);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vql
