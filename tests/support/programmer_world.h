@@ -1,0 +1,103 @@
+// A whole programmer over the simulated cable with a simulated chip (or any other
+// target) behind it, every port access traced into memory, on the virtual clock.
+// The port is LPT1 at 0378, the lines are in program mode, and the delays are not
+// calibrated (PollDelay 0), so tests of whole chips run in a fraction of a second.
+#pragma once
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands/programmer.h"
+#include "devices/device_table.h"
+#include "portio/sim_chip.h"
+#include "portio/sim_options.h"
+#include "portio/sim_port.h"
+#include "portio/trace_port.h"
+#include "support/trace_decoder.h"
+#include "support/virtual_window.h"
+
+namespace vql::testing {
+
+class ProgrammerWorld {
+ public:
+  static constexpr std::uint16_t kLpt1 = 0x378;
+
+  // device: the device chosen in the program; simOptions: what sits behind the
+  // cable. Whole-chip tests switch the trace off: it grows by megabytes per pass.
+  explicit ProgrammerWorld(std::string_view device, std::string_view simOptions = "",
+                           bool traced = true, std::uint64_t pumpStepNs = 100'000)
+      : window(VirtualWindow::Settings{pumpStepNs, 0}),
+        port(MakeSim(simOptions), MakeSink(traced), window),
+        app(std::make_unique<Programmer>(port, window)) {
+    app->Link.Lpt1Base = kLpt1;
+    app->Link.Lpt2Base = 0x278;
+    app->Link.SelectStartupPort();
+    app->Cmd.SetOperatingMode(true);
+    app->Selection.MenuItemClick(DeviceIndexOf(device));
+    app->Controls.AutoReloadFile = false;  // tests of the reload rule turn it on
+    window.statuses.clear();
+    ClearTrace();
+  }
+
+  // A world whose chip is the device chosen in the program.
+  static std::string ChipOptions(std::string_view device, std::string_view more = "") {
+    std::string options = "target=" + std::string(device);
+    if (!more.empty()) options += "," + std::string(more);
+    return options;
+  }
+
+  SimChip& Chip() { return *sim->TargetAs<SimChip>(); }
+  DeviceOps& Ops() { return app->Ops; }
+  CodeImage& Image() { return app->Image.Image; }
+
+  void ClearTrace() { trace->str(""); }
+  DecodedTrace Decode() const { return DecodeTrace(ParseTrace(trace->str()), kLpt1); }
+
+  // The bytes clocked to the target since the last ClearTrace, cut into
+  // instructions of the given length (3 or 4), each as spaced hex: "40 2A BC 5A".
+  std::vector<std::string> Instructions(std::size_t length) const {
+    const auto bytes = Decode().MosiBytes();
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i + length <= bytes.size(); i += length) {
+      std::string text;
+      for (std::size_t j = 0; j < length; ++j) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, j == 0 ? "%02X" : " %02X", bytes[i + j]);
+        text += hex;
+      }
+      out.push_back(text);
+    }
+    return out;
+  }
+
+  // Puts byte at address of the image as two digits.
+  void SetImageByte(std::int32_t address, std::uint8_t byte) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    Image().HighDigits[static_cast<std::size_t>(address)] = kDigits[byte >> 4];
+    Image().LowDigits[static_cast<std::size_t>(address)] = kDigits[byte & 0xF];
+  }
+
+  VirtualWindow window;
+  SimulatedPort* sim = nullptr;         // owned by port
+  std::ostringstream* trace = nullptr;  // owned by port
+  TracingPort port;
+  std::unique_ptr<Programmer> app;
+
+ private:
+  std::unique_ptr<PortIo> MakeSim(std::string_view options) {
+    auto made = std::make_unique<SimulatedPort>(window, ParseSimOptions(options));
+    sim = made.get();
+    return made;
+  }
+  std::unique_ptr<std::ostream> MakeSink(bool traced) {
+    auto made = std::make_unique<std::ostringstream>();
+    trace = made.get();
+    if (!traced) made->std::ostream::rdbuf(nullptr);  // the tracer skips a sink without a buffer
+    return made;
+  }
+};
+
+}  // namespace vql::testing
