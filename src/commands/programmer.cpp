@@ -36,7 +36,12 @@ bool Programmer::Startup(const std::string& configName) {
 }
 
 void Programmer::Shutdown() {
-  if (Link.PortUsable()) Cmd.SetOperatingMode(false);
+  if (!Link.PortUsable()) return;
+  if (Cmd.InProgramMode) {
+    Cmd.SetOperatingMode(false);
+  } else {
+    Link.ReleaseTargetToRun();  // already in run mode: drive the lines again, quietly
+  }
 }
 
 }  // namespace vql

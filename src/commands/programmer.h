@@ -32,7 +32,9 @@ class Programmer {
   // whether the configuration was read.
   bool Startup(const std::string& configName = "CONFIG.VQL");
 
-  // Shut-down: the run-mode lines, so the target is always released.
+  // Shut-down: the run-mode lines, so the target is always released. From program
+  // mode this is the switch to run mode with its status text; in run mode the
+  // lines are driven again without a second text.
   void Shutdown();
 
   ImageState Image;

@@ -1,0 +1,129 @@
+#include "cli/help.h"
+
+#include "portio/port_factory.h"
+
+namespace vql {
+
+namespace {
+
+constexpr std::string_view kManual = R"(NAME
+  vql-isp-cli - program AT89S-series 8051 flash chips through a printer-port cable
+
+SYNOPSIS
+  vql-isp-cli [OPTION]... COMMAND [FILE]
+  vql-isp-cli --help | --version
+
+DESCRIPTION
+  The terminal front end of VQL-ISP V2.3, for scripts, production benches and
+  machines without a display. It starts as the window does: it reads the
+  configuration file, selects LPT1, holds the target in program mode, calibrates
+  its delays (about 0.6 s) and selects the AT89S8253. Then it applies the options,
+  runs one COMMAND, and drives the run-mode lines before it ends - also after an
+  error or Ctrl-C - so the target is never left held in reset.
+
+  Every status text goes to standard output, one per line, exactly as the window
+  shows it in its status box. Every message box goes to standard error as one
+  line. When standard error is a terminal, a progress bar with the percentage and
+  the elapsed time follows long operations there; otherwise nothing else is
+  written.
+
+  A command with a FILE first loads it into the 64 KiB code image, as Files > Load
+  Code does with that file chosen, so Auto Reload File and AUTO-PROGRAM work from
+  it as in the window. When the file cannot be read, or its code does not fit the
+  device, the chip is not touched.
+
+  The port back end is chosen by VQLISP_PORT (see ENVIRONMENT). By default it is
+  a real parallel port through ppdev when the kernel knows one, and otherwise the
+  simulated programmer, with a notice on standard error.
+
+COMMANDS
+  load FILE       load an Intel HEX file and print the image rows of 16 bytes
+                  that hold anything but FF
+  read [-o OUT]   read the whole chip into the image; with -o write the image to
+                  OUT, otherwise print the rows that hold anything but FF
+  erase           erase the chip
+  blank           check that every address of the device reads FF
+  program FILE    write the bytes of FILE that are not FF, then the x2-clock fuse
+                  on the AT89S8253, AT89S2051 and AT89S4051, then the lock bits
+                  when --lock chooses a level; no verify
+  verify FILE     compare the chip with FILE, from address 0 to the file's end
+  auto FILE       AUTO-PROGRAM: erase, program, verify, and after a good verify
+                  the fuse and the lock bits, then "RUN MODE." (not after a
+                  failed verify, nor with --no-run-after; the end of the program
+                  releases the target in any case)
+  lock            write the lock bits of --lock
+  fuse            write the x2-clock fuse as --x2clock says (AT89S8253,
+                  AT89S2051, AT89S4051)
+  test-io         the cable loop test; needs a loop-back plug (MISO joined to SCK)
+  devices         list the devices: name, code size, last address, instruction
+                  set, x2-clock fuse
+  config          show the five values of the configuration file, the port
+                  captions, the port in use and the calibration
+
+OPTIONS
+  --device NAME      the target device, in any case (default AT89S8253); see
+                     the devices command
+  --port lpt1|lpt2   the printer port of the cable (default lpt1)
+  --lock 0..3        the lock level, ticking the Lock Bit boxes up to it; used by
+                     program, auto and lock (default 0: no lock)
+  --x2clock on|off   the x2 Clock box (default off); program and auto write it to
+                     the fuse-capable devices every time, as the window does
+  --no-auto-reload   do not read the HEX file again before each write (Option >
+                     Auto Reload File, ticked by default)
+  --no-run-after     leave the target in program mode after auto (Option > Auto
+                     RUN after auto program, ticked by default); the program
+                     still releases it when it ends
+  --config PATH      the configuration file (default CONFIG.VQL in the current
+                     directory)
+  -o, --output OUT   with read: the Intel HEX file to write, from address 0 to the
+                     device's last address: 16 data bytes a record, upper-case
+                     digits, checksums, LF line ends, an end-of-file record. It is
+                     written under a temporary name beside OUT and renamed into
+                     place, so a failed write leaves no half file.
+  -h, --help         show this text
+  --version          show the version: VQL-ISP V2.3
+
+EXIT STATUS
+  0    the command did what was asked
+  1    the chip operation failed: verify mismatch, not blank, a byte that could
+       not be programmed, unreliable reads, lock bits not confirmed, a byte
+       refused by the cable (no power, not in program mode), no file to write,
+       or a failed loop test
+  2    usage, configuration and file errors: a bad command line, a configuration
+       file that cannot be read, a port that cannot be used, a HEX file that
+       cannot be read or written, code that does not fit the device, a fuse
+       asked of a device without one
+  130  stopped by Ctrl-C, a termination signal or a hang-up: the operation ended
+       at the next address and the target was released to run mode
+
+FILES
+  CONFIG.VQL
+      Read from the current directory at start-up (or the file of --config):
+      five values of four upper-case hexadecimal digits, each after a "[": the
+      polling delay scale, the clock-edge delay, a value without use, the LPT1
+      base address and the LPT2 base address. Everything else is comment.
+
+)";
+
+constexpr std::string_view kExamples =
+    "  vql-isp-cli devices\n"
+    "  vql-isp-cli --device at89s52 --lock 3 auto firmware.hex\n"
+    "  vql-isp-cli --device AT89S2051 --x2clock on fuse\n"
+    "  vql-isp-cli read -o chip.hex\n"
+    "  VQLISP_PORT=sim VQLISP_SIM=target=AT89S8253,state=chip.state \\\n"
+    "      vql-isp-cli auto examples/blink.hex\n"
+    "  VQLISP_PORT=sim VQLISP_SIM=target=AT89S8253,state=chip.state,clock=virtual \\\n"
+    "      vql-isp-cli verify examples/blink.hex\n";
+
+}  // namespace
+
+std::string HelpText() {
+  std::string text(kManual);
+  text += PortEnvironmentHelp();
+  // The port layer's text may end with examples of its own; ours join them.
+  if (text.find("\nEXAMPLES\n") == std::string::npos) text += "\nEXAMPLES\n";
+  text += kExamples;
+  return text;
+}
+
+}  // namespace vql

@@ -1,0 +1,190 @@
+#include "cli/options.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string_view>
+#include <vector>
+
+#include "devices/device_table.h"
+
+namespace vql {
+
+namespace {
+
+struct CommandName {
+  std::string_view name;
+  CliCommand command;
+  bool takesFile;
+};
+
+constexpr std::array kCommandNames{
+    CommandName{"load", CliCommand::Load, true},
+    CommandName{"read", CliCommand::Read, false},
+    CommandName{"erase", CliCommand::Erase, false},
+    CommandName{"blank", CliCommand::Blank, false},
+    CommandName{"program", CliCommand::Program, true},
+    CommandName{"verify", CliCommand::Verify, true},
+    CommandName{"auto", CliCommand::Auto, true},
+    CommandName{"lock", CliCommand::Lock, false},
+    CommandName{"fuse", CliCommand::Fuse, false},
+    CommandName{"test-io", CliCommand::TestIo, false},
+    CommandName{"devices", CliCommand::Devices, false},
+    CommandName{"config", CliCommand::Config, false},
+};
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  std::ranges::transform(upper, upper.begin(),
+                         [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return upper;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+std::int32_t DeviceNamed(std::string_view name) {
+  const std::int32_t index = DeviceIndexOf(Upper(name));
+  if (index >= 0) return index;
+  std::string names;
+  for (const DeviceInfo& device : kDevices) {
+    names += names.empty() ? "" : ", ";
+    names += device.name;
+  }
+  throw UsageError("unknown device " + Quoted(name) + ": choose one of " + names);
+}
+
+std::int32_t PortNamed(std::string_view name) {
+  const std::string upper = Upper(name);
+  if (upper == "LPT1") return 1;
+  if (upper == "LPT2") return 2;
+  throw UsageError("unknown port " + Quoted(name) + ": choose lpt1 or lpt2");
+}
+
+std::int32_t LockLevelOf(std::string_view text) {
+  if (text.size() == 1 && text[0] >= '0' && text[0] <= '3') return text[0] - '0';
+  throw UsageError("lock level " + Quoted(text) + " is not 0, 1, 2 or 3");
+}
+
+bool OnOff(std::string_view text) {
+  const std::string upper = Upper(text);
+  if (upper == "ON") return true;
+  if (upper == "OFF") return false;
+  throw UsageError("--x2clock takes on or off, not " + Quoted(text));
+}
+
+// Hands out the arguments one by one, and the value of the option just read.
+class ArgReader {
+ public:
+  explicit ArgReader(std::span<const char* const> args) : args_(args) {}
+  bool Done() const { return next_ >= args_.size(); }
+  std::string_view Next() { return args_[next_++]; }
+  std::string Value(std::string_view option, std::optional<std::string_view> inlineValue) {
+    if (inlineValue) return std::string(*inlineValue);
+    if (Done()) throw UsageError("option " + std::string(option) + " needs a value");
+    return std::string(Next());
+  }
+
+ private:
+  std::span<const char* const> args_;
+  std::size_t next_ = 0;
+};
+
+// Applies one option; false when name is no option.
+bool ApplyOption(CliOptions& options, std::string_view name,
+                 std::optional<std::string_view> inlineValue, ArgReader& reader) {
+  const auto flag = [&](bool& target, bool value) {
+    if (inlineValue) throw UsageError("option " + std::string(name) + " takes no value");
+    target = value;
+  };
+  const auto value = [&] { return reader.Value(name, inlineValue); };
+  if (name == "--help" || name == "-h") {
+    flag(options.help, true);
+  } else if (name == "--version") {
+    flag(options.version, true);
+  } else if (name == "--no-auto-reload") {
+    flag(options.autoReload, false);
+  } else if (name == "--no-run-after") {
+    flag(options.runAfter, false);
+  } else if (name == "--device") {
+    options.deviceIndex = DeviceNamed(value());
+  } else if (name == "--port") {
+    options.lpt = PortNamed(value());
+  } else if (name == "--lock") {
+    options.lockLevel = LockLevelOf(value());
+  } else if (name == "--x2clock") {
+    options.x2Clock = OnOff(value());
+  } else if (name == "--config") {
+    options.config = value();
+    if (options.config.empty()) throw UsageError("--config needs a file name");
+  } else if (name == "--output" || name == "-o") {
+    options.output = value();
+    if (options.output.empty()) throw UsageError("-o needs a file name");
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void CheckCommand(CliOptions& options, const std::vector<std::string_view>& words) {
+  if (words.empty()) throw UsageError("no command given");
+  const std::string_view word = words.front();
+  const auto* found = std::ranges::find(kCommandNames, word, &CommandName::name);
+  if (found == kCommandNames.end()) throw UsageError("unknown command " + Quoted(word));
+  options.command = found->command;
+  options.commandName = std::string(word);
+  if (found->takesFile) {
+    if (words.size() < 2) throw UsageError(std::string(word) + " needs a HEX file");
+    options.file = std::string(words[1]);
+    if (options.file.empty()) throw UsageError(std::string(word) + " needs a HEX file");
+  }
+  const std::size_t expected = found->takesFile ? 2 : 1;
+  if (words.size() > expected) {
+    throw UsageError(std::string(word) + " takes " +
+                     (found->takesFile ? "one file" : "no file") + ", but " +
+                     Quoted(words[expected]) + " follows");
+  }
+  if (!options.output.empty() && options.command != CliCommand::Read) {
+    throw UsageError("-o belongs to the read command");
+  }
+}
+
+}  // namespace
+
+bool TakesFile(CliCommand command) {
+  return std::ranges::any_of(kCommandNames, [&](const CommandName& name) {
+    return name.command == command && name.takesFile;
+  });
+}
+
+CliOptions ParseCommandLine(std::span<const char* const> args) {
+  CliOptions options;
+  std::vector<std::string_view> words;
+  ArgReader reader(args);
+  bool optionsEnded = false;
+  while (!reader.Done()) {
+    const std::string_view arg = reader.Next();
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      words.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string_view name = arg;
+    std::optional<std::string_view> inlineValue;
+    if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
+      name = arg.substr(0, equals);
+      inlineValue = arg.substr(equals + 1);
+    }
+    if (!ApplyOption(options, name, inlineValue, reader)) {
+      throw UsageError("unknown option " + Quoted(name));
+    }
+  }
+  // --help and --version answer whatever else stands there.
+  if (options.help || options.version) return options;
+  CheckCommand(options, words);
+  return options;
+}
+
+}  // namespace vql

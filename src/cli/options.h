@@ -1,0 +1,45 @@
+// The command line of vql-isp-cli: the command, its file and the options, checked
+// before anything is started, so that a typing mistake never reaches the cable.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace vql {
+
+enum class CliCommand { Load, Read, Erase, Blank, Program, Verify, Auto, Lock, Fuse, TestIo,
+                        Devices, Config };
+
+// A command line that cannot be run; the text says what is wrong with it.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct CliOptions {
+  bool help = false;
+  bool version = false;
+  CliCommand command = CliCommand::Devices;
+  std::string commandName;  // as typed, for messages
+  std::string file;         // the HEX file of load, program, verify and auto
+  std::string output;       // read -o: the HEX file to write; empty: print the rows
+  std::optional<std::int32_t> deviceIndex;  // --device; unset: the start-up device
+  std::int32_t lpt = 1;
+  std::int32_t lockLevel = 0;
+  bool x2Clock = false;
+  bool autoReload = true;
+  bool runAfter = true;
+  std::string config = "CONFIG.VQL";
+};
+
+// Whether the command loads its FILE into the image before it runs.
+bool TakesFile(CliCommand command);
+
+// Parses the arguments after the program name. Options may stand before or after
+// the command, as --name VALUE or --name=VALUE; "--" ends them. Throws UsageError.
+CliOptions ParseCommandLine(std::span<const char* const> args);
+
+}  // namespace vql

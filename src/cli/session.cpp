@@ -1,0 +1,203 @@
+#include "cli/session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "cli/exit_status.h"
+#include "cli/listings.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_window.h"
+#include "commands/programmer.h"
+#include "image/hex_writer.h"
+#include "portio/port_factory.h"
+
+namespace vql {
+
+namespace {
+
+constexpr char kStopped[] = "Stopped: the target has been released to run mode.";
+constexpr std::string_view kLoopTestPassed = "Ok...";
+
+// What became of the command: the exit status and, after a failure, why.
+struct Verdict {
+  int status = kExitOk;
+  std::string reason;
+};
+
+Verdict VerdictOf(CommandResult result) {
+  if (result.Ok()) return {};
+  return {ExitStatusOf(result.outcome), OutcomeText(result.outcome)};
+}
+
+class Session {
+ public:
+  Session(const CliOptions& options, TerminalWindow& window, Programmer& programmer)
+      : options_(options), window_(window), programmer_(programmer) {}
+
+  int Run();
+
+ private:
+  bool UsePort();
+  void ApplyControls();
+  Verdict RunCommand();
+  Verdict LoadThen(CommandResult (Commands::*command)());
+  Verdict Load();
+  Verdict Read();
+  Verdict TestIo();
+  Verdict Config();
+
+  const CliOptions& options_;
+  TerminalWindow& window_;
+  Programmer& programmer_;
+};
+
+int Session::Run() {
+  // A configuration that cannot be read has been shown; nothing was driven.
+  if (!programmer_.Startup(options_.config)) return kExitUsage;
+  Verdict verdict;
+  try {
+    if (options_.command == CliCommand::Config) {
+      verdict = Config();
+    } else if (!UsePort()) {
+      verdict.status = kExitUsage;  // the port's problem has been shown
+    } else {
+      ApplyControls();
+      if (!StopSignals::Received()) verdict = RunCommand();
+    }
+  } catch (const std::exception& error) {
+    verdict = {kExitUsage, error.what()};
+  }
+  programmer_.Shutdown();
+  if (StopSignals::Received() || verdict.status == kExitStopped) {
+    const bool released = programmer_.Link.PortUsable();
+    std::fprintf(stderr, "%s\n", released ? kStopped : "Stopped.");
+    return kExitStopped;
+  }
+  if (verdict.status != kExitOk && !verdict.reason.empty()) {
+    std::fprintf(stderr, "vql-isp-cli: %s failed: %s\n", options_.commandName.c_str(),
+                 verdict.reason.c_str());
+  }
+  return verdict.status;
+}
+
+bool Session::UsePort() {
+  ProgrammerLink& link = programmer_.Link;
+  if (!link.PortUsable()) return false;
+  if (options_.lpt == 2) {
+    // Start-up held LPT1 in program mode; a target there must not stay in reset
+    // while the cable on LPT2 is used.
+    link.ReleaseTargetToRun();
+    link.LPT21Click();
+    if (!link.PortUsable()) return false;
+    link.HoldTargetInProgramMode();
+  }
+  return true;
+}
+
+void Session::ApplyControls() {
+  if (options_.deviceIndex) programmer_.Selection.MenuItemClick(*options_.deviceIndex);
+  // Ticking the highest box ticks those below it through the rules.
+  if (options_.lockLevel > 0) programmer_.Controls.Lock.Set(options_.lockLevel, true);
+  programmer_.Controls.X2Clock = options_.x2Clock;
+  programmer_.Controls.AutoReloadFile = options_.autoReload;
+  programmer_.Cmd.AutoRunAfterProgram = options_.runAfter;
+}
+
+Verdict Session::RunCommand() {
+  Commands& cmd = programmer_.Cmd;
+  switch (options_.command) {
+    case CliCommand::Load: return Load();
+    case CliCommand::Read: return Read();
+    case CliCommand::Erase: {
+      const CommandResult erased = cmd.Erase();
+      // The chip erases on its own for up to half a second; the release at exit
+      // must not cut that short.
+      if (erased.Ok()) programmer_.Link.WaitMilliseconds(500);
+      return VerdictOf(erased);
+    }
+    case CliCommand::Blank: return VerdictOf(cmd.BlankCheck());
+    case CliCommand::Program: return LoadThen(&Commands::Program);
+    case CliCommand::Verify: return LoadThen(&Commands::Verify);
+    case CliCommand::Auto: return LoadThen(&Commands::AutoProgram);
+    case CliCommand::Lock: return VerdictOf(cmd.WriteLockBits());
+    case CliCommand::Fuse: return VerdictOf(cmd.WriteFuse());
+    case CliCommand::TestIo: return TestIo();
+    case CliCommand::Devices:
+    case CliCommand::Config: break;  // need no chip command
+  }
+  return {};
+}
+
+Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
+  // A file that cannot be read or does not fit leaves the chip untouched.
+  const CommandResult loaded = programmer_.Cmd.Load();
+  if (!loaded.Ok()) return VerdictOf(loaded);
+  if (StopSignals::Received()) return {kExitStopped, {}};
+  return VerdictOf((programmer_.Cmd.*command)());
+}
+
+Verdict Session::Load() {
+  const CommandResult loaded = programmer_.Cmd.Load();
+  if (loaded.Ok()) PrintUsedRows(programmer_.Image.Image, stdout);
+  return VerdictOf(loaded);
+}
+
+Verdict Session::Read() {
+  // Created first: a place that cannot be written to shows before the chip is read.
+  std::optional<HexFileWriter> writer;
+  if (!options_.output.empty()) writer.emplace(std::filesystem::absolute(options_.output).string());
+  const CommandResult read = programmer_.Cmd.ReadChip();
+  if (!read.Ok()) return VerdictOf(read);
+  if (writer) {
+    writer->Commit(programmer_.Image.Image, programmer_.Selection.Device()->lastAddress);
+  } else {
+    PrintUsedRows(programmer_.Image.Image, stdout);
+  }
+  return {};
+}
+
+Verdict Session::TestIo() {
+  programmer_.Link.Button1Click();
+  if (window_.LastMessage() == kLoopTestPassed) return {};
+  return {kExitFailed, "the loop test failed: MISO did not follow SCK (is the loop-back plug in?)"};
+}
+
+Verdict Session::Config() {
+  PrintConfiguration(programmer_, options_.config, stdout);
+  // An unusable port has been shown at start-up.
+  return {programmer_.Link.PortUsable() ? kExitOk : kExitUsage, {}};
+}
+
+}  // namespace
+
+int RunSession(const CliOptions& options) {
+  if (options.command == CliCommand::Devices) {
+    PrintDeviceTable(stdout);
+    return kExitOk;
+  }
+  // Installed before the first line is driven: from then on a stop ends in run mode.
+  StopSignals signals;
+  TerminalWindow::Settings settings;
+  settings.virtualClock = SimWantsVirtualClock(std::getenv);
+  settings.stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
+  // The file dialog hands over full paths; so does the command line.
+  if (TakesFile(options.command)) {
+    settings.hexFile = std::filesystem::absolute(options.file).string();
+  }
+  TerminalWindow window(std::move(settings));
+  PortSelection port = OpenPortIo(std::getenv, window);
+  if (!port.notice.empty()) std::fprintf(stderr, "%s\n", port.notice.c_str());
+  // Declared last, so that it goes first: it uses the port and the window.
+  auto programmer = std::make_unique<Programmer>(*port.port, window);
+  window.ForwardStopTo(programmer->Ops.StopRequested);
+  return Session(options, window, *programmer).Run();
+}
+
+}  // namespace vql

@@ -1,0 +1,103 @@
+#include "cli/terminal_window.h"
+
+#include <chrono>
+#include <cstdio>
+#include <utility>
+
+#include "cli/stop_signals.h"
+
+namespace vql {
+
+namespace {
+
+// Virtual time that one message pump takes.
+constexpr std::uint64_t kVirtualPumpNs = 1000;
+// The pump runs twice per clocked bit, so it reads the real clock only every so
+// many calls; at a few nanoseconds a call the timer is still late by well under a
+// microsecond.
+constexpr std::uint32_t kPumpsPerClockCheck = 256;
+
+std::int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+TerminalWindow::TerminalWindow(Settings settings)
+    : settings_(std::move(settings)), startNs_(SteadyNs()), bar_(stderr) {}
+
+std::uint64_t TerminalWindow::NowNanoseconds() {
+  if (settings_.virtualClock) return virtualNs_;
+  return static_cast<std::uint64_t>(SteadyNs() - startNs_);
+}
+
+std::uint32_t TerminalWindow::GetTickCount() {
+  return static_cast<std::uint32_t>(NowNanoseconds() / 1'000'000);
+}
+
+void TerminalWindow::PumpMessages() {
+  if (stopRequested_ != nullptr && StopSignals::Received()) *stopRequested_ = true;
+  if (settings_.virtualClock) {
+    virtualNs_ += kVirtualPumpNs;
+  } else if (timerPeriodNs_ == 0 || ++pumpsSinceCheck_ < kPumpsPerClockCheck) {
+    return;
+  }
+  pumpsSinceCheck_ = 0;
+  DeliverDueTick();
+}
+
+void TerminalWindow::DeliverDueTick() {
+  if (timerPeriodNs_ == 0) return;
+  const std::uint64_t now = NowNanoseconds();
+  if (now < timerDueNs_) return;
+  timerDueNs_ += timerPeriodNs_;
+  // After a long time without pumps, one tick stands for all that were missed.
+  if (timerDueNs_ <= now) timerDueNs_ = now + timerPeriodNs_;
+  auto onTick = onTick_;  // the handler may restart or stop the timer
+  onTick();
+}
+
+void TerminalWindow::StartTimer(std::uint32_t periodMs, std::function<void()> onTick) {
+  timerPeriodNs_ = std::uint64_t{periodMs} * 1'000'000;
+  timerDueNs_ = NowNanoseconds() + timerPeriodNs_;
+  onTick_ = std::move(onTick);
+  pumpsSinceCheck_ = 0;
+}
+
+void TerminalWindow::StopTimer() { timerPeriodNs_ = 0; }
+
+void TerminalWindow::ShowStatus(std::string_view text) {
+  bar_.End();
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  // Whoever watches the output - a person or a script - sees each step as it starts.
+  std::fflush(stdout);
+}
+
+void TerminalWindow::ShowProgress(std::int32_t done, std::int32_t total) {
+  if (!settings_.stderrIsTerminal) return;
+  const std::int64_t percent = total <= 0 ? 100 : std::int64_t{done} * 100 / total;
+  bar_.Show(static_cast<std::int32_t>(percent), NowNanoseconds() / 1'000'000);
+}
+
+void TerminalWindow::ShowMessageBox(std::string_view text) {
+  bar_.End();
+  std::fflush(stdout);
+  lastMessage_ = text;
+  std::string line(text);
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void TerminalWindow::Beep() {
+  if (!settings_.stderrIsTerminal) return;
+  std::fputc('\a', stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace vql

@@ -1,0 +1,71 @@
+// The terminal as the program's window: status texts on standard output, one per
+// line; message boxes as lines on standard error; a progress bar and the beep on
+// standard error when it is a terminal. The file dialog answers with the file given
+// on the command line.
+//
+// It is also the program's clock, for the window services and the port alike: the
+// real passing of time, or - when the simulated programmer asks for it - virtual
+// time that moves on with every message pump, so that waits cost no real time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/progress_bar.h"
+#include "portio/port_io.h"
+#include "services/window_services.h"
+
+namespace vql {
+
+class TerminalWindow final : public WindowServices, public MicrosecondClock {
+ public:
+  struct Settings {
+    bool virtualClock = false;
+    bool stderrIsTerminal = false;       // progress bar and beep only then
+    std::optional<std::string> hexFile;  // what the file dialog answers; nothing = Cancel
+  };
+
+  explicit TerminalWindow(Settings settings);
+
+  // A stop signal that arrives from now on sets stopRequested at the next pump.
+  void ForwardStopTo(bool& stopRequested) { stopRequested_ = &stopRequested; }
+
+  // The text of the last message box, empty before the first.
+  const std::string& LastMessage() const { return lastMessage_; }
+
+  // --- WindowServices.
+  std::uint32_t GetTickCount() override;
+  void PumpMessages() override;
+  void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override;
+  void StopTimer() override;
+  void ShowStatus(std::string_view text) override;
+  void ShowProgress(std::int32_t done, std::int32_t total) override;
+  void ShowMessageBox(std::string_view text) override;
+  void Beep() override;
+  std::optional<std::string> ChooseHexFile() override { return settings_.hexFile; }
+  void ShowFileName(std::string_view) override {}
+  void ShowImage(const CodeImage&) override {}
+
+  // --- MicrosecondClock.
+  std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
+
+ private:
+  std::uint64_t NowNanoseconds();
+  void DeliverDueTick();
+
+  Settings settings_;
+  std::int64_t startNs_;               // the steady clock at construction
+  std::uint64_t virtualNs_ = 0;        // virtual time, moved on by the pumps
+  std::uint32_t pumpsSinceCheck_ = 0;  // the real clock is read only now and then
+  std::uint64_t timerPeriodNs_ = 0;    // 0: stopped
+  std::uint64_t timerDueNs_ = 0;
+  std::function<void()> onTick_;
+  bool* stopRequested_ = nullptr;
+  std::string lastMessage_;
+  ProgressBar bar_;
+};
+
+}  // namespace vql

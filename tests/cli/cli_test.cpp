@@ -1,0 +1,396 @@
+// vql-isp-cli as a user runs it: the real executable, started in a scratch directory
+// with the shipped configuration, on the simulated programmer.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/char_stream.h"
+#include "image/code_image.h"
+#include "image/hex_reader.h"
+#include "support/image_text.h"
+#include "support/temp_dir.h"
+#include "support/trace_decoder.h"
+
+extern char** environ;
+
+namespace vql {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint16_t kLpt1 = 0x0378;
+constexpr std::uint16_t kLpt2 = 0x0278;
+constexpr std::uint8_t kMode3 = 0x08;
+constexpr std::uint8_t kRst = 0x10;
+constexpr std::uint8_t kMode7 = 0x80;
+
+// The test binary is <build>/tests/vqlisp_tests, the program <build>/src/vql-isp-cli.
+fs::path CliExecutable() {
+  return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "src" / "vql-isp-cli";
+}
+
+struct CliResult {
+  int status = -1;  // the exit status, or minus the signal that ended it
+  std::string out;
+  std::string err;
+};
+
+// Runs the program in cwd with the environment of the test minus every VQLISP_
+// variable, plus env. watch sees standard output after every piece that arrives
+// and may signal the child. A child that hangs is killed after a generous time.
+CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                 const fs::path& cwd,
+                 const std::function<void(pid_t, const std::string&)>& watch = {}) {
+  const std::string exe = CliExecutable().string();
+  std::vector<std::string> argStrings{exe};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!std::string_view(*e).starts_with("VQLISP_")) envStrings.emplace_back(*e);
+  }
+  envStrings.insert(envStrings.end(), env.begin(), env.end());
+  std::vector<char*> argv, envp;
+  for (std::string& s : argStrings) argv.push_back(s.data());
+  for (std::string& s : envStrings) envp.push_back(s.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  const std::string dir = cwd.string();
+
+  int outPipe[2], errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe2 failed";
+    return {};
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(outPipe[1], STDOUT_FILENO);
+    ::dup2(errPipe[1], STDERR_FILENO);
+    if (::chdir(dir.c_str()) == 0) ::execve(exe.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+
+  CliResult result;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  int open = 2;
+  while (open > 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ADD_FAILURE() << "vql-isp-cli did not end; output so far:\n" << result.out << result.err;
+      break;
+    }
+    if (::poll(fds, 2, 200) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
+      if (i == 0 && watch) watch(pid, result.out);
+    }
+  }
+  for (pollfd& fd : fds) {
+    if (fd.fd >= 0) ::close(fd.fd);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One Intel HEX record, checksum included, as a hand would write it.
+std::string Record(std::uint16_t address, const std::vector<std::uint8_t>& data) {
+  std::string line = ":";
+  char hex[8];
+  const auto add = [&](unsigned value) {
+    std::snprintf(hex, sizeof hex, "%02X", value & 0xFF);
+    line += hex;
+  };
+  unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF);
+  add(static_cast<unsigned>(data.size()));
+  add(address >> 8u);
+  add(address & 0xFFu);
+  add(0);
+  for (const std::uint8_t b : data) {
+    add(b);
+    sum += b;
+  }
+  add(0x100 - (sum & 0xFF));
+  return line + "\r\n";
+}
+
+const std::string kBlink = VQLISP_SOURCE_DIR "/examples/blink.hex";
+const std::string kChip = "target=AT89S8253,state=chip.state";
+const std::string kFastChip = kChip + ",clock=virtual";
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(CliExecutable())) << CliExecutable() << ": build vql-isp-cli first";
+    fs::copy_file(VQLISP_SOURCE_DIR "/CONFIG.VQL", dir.Path() / "CONFIG.VQL");
+  }
+
+  CliResult Cli(const std::vector<std::string>& args, const std::string& sim = kFastChip,
+                std::vector<std::string> env = {},
+                const std::function<void(pid_t, const std::string&)>& watch = {}) {
+    env.push_back("VQLISP_PORT=sim");
+    env.push_back("VQLISP_SIM=" + sim);
+    return RunCli(args, env, dir.Path(), watch);
+  }
+
+  // The last value written to the data register at port, from the trace.
+  std::optional<std::uint8_t> LastDataWrite(const std::string& traceName, std::uint16_t port) {
+    std::optional<std::uint8_t> last;
+    for (const auto& access : testing::ParseTrace(ReadFile(dir.Path() / traceName))) {
+      if (access.write && access.address == port) last = access.value;
+    }
+    return last;
+  }
+
+  testing::TempDir dir;
+};
+
+TEST_F(CliTest, AutoProgramsAFreshChipAndASecondRunVerifiesIt) {
+  const CliResult programmed = Cli({"auto", kBlink});
+  EXPECT_EQ(programmed.status, 0) << programmed.err;
+  EXPECT_EQ(Lines(programmed.out),
+            (std::vector<std::string>{"Load file complete.", "PROGRAM MODE.", "Erase Chip...",
+                                      "Programming...", "Program completed.", "Verify code ...",
+                                      "Verify complete.", "Auto Programming finished.",
+                                      "RUN MODE."}));
+  EXPECT_EQ(programmed.err, "");
+
+  const CliResult verified = Cli({"verify", kBlink});
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_EQ(Lines(verified.out),
+            (std::vector<std::string>{"Load file complete.", "Verify Code...", "PROGRAM MODE.",
+                                      "Verify complete.", "RUN MODE."}));
+}
+
+TEST_F(CliTest, OptionsReachTheControlsOfTheCommandLayer) {
+  const CliResult locked = Cli({"--lock", "3", "--no-run-after", "auto", kBlink});
+  EXPECT_EQ(locked.status, 0) << locked.err;
+  const auto lines = Lines(locked.out);
+  EXPECT_TRUE(Contains(locked.out, "Lock bit level 3\n")) << locked.out;
+  // Without Auto RUN only the release at the end drives the run-mode lines.
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "RUN MODE."), 1) << locked.out;
+  EXPECT_EQ(lines.back(), "RUN MODE.");
+
+  // A locked chip answers reads with nothing that matches.
+  EXPECT_EQ(Cli({"verify", kBlink}).status, 1);
+}
+
+struct StatusCase {
+  std::string name;
+  std::vector<std::string> args;
+  std::string sim;
+  int status;
+  std::string inErr;      // a part of standard error
+  std::string notInOut;   // a status text that must not show: the chip was not touched
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
+
+class CliExitStatus : public CliTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(CliExitStatus, TellsSuccessChipFailureAndUsageApart) {
+  const StatusCase& c = GetParam();
+  // A file whose last byte lies past the AT89S2051's 2 KiB.
+  std::ofstream(dir.Path() / "big.hex") << Record(0x0800, {0xAA}) << ":00000001FF\r\n";
+  const CliResult result = Cli(c.args, c.sim);
+  EXPECT_EQ(result.status, c.status) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.err, c.inErr)) << result.err;
+  if (!c.notInOut.empty()) {
+    EXPECT_FALSE(Contains(result.out, c.notInOut)) << result.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CliCases, CliExitStatus,
+    ::testing::Values(
+        StatusCase{"BlankFreshChip", {"blank"}, kFastChip, 0, "", ""},
+        StatusCase{"LoopTestWithPlug", {"test-io"}, "target=loopback,clock=virtual", 0,
+                   "Ok...", ""},
+        StatusCase{"VerifyAgainstAnErasedChip", {"verify", kBlink}, kFastChip, 1,
+                   "vql-isp-cli: verify failed: the chip does not match the image", ""},
+        StatusCase{"LoopTestWithoutPlug", {"test-io"}, "target=none,clock=virtual", 1,
+                   "Error test loop : 1", ""},
+        StatusCase{"CableWithoutPower", {"blank"}, kFastChip + ",sense=0", 1,
+                   "Device have not in program mode", "Blank chip [OK]"},
+        StatusCase{"MissingHexFile", {"program", "missing.hex"}, kFastChip, 2,
+                   "Cannot open \"", "Programming..."},
+        StatusCase{"CodeOverDeviceMemory", {"--device", "at89s2051", "auto", "big.hex"},
+                   kFastChip, 2, "auto failed: the code does not fit the device", "Erase Chip..."},
+        StatusCase{"FuseOnADeviceWithout", {"--device", "AT89S52", "fuse"}, kFastChip, 2,
+                   "The AT89S52 has no user fuse.", ""},
+        StatusCase{"ReadIntoAMissingDirectory", {"read", "-o", "no-dir/out.hex"}, kFastChip, 2,
+                   "/no-dir/out.hex\": No such file or directory", "Read Chip..."},
+        StatusCase{"MissingConfiguration", {"--config", "nowhere.vql", "blank"}, kFastChip, 2,
+                   "nowhere.vql\": No such file or directory", "Blank Check..."},
+        StatusCase{"UnknownOption", {"--fast", "blank"}, kFastChip, 2, "unknown option", ""},
+        StatusCase{"UnknownDevice", {"--device", "AT89C51", "blank"}, kFastChip, 2,
+                   "unknown device", ""},
+        StatusCase{"LockLevelTooHigh", {"--lock", "4", "lock"}, kFastChip, 2, "lock level", ""},
+        StatusCase{"ProgramWithoutFile", {"program"}, kFastChip, 2, "needs a HEX file", ""},
+        StatusCase{"OutputForAnotherCommand", {"blank", "-o", "x.hex"}, kFastChip, 2,
+                   "-o belongs to the read command", ""},
+        StatusCase{"UnknownCommand", {"burn"}, kFastChip, 2, "unknown command", ""},
+        StatusCase{"BadSimulatorOptions", {"blank"}, "target=AT89S8253,clock=sundial", 2, "clock",
+                   ""}),
+    [](const auto& test) { return test.param.name; });
+
+TEST_F(CliTest, ReadWritesAHexFileThatReadsBackEqualToWhatWasProgrammed) {
+  // Scattered records of bytes that are not FF, in CR LF lines, as other tools write.
+  auto expected = std::make_unique<CodeImage>();
+  std::string file;
+  std::uint32_t seed = 12345;
+  for (std::uint16_t address = 0x0003; address < 0x3000; address += 0x00F7) {
+    std::vector<std::uint8_t> data;
+    for (int i = 0; i < 9; ++i) {
+      seed = seed * 1103515245 + 12345;
+      data.push_back(static_cast<std::uint8_t>((seed >> 16) % 0xFF));  // never FF
+    }
+    file += Record(address, data);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      char digits[4];
+      std::snprintf(digits, sizeof digits, "%02X", data[i]);
+      expected->HighDigits[address + i] = digits[0];
+      expected->LowDigits[address + i] = digits[1];
+    }
+  }
+  file += ":00000001FF\r\n";
+  std::ofstream(dir.Path() / "data.hex", std::ios::binary) << file;
+
+  const CliResult programmed = Cli({"auto", "data.hex"});
+  ASSERT_EQ(programmed.status, 0) << programmed.err;
+  const CliResult read = Cli({"read", "-o", "back.hex"});
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_FALSE(Contains(read.out, "0000 ")) << "rows are printed only without -o";
+
+  FileCharStream in((dir.Path() / "back.hex").string());
+  auto back = std::make_unique<CodeImage>();
+  EXPECT_EQ(ReadHexRecords(in, *back), 0x3000);
+  EXPECT_EQ(testing::ImageText(*back, 0, 0x3000), testing::ImageText(*expected, 0, 0x3000));
+  const std::string text = ReadFile(dir.Path() / "back.hex");
+  EXPECT_TRUE(text.ends_with("\n:00000001FF\n"));
+  EXPECT_EQ(Lines(text).size(), 0x3000u / 16 + 1);
+}
+
+TEST_F(CliTest, OnLpt2TheTargetOnLpt1IsReleasedAsWell) {
+  const CliResult result =
+      Cli({"--port", "lpt2", "auto", kBlink}, kFastChip + ",cable=lpt2", {"VQLISP_TRACE=port.trace"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  for (const std::uint16_t port : {kLpt1, kLpt2}) {
+    const auto last = LastDataWrite("port.trace", port);
+    ASSERT_TRUE(last.has_value()) << std::hex << port;
+    EXPECT_EQ(*last & (kRst | kMode7 | kMode3), kMode7 | kMode3) << std::hex << port;
+  }
+}
+
+class CliStop : public CliTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
+  // A kilobyte to write at 5 ms a byte in real time: seconds, unless it is stopped.
+  std::string file;
+  for (std::uint16_t address = 0; address < 0x400; address += 16) {
+    std::vector<std::uint8_t> data;
+    for (int i = 0; i < 16; ++i) data.push_back(static_cast<std::uint8_t>((address + i) % 0xFF));
+    file += Record(address, data);
+  }
+  std::ofstream(dir.Path() / "kilo.hex") << file << ":00000001FF\r\n";
+
+  bool sent = false;
+  const CliResult result =
+      Cli({"program", "kilo.hex"}, kChip, {"VQLISP_TRACE=port.trace"},
+          [&](pid_t pid, const std::string& out) {
+            if (!sent && Contains(out, "Programming...\n")) {
+              ::kill(pid, GetParam());
+              sent = true;
+            }
+          });
+
+  ASSERT_TRUE(sent) << result.out << result.err;
+  EXPECT_EQ(result.status, 130) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.err, "Stopped: the target has been released to run mode.\n"))
+      << result.err;
+  EXPECT_FALSE(Contains(result.out, "Program completed.")) << result.out;
+  EXPECT_TRUE(result.out.ends_with("RUN MODE.\n")) << result.out;
+
+  const auto accesses = testing::ParseTrace(ReadFile(dir.Path() / "port.trace"));
+  const auto decoded = testing::DecodeTrace(accesses, kLpt1);
+  EXPECT_TRUE(decoded.LevelsOf("RST").starts_with("1")) << "the target was held in reset first";
+  const auto last = LastDataWrite("port.trace", kLpt1);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(*last & kRst, 0) << "RST released";
+  EXPECT_EQ(*last & (kMode7 | kMode3), kMode7 | kMode3) << "MODE7 and MODE3 in run mode";
+}
+
+INSTANTIATE_TEST_SUITE_P(CliSignals, CliStop, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& test) { return test.param == SIGINT ? "Int" : "Term"; });
+
+TEST_F(CliTest, HelpIsAManualPageWithThePortVariables) {
+  const CliResult help = RunCli({"--help"}, {}, dir.Path());
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"NAME\n", "SYNOPSIS\n", "DESCRIPTION\n", "COMMANDS\n", "OPTIONS\n",
+                           "EXIT STATUS\n", "FILES\n", "ENVIRONMENT\n", "EXAMPLES\n",
+                           "VQLISP_PORT", "VQLISP_SIM", "VQLISP_TRACE", "LF line ends"}) {
+    EXPECT_TRUE(Contains(help.out, part)) << part;
+  }
+  const CliResult version = RunCli({"--version"}, {}, dir.Path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "VQL-ISP V2.3\n");
+}
+
+TEST_F(CliTest, DevicesListsTheTableWithoutTouchingAnyPort) {
+  const CliResult result = RunCli({"devices"}, {"VQLISP_PORT=nonsense"}, dir.Path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  const auto lines = Lines(result.out);
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_TRUE(lines[5].starts_with("AT89S8253")) << lines[5];
+  for (const char* part : {"12288", "2FFF", "four-byte", "yes"}) {
+    EXPECT_TRUE(Contains(lines[5], part)) << lines[5];
+  }
+  EXPECT_TRUE(Contains(lines[3], "three-byte")) << lines[3];
+}
+
+}  // namespace
+}  // namespace vql
