@@ -1,0 +1,320 @@
+// The operator's commands end to end against the simulated chips: the status texts
+// in order, the outcomes, the modes and the enabling of the command controls.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/image_text.h"
+#include "support/programmer_world.h"
+#include "support/temp_dir.h"
+
+namespace vql {
+namespace {
+
+using testing::ProgrammerWorld;
+using Strings = std::vector<std::string>;
+
+constexpr const char* kBlink = VQLISP_SOURCE_DIR "/examples/blink.hex";
+
+// A programmer in program mode with the device's own chip behind the cable and the
+// example file loaded; the statuses recorded from here on.
+struct Bench : ProgrammerWorld {
+  explicit Bench(const std::string& device, const std::string& more = "")
+      : ProgrammerWorld(device, ChipOptions(device, more)) {
+    window.nextChoice = kBlink;
+    EXPECT_TRUE(app->Cmd.Load().Ok());
+    window.statuses.clear();
+    window.messageBoxes.clear();
+  }
+  Commands& Cmd() { return app->Cmd; }
+};
+
+TEST(AutoProgram, RunsEveryStepWithItsTextsForEachSet) {
+  struct Case {
+    std::string device;
+    std::int32_t level;
+    bool runAfter;
+    Strings statuses;
+  };
+  const Case cases[] = {
+      {"AT89S8253", 0, true,
+       {"PROGRAM MODE.", "Erase Chip...", "Programming...", "Program completed.",
+        "Verify code ...", "Verify complete.", "Auto Programming finished.", "RUN MODE."}},
+      {"AT89S52", 2, false,
+       {"PROGRAM MODE.", "Erase Chip...", "Programming...", "Program completed.",
+        "Verify code ...", "Verify complete.", "Lock bit level 2", "Auto Programming finished."}},
+      {"AT89S53", 3, true,
+       {"PROGRAM MODE.", "Erase Chip...", "Programming...", "Program completed.",
+        "Verify code ...", "Verify complete.", "Lock bit level 3", "Auto Programming finished.",
+        "RUN MODE."}},
+  };
+  for (const auto& c : cases) {
+    Bench bench(c.device);
+    bench.Chip().SetCode(0x0100, 0x00);  // something to erase
+    bench.app->Controls.Lock.Set(c.level, true);
+    bench.app->Controls.X2Clock = true;
+    bench.Cmd().AutoRunAfterProgram = c.runAfter;
+    EXPECT_TRUE(bench.Cmd().AutoProgram().Ok()) << c.device;
+    EXPECT_EQ(bench.window.statuses, c.statuses) << c.device;
+    EXPECT_EQ(bench.Chip().Code(0x0000), 0x75) << c.device;
+    EXPECT_EQ(bench.Chip().Code(0x0100), 0xFF) << c.device;
+    EXPECT_EQ(bench.Chip().LockBits(), (SimLockBits{c.level >= 1, c.level >= 2, c.level >= 3}));
+    // The fuse is written after the verify on the devices that have one.
+    EXPECT_EQ(bench.Chip().X2Clock(), c.device == "AT89S8253") << c.device;
+    EXPECT_EQ(bench.Cmd().InProgramMode, !c.runAfter);
+    EXPECT_TRUE(bench.Cmd().ProgramModeTicked);  // the ticks stay
+    EXPECT_EQ(bench.port.Inport(ProgrammerWorld::kLpt1) & 0x98, c.runAfter ? 0x88 : 0x10);
+  }
+}
+
+TEST(AutoProgram, AFailedVerifyWritesNoLockAndKeepsTheTargetHeld) {
+  for (const bool runAfter : {true, false}) {
+    Bench bench("AT89S8253", "dead=0005");  // a cell that never programs
+    bench.app->Controls.Lock.Set(1, true);
+    bench.app->Controls.X2Clock = true;
+    bench.Cmd().AutoRunAfterProgram = runAfter;
+    const CommandResult result = bench.Cmd().AutoProgram();
+    EXPECT_EQ(result.outcome, Outcome::VerifyMismatch);
+    EXPECT_EQ(bench.window.statuses,
+              (Strings{"PROGRAM MODE.", "Erase Chip...", "Programming...", "Program completed.",
+                       "Verify code ...", "Verify not match", "Auto Programming finished."}));
+    EXPECT_EQ(bench.window.messageBoxes, Strings{"Error address : 5"});
+    EXPECT_EQ(bench.Chip().LockBits(), SimLockBits{});
+    EXPECT_FALSE(bench.Chip().X2Clock());
+    EXPECT_TRUE(bench.Cmd().InProgramMode);
+  }
+}
+
+TEST(AutoProgram, WithoutAFileOnlyTheProgramModeLinesAreDriven) {
+  ProgrammerWorld world("AT89S8253", "target=AT89S8253");
+  world.Chip().SetCode(0, 0x12);
+  EXPECT_EQ(world.app->Cmd.AutoProgram().outcome, Outcome::NoFile);
+  EXPECT_EQ(world.window.statuses, (Strings{"PROGRAM MODE.", "File name does't indentify!!!."}));
+  EXPECT_TRUE(world.Decode().bytes.empty());
+  EXPECT_EQ(world.Chip().Code(0), 0x12);
+}
+
+TEST(Commands, EachShowsItsTextsAndEndsInProgramModeWhereItShould) {
+  struct Case {
+    std::string name;
+    std::string device;
+    CommandResult (Commands::*command)();
+    bool blankChip;
+    Strings statuses;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {"read", "AT89S8253", &Commands::ReadChip, false,
+       {"Read Chip...", "PROGRAM MODE.", "Read Chip finished"}, Outcome::Done},
+      {"erase", "AT89S52", &Commands::Erase, false,
+       {"Erase Chip...", "PROGRAM MODE.", "Erase finished."}, Outcome::Done},
+      {"blank, fresh", "AT89S8252", &Commands::BlankCheck, true,
+       {"Blank Check...", "PROGRAM MODE.", "Blank chip [OK]"}, Outcome::Done},
+      {"blank, programmed", "AT89S2051", &Commands::BlankCheck, false,
+       {"Blank Check...", "PROGRAM MODE.", "Not blank chip!!!"}, Outcome::NotBlank},
+      {"program, four-byte", "AT89S4051", &Commands::Program, true,
+       {"Programming...", "Program completed."}, Outcome::Done},
+      {"program, three-byte", "AT89S53", &Commands::Program, true,
+       {"Programming...", "Program finished."}, Outcome::Done},
+      {"verify, matching", "AT89S51", &Commands::Verify, false,
+       {"Verify Code...", "PROGRAM MODE.", "Verify complete."}, Outcome::Done},
+      {"verify, blank chip", "AT89S8252", &Commands::Verify, true,
+       {"Verify Code...", "PROGRAM MODE.", "Verify not match"}, Outcome::VerifyMismatch},
+      {"lock at level 0", "AT89S8253", &Commands::WriteLockBits, false,
+       {"Non Lock bit function"}, Outcome::Done},
+  };
+  for (const auto& c : cases) {
+    Bench bench(c.device);
+    if (!c.blankChip) {
+      // The chip holds the example, as if programmed before.
+      for (std::int32_t a = 0; a < 0x13; ++a) {
+        const auto i = static_cast<std::size_t>(a);
+        bench.Chip().SetCode(static_cast<std::uint16_t>(a),
+                             static_cast<std::uint8_t>(HexPairValue(bench.Image().HighDigits[i],
+                                                                    bench.Image().LowDigits[i])));
+      }
+    }
+    EXPECT_EQ((bench.Cmd().*c.command)().outcome, c.outcome) << c.name;
+    EXPECT_EQ(bench.window.statuses, c.statuses) << c.name;
+  }
+}
+
+TEST(Commands, ReadChipSetsTheExtentAndReadsLockBitsAndFuseByTheDevice) {
+  struct Case {
+    std::string device;
+    SimLockBits locks;
+    std::int32_t level;  // what the boxes show after the read
+  };
+  const Case cases[] = {{"AT89S8253", {true, false, false}, 1},
+                        {"AT89S52", {true, true, false}, 2},
+                        {"AT89S53", {true, true, true}, 0}};  // reads no lock bits
+  for (const auto& c : cases) {
+    Bench bench(c.device);
+    bench.Chip().SetCode(0x0010, 0x42);
+    bench.Chip().SetLockBits(c.locks);
+    bench.Chip().SetX2Clock(true);
+    bench.Cmd().ReadChip();
+    EXPECT_EQ(bench.Cmd().CodeExtent, DeviceAt(DeviceIndexOf(c.device))->lastAddress);
+    EXPECT_EQ(bench.app->Controls.Lock.LockLevel(), c.level) << c.device;
+    EXPECT_EQ(bench.app->Controls.X2Clock, c.device == "AT89S8253") << c.device;
+  }
+}
+
+TEST(Commands, ProgramWritesTheFuseEveryTimeAndTheLockWhenALevelIsChosen) {
+  Bench bench("AT89S2051");
+  bench.app->Controls.X2Clock = true;
+  EXPECT_TRUE(bench.Cmd().Program().Ok());
+  EXPECT_TRUE(bench.Chip().X2Clock());
+  bench.app->Controls.Lock.Set(3, true);
+  bench.window.statuses.clear();
+  EXPECT_TRUE(bench.Cmd().Program().Ok());
+  EXPECT_EQ(bench.window.statuses,
+            (Strings{"Programming...", "Program completed.", "Lock bit level 3"}));
+  EXPECT_EQ(bench.Chip().LockBits(), (SimLockBits{true, true, true}));
+}
+
+TEST(Load, ReportsCodeOverTheDeviceWithABeepAndKeepsTheImage) {
+  testing::TempDir dir;
+  struct Case {
+    std::string device;
+    std::string file;  // a record ending at the given extent
+    bool over;
+  };
+  const Case cases[] = {{"AT89S2051", ":0107FF00AA57\n", false},  // last byte at 07FF
+                        {"AT89S2051", ":0108000055A2\n", true},   // one past it
+                        {"AT89S53", ":012FFF00AA27\n", false}};
+  for (const auto& c : cases) {
+    ProgrammerWorld world(c.device);
+    world.window.nextChoice = dir.Write("f.hex", c.file);
+    const CommandResult result = world.app->Cmd.Load();
+    if (c.over) {
+      EXPECT_EQ(result.outcome, Outcome::CodeTooLarge);
+      EXPECT_EQ(world.window.statuses,
+                (Strings{"Load file complete.", "Code over MCU memory [2047]"}));
+      EXPECT_EQ(world.window.beeps, 1);
+      EXPECT_EQ(world.app->Cmd.CodeExtent, 0x0801);
+    } else {
+      EXPECT_TRUE(result.Ok());
+      EXPECT_EQ(world.window.statuses, Strings{"Load file complete."});
+      EXPECT_EQ(world.window.beeps, 0);
+    }
+  }
+}
+
+TEST(Load, ACancelledDialogEmptiesTheImageAndKeepsTheFile) {
+  Bench bench("AT89S8253");
+  bench.window.nextChoice.reset();
+  EXPECT_TRUE(bench.Cmd().Load().Ok());
+  EXPECT_EQ(bench.window.statuses, Strings{"Load file complete."});
+  EXPECT_EQ(bench.Cmd().CodeExtent, 0);
+  EXPECT_EQ(testing::UsedAddresses(bench.Image()), 0);
+  EXPECT_EQ(bench.app->Image.HexFilePath, kBlink);
+}
+
+TEST(Load, AFileErrorIsShownAndTheStatusStays) {
+  Bench bench("AT89S8253");
+  bench.window.nextChoice = "/nonexistent/x.hex";
+  EXPECT_EQ(bench.Cmd().Load().outcome, Outcome::FileError);
+  EXPECT_EQ(bench.window.messageBoxes,
+            Strings{"Cannot open \"/nonexistent/x.hex\": No such file or directory"});
+  EXPECT_TRUE(bench.window.statuses.empty());
+  EXPECT_EQ(bench.Cmd().CodeExtent, 0x13);  // not set by the failed load
+}
+
+TEST(Refusal, ACommandStoppedByARefusedByteShowsNoSuccessText) {
+  Bench bench("AT89S8253", "sense=0");
+  const CommandResult result = bench.Cmd().Verify();
+  EXPECT_EQ(result.outcome, Outcome::Refused);
+  EXPECT_EQ(bench.window.statuses, Strings{"Verify Code..."});
+  EXPECT_EQ(bench.window.messageBoxes, Strings{"Device have not in program mode"});
+}
+
+TEST(Modes, FollowTheTableAndEnableTheCommands) {
+  ProgrammerWorld world("AT89S8253", "target=AT89S8253");
+  Commands& cmd = world.app->Cmd;
+  CommandControls all;  // nine enabled, WR as the device allows
+  CommandControls none{false, false, false, false, false, false, false, false, false, false};
+
+  cmd.ToggleOperatingMode();  // program -> run
+  EXPECT_FALSE(cmd.InProgramMode);
+  EXPECT_EQ(cmd.Controls, none);
+  EXPECT_TRUE(cmd.RunModeTicked);
+  EXPECT_FALSE(cmd.ProgramModeTicked);
+  EXPECT_EQ(world.port.Inport(ProgrammerWorld::kLpt1) & 0x98, 0x88);
+
+  cmd.ToggleOperatingMode();  // run -> program; WR follows the fuse-capable device
+  all.btnFuse_Write = true;
+  EXPECT_TRUE(cmd.InProgramMode);
+  EXPECT_EQ(cmd.Controls, all);
+  EXPECT_EQ(world.port.Inport(ProgrammerWorld::kLpt1) & 0x98, 0x10);
+
+  cmd.RunModeClick();
+  EXPECT_FALSE(cmd.InProgramMode);
+  EXPECT_TRUE(cmd.RunModeTicked);
+  cmd.ProgramModeClick();
+  cmd.ProgramModeClick();  // again: the lines and the text once more
+  EXPECT_EQ(world.window.statuses,
+            (Strings{"RUN MODE.", "PROGRAM MODE.", "RUN MODE.", "PROGRAM MODE.", "PROGRAM MODE."}));
+
+  // EnableCommands never disables WR; a device without a fuse simply leaves it.
+  world.app->Selection.MenuItemClick(DeviceIndexOf("AT89S52"));
+  cmd.EnableCommands();
+  EXPECT_TRUE(cmd.Controls.btnFuse_Write);
+  cmd.DisableCommands();
+  cmd.EnableCommands();
+  EXPECT_FALSE(cmd.Controls.btnFuse_Write);
+}
+
+TEST(Modes, ACommandCannotStartInsideAnother) {
+  Bench bench("AT89S8253");
+  std::vector<Outcome> nested;
+  bench.window.onPump = [&] {
+    if (nested.empty() && bench.Cmd().Busy()) nested.push_back(bench.Cmd().Erase().outcome);
+  };
+  EXPECT_TRUE(bench.Cmd().Verify().outcome == Outcome::VerifyMismatch);
+  EXPECT_EQ(nested, std::vector<Outcome>{Outcome::Busy});
+}
+
+TEST(Startup, BringsEveryPartIntoItsWorkingStateOrStopsAtABadConfiguration) {
+  testing::TempDir dir;
+  dir.Write("CONFIG.VQL", "[03E8][0000][0000][0378][0278]\n");
+  testing::ScopedCurrentDir cwd(dir.Path());
+  {
+    testing::VirtualWindow window(testing::VirtualWindow::Settings{1000, 0});
+    SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
+    auto app = std::make_unique<Programmer>(sim, window);
+    ASSERT_TRUE(app->Startup());
+    EXPECT_EQ(app->Link.DataPort(), 0x378);
+    EXPECT_EQ(app->Link.PortCaption(2), "LPT2 : 278");
+    EXPECT_TRUE(app->Cmd.InProgramMode);
+    EXPECT_EQ(sim.Inport(0x378) & 0x98, 0x10);
+    EXPECT_EQ(app->Selection.DeviceIndex, 4);
+    EXPECT_FALSE(app->Selection.FuseControlsEnabled);
+    EXPECT_EQ(app->Link.LoopCalibration, 1);  // 500,000 pumps of 1 us in 500 ms
+    EXPECT_EQ(app->Link.PollDelay, 1);
+    EXPECT_EQ(window.gridRefreshes, 1);
+    app->Shutdown();
+    EXPECT_EQ(sim.Inport(0x378) & 0x98, 0x88);
+  }
+  std::filesystem::remove(dir.Path() / "CONFIG.VQL");
+  {
+    testing::VirtualWindow window;
+    SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
+    auto app = std::make_unique<Programmer>(sim, window);
+    EXPECT_FALSE(app->Startup());
+    const std::string path = std::filesystem::current_path().string() + "/CONFIG.VQL";
+    EXPECT_EQ(window.messageBoxes,
+              Strings{"Cannot open \"" + path + "\": No such file or directory"});
+    // The cable commands are refused and say where the file was looked for.
+    EXPECT_EQ(app->Cmd.Erase().outcome, Outcome::NoPort);
+    ASSERT_EQ(window.messageBoxes.size(), 2u);
+    EXPECT_NE(window.messageBoxes[1].find(path), std::string::npos);
+    app->Shutdown();
+    EXPECT_EQ(window.messageBoxes.size(), 2u);  // nothing to release, nothing to say
+    EXPECT_EQ(sim.Inport(0x0000), 0xFF);        // no port was ever set up at address 0
+  }
+}
+
+}  // namespace
+}  // namespace vql
