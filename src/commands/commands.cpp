@@ -306,24 +306,14 @@ void Commands::ToggleOperatingMode() {
   }
 }
 
-void Commands::ProgramModeClick() {
-  if (busy_ || !link_.PortUsable()) {
-    if (!busy_) link_.CheckPort();
-    return;
-  }
-  SetOperatingMode(true);
-  ProgramModeTicked = true;
-  RunModeTicked = false;
-}
+void Commands::ProgramModeClick() { ModeMenuClick(true); }
+void Commands::RunModeClick() { ModeMenuClick(false); }
 
-void Commands::RunModeClick() {
-  if (busy_ || !link_.PortUsable()) {
-    if (!busy_) link_.CheckPort();
-    return;
-  }
-  SetOperatingMode(false);
-  ProgramModeTicked = false;
-  RunModeTicked = true;
+void Commands::ModeMenuClick(bool program) {
+  if (busy_ || !link_.CheckPort()) return;
+  SetOperatingMode(program);  // the menu items do not toggle: the chosen mode again
+  ProgramModeTicked = program;
+  RunModeTicked = !program;
 }
 
 void Commands::EnableCommands() {

@@ -84,6 +84,8 @@ class Commands {
  private:
   class Run;
 
+  void ModeMenuClick(bool program);
+
   // Checks that a chip command can start: no other command running, a device
   // selected, a usable port. Shows why not.
   bool CanStart(CommandResult& result, bool needsPort = true);

@@ -19,10 +19,7 @@ using Strings = std::vector<std::string>;
 
 constexpr const char* kEnable = "AC 53 55 55";
 
-std::size_t Count(const Strings& instructions, std::string_view prefix) {
-  return static_cast<std::size_t>(std::ranges::count_if(
-      instructions, [&](const std::string& i) { return i.starts_with(prefix); }));
-}
+constexpr auto Count = ProgrammerWorld::Count;
 
 // A four-byte chip that echoes 69 and answers a read of address 0100 through a
 // function of how many reads of it it has seen so far; other addresses read FF.

@@ -18,10 +18,7 @@ using Strings = std::vector<std::string>;
 
 constexpr const char* kEnable = "AC 53 55";
 
-std::size_t Count(const Strings& instructions, std::string_view prefix) {
-  return static_cast<std::size_t>(std::ranges::count_if(
-      instructions, [&](const std::string& i) { return i.starts_with(prefix); }));
-}
+constexpr auto Count = ProgrammerWorld::Count;
 
 // A three-byte chip whose reads of address 0100 (first byte 09) answer through a
 // function of how many such reads it has seen; address 0101 always reads 43, every

@@ -4,6 +4,7 @@
 // calibrated (PollDelay 0), so tests of whole chips run in a fraction of a second.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -71,6 +72,13 @@ class ProgrammerWorld {
       out.push_back(text);
     }
     return out;
+  }
+
+  // How many of the instructions begin with prefix.
+  static std::size_t Count(const std::vector<std::string>& instructions, std::string_view prefix) {
+    return static_cast<std::size_t>(std::count_if(
+        instructions.begin(), instructions.end(),
+        [&](const std::string& i) { return i.starts_with(prefix); }));
   }
 
   // Puts byte at address of the image as two digits.
