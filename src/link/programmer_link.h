@@ -102,7 +102,6 @@ class ProgrammerLink {
   bool ReceivedMatchesSent() const { return ReceivedBits == SentBits; }
 
   PortIo& Port() { return port_; }
-  WindowServices& Window() { return window_; }
 
  private:
   void SelectPort(std::int32_t lpt, std::int32_t base);

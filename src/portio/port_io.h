@@ -30,16 +30,6 @@ class MicrosecondClock {
   virtual std::uint64_t NowMicroseconds() = 0;
 };
 
-// The real passing of time, from a steady clock, counted from construction.
-class SteadyMicrosecondClock final : public MicrosecondClock {
- public:
-  SteadyMicrosecondClock();
-  std::uint64_t NowMicroseconds() override;
-
- private:
-  std::int64_t startNs_;
-};
-
 class PortIo {
  public:
   virtual ~PortIo() = default;
