@@ -24,6 +24,12 @@
 
 namespace vql {
 
+// Lock bit n as written for a lock level: 0 (set) for every n up to a level of 1 to
+// 3, 1 otherwise (also for any other level).
+constexpr BitFlag LockBitFor(std::int32_t level, std::int32_t n) {
+  return level >= 1 && level <= 3 && n <= level ? 0 : 1;
+}
+
 class DeviceOps {
  public:
   DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& window,

@@ -95,9 +95,8 @@ Outcome DeviceOps::BlankCheck4(std::int32_t last) {
 
 Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   Scope scope(*this);
-  const bool valid = level >= 1 && level <= 3;
   // Ln is 0 (set) for every n up to the level: E6, E4, E0; E7 for anything else.
-  const auto bit = [&](int n) -> BitFlag { return valid && n <= level ? 0 : 1; };
+  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
   EnableProgramming4();
   Digits('A', 'C') && Bits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) && Instruction("FFFF");
   return Result(Outcome::Done);

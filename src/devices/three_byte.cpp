@@ -112,9 +112,8 @@ Outcome DeviceOps::BlankCheck3(std::int32_t last) {
 
 Outcome DeviceOps::WriteLockBits3(std::int32_t level) {
   Scope scope(*this);
-  const bool valid = level >= 1 && level <= 3;
   // LBn is 0 (set) for every n up to the level: 7F, 3F, 1F; FF for anything else.
-  const auto bit = [&](int n) -> BitFlag { return valid && n <= level ? 0 : 1; };
+  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
   EnableProgramming3(100);
   Digits('A', 'C') && Bits(bit(1), bit(2), bit(3), 1, 1, 1, 1, 1) && Digits('F', 'F');
   return Result(Outcome::Done);
