@@ -1,6 +1,7 @@
 #include "image/hex_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,6 +67,41 @@ std::string TempNameFor(const std::filesystem::path& path, int attempt) {
   return (path.parent_path() / name).string();
 }
 
+// The same limit as the kernel's: a longer chain is taken for a loop.
+constexpr int kMaxSymlinkHops = 40;
+
+// The name that path leads to through symlinks in its last part, a chain of them
+// included, as the kernel follows them; that name need not exist yet. A relative
+// target counts from the link's directory. Returns 0 or the errno of the failure.
+int FollowSymlinks(const std::filesystem::path& path, std::filesystem::path& name) {
+  name = path;
+  for (int hops = 0;; ++hops) {
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
+    if (!S_ISLNK(info.st_mode)) return 0;
+    if (hops == kMaxSymlinkHops) return ELOOP;
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(name, error);
+    if (error) return error.value();
+    // Not normalised: the kernel resolves ".." against the directory it is in,
+    // which differs from the text before it when that goes through a symlink.
+    name = target.is_absolute() ? target : name.parent_path() / target;
+  }
+}
+
+// 0 or the errno of the failure.
+int WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t wrote = ::write(fd, text.data(), text.size());
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    text.remove_prefix(static_cast<std::size_t>(wrote));
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string IntelHexText(const CodeImage& image, std::int32_t last) {
@@ -84,11 +120,42 @@ std::string IntelHexText(const CodeImage& image, std::int32_t last) {
 }
 
 HexFileWriter::HexFileWriter(std::string path) : path_(std::move(path)) {
-  const std::filesystem::path target(path_);
-  std::error_code ignored;
-  if (target.filename().empty() || std::filesystem::is_directory(target, ignored)) {
+  if (std::filesystem::path(path_).filename().empty()) {
     throw FileError(FileErrorText("write", path_, EISDIR));
   }
+  struct stat info {};
+  const bool exists = ::stat(path_.c_str(), &info) == 0;
+  if (!exists && errno != ENOENT) throw FileError(FileErrorText("write", path_, errno));
+  if (exists && S_ISDIR(info.st_mode)) throw FileError(FileErrorText("write", path_, EISDIR));
+  if (exists && !S_ISREG(info.st_mode)) {
+    // A socket cannot be opened at all; say so now rather than after the work.
+    if (!S_ISCHR(info.st_mode) && !S_ISBLK(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+      throw FileError(FileErrorText("write", path_, ENXIO));
+    }
+    direct_ = true;
+  }
+  if (!direct_) {
+    std::filesystem::path name;
+    if (const int error = FollowSymlinks(path_, name); error != 0) {
+      throw FileError(FileErrorText("write", path_, error));
+    }
+    if (name.filename().empty()) throw FileError(FileErrorText("write", path_, EISDIR));
+    finalName_ = name.string();
+    // The chain can end in a name that is not the file itself: /dev/stdout sent to a
+    // file that has since been deleted ends in "/proc/self/fd/1 -> /x (deleted)".
+    // Such a file can only be written into.
+    struct stat named {};
+    if (exists && (::lstat(finalName_.c_str(), &named) != 0 || named.st_dev != info.st_dev ||
+                   named.st_ino != info.st_ino)) {
+      direct_ = true;
+      truncate_ = true;
+    }
+  }
+  if (direct_) {
+    if (::access(path_.c_str(), W_OK) != 0) throw FileError(FileErrorText("write", path_, errno));
+    return;
+  }
+  const std::filesystem::path target(finalName_);
   for (int attempt = 0; fd_ < 0; ++attempt) {
     tempPath_ = TempNameFor(target, attempt);
     // 0666 leaves the permissions to the umask, as for any new file.
@@ -99,9 +166,7 @@ HexFileWriter::HexFileWriter(std::string path) : path_(std::move(path)) {
   }
 }
 
-HexFileWriter::~HexFileWriter() {
-  if (!committed_) Discard();
-}
+HexFileWriter::~HexFileWriter() { Discard(); }
 
 void HexFileWriter::Discard() {
   if (fd_ >= 0) ::close(fd_);
@@ -116,7 +181,8 @@ void HexFileWriter::Fail(int error) {
 }
 
 void HexFileWriter::Commit(const CodeImage& image, std::int32_t last) {
-  if (committed_ || fd_ < 0) throw FileError("Cannot write \"" + path_ + "\": written already");
+  if (used_) throw FileError("Cannot write \"" + path_ + "\": written already");
+  used_ = true;
   std::string text;
   try {
     text = IntelHexText(image, last);
@@ -124,22 +190,40 @@ void HexFileWriter::Commit(const CodeImage& image, std::int32_t last) {
     Discard();
     throw FileError("Cannot write \"" + path_ + "\": " + error.what());
   }
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t wrote = ::write(fd_, rest.data(), rest.size());
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      Fail(errno);
-    }
-    rest.remove_prefix(static_cast<std::size_t>(wrote));
+  if (direct_) {
+    WriteInto(text);
+  } else {
+    ReplaceWith(text);
+  }
+}
+
+void HexFileWriter::ReplaceWith(const std::string& text) {
+  if (const int error = WriteAll(fd_, text); error != 0) Fail(error);
+  // The file being replaced keeps its permission bits; a new one keeps the umask's.
+  struct stat old {};
+  if (::lstat(finalName_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      ::fchmod(fd_, old.st_mode & 07777) != 0) {
+    Fail(errno);
   }
   // On the disk before the name: a crash must not leave an empty file under it.
   if (::fsync(fd_) != 0) Fail(errno);
   const int closed = ::close(fd_);
   fd_ = -1;
   if (closed != 0) Fail(errno);
-  if (::rename(tempPath_.c_str(), path_.c_str()) != 0) Fail(errno);
-  committed_ = true;
+  if (::rename(tempPath_.c_str(), finalName_.c_str()) != 0) Fail(errno);
+  tempPath_.clear();
+}
+
+void HexFileWriter::WriteInto(const std::string& text) {
+  // Opened only now: a FIFO blocks here until its reader comes. No fsync, which a
+  // pipe or a terminal refuses and which a device does not need.
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (truncate_ ? O_TRUNC : 0);
+  const int fd = ::open(path_.c_str(), flags);
+  if (fd < 0) Fail(errno);
+  const int error = WriteAll(fd, text);
+  const int closed = ::close(fd);
+  if (error != 0) Fail(error);
+  if (closed != 0) Fail(errno);
 }
 
 void WriteHexFile(const CodeImage& image, std::int32_t last, const std::string& path) {

@@ -1,9 +1,14 @@
 #include "image/hex_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -50,6 +55,29 @@ std::vector<std::string> DirEntries(const std::filesystem::path& dir) {
     names.push_back(entry.path().filename().string());
   }
   return names;
+}
+
+std::string FileEntry(unsigned mode, const std::string& text) {
+  char bits[8];
+  std::snprintf(bits, sizeof bits, "%04o ", mode);
+  return bits + text;
+}
+
+// Everything below dir as a user sees it: a symlink's target, a FIFO, or a file's
+// permission bits and contents.
+std::map<std::string, std::string> Tree(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    const auto status = entry.symlink_status();
+    std::string& seen = tree[entry.path().lexically_relative(dir).string()];
+    if (fs::is_symlink(status)) seen = "-> " + fs::read_symlink(entry.path()).string();
+    if (fs::is_fifo(status)) seen = "fifo";
+    if (fs::is_regular_file(status)) {
+      seen = FileEntry(static_cast<unsigned>(status.permissions()), ReadFile(entry.path()));
+    }
+  }
+  return tree;
 }
 
 // The bytes that a record line spells, count byte to checksum.
@@ -172,23 +200,114 @@ INSTANTIATE_TEST_SUITE_P(HexWriterEntries, HexWriterBadEntry,
                          ::testing::Values(BadEntryCase{'G', '0'}, BadEntryCase{'0', 'a'},
                                            BadEntryCase{' ', 'F'}, BadEntryCase{'\0', '1'}));
 
-TEST(HexWriter, WritesTheFileAndLeavesNothingElseBehind) {
-  testing::TempDir dir;
+struct PlaceCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> links;  // name, target
+  std::string existing;                                    // a 0640 file there already
+  std::string written;                                     // where the text lands
+};
+
+class HexWriterPlace : public ::testing::TestWithParam<PlaceCase> {
+ protected:
+  // Lays out the case's files and links; returns the path given to the writer.
+  std::string Prepare() {
+    std::filesystem::create_directory(dir_.Path() / "sub");
+    if (!GetParam().existing.empty()) {
+      std::filesystem::permissions(dir_.Write(GetParam().existing, std::string(20000, 'x')),
+                                   std::filesystem::perms{0640});
+    }
+    for (const auto& [name, target] : GetParam().links) {
+      std::filesystem::create_symlink(target, dir_.Path() / name);
+    }
+    return (dir_.Path() / "out.hex").string();
+  }
+
+  testing::TempDir dir_;
+};
+
+TEST_P(HexWriterPlace, TheTextLandsAtTheEndOfTheLinksAndNothingElseChanges) {
+  const std::string path = Prepare();
+  auto expected = Tree(dir_.Path());
   const auto image = RandomImage(3);
-  const std::string path = (dir.Path() / "out.hex").string();
-
-  WriteHexFile(*image, 0x0FFF, path);
-
-  EXPECT_EQ(ReadFile(path), IntelHexText(*image, 0x0FFF));
-  EXPECT_EQ(DirEntries(dir.Path()), std::vector<std::string>{"out.hex"});
+  const mode_t umaskWas = ::umask(077);
+  EXPECT_NO_THROW(WriteHexFile(*image, 0x0FFF, path));
+  ::umask(umaskWas);
+  // A replaced file keeps its bits; a new one gets 0666 less the umask.
+  expected[GetParam().written] =
+      FileEntry(GetParam().existing.empty() ? 0600 : 0640, IntelHexText(*image, 0x0FFF));
+  EXPECT_EQ(Tree(dir_.Path()), expected);
 }
 
-TEST(HexWriter, ReplacesAnExistingFileWhole) {
+TEST_P(HexWriterPlace, ADroppedWriterOrAFailedCommitChangesNothing) {
+  const std::string path = Prepare();
+  const auto before = Tree(dir_.Path());
+  { HexFileWriter dropped(path); }
+  EXPECT_EQ(Tree(dir_.Path()), before);
+  CodeImage image;
+  image.LowDigits[0x40] = 'x';
+  EXPECT_THROW(WriteHexFile(image, 0xFF, path), FileError);
+  EXPECT_EQ(Tree(dir_.Path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HexWriterPlaces, HexWriterPlace,
+    ::testing::Values(
+        PlaceCase{"NewFile", {}, "", "out.hex"}, PlaceCase{"OldFile", {}, "out.hex", "out.hex"},
+        PlaceCase{"Link", {{"out.hex", "real.hex"}}, "real.hex", "real.hex"},
+        PlaceCase{"DanglingLink", {{"out.hex", "sub/new.hex"}}, "", "sub/new.hex"},
+        // Relative targets count from the directory the link is in.
+        PlaceCase{"DanglingChain", {{"out.hex", "sub/mid"}, {"sub/mid", "end.hex"}}, "",
+                  "sub/end.hex"},
+        PlaceCase{"Chain", {{"out.hex", "sub/mid"}, {"sub/mid", "../real.hex"}}, "real.hex",
+                  "real.hex"}),
+    [](const ::testing::TestParamInfo<PlaceCase>& place) { return std::string(place.param.name); });
+
+// /proc/self/fd/N is what /dev/stdout leads to; a deleted file there has no name to
+// replace, only the file to write into.
+enum class Direct { Fifo, LinkToFifo, ProcFdOfPipe, ProcFdOfDeletedFile };
+
+class HexWriterDirect : public ::testing::TestWithParam<Direct> {};
+
+TEST_P(HexWriterDirect, AReaderGetsTheExactTextAndThePlaceStaysAsItWas) {
   testing::TempDir dir;
-  const std::string path = dir.Write("out.hex", std::string(100000, 'x'));
-  WriteHexFile(CodeImage{}, 15, path);
-  EXPECT_EQ(ReadFile(path), ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\n:00000001FF\n");
+  const auto fifo = dir.Path() / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // The reader is there first, so that opening the FIFO to write does not wait.
+  int pipe[2] = {::open(fifo.c_str(), O_RDONLY | O_NONBLOCK), -1};
+  std::string path = fifo.string();
+  if (GetParam() == Direct::LinkToFifo) {
+    std::filesystem::create_symlink("fifo", dir.Path() / "out.hex");
+    path = (dir.Path() / "out.hex").string();
+  }
+  if (GetParam() == Direct::ProcFdOfPipe) {
+    ::close(pipe[0]);
+    ASSERT_EQ(::pipe(pipe), 0);
+    path = "/proc/self/fd/" + std::to_string(pipe[1]);
+  }
+  if (GetParam() == Direct::ProcFdOfDeletedFile) {
+    ::close(pipe[0]);
+    pipe[0] = ::open(dir.Write("gone", std::string(20000, 'x')).c_str(), O_RDWR);
+    std::filesystem::remove(dir.Path() / "gone");
+    path = "/proc/self/fd/" + std::to_string(pipe[0]);
+  }
+  const auto before = Tree(dir.Path());
+  const auto image = RandomImage(5);
+  EXPECT_NO_THROW(WriteHexFile(*image, 0x0FFF, path));  // less than a pipe holds
+  if (pipe[1] >= 0) ::close(pipe[1]);
+  ::lseek(pipe[0], 0, SEEK_SET);  // back to the start of the deleted file
+  std::string got;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(pipe[0]);
+  EXPECT_EQ(got, IntelHexText(*image, 0x0FFF));
+  EXPECT_EQ(Tree(dir.Path()), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(HexWriterDirects, HexWriterDirect,
+                         ::testing::Values(Direct::Fifo, Direct::LinkToFifo, Direct::ProcFdOfPipe,
+                                           Direct::ProcFdOfDeletedFile));
 
 TEST(HexWriter, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   testing::TempDir dir;
