@@ -7,12 +7,15 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::Done: return kExitOk;
     case Outcome::VerifyMismatch:
     case Outcome::NotBlank:
-    case Outcome::ProgrammingTimeOut:
+    case Outcome::NotProgrammed:
     case Outcome::ReadError:
+    case Outcome::ReadLocked:
+    case Outcome::NoAnswer:
+    case Outcome::WrongDevice:
     case Outcome::LockTimeOut:
-    case Outcome::Refused:
-    case Outcome::NoFile: return kExitFailed;
+    case Outcome::Refused: return kExitFailed;
     case Outcome::Stopped: return kExitStopped;
+    case Outcome::NoFile:
     case Outcome::FileError:
     case Outcome::CodeTooLarge:
     case Outcome::NoDevice:

@@ -18,8 +18,10 @@ DESCRIPTION
   machines without a display. It starts as the window does: it reads the
   configuration file, selects LPT1, holds the target in program mode, calibrates
   its delays (about 0.6 s) and selects the AT89S8253. Then it applies the options,
-  runs one COMMAND, and drives the run-mode lines before it ends - also after an
-  error or Ctrl-C - so the target is never left held in reset.
+  runs one COMMAND, and switches to run mode before it ends - also after an error
+  or Ctrl-C - so the target is never left held in reset. That switch prints
+  "RUN MODE." as the window's does when it closes, so every run that reached the
+  cable ends with that line, whatever the command did.
 
   Every status text goes to standard output, one per line, exactly as the window
   shows it in its status box. Every message box goes to standard error as one
@@ -29,8 +31,9 @@ DESCRIPTION
 
   A command with a FILE first loads it into the 64 KiB code image, as Files > Load
   Code does with that file chosen, so Auto Reload File and AUTO-PROGRAM work from
-  it as in the window. When the file cannot be read, or its code does not fit the
-  device, the chip is not touched.
+  it as in the window. When the file cannot be read, when its code does not fit
+  the device, or when it holds no data bytes (an empty file, or no Intel HEX
+  records in it), the chip is not touched: nothing is erased or written.
 
   The port back end is chosen by VQLISP_PORT (see ENVIRONMENT). By default it is
   a real parallel port through ppdev when the kernel knows one, and otherwise the
@@ -39,18 +42,22 @@ DESCRIPTION
 COMMANDS
   load FILE       load an Intel HEX file and print the image rows of 16 bytes
                   that hold anything but FF
-  read [-o OUT]   read the whole chip into the image; with -o write the image to
-                  OUT, otherwise print the rows that hold anything but FF
+  read [-o OUT]   read the whole chip into the image; with -o read it a second
+                  time and write OUT only when both reads agree, otherwise print
+                  the rows that hold anything but FF
   erase           erase the chip
   blank           check that every address of the device reads FF
   program FILE    write the bytes of FILE that are not FF, then the x2-clock fuse
                   on the AT89S8253, AT89S2051 and AT89S4051, then the lock bits
-                  when --lock chooses a level; no verify
+                  when --lock chooses a level; no verify. A byte that does not
+                  read back stops the write, and then no fuse and no lock bits
+                  are written
   verify FILE     compare the chip with FILE, from address 0 to the file's end
   auto FILE       AUTO-PROGRAM: erase, program, verify, and after a good verify
-                  the fuse and the lock bits, then "RUN MODE." (not after a
-                  failed verify, nor with --no-run-after; the end of the program
-                  releases the target in any case)
+                  the fuse and the lock bits, then "RUN MODE.". After a failed
+                  write or verify, and with --no-run-after, the command itself
+                  leaves the target held; the end of the program then releases
+                  it and prints "RUN MODE." all the same
   lock            write the lock bits of --lock
   fuse            write the x2-clock fuse as --x2clock says (AT89S8253,
                   AT89S2051, AT89S4051)
@@ -77,22 +84,38 @@ OPTIONS
                      directory)
   -o, --output OUT   with read: the Intel HEX file to write, from address 0 to the
                      device's last address: 16 data bytes a record, upper-case
-                     digits, checksums, LF line ends, an end-of-file record. It is
-                     written under a temporary name beside OUT and renamed into
-                     place, so a failed write leaves no half file.
+                     digits, checksums, LF line ends, an end-of-file record. A
+                     symlink is followed to its target; a device or a FIFO is
+                     written directly; a regular file is written under a
+                     temporary name beside it and renamed into place, keeping its
+                     permission bits, so a failed read or write never replaces
+                     or half-writes it.
   -h, --help         show this text
   --version          show the version: VQL-ISP V2.3
 
 EXIT STATUS
   0    the command did what was asked
   1    the chip operation failed: verify mismatch, not blank, a byte that could
-       not be programmed, unreliable reads, lock bits not confirmed, a byte
-       refused by the cable (no power, not in program mode), no file to write,
+       not be programmed, unreliable reads, a chip locked against reading, lock
+       bits not confirmed, a byte refused by the cable (no power, not in program
+       mode), a chip that does not answer, the wrong device type in the socket,
        or a failed loop test
-  2    usage, configuration and file errors: a bad command line, a configuration
-       file that cannot be read, a port that cannot be used, a HEX file that
-       cannot be read or written, code that does not fit the device, a fuse
-       asked of a device without one
+  2    usage, configuration and file errors, found before the chip is touched:
+       a bad command line, a configuration file that cannot be read, a port that
+       cannot be used, a HEX file that cannot be read or written or holds no
+       data, code that does not fit the device, a fuse asked of a device without
+       one
+
+  What exit status 0 means: the chip, or the output file, is what the command
+  says. After program and auto, every byte of the file is on the chip (auto has
+  also verified it), and the fuse and lock bits are written as asked; after
+  erase, the chip took the erase and was given its erase time; after blank, it
+  read FF everywhere; after read -o, two reads of the chip agreed and OUT holds
+  them. A four-byte chip has echoed every
+  programming enable. Status 0 cannot vouch for what a chip without any answer
+  of its own cannot show: the AT89S53 and AT89S8252 neither echo the enable nor
+  read back their lock bits, so an erase or lock of these parts is as good as
+  the cable, and a missing chip reads as a blank one.
   130  stopped by Ctrl-C, a termination signal or a hang-up: the operation ended
        at the next address and the target was released to run mode
 

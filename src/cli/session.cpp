@@ -115,13 +115,7 @@ Verdict Session::RunCommand() {
   switch (options_.command) {
     case CliCommand::Load: return Load();
     case CliCommand::Read: return Read();
-    case CliCommand::Erase: {
-      const CommandResult erased = cmd.Erase();
-      // The chip erases on its own for up to half a second; the release at exit
-      // must not cut that short.
-      if (erased.Ok()) programmer_.Link.WaitMilliseconds(500);
-      return VerdictOf(erased);
-    }
+    case CliCommand::Erase: return VerdictOf(cmd.Erase());
     case CliCommand::Blank: return VerdictOf(cmd.BlankCheck());
     case CliCommand::Program: return LoadThen(&Commands::Program);
     case CliCommand::Verify: return LoadThen(&Commands::Verify);
@@ -153,13 +147,33 @@ Verdict Session::Read() {
   // Created first: a place that cannot be written to shows before the chip is read.
   std::optional<HexFileWriter> writer;
   if (!options_.output.empty()) writer.emplace(std::filesystem::absolute(options_.output).string());
+  const std::int32_t last = programmer_.Selection.Device()->lastAddress;
   const CommandResult read = programmer_.Cmd.ReadChip();
   if (!read.Ok()) return VerdictOf(read);
-  if (writer) {
-    writer->Commit(programmer_.Image.Image, programmer_.Selection.Device()->lastAddress);
-  } else {
+  if (!writer) {
     PrintUsedRows(programmer_.Image.Image, stdout);
+    return {};
   }
+  // A file is trusted only when a second pass over the chip reads the same.
+  const auto first = std::make_unique<CodeImage>(programmer_.Image.Image);
+  const CommandResult again = programmer_.Cmd.ReadChip();
+  if (!again.Ok()) return VerdictOf(again);
+  const CodeImage& second = programmer_.Image.Image;
+  for (std::int32_t n = 0; n <= last; ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    if (first->HighDigits[a] == second.HighDigits[a] && first->LowDigits[a] == second.LowDigits[a]) {
+      continue;
+    }
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "The two reads of the chip differ at address %04X (%d): first %c%c, then %c%c. "
+                  "The contact is unreliable; \"%s\" was not written.",
+                  static_cast<unsigned>(n), n, first->HighDigits[a], first->LowDigits[a],
+                  second.HighDigits[a], second.LowDigits[a], writer->Path().c_str());
+    window_.ShowMessageBox(text);
+    return VerdictOf({Outcome::ReadError});
+  }
+  writer->Commit(second, last);
   return {};
 }
 
@@ -196,7 +210,7 @@ int RunSession(const CliOptions& options) {
   if (!port.notice.empty()) std::fprintf(stderr, "%s\n", port.notice.c_str());
   // Declared last, so that it goes first: it uses the port and the window.
   auto programmer = std::make_unique<Programmer>(*port.port, window);
-  window.ForwardStopTo(programmer->Ops.StopRequested);
+  window.ForwardStopTo([&cmd = programmer->Cmd] { cmd.RequestStop(); });
   return Session(options, window, *programmer).Run();
 }
 

@@ -38,7 +38,7 @@ std::uint32_t TerminalWindow::GetTickCount() {
 }
 
 void TerminalWindow::PumpMessages() {
-  if (stopRequested_ != nullptr && StopSignals::Received()) *stopRequested_ = true;
+  if (requestStop_ && StopSignals::Received()) requestStop_();
   if (settings_.virtualClock) {
     virtualNs_ += kVirtualPumpNs;
   } else if (timerPeriodNs_ == 0 || ++pumpsSinceCheck_ < kPumpsPerClockCheck) {

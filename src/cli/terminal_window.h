@@ -30,8 +30,8 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
 
   explicit TerminalWindow(Settings settings);
 
-  // A stop signal that arrives from now on sets stopRequested at the next pump.
-  void ForwardStopTo(bool& stopRequested) { stopRequested_ = &stopRequested; }
+  // Once a stop signal has arrived, every pump from now on calls requestStop.
+  void ForwardStopTo(std::function<void()> requestStop) { requestStop_ = std::move(requestStop); }
 
   // The text of the last message box, empty before the first.
   const std::string& LastMessage() const { return lastMessage_; }
@@ -63,7 +63,7 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
   std::uint64_t timerPeriodNs_ = 0;    // 0: stopped
   std::uint64_t timerDueNs_ = 0;
   std::function<void()> onTick_;
-  bool* stopRequested_ = nullptr;
+  std::function<void()> requestStop_;
   std::string lastMessage_;
   ProgressBar bar_;
 };

@@ -1,14 +1,24 @@
 #include "commands/commands.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace vql {
 
-// A command from its start to its end: marks the layer busy meanwhile.
+// A command from its start to its end: marks the layer busy, holds the command's
+// device for the operations, and clears an old stop request.
 class Commands::Run {
  public:
-  explicit Run(Commands& commands) : commands_(commands) { commands_.busy_ = true; }
-  ~Run() { commands_.busy_ = false; }
+  explicit Run(Commands& commands) : commands_(commands) {
+    commands_.busy_ = true;
+    commands_.ops_.HoldDevice(commands_.device_);
+    commands_.ops_.StopRequested = false;
+  }
+  ~Run() {
+    commands_.busy_ = false;
+    commands_.ops_.HoldDevice(nullptr);
+  }
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
@@ -16,20 +26,34 @@ class Commands::Run {
   Commands& commands_;
 };
 
+namespace {
+
+std::string HexAndDecimal(std::int32_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04X (%d)", static_cast<unsigned>(value), value);
+  return text;
+}
+
+}  // namespace
+
 std::string OutcomeText(Outcome outcome) {
   switch (outcome) {
     case Outcome::Done: return "done";
     case Outcome::VerifyMismatch: return "the chip does not match the image";
     case Outcome::NotBlank: return "the chip is not blank";
-    case Outcome::ProgrammingTimeOut: return "a byte could not be programmed (time-out)";
+    case Outcome::NotProgrammed: return "a byte could not be programmed";
     case Outcome::ReadError: return "the chip could not be read reliably";
+    case Outcome::ReadLocked: return "the chip's lock bits forbid reading its code";
     case Outcome::LockTimeOut: return "the lock bits could not be confirmed (time-out)";
     case Outcome::Refused:
       return "the cable refused a byte: the target is not powered or not in program mode";
-    case Outcome::NoFile: return "there was no HEX file to write";
+    case Outcome::NoAnswer:
+      return "the chip does not answer: check the cable, the target's power and the device type";
+    case Outcome::WrongDevice: return "the chip in the socket is not the selected device";
+    case Outcome::NoFile: return "there was no HEX data to write; the chip was not touched";
     case Outcome::Stopped: return "stopped by the operator";
     case Outcome::FileError: return "a file could not be read";
-    case Outcome::CodeTooLarge: return "the code does not fit the device";
+    case Outcome::CodeTooLarge: return "the code does not fit the device; the chip was not touched";
     case Outcome::NoDevice: return "no device is selected";
     case Outcome::NoPort: return "the printer port cannot be used";
     case Outcome::NotSupported: return "the device has no user fuse";
@@ -52,7 +76,8 @@ bool Commands::CanStart(CommandResult& result, bool needsPort) {
     result.outcome = Outcome::Busy;
     return false;
   }
-  if (selection_.Device() == nullptr) {
+  device_ = selection_.Device();
+  if (device_ == nullptr) {
     window_.ShowMessageBox("No device is selected: choose one of the seven devices.");
     result.outcome = Outcome::NoDevice;
     return false;
@@ -69,18 +94,73 @@ void Commands::Status(std::string_view text, bool pump) {
   if (pump) window_.PumpMessages();
 }
 
-bool Commands::ThreeByte() const { return selection_.Device()->set == InstructionSet::ThreeByte; }
-bool Commands::FuseCapable() const { return selection_.Device()->hasFuse; }
-std::int32_t Commands::LastAddress() const { return selection_.Device()->lastAddress; }
+bool Commands::ThreeByte() const { return device_->set == InstructionSet::ThreeByte; }
+bool Commands::FuseCapable() const { return device_->hasFuse; }
+std::int32_t Commands::LastAddress() const { return device_->lastAddress; }
+std::int32_t Commands::ImageLast() const { return std::min(CodeExtent, LastAddress()); }
 
 bool Commands::Note(CommandResult& result, Outcome outcome) {
   if (result.Ok()) result.outcome = outcome;
-  return outcome == Outcome::Refused || outcome == Outcome::Stopped;
+  switch (outcome) {
+    case Outcome::Refused:
+    case Outcome::NoAnswer:
+    case Outcome::WrongDevice:
+    case Outcome::Stopped:
+    case Outcome::NoDevice:
+    case Outcome::FileError:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool Commands::CheckImage(CommandResult& result, bool forWrite) {
+  if (forWrite && controls_.AutoReloadFile) {
+    // The file as it is now: its extent bounds the write and is checked below.
+    const bool remembered = !image_.HexFilePath.empty();
+    try {
+      CodeExtent = ReloadHexFile(image_, window_);
+    } catch (const FileError& error) {
+      window_.ShowMessageBox(error.what());
+      result.outcome = Outcome::FileError;
+      return false;
+    }
+    if (!remembered) {  // the reload has said so in its own box
+      result.outcome = Outcome::NoFile;
+      return false;
+    }
+  }
+  const std::int32_t last = LastAddress();
+  if (CodeExtent > last + 1) {
+    window_.ShowMessageBox("The code reaches to the extent " + HexAndDecimal(CodeExtent) +
+                           ", past the last address of the " + std::string(device_->name) + ", " +
+                           HexAndDecimal(last) +
+                           ". Nothing was written to the chip: load a file that fits, or "
+                           "choose the device it was built for.");
+    result.outcome = Outcome::CodeTooLarge;
+    return false;
+  }
+  if (!forWrite) return true;
+  bool empty = true;  // no record gave data, or every byte it gave is FF
+  for (std::int32_t n = 0; empty && CodeExtent > 0 && n <= ImageLast(); ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    empty = image_.Image.HighDigits[a] == 'F' && image_.Image.LowDigits[a] == 'F';
+  }
+  if (empty) {
+    const std::string file =
+        image_.HexFilePath.empty() ? std::string("No file") : "\"" + image_.HexFilePath + "\"";
+    window_.ShowMessageBox("The image holds nothing to program: " + file +
+                           " gave no data bytes (an empty file, no Intel HEX records, or a "
+                           "cancelled load). Nothing was sent to the chip; it was not erased.");
+    result.outcome = Outcome::NoFile;
+    return false;
+  }
+  return true;
 }
 
 Outcome Commands::WriteLocks() {
   const std::int32_t level = controls_.Lock.LockLevel();
-  switch (selection_.Device()->lockWrite) {
+  switch (device_->lockWrite) {
     case LockWrite::ThreeByte: return ops_.WriteLockBits3(level);
     case LockWrite::ByMode: return ops_.WriteLockBitsByMode(level);
     case LockWrite::Stepwise: return ops_.WriteLockBitsStepwise(level);
@@ -108,6 +188,17 @@ CommandResult Commands::Load() {
   return result;
 }
 
+void Commands::CheckReadable(CommandResult& result) {
+  // From level 2 on the chip hides its code: a read gives something else.
+  const std::int32_t level = controls_.Lock.LockLevel();
+  if (device_->lockRead == LockRead::None || level < 2 || !result.Ok()) return;
+  window_.ShowMessageBox("The " + std::string(device_->name) + " is locked at lock bit level " +
+                         std::to_string(level) +
+                         ", which forbids reading its code: the bytes read are not its "
+                         "content. Only an erase clears the lock bits, and the code with them.");
+  result.outcome = Outcome::ReadLocked;
+}
+
 CommandResult Commands::ReadChip() {
   CommandResult result;
   if (!CanStart(result)) return result;
@@ -123,8 +214,9 @@ CommandResult Commands::ReadChip() {
       if (Note(result, ops_.ReadUserFuses())) return result;
     } else {
       ops_.ReadLockBitsToBoxes(1);
-      if (ops_.Refused()) return {Outcome::Refused};
+      if (const auto halted = ops_.Halted(); halted && Note(result, *halted)) return result;
     }
+    CheckReadable(result);
   }
   SetOperatingMode(true);
   Status("Read Chip finished");
@@ -156,9 +248,10 @@ CommandResult Commands::BlankCheck() {
 }
 
 CommandResult Commands::WriteLockLevel(CommandResult result) {
-  if (controls_.Lock.LockLevel() == 0) return result;
-  if (Note(result, WriteLocks())) return result;
-  Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()));
+  if (controls_.Lock.LockLevel() == 0 || !result.Ok()) return result;
+  Note(result, WriteLocks());
+  // The level is shown only once it is on the chip.
+  if (result.Ok()) Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()));
   return result;
 }
 
@@ -167,19 +260,16 @@ CommandResult Commands::Program() {
   if (!CanStart(result)) return result;
   Run run(*this);
   Status("Programming...", true);
-  try {
-    if (ThreeByte()) {
-      if (Note(result, ops_.WriteCode3(CodeExtent))) return result;
-      Status("Program finished.", true);
-    } else {
-      if (Note(result, ops_.WriteCode4(CodeExtent))) return result;
-      Status("Program completed.", true);
-      // The x2 Clock box is written on every Program.
-      if (FuseCapable() && Note(result, ops_.WriteUserFuses())) return result;
-    }
-  } catch (const FileError& error) {
-    window_.ShowMessageBox(error.what());
-    return {Outcome::FileError};
+  if (!CheckImage(result, true)) return result;
+  constexpr auto kReloaded = DeviceOps::Reload::AlreadyDone;
+  if (ThreeByte()) {
+    if (Note(result, ops_.WriteCode3(ImageLast(), kReloaded))) return result;
+    Status("Program finished.", true);
+  } else {
+    if (Note(result, ops_.WriteCode4(ImageLast(), kReloaded))) return result;
+    Status("Program completed.", true);
+    // The x2 Clock box is written on every Program, but not after a failed write.
+    if (FuseCapable() && result.Ok() && Note(result, ops_.WriteUserFuses())) return result;
   }
   return WriteLockLevel(result);
 }
@@ -189,7 +279,8 @@ CommandResult Commands::Verify() {
   if (!CanStart(result)) return result;
   Run run(*this);
   Status("Verify Code...", true);
-  const Outcome match = ThreeByte() ? ops_.VerifyCode3(CodeExtent) : ops_.VerifyCode4(CodeExtent);
+  if (!CheckImage(result, false)) return result;
+  const Outcome match = ThreeByte() ? ops_.VerifyCode3(ImageLast()) : ops_.VerifyCode4(ImageLast());
   if (Note(result, match)) return result;
   SetOperatingMode(true);
   Status(match == Outcome::Done ? "Verify complete." : "Verify not match");
@@ -205,46 +296,54 @@ CommandResult Commands::AutoProgram() {
     Status("File name does't indentify!!!.");
     return {Outcome::NoFile};
   }
+  // Before the erase: a file that cannot be written must not cost the chip its code.
+  if (!CheckImage(result, true)) return result;
   Status("Erase Chip...", true);
   if (Note(result, ThreeByte() ? ops_.EraseChip3() : ops_.EraseChip4())) return result;
   for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(10000);
 
   Status("Programming...", true);
-  try {
-    const Outcome written =
-        ThreeByte() ? ops_.WriteCode3(CodeExtent) : ops_.WriteCode4(CodeExtent);
-    if (Note(result, written)) return result;
-  } catch (const FileError& error) {
-    window_.ShowMessageBox(error.what());
-    return {Outcome::FileError};
-  }
+  constexpr auto kReloaded = DeviceOps::Reload::AlreadyDone;
+  const Outcome written = ThreeByte() ? ops_.WriteCode3(ImageLast(), kReloaded)
+                                      : ops_.WriteCode4(ImageLast(), kReloaded);
+  if (Note(result, written)) return result;
   Status("Program completed.", true);
 
-  // A reset pulse before the verify, for every device.
-  const std::int32_t port = link_.DataPort();
-  link_.ClearDataBit(port, kRstBit);
-  link_.ClearDataBit(port, kSckBit);
-  link_.ClearDataBit(port, kMosiBit);
-  link_.WaitMilliseconds(300);
-  ops_.EnableProgramming4();
-  if (ops_.Refused()) return {Outcome::Refused};
-
-  Status("Verify code ...", true);
-  const Outcome match = ThreeByte() ? ops_.VerifyCode3(CodeExtent) : ops_.VerifyCode4(CodeExtent);
-  if (Note(result, match)) return result;
-  if (match == Outcome::Done) {
-    Status("Verify complete.", true);
-    if (!ThreeByte() && FuseCapable() && Note(result, ops_.WriteUserFuses())) return result;
-    if (controls_.Lock.LockLevel() != 0) {
-      if (Note(result, WriteLocks())) return result;
-      Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()), true);
+  Outcome match = written;
+  if (written == Outcome::Done) {
+    // A reset pulse before the verify, for every device; the three-byte chips do not
+    // echo this enable, so only the four-byte set judges it.
+    const std::int32_t port = link_.DataPort();
+    link_.ClearDataBit(port, kRstBit);
+    link_.ClearDataBit(port, kSckBit);
+    link_.ClearDataBit(port, kMosiBit);
+    link_.WaitMilliseconds(300, ops_.StopRequested);
+    if (ops_.StopRequested) return {Outcome::Stopped};
+    if (ThreeByte()) {
+      ops_.EnableProgramming4();
+    } else if (Note(result, ops_.EnableProgramming4Checked())) {
+      return result;
     }
-  } else {
-    Status("Verify not match");
+
+    Status("Verify code ...", true);
+    match = ThreeByte() ? ops_.VerifyCode3(ImageLast()) : ops_.VerifyCode4(ImageLast());
+    if (Note(result, match)) return result;
+    if (match == Outcome::Done) {
+      Status("Verify complete.", true);
+      if (!ThreeByte() && FuseCapable() && Note(result, ops_.WriteUserFuses())) return result;
+      if (result.Ok() && controls_.Lock.LockLevel() != 0) {
+        if (Note(result, WriteLocks())) return result;
+        if (result.Ok()) {
+          Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()), true);
+        }
+      }
+    } else {
+      Status("Verify not match");
+    }
   }
   Status("Auto Programming finished.");
-  // A chip that failed its verify stays held, whatever the option says.
-  if (AutoRunAfterProgram && match == Outcome::Done) SetOperatingMode(false);
+  // A chip that failed stays held, whatever the option says.
+  if (AutoRunAfterProgram && result.Ok()) SetOperatingMode(false);
   return result;
 }
 
@@ -263,13 +362,42 @@ CommandResult Commands::WriteFuse() {
   CommandResult result;
   if (!CanStart(result)) return result;
   if (!FuseCapable()) {
-    window_.ShowMessageBox("The " + std::string(selection_.Device()->name) +
-                           " has no user fuse.");
+    window_.ShowMessageBox("The " + std::string(device_->name) + " has no user fuse.");
     return {Outcome::NotSupported};
   }
   Run run(*this);
   Note(result, ops_.WriteUserFuses());
   return result;
+}
+
+bool Commands::DeviceComboChange(std::int32_t itemIndex) {
+  if (busy_) return false;
+  selection_.ComboChange(itemIndex);
+  return true;
+}
+
+bool Commands::DeviceMenuClick(std::int32_t index) {
+  if (busy_) return false;
+  selection_.MenuItemClick(index);
+  return true;
+}
+
+bool Commands::SelectPort(std::int32_t lpt) {
+  if (busy_) return false;
+  if (lpt == 2) {
+    link_.LPT21Click();
+  } else {
+    link_.LPT11Click();
+  }
+  return true;
+}
+
+bool Commands::TestIo() {
+  if (busy_) return false;
+  busy_ = true;  // the loop test pumps messages too
+  link_.Button1Click();
+  busy_ = false;
+  return true;
 }
 
 void Commands::SetOperatingMode(bool program) {
@@ -320,13 +448,16 @@ void Commands::EnableCommands() {
   CommandControls& c = Controls;
   c.btnLoadFile = c.btnErase = c.btnBlank = c.btnProgram = c.btnVerify = c.btnAuto =
       c.SpeedButton1 = c.ReadChip1 = c.btnReadChip = true;
-  if (selection_.Device() != nullptr && FuseCapable()) c.btnFuse_Write = true;
+  if (const DeviceInfo* device = selection_.Device(); device != nullptr && device->hasFuse) {
+    selection_.FuseWriteEnabled = true;
+  }
 }
 
 void Commands::DisableCommands() {
   CommandControls& c = Controls;
   c.btnLoadFile = c.btnErase = c.btnBlank = c.btnProgram = c.btnVerify = c.btnAuto =
-      c.SpeedButton1 = c.ReadChip1 = c.btnReadChip = c.btnFuse_Write = false;
+      c.SpeedButton1 = c.ReadChip1 = c.btnReadChip = false;
+  selection_.FuseWriteEnabled = false;
 }
 
 }  // namespace vql

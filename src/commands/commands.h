@@ -5,7 +5,13 @@
 // Both front ends - the window and the command line - call these. Each command
 // writes its status texts exactly as operators know them, and also reports its
 // outcome, so that a front end can tell success from failure even where the
-// status text alone would not.
+// status text alone would not: the outcome is Done only when the chip is what the
+// command claims. A failure that no status text shows is explained in one message
+// box, and the steps that would make things worse after it - lock bits, the fuse,
+// an erase for an image that holds nothing - are not taken.
+//
+// A command serves the device selected when it starts, to its end; while it runs,
+// the device, the port, the loop test and the modes cannot be changed.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +37,7 @@ struct CommandControls {
   bool SpeedButton1 = true;  // write lock bits
   bool ReadChip1 = true;     // the menu item
   bool btnReadChip = true;
-  bool btnFuse_Write = false;
+  // btnFuse_Write follows both the mode and the device: DeviceSelection holds it.
 
   bool operator==(const CommandControls&) const = default;
 };
@@ -69,6 +75,18 @@ class Commands {
   CommandResult WriteLockBits();
   CommandResult WriteFuse();
 
+  // --- What the operator may change between commands; refused (false) while a
+  // command runs. cmbDeviceChange, AT89S511Click .. AT89S40511Click,
+  // LPT11Click / LPT21Click, Button1Click ("Test IO").
+  bool DeviceComboChange(std::int32_t itemIndex);
+  bool DeviceMenuClick(std::int32_t index);
+  bool SelectPort(std::int32_t lpt);
+  bool TestIo();
+
+  // Asks the running command to stop at its next address, enable attempt, lock
+  // retry or wait. A command clears the request when it starts.
+  void RequestStop() { ops_.StopRequested = true; }
+
   // --- Modes. Both refuse with the port's problem when the port cannot be used.
   void SetOperatingMode(bool program);
   void ToggleOperatingMode();           // btnModeClick
@@ -87,18 +105,27 @@ class Commands {
   void ModeMenuClick(bool program);
 
   // Checks that a chip command can start: no other command running, a device
-  // selected, a usable port. Shows why not.
+  // selected, a usable port. Shows why not. Takes the device the command serves.
   bool CanStart(CommandResult& result, bool needsPort = true);
   void Status(std::string_view text, bool pump = false);
   bool ThreeByte() const;
   bool FuseCapable() const;
   std::int32_t LastAddress() const;
-  // Records the first failure; true when the command must stop here (a refused
-  // byte, a stop request, or a file error).
+  // The last address that Program and Verify cover: CodeExtent, never past the device.
+  std::int32_t ImageLast() const;
+  // Records the first failure; true when the command must end here: the chip did
+  // not answer or was refused, a wrong device, a stop, a file error.
   static bool Note(CommandResult& result, Outcome outcome);
+  // Before Program, Verify and Auto-program touch the chip: reloads the file when
+  // Auto Reload File is ticked (writes only), then refuses code that does not fit
+  // the device and, for writes, an image with nothing to write. False, with a box,
+  // when the command must not go on.
+  bool CheckImage(CommandResult& result, bool forWrite);
   CommandResult WriteLockLevel(CommandResult result);
   // Writes the lock bits for LockLevel, by the device's lock write.
   Outcome WriteLocks();
+  // Read Chip of a chip whose lock bits forbid reading: what was read is not its code.
+  void CheckReadable(CommandResult& result);
 
   ProgrammerLink& link_;
   ImageState& image_;
@@ -107,6 +134,7 @@ class Commands {
   DeviceOps& ops_;
   WindowServices& window_;
   bool busy_ = false;
+  const DeviceInfo* device_ = nullptr;  // the device the running command serves
 };
 
 }  // namespace vql

@@ -31,17 +31,14 @@ bool Programmer::Startup(const std::string& configName) {
   RefreshGrid(Image, window_);
   Link.CalibrateDelayLoop();
   Selection.MenuItemClick(kDefaultDeviceIndex);
-  Selection.FuseControlsEnabled = false;
+  Selection.FuseControlsEnabled = Selection.FuseWriteEnabled = false;
   return true;
 }
 
 void Programmer::Shutdown() {
   if (!Link.PortUsable()) return;
-  if (Cmd.InProgramMode) {
-    Cmd.SetOperatingMode(false);
-  } else {
-    Link.ReleaseTargetToRun();  // already in run mode: drive the lines again, quietly
-  }
+  // From either mode: the run-mode lines and "RUN MODE.", as the window's close does.
+  Cmd.SetOperatingMode(false);
 }
 
 }  // namespace vql

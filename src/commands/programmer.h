@@ -32,9 +32,8 @@ class Programmer {
   // whether the configuration was read.
   bool Startup(const std::string& configName = "CONFIG.VQL");
 
-  // Shut-down: the run-mode lines, so the target is always released. From program
-  // mode this is the switch to run mode with its status text; in run mode the
-  // lines are driven again without a second text.
+  // Shut-down: the switch to run mode, so the target is always released: the
+  // run-mode lines and "RUN MODE.", from either mode.
   void Shutdown();
 
   ImageState Image;

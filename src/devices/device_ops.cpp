@@ -3,6 +3,10 @@
 // rules of the writes, and the pause after a write.
 #include "devices/device_ops.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
 namespace vql {
 
 DeviceOps::DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& window,
@@ -10,21 +14,21 @@ DeviceOps::DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& wi
     : link_(link), image_(image), window_(window), selection_(selection), controls_(controls) {}
 
 bool DeviceOps::Digits(char high, char low) {
-  if (refused_) return false;
+  if (halt_) return false;
   // The link shows "Device have not in program mode" for this byte itself.
-  if (!link_.SendByteDigits(high, low)) refused_ = true;
-  return !refused_;
+  if (!link_.SendByteDigits(high, low)) Halt(Outcome::Refused);
+  return !halt_;
 }
 
 bool DeviceOps::Bits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
                      BitFlag b1, BitFlag b0) {
-  if (refused_) return false;
+  if (halt_) return false;
   if (!link_.SendByteBits(b7, b6, b5, b4, b3, b2, b1, b0)) {
-    refused_ = true;
+    Halt(Outcome::Refused);
     // This send is silent, but the operator must learn why the operation stops.
     if (link_.PortUsable()) window_.ShowMessageBox("Device have not in program mode");
   }
-  return !refused_;
+  return !halt_;
 }
 
 bool DeviceOps::Instruction(const char* hexBytes) {
@@ -34,18 +38,30 @@ bool DeviceOps::Instruction(const char* hexBytes) {
   return true;
 }
 
+void DeviceOps::Wait(std::int32_t ms) {
+  if (Ended()) return;
+  link_.WaitMilliseconds(ms, StopRequested);
+  Ended();
+}
+
+std::int32_t DeviceOps::Bounded(std::int32_t last) const {
+  const std::int32_t end = device_ != nullptr ? device_->lastAddress : -1;
+  return std::min({last, end, kImageSize - 1});
+}
+
 void DeviceOps::Walk(InstructionSet set, std::int32_t last, bool pumpEachAddress,
                      const std::function<Step(std::int32_t)>& handle) {
   ResetAddressCounter(image_.Counter);
   if (set == InstructionSet::ThreeByte) {
     EnableProgramming3(100);
-  } else {
-    EnableProgramming4();
+  } else if (!Enable4()) {
+    return;
   }
+  last = Bounded(last);
   for (std::int32_t n = 0; n <= last; ++n) {
-    if (refused_ || StopRequested) return;
+    if (Ended()) return;
     const Step step = handle(n);
-    if (refused_ || step == Step::StopHere) return;
+    if (halt_ || step == Step::StopHere) return;
     AdvanceAddressCounter(image_.Counter);
     window_.ShowProgress(n, last);
     if (pumpEachAddress) window_.PumpMessages();
@@ -91,17 +107,34 @@ bool DeviceOps::SkipsAddress(std::int32_t n) const {
   return image_.Image.HighDigits[a] == 'F' && image_.Image.LowDigits[a] == 'F';
 }
 
-bool DeviceOps::AutoReload(Outcome& outcome) {
-  if (!controls_.AutoReloadFile) return true;
+bool DeviceOps::AutoReload(Reload reload, Outcome& outcome) {
+  if (reload == Reload::AlreadyDone || !controls_.AutoReloadFile) return true;
   if (ReloadHexFile(image_, window_) != 0) return true;
   outcome = Outcome::NoFile;
   return false;
 }
 
 Outcome DeviceOps::Result(Outcome ok) const {
-  if (refused_) return Outcome::Refused;
+  if (halt_) return *halt_;
   if (StopRequested) return Outcome::Stopped;
   return ok;
+}
+
+void DeviceOps::NotProgrammed(std::int32_t n, const char* title) {
+  char text[400];
+  const auto a = static_cast<std::size_t>(n);
+  const ByteFlags& got = link_.ReceivedBits;
+  char high = '?', low = '?';
+  BitsToHexDigit(got[0], got[1], got[2], got[3], high);
+  BitsToHexDigit(got[4], got[5], got[6], got[7], low);
+  std::snprintf(text, sizeof text,
+                "%sThe byte at address %04X (%d) was not programmed: wrote %c%c, read back "
+                "%c%c. The write stopped there; nothing after it was written. A locked chip "
+                "refuses writes: erase it first (AUTO-PROGRAM erases before it writes).",
+                title, static_cast<unsigned>(n), n, image_.Image.HighDigits[a],
+                image_.Image.LowDigits[a], high, low);
+  window_.ShowMessageBox(text);
+  Halt(Outcome::NotProgrammed);
 }
 
 void DeviceOps::PollPause() {
@@ -127,21 +160,63 @@ void DeviceOps::EnableProgramming3(std::int32_t delay) {
   Instruction("AC5355");
 }
 
+bool DeviceOps::EnableAttempt4() {
+  ClearEnableLines();
+  Wait(50);
+  link_.SetDataBit(link_.DataPort(), kRstBit);
+  Wait(50);
+  if (!Instruction("AC535555")) return false;
+  link_.SentBits = {0, 1, 1, 0, 1, 0, 0, 1};  // the echo, 69
+  return link_.ReceivedMatchesSent();
+}
+
 bool DeviceOps::EnableProgramming4() {
   Scope scope(*this);
-  const std::int32_t port = link_.DataPort();
-  for (std::int32_t attempt = 1; attempt <= 10; ++attempt) {
-    ClearEnableLines();
-    link_.WaitMilliseconds(50);
-    link_.SetDataBit(port, kRstBit);
-    link_.WaitMilliseconds(50);
-    if (!Instruction("AC535555")) return false;
-    link_.SentBits = {0, 1, 1, 0, 1, 0, 0, 1};  // the echo, 69
-    if (link_.ReceivedMatchesSent()) return true;
-    // Read again after every attempt: the operator may change the device meanwhile.
-    const DeviceInfo* device = selection_.Device();
-    if (device != nullptr && device->enable == EnableRule::SingleTry) return true;
+  // The device's row says how many attempts it gets; a chip that never echoes is
+  // not there, or not this device, and the result says so.
+  const bool single = device_ == nullptr || device_->enable == EnableRule::SingleTry;
+  for (std::int32_t attempt = 1; attempt <= (single ? 1 : 10); ++attempt) {
+    if (Ended()) return false;
+    if (EnableAttempt4()) return true;
   }
+  return false;
+}
+
+void DeviceOps::ShowNoAnswer() {
+  const std::string device(device_ != nullptr ? device_->name : "selected device");
+  char port[64];
+  std::snprintf(port, sizeof port, "LPT%d (%04X)", link_.SelectedLpt(),
+                static_cast<unsigned>(link_.DataPort()));
+  window_.ShowMessageBox("The chip does not answer on " + std::string(port) +
+                         ": it never echoed the programming enable, so nothing more was sent. "
+                         "Check the cable, the target's power, and that the selected device "
+                         "type, " + device + ", is the chip in the socket.");
+}
+
+bool DeviceOps::Enable4() {
+  if (EnableProgramming4()) return true;
+  if (!halt_) {
+    ShowNoAnswer();
+    Halt(Outcome::NoAnswer);
+  }
+  return false;
+}
+
+Outcome DeviceOps::EnableProgramming4Checked() {
+  Scope scope(*this);
+  if (!halt_) Enable4();
+  return Result(Outcome::Done);
+}
+
+bool DeviceOps::NoFourByteChip() {
+  if (depth_ != 1 || halt_) return !halt_;
+  if (!EnableAttempt4()) return !halt_;
+  window_.ShowMessageBox("A chip with the four-byte instruction set (AT89S51, AT89S52, AT89S8253, "
+                         "AT89S2051 or AT89S4051) answered in the socket, but the selected "
+                         "device is the " + std::string(device_->name) +
+                         ", which uses the three-byte set. Nothing was sent to it: choose the "
+                         "device that is in the socket.");
+  Halt(Outcome::WrongDevice);
   return false;
 }
 

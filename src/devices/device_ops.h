@@ -7,13 +7,22 @@
 // the image digits, and hands every byte to the link. Retry counts, waits and
 // message texts are those the operators know from the original programmer.
 //
-// A byte that the cable refuses (SENSE low: no power, or the cable not in program
-// mode) ends the operation at that address: "Device have not in program mode" is
-// shown once, nothing stale is stored into the image, and the outcome says so.
+// An operation ends at the first sign that the chip is not doing what it is told,
+// with one message box that says why, and sends nothing more: a byte that the cable
+// refuses (SENSE low: no power, or the cable not in program mode), a four-byte chip
+// that never echoes the programming enable, a four-byte chip in the socket when a
+// three-byte device is selected, a byte that never reads back after its write, or
+// the operator's stop. Nothing stale is stored into the image, and the outcome says
+// what happened.
+//
+// An operation serves one device from its start to its end - the one a command
+// holds, or else the one selected when the operation starts - and never sends an
+// address above that device's last address.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "devices/device_selection.h"
 #include "devices/outcome.h"
@@ -35,13 +44,19 @@ class DeviceOps {
   DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& window,
             const DeviceSelection& selection, OperatorControls& controls);
 
-  // --- Programming enable.
+  // --- Programming enable. EnableProgramming4 is true only when the chip echoed
+  // 69; the operations end with Outcome::NoAnswer when it is false.
   void EnableProgramming3(std::int32_t delay);
   bool EnableProgramming4();
+  // EnableProgramming4 as an operation of its own: a chip that does not echo ends
+  // it with Outcome::NoAnswer and its message box.
+  Outcome EnableProgramming4Checked();
 
   // --- Four-byte instruction set: AT89S51, AT89S52, AT89S8253, AT89S2051, AT89S4051.
   Outcome EraseChip4();
-  Outcome WriteCode4(std::int32_t last);
+  // The writes apply the auto-reload rule unless the caller has reloaded already.
+  enum class Reload { ByOption, AlreadyDone };
+  Outcome WriteCode4(std::int32_t last, Reload reload = Reload::ByOption);
   Outcome ReadCode4(std::int32_t last);
   Outcome VerifyCode4(std::int32_t last);
   Outcome BlankCheck4(std::int32_t last);
@@ -55,7 +70,7 @@ class DeviceOps {
 
   // --- Three-byte instruction set: AT89S53, AT89S8252.
   Outcome EraseChip3();
-  Outcome WriteCode3(std::int32_t last);
+  Outcome WriteCode3(std::int32_t last, Reload reload = Reload::ByOption);
   Outcome ReadCode3(std::int32_t last);
   Outcome VerifyCode3(std::int32_t last);
   Outcome BlankCheck3(std::int32_t last);
@@ -64,22 +79,32 @@ class DeviceOps {
   // PollDelay + 1 message-pump passes (none when PollDelay is negative).
   void PollPause();
 
-  // Set from outside (Ctrl-C, a Stop button): walks end at the next address.
+  // Set from outside (Ctrl-C, a Stop button): operations end at the next address,
+  // enable attempt, lock retry or wait. Whoever starts a command clears it.
   bool StopRequested = false;
 
-  // Whether the cable refused a byte during the last operation.
-  bool Refused() const { return refused_; }
+  // The device that operations serve while a command runs (nullptr: none held, each
+  // operation takes the selected one when it starts).
+  void HoldDevice(const DeviceInfo* device) { held_ = device; }
+
+  // Why the last operation ended early, if it did: Refused, NoAnswer, WrongDevice,
+  // NotProgrammed, Stopped or NoDevice.
+  std::optional<Outcome> Halted() const { return halt_; }
 
  private:
   // How a walk goes on after one address.
   enum class Step { Next, StopHere, StopAfterAdvance };
 
   // One operation, from its start to its end. Operations nest (a lock write reads
-  // the lock bits); only the outermost one starts with a clean refusal flag.
+  // the lock bits); only the outermost one takes its device and starts afresh.
   class Scope {
    public:
     explicit Scope(DeviceOps& ops) : ops_(ops) {
-      if (ops_.depth_++ == 0) ops_.refused_ = false;
+      if (ops_.depth_++ == 0) {
+        ops_.halt_.reset();
+        ops_.device_ = ops_.held_ != nullptr ? ops_.held_ : ops_.selection_.Device();
+        if (ops_.device_ == nullptr) ops_.halt_ = Outcome::NoDevice;
+      }
     }
     ~Scope() { --ops_.depth_; }
     Scope(const Scope&) = delete;
@@ -89,8 +114,30 @@ class DeviceOps {
     DeviceOps& ops_;
   };
 
-  // Sends, guarded: once a byte has been refused, nothing more is sent in this
-  // operation and these return false.
+  // Ends the current operation for this reason: nothing more is sent in it.
+  void Halt(Outcome why) {
+    if (!halt_) halt_ = why;
+  }
+  // Whether the operation has ended early; a stop request ends it here.
+  bool Ended() {
+    if (StopRequested) Halt(Outcome::Stopped);
+    return halt_.has_value();
+  }
+  // Waits, pumping messages; a stop request ends the wait and the operation.
+  void Wait(std::int32_t ms);
+
+  // The outermost three-byte operation first makes sure that no four-byte chip sits
+  // in the socket: one four-byte enable attempt, which such a chip echoes and which a
+  // three-byte chip takes as its own enable. False (with a box) when one answered.
+  bool NoFourByteChip();
+  // One attempt of the four-byte enable; true when the chip echoed 69.
+  bool EnableAttempt4();
+  // EnableProgramming4 inside an operation: no echo ends the operation.
+  bool Enable4();
+  void ShowNoAnswer();
+
+  // Sends, guarded: once the operation has ended, nothing more is sent in it and
+  // these return false.
   bool Digits(char high, char low);
   bool Bits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2, BitFlag b1,
             BitFlag b0);
@@ -111,7 +158,11 @@ class DeviceOps {
   bool ExpectByte(char high, char low);
   void StoreReceived(std::int32_t n);
   bool SkipsAddress(std::int32_t n) const;
-  bool AutoReload(Outcome& outcome);
+  bool AutoReload(Reload reload, Outcome& outcome);
+  // The last address a walk covers: last, but never past the device.
+  std::int32_t Bounded(std::int32_t last) const;
+  // Stops a write at address n, whose byte never read back, with one box.
+  void NotProgrammed(std::int32_t n, const char* title);
   // The outcome of an operation that did not fail on its own terms.
   Outcome Result(Outcome ok) const;
 
@@ -120,8 +171,10 @@ class DeviceOps {
   WindowServices& window_;
   const DeviceSelection& selection_;
   OperatorControls& controls_;
-  int depth_ = 0;         // operations nest (lock writes read the lock bits)
-  bool refused_ = false;  // a byte was refused during the current operation
+  int depth_ = 0;  // operations nest (lock writes read the lock bits)
+  const DeviceInfo* held_ = nullptr;    // held by the running command
+  const DeviceInfo* device_ = nullptr;  // served by the current operation
+  std::optional<Outcome> halt_;         // why the current operation ended early
 };
 
 }  // namespace vql

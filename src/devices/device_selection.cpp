@@ -12,13 +12,13 @@ bool HasFuse(std::int32_t index) {
 }  // namespace
 
 void DeviceSelection::ComboChange(std::int32_t itemIndex) {
-  FuseControlsEnabled = false;
+  FuseControlsEnabled = FuseWriteEnabled = false;
   MenuChecked.fill(false);
   ComboIndex = itemIndex;
   DeviceIndex = itemIndex;
   if (DeviceAt(itemIndex) == nullptr) return;
   MenuChecked[static_cast<std::size_t>(itemIndex)] = true;
-  FuseControlsEnabled = HasFuse(itemIndex);
+  FuseControlsEnabled = FuseWriteEnabled = HasFuse(itemIndex);
 }
 
 void DeviceSelection::MenuItemClick(std::int32_t index) {
@@ -27,7 +27,7 @@ void DeviceSelection::MenuItemClick(std::int32_t index) {
   MenuChecked[static_cast<std::size_t>(index)] = true;
   DeviceIndex = index;
   ComboIndex = index;  // set from the program: no ComboChange
-  FuseControlsEnabled = HasFuse(index);
+  FuseControlsEnabled = FuseWriteEnabled = HasFuse(index);
 }
 
 }  // namespace vql

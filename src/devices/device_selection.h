@@ -19,7 +19,11 @@ class DeviceSelection {
   std::int32_t DeviceIndex = -1;  // -1: no device (typed text that matches no item)
   std::int32_t ComboIndex = -1;   // the combo box's item index
   std::array<bool, kDevices.size()> MenuChecked{};
-  bool FuseControlsEnabled = false;  // chk_x2Clock and btnFuse_Write
+  bool FuseControlsEnabled = false;  // chk_x2Clock
+  // btnFuse_Write. One flag, written by a selection and by the command enabling of
+  // the operating mode; the last write wins (a fuse-capable device chosen in run
+  // mode enables it).
+  bool FuseWriteEnabled = false;
 
   const DeviceInfo* Device() const { return DeviceAt(DeviceIndex); }
 

@@ -30,23 +30,26 @@ struct DeviceInfo {
   LockWrite lockWrite;
   LockRead lockRead;
   bool hasFuse;  // the x2-clock user fuse
+  // How long the chip erase takes, by the data sheet: nothing is sent to the chip,
+  // and the lines are not released, before it is over.
+  std::int32_t eraseMs;
 };
 
 inline constexpr std::array<DeviceInfo, 7> kDevices{{
     {"AT89S51", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
-     LockWrite::Stepwise, LockRead::ToBoxes, false},
+     LockWrite::Stepwise, LockRead::ToBoxes, false, 500},
     {"AT89S52", 8192, 0x1FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
-     LockWrite::Stepwise, LockRead::ToBoxes, false},
+     LockWrite::Stepwise, LockRead::ToBoxes, false, 500},
     {"AT89S53", 12288, 0x2FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
-     LockWrite::ThreeByte, LockRead::None, false},
+     LockWrite::ThreeByte, LockRead::None, false, 16},
     {"AT89S8252", 8192, 0x1FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
-     LockWrite::ThreeByte, LockRead::None, false},
+     LockWrite::ThreeByte, LockRead::None, false, 16},
     {"AT89S8253", 12288, 0x2FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true},
+     LockWrite::ByMode, LockRead::ByMode, true, 20},
     {"AT89S2051", 2048, 0x07FF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true},
+     LockWrite::ByMode, LockRead::ByMode, true, 20},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true},
+     LockWrite::ByMode, LockRead::ByMode, true, 20},
 }};
 
 // The device chosen at start-up: the AT89S8253.

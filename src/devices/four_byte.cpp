@@ -27,15 +27,16 @@ bool DeviceOps::ReadCodeByte4() {
 
 Outcome DeviceOps::EraseChip4() {
   Scope scope(*this);
-  EnableProgramming4();
-  Instruction("AC800000");
+  // The chip takes a while to erase and hears nothing meanwhile.
+  if (Enable4() && Instruction("AC800000")) Wait(device_->eraseMs);
   return Result(Outcome::Done);
 }
 
-Outcome DeviceOps::WriteCode4(std::int32_t last) {
+Outcome DeviceOps::WriteCode4(std::int32_t last, Reload reload) {
   Scope scope(*this);
+  if (halt_) return *halt_;
   Outcome outcome = Outcome::Done;
-  if (!AutoReload(outcome)) return outcome;
+  if (!AutoReload(reload, outcome)) return outcome;
   Walk(InstructionSet::FourByte, last, true, [&](std::int32_t n) {
     if (SkipsAddress(n)) return Step::Next;
     if (!WriteCodeByte4(n)) return Step::StopHere;
@@ -43,11 +44,12 @@ Outcome DeviceOps::WriteCode4(std::int32_t last) {
     for (int readBack = 1; readBack <= 20; ++readBack) {
       if (!ReadCodeByte4()) return Step::StopHere;
       link_.SpinDelay(10);
-      if (ExpectImageByte(n)) break;
-      // A byte that never reads back is passed over; the verify finds it.
-      if (readBack < 20) EnableProgramming4();
+      if (ExpectImageByte(n)) return Step::Next;
+      if (readBack < 20 && !Enable4()) return Step::StopHere;
     }
-    return Step::Next;
+    // A byte that never reads back stops the write: what follows would be no better.
+    NotProgrammed(n, "");
+    return Step::StopHere;
   });
   return Result(Outcome::Done);
 }
@@ -69,7 +71,7 @@ Outcome DeviceOps::VerifyCode4(std::int32_t last) {
     for (int read = 1; read <= 20; ++read) {
       if (!ReadCodeByte4()) return Step::StopHere;
       if (ExpectImageByte(n)) return Step::Next;
-      if (read < 20) EnableProgramming4();
+      if (read < 20 && !Enable4()) return Step::StopHere;
     }
     mismatch = true;
     window_.ShowMessageBox("Error address : " + std::to_string(n));
@@ -85,7 +87,7 @@ Outcome DeviceOps::BlankCheck4(std::int32_t last) {
     for (int read = 1; read <= 10; ++read) {
       if (!ReadCodeByte4()) return Step::StopHere;
       if (ExpectByte('F', 'F')) return Step::Next;
-      if (read < 10) EnableProgramming4();
+      if (read < 10 && !Enable4()) return Step::StopHere;
     }
     notBlank = true;
     return Step::StopHere;
@@ -97,8 +99,8 @@ Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   Scope scope(*this);
   // Ln is 0 (set) for every n up to the level: E6, E4, E0; E7 for anything else.
   const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
-  EnableProgramming4();
-  Digits('A', 'C') && Bits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) && Instruction("FFFF");
+  Enable4() && Digits('A', 'C') && Bits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) &&
+      Instruction("FFFF");
   return Result(Outcome::Done);
 }
 
@@ -109,7 +111,7 @@ bool DeviceOps::WriteLockModeAndConfirm(BitFlag lb1, BitFlag lb2) {
   }
   PollPause();
   if (lb1 == 0 && lb2 == 0) return true;
-  EnableProgramming4();
+  if (!Enable4()) return false;
   // (0,1) shows as Lock Bit 1 set, (1,0) as Lock Bit 2, (1,1) as Lock Bit 3.
   return ReadLockBitsToBoxes(2 * lb1 + lb2);
 }
@@ -122,8 +124,8 @@ Outcome DeviceOps::WriteLockBitsStepwise(std::int32_t level) {
     const auto [lb1, lb2] = kModes[static_cast<std::size_t>(m)];
     bool written = false;
     for (int attempt = 1; attempt <= 11 && !written; ++attempt) {
-      written = EnableProgramming4() && WriteLockModeAndConfirm(lb1, lb2);
-      if (refused_) return Outcome::Refused;
+      written = Enable4() && WriteLockModeAndConfirm(lb1, lb2);
+      if (Ended()) return *halt_;
     }
     if (!written) {
       window_.ShowMessageBox("Timeout Lb1=" + std::to_string(lb1) + " Lb2=" + std::to_string(lb2));
@@ -135,8 +137,7 @@ Outcome DeviceOps::WriteLockBitsStepwise(std::int32_t level) {
 
 bool DeviceOps::ReadLockBitsToBoxes(std::int32_t which) {
   Scope scope(*this);
-  EnableProgramming4();
-  if (Instruction("245555FF")) {
+  if (Enable4() && Instruction("245555FF")) {
     const ByteFlags& got = link_.ReceivedBits;  // a set lock bit reads 1
     controls_.Lock.Set(1, got[Bit(2)] == 1);
     controls_.Lock.Set(2, got[Bit(3)] == 1);
@@ -147,8 +148,7 @@ bool DeviceOps::ReadLockBitsToBoxes(std::int32_t which) {
 
 Outcome DeviceOps::ReadLockBitsByMode() {
   Scope scope(*this);
-  EnableProgramming4();
-  if (Instruction("245555FF")) {
+  if (Enable4() && Instruction("245555FF")) {
     const ByteFlags& got = link_.ReceivedBits;  // a set lock bit reads 0
     controls_.Lock.Set(1, got[Bit(0)] == 0);
     controls_.Lock.Set(2, got[Bit(1)] == 0);
@@ -159,18 +159,16 @@ Outcome DeviceOps::ReadLockBitsByMode() {
 
 Outcome DeviceOps::ReadUserFuses() {
   Scope scope(*this);
-  EnableProgramming4();
-  if (Instruction("215555FF")) controls_.X2Clock = link_.ReceivedBits[Bit(1)] == 0;
+  if (Enable4() && Instruction("215555FF")) controls_.X2Clock = link_.ReceivedBits[Bit(1)] == 0;
   return Result(Outcome::Done);
 }
 
 Outcome DeviceOps::WriteUserFuses() {
   Scope scope(*this);
-  EnableProgramming4();
-  Instruction("215555FF");  // read first; the answer is not used
   const BitFlag x = controls_.X2Clock ? 0 : 1;
-  EnableProgramming4();
-  Digits('A', 'C') && Bits(0, 0, 0, 1, 1, 0, x, 0) && Instruction("55FF");
+  // Read first; the answer is not used.
+  Enable4() && Instruction("215555FF") && Enable4() && Digits('A', 'C') &&
+      Bits(0, 0, 0, 1, 1, 0, x, 0) && Instruction("55FF");
   return Result(Outcome::Done);
 }
 

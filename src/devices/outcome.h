@@ -6,14 +6,17 @@ namespace vql {
 enum class Outcome {
   Done,
   // Device operations.
-  VerifyMismatch,      // an address never matched the image
-  NotBlank,            // an address never read FF
-  ProgrammingTimeOut,  // a three-byte write never read back
-  ReadError,           // two reads of an address never agreed
-  LockTimeOut,         // a lock mode was never confirmed
-  Refused,             // the cable refused a byte: SENSE low
-  NoFile,              // no HEX file to write (none chosen, or nothing in it)
-  Stopped,             // the operator asked to stop
+  VerifyMismatch,  // an address never matched the image
+  NotBlank,        // an address never read FF
+  NotProgrammed,   // a byte never read back after its write; the write stopped there
+  ReadError,       // two reads of an address never agreed
+  ReadLocked,      // the chip's lock bits forbid reading its code: what was read is not it
+  LockTimeOut,     // a lock mode was never confirmed
+  Refused,         // the cable refused a byte: SENSE low
+  NoAnswer,        // the chip never echoed the programming enable
+  WrongDevice,     // a chip of the other instruction set sits in the socket
+  NoFile,          // no HEX file to write (none chosen, or nothing in it)
+  Stopped,         // the operator asked to stop
   // Commands.
   FileError,     // a file could not be opened or read
   CodeTooLarge,  // the loaded code reaches past the device's last address

@@ -19,16 +19,20 @@ bool DeviceOps::ReadCodeByte3() {
 
 Outcome DeviceOps::EraseChip3() {
   Scope scope(*this);
+  if (!NoFourByteChip()) return *halt_;
   EnableProgramming3(100);
-  Instruction("AC0400");
+  // The chip takes a while to erase and hears nothing meanwhile.
+  if (Instruction("AC0400")) Wait(device_->eraseMs);
   return Result(Outcome::Done);
 }
 
-Outcome DeviceOps::WriteCode3(std::int32_t last) {
+Outcome DeviceOps::WriteCode3(std::int32_t last, Reload reload) {
   Scope scope(*this);
+  if (halt_) return *halt_;
   Outcome outcome = Outcome::Done;
-  if (!AutoReload(outcome)) return outcome;
-  bool timedOut = false;
+  if (!AutoReload(reload, outcome)) return outcome;
+  if (!NoFourByteChip()) return *halt_;
+  std::int32_t timedOutAt = -1;
   Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
     if (SkipsAddress(n)) return Step::Next;
     // Up to 300 polls for the byte just written, with a pause between them.
@@ -36,35 +40,32 @@ Outcome DeviceOps::WriteCode3(std::int32_t last) {
       for (int poll = 1; poll <= 300; ++poll) {
         if (!ReadCodeByte3()) return false;
         if (ExpectImageByte(n)) return true;
-        if (poll < 300) PollPause();
+        PollPause();
       }
       return false;
     };
     bool written = WriteCodeByte3(n);
     PollPause();
     written = written && polled();
-    for (int rewrite = 1; rewrite <= 8 && !written && !refused_; ++rewrite) {
+    for (int rewrite = 1; rewrite <= 8 && !written && !Ended(); ++rewrite) {
       EnableProgramming3(100);
       written = WriteCodeByte3(n);
       PollPause();
       written = written && polled();
     }
-    if (refused_) return Step::StopHere;
+    if (halt_) return Step::StopHere;
     if (written) return Step::Next;
-    timedOut = true;
+    timedOutAt = n;
     return Step::StopAfterAdvance;
   });
-  if (timedOut) {
-    window_.ShowMessageBox("Programming Time-Out");
-    return Outcome::ProgrammingTimeOut;
-  }
+  if (timedOutAt >= 0) NotProgrammed(timedOutAt, "Programming Time-Out\n");
   return Result(Outcome::Done);
 }
 
 Outcome DeviceOps::ReadCode3(std::int32_t last) {
   Scope scope(*this);
   bool readError = false;
-  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+  if (NoFourByteChip()) Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
     for (int attempt = 1; attempt <= 20; ++attempt) {
       if (attempt == 10) EnableProgramming3(100);
       if (!ReadCodeByte3()) return Step::StopHere;
@@ -85,6 +86,7 @@ Outcome DeviceOps::ReadCode3(std::int32_t last) {
 
 Outcome DeviceOps::VerifyCode3(std::int32_t last) {
   Scope scope(*this);
+  if (!NoFourByteChip()) return *halt_;
   bool mismatch = false;
   Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
     for (int read = 1; read <= 20; ++read) {
@@ -100,6 +102,7 @@ Outcome DeviceOps::VerifyCode3(std::int32_t last) {
 
 Outcome DeviceOps::BlankCheck3(std::int32_t last) {
   Scope scope(*this);
+  if (!NoFourByteChip()) return *halt_;
   bool notBlank = false;
   Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t) {
     if (!ReadCodeByte3()) return Step::StopHere;
@@ -114,6 +117,7 @@ Outcome DeviceOps::WriteLockBits3(std::int32_t level) {
   Scope scope(*this);
   // LBn is 0 (set) for every n up to the level: 7F, 3F, 1F; FF for anything else.
   const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
+  if (!NoFourByteChip()) return *halt_;
   EnableProgramming3(100);
   Digits('A', 'C') && Bits(bit(1), bit(2), bit(3), 1, 1, 1, 1, 1) && Digits('F', 'F');
   return Result(Outcome::Done);

@@ -68,11 +68,13 @@ void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
 void ProgrammerLink::SelectStartupPort() { SelectPort(1, Lpt1Base); }
 
 void ProgrammerLink::LPT11Click() {
+  if (selected_ && selectedLpt_ == 1) return;  // the entry already selected: nothing changes
   selectedLpt_ = 1;
   SelectPort(1, Lpt1Base);
 }
 
 void ProgrammerLink::LPT21Click() {
+  if (selected_ && selectedLpt_ == 2) return;
   selectedLpt_ = 2;
   SelectPort(2, Lpt2Base);
 }
@@ -115,9 +117,15 @@ void ProgrammerLink::SpinDelay(std::int32_t count) const {
 }
 
 void ProgrammerLink::WaitMilliseconds(std::int32_t ms) {
+  const bool never = false;
+  WaitMilliseconds(ms, never);
+}
+
+void ProgrammerLink::WaitMilliseconds(std::int32_t ms, const bool& stop) {
   const std::uint32_t start = window_.GetTickCount();
   for (;;) {
     window_.PumpMessages();
+    if (stop) return;
     // Unsigned difference: a wrap of the tick between the readings changes nothing.
     const std::uint32_t elapsed = window_.GetTickCount() - start;
     if (std::int64_t{elapsed} >= std::int64_t{ms}) return;

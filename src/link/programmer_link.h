@@ -72,6 +72,8 @@ class ProgrammerLink {
   // --- Delays.
   void SpinDelay(std::int32_t count) const;  // count x (LoopCalibration + 1) empty iterations
   void WaitMilliseconds(std::int32_t ms);    // pumps until the tick has moved ms; pumps at least once
+  // The same, but ends early once *stop is true (checked after every pump).
+  void WaitMilliseconds(std::int32_t ms, const bool& stop);
   void WaitScaled(std::int32_t n) { WaitMilliseconds(n / 20000); }
 
   // --- Modes. Program mode: RST 1, MODE7 0, MODE3 0; run mode the reverse. Both

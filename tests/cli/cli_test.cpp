@@ -196,7 +196,7 @@ TEST_F(CliTest, AutoProgramsAFreshChipAndASecondRunVerifiesIt) {
             (std::vector<std::string>{"Load file complete.", "PROGRAM MODE.", "Erase Chip...",
                                       "Programming...", "Program completed.", "Verify code ...",
                                       "Verify complete.", "Auto Programming finished.",
-                                      "RUN MODE."}));
+                                      "RUN MODE.", "RUN MODE."}));  // auto's, then the exit's
   EXPECT_EQ(programmed.err, "");
 
   const CliResult verified = Cli({"verify", kBlink});

@@ -68,18 +68,21 @@ TEST(AutoProgram, RunsEveryStepWithItsTextsForEachSet) {
   }
 }
 
-TEST(AutoProgram, AFailedVerifyWritesNoLockAndKeepsTheTargetHeld) {
+TEST(AutoProgram, AByteThatNeverProgramsStopsTheWriteAndLeavesNoLockAndTheTargetHeld) {
   for (const bool runAfter : {true, false}) {
     Bench bench("AT89S8253", "dead=0005");  // a cell that never programs
     bench.app->Controls.Lock.Set(1, true);
     bench.app->Controls.X2Clock = true;
     bench.Cmd().AutoRunAfterProgram = runAfter;
     const CommandResult result = bench.Cmd().AutoProgram();
-    EXPECT_EQ(result.outcome, Outcome::VerifyMismatch);
+    EXPECT_EQ(result.outcome, Outcome::NotProgrammed);
     EXPECT_EQ(bench.window.statuses,
               (Strings{"PROGRAM MODE.", "Erase Chip...", "Programming...", "Program completed.",
-                       "Verify code ...", "Verify not match", "Auto Programming finished."}));
-    EXPECT_EQ(bench.window.messageBoxes, Strings{"Error address : 5"});
+                       "Auto Programming finished."}));
+    ASSERT_EQ(bench.window.messageBoxes.size(), 1u);
+    EXPECT_TRUE(bench.window.messageBoxes[0].starts_with(
+        "The byte at address 0005 (5) was not programmed: wrote 7D, read back FF."));
+    EXPECT_EQ(bench.Chip().Code(0x0006), 0xFF);  // nothing after it was written
     EXPECT_EQ(bench.Chip().LockBits(), SimLockBits{});
     EXPECT_FALSE(bench.Chip().X2Clock());
     EXPECT_TRUE(bench.Cmd().InProgramMode);
@@ -233,20 +236,22 @@ TEST(Refusal, ACommandStoppedByARefusedByteShowsNoSuccessText) {
 TEST(Modes, FollowTheTableAndEnableTheCommands) {
   ProgrammerWorld world("AT89S8253", "target=AT89S8253");
   Commands& cmd = world.app->Cmd;
-  CommandControls all;  // nine enabled, WR as the device allows
-  CommandControls none{false, false, false, false, false, false, false, false, false, false};
+  CommandControls all;  // nine enabled; WR is the selection's flag
+  CommandControls none{false, false, false, false, false, false, false, false, false};
+  const bool& wr = world.app->Selection.FuseWriteEnabled;
 
   cmd.ToggleOperatingMode();  // program -> run
   EXPECT_FALSE(cmd.InProgramMode);
   EXPECT_EQ(cmd.Controls, none);
+  EXPECT_FALSE(wr);
   EXPECT_TRUE(cmd.RunModeTicked);
   EXPECT_FALSE(cmd.ProgramModeTicked);
   EXPECT_EQ(world.port.Inport(ProgrammerWorld::kLpt1) & 0x98, 0x88);
 
   cmd.ToggleOperatingMode();  // run -> program; WR follows the fuse-capable device
-  all.btnFuse_Write = true;
   EXPECT_TRUE(cmd.InProgramMode);
   EXPECT_EQ(cmd.Controls, all);
+  EXPECT_TRUE(wr);
   EXPECT_EQ(world.port.Inport(ProgrammerWorld::kLpt1) & 0x98, 0x10);
 
   cmd.RunModeClick();
@@ -257,13 +262,15 @@ TEST(Modes, FollowTheTableAndEnableTheCommands) {
   EXPECT_EQ(world.window.statuses,
             (Strings{"RUN MODE.", "PROGRAM MODE.", "RUN MODE.", "PROGRAM MODE.", "PROGRAM MODE."}));
 
-  // EnableCommands never disables WR; a device without a fuse simply leaves it.
-  world.app->Selection.MenuItemClick(DeviceIndexOf("AT89S52"));
-  cmd.EnableCommands();
-  EXPECT_TRUE(cmd.Controls.btnFuse_Write);
+  // WR is one flag and the last write wins: EnableCommands never disables it, a
+  // selection sets it by the device, also in run mode.
   cmd.DisableCommands();
+  EXPECT_TRUE(cmd.DeviceMenuClick(DeviceIndexOf("AT89S2051")));
+  EXPECT_TRUE(wr);
+  cmd.DeviceMenuClick(DeviceIndexOf("AT89S52"));
+  EXPECT_FALSE(wr);
   cmd.EnableCommands();
-  EXPECT_FALSE(cmd.Controls.btnFuse_Write);
+  EXPECT_FALSE(wr);
 }
 
 TEST(Modes, ACommandCannotStartInsideAnother) {

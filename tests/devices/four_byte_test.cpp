@@ -69,7 +69,10 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
   // Read-backs of a write: at most 20, an enable between two.
   const Case writes[] = {
       {"write, right at the 20th read-back", 20, 20, 1 + 19, Outcome::Done, {}},
-      {"write, never right: passed over", 0, 20, 1 + 19, Outcome::Done, {}},
+      {"write, never right: the write stops there", 0, 20, 1 + 19, Outcome::NotProgrammed,
+       {"The byte at address 0100 (256) was not programmed: wrote 42, read back 40. The write "
+        "stopped there; nothing after it was written. A locked chip refuses writes: erase it "
+        "first (AUTO-PROGRAM erases before it writes)."}},
   };
   for (const auto& c : writes) {
     ProgrammerWorld world("AT89S52");
@@ -124,7 +127,8 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
   };
   const Case cases[] = {{"AT89S52", 3, 3, true},   {"AT89S52", 10, 10, true},
                         {"AT89S52", 0, 10, false}, {"AT89S51", 11, 10, false},
-                        {"AT89S8253", 0, 1, true}, {"AT89S2051", 0, 1, true}};
+                        {"AT89S8253", 0, 1, false}, {"AT89S2051", 0, 1, false},
+                        {"AT89S4051", 1, 1, true}};
   for (const auto& c : cases) {
     ProgrammerWorld world(c.device);
     auto enables = std::make_shared<int>(0);

@@ -17,6 +17,8 @@ using testing::ProtocolTarget;
 using Strings = std::vector<std::string>;
 
 constexpr const char* kEnable = "AC 53 55";
+// Every three-byte operation first looks for a four-byte chip with their enable.
+constexpr const char* kProbe = "AC 53 55 55";
 
 constexpr auto Count = ProgrammerWorld::Count;
 
@@ -39,7 +41,8 @@ TEST(Instructions3, AddressBitsShareTheFirstByteWithTheOperation) {
     std::int32_t address;
     std::string write, read;
   };
-  const Case cases[] = {{"AT89S8252", 0x2ABC, "56 BC 5A", "55 BC 00"},
+  const Case cases[] = {{"AT89S53", 0x2ABC, "56 BC 5A", "55 BC 00"},
+                        {"AT89S8252", 0x1ABC, "D2 BC 5A", "D1 BC 00"},
                         {"AT89S53", 0x1234, "92 34 5A", "91 34 00"},
                         {"AT89S53", 0x0003, "02 03 5A", "01 03 00"}};
   for (const auto& c : cases) {
@@ -47,11 +50,12 @@ TEST(Instructions3, AddressBitsShareTheFirstByteWithTheOperation) {
     world.SetImageByte(c.address, 0x5A);
     ASSERT_EQ(world.Ops().WriteCode3(c.address), Outcome::Done);
     const auto instructions = world.Instructions(3);
-    ASSERT_GE(instructions.size(), 3u);
+    ASSERT_GE(instructions.size(), 4u);
     // Addresses holding FF cost nothing on the cable.
-    EXPECT_EQ(instructions[0], kEnable);
-    EXPECT_EQ(instructions[1], c.write);
-    EXPECT_EQ(instructions[2], c.read);
+    EXPECT_EQ(instructions[0], kProbe);
+    EXPECT_EQ(instructions[1], kEnable);
+    EXPECT_EQ(instructions[2], c.write);
+    EXPECT_EQ(instructions[3], c.read);
     EXPECT_EQ(Count(instructions, c.write), 1u);
     EXPECT_TRUE(world.window.messageBoxes.empty());
   }
@@ -85,7 +89,7 @@ TEST(WriteCode3, PollsUpTo300TimesAndRewritesUpTo8Times) {
   const Case cases[] = {
       {"right at the 300th poll", 300, 1, 300, Outcome::Done},
       {"right at the first poll of the eighth rewrite", 8 * 300 + 1, 9, 8 * 300 + 1, Outcome::Done},
-      {"never right", 0, 9, 9 * 300, Outcome::ProgrammingTimeOut},
+      {"never right", 0, 9, 9 * 300, Outcome::NotProgrammed},
   };
   for (const auto& c : cases) {
     ProgrammerWorld world("AT89S53");
@@ -96,12 +100,16 @@ TEST(WriteCode3, PollsUpTo300TimesAndRewritesUpTo8Times) {
     const auto instructions = world.Instructions(3);
     EXPECT_EQ(Count(instructions, "0A 00 42"), c.writes) << c.name;
     EXPECT_EQ(Count(instructions, "09 00 00"), c.polls) << c.name;
-    EXPECT_EQ(Count(instructions, kEnable), c.writes) << c.name;  // one before each rewrite
+    EXPECT_EQ(Count(instructions, kEnable), 1 + c.writes) << c.name;  // one before each rewrite
     if (c.outcome == Outcome::Done) {
       EXPECT_TRUE(world.window.messageBoxes.empty());
       EXPECT_EQ(Count(instructions, "0A 01 43"), 1u);
     } else {
-      EXPECT_EQ(world.window.messageBoxes, Strings{"Programming Time-Out"});
+      // The operators' text first, then where and what.
+      ASSERT_EQ(world.window.messageBoxes.size(), 1u);
+      EXPECT_TRUE(world.window.messageBoxes[0].starts_with(
+          "Programming Time-Out\nThe byte at address 0100 (256) was not programmed: wrote 42, "
+          "read back C2."));
       EXPECT_EQ(Count(instructions, "0A 01 43"), 0u);  // the later address is not written
       EXPECT_EQ(world.window.lastProgress, (std::pair{0x0100, 0x0101}));  // moved past it
     }
@@ -119,7 +127,7 @@ TEST(ReadAndVerify3, RetryWithOneExtraEnableAtTheTenthTry) {
     EXPECT_EQ(world.Ops().ReadCode3(0x0100), Outcome::Done);
     const auto instructions = world.Instructions(3);
     EXPECT_EQ(Count(instructions, "09 00 00"), 30u);
-    EXPECT_EQ(Count(instructions, kEnable), 2u);
+    EXPECT_EQ(Count(instructions, kEnable), 1u + 2u);  // the probe, the walk's, the tenth try's
     EXPECT_EQ(world.Image().HighDigits[0x100], '7');
     EXPECT_EQ(world.Image().LowDigits[0x100], '7');
   }
@@ -141,7 +149,7 @@ TEST(ReadAndVerify3, RetryWithOneExtraEnableAtTheTenthTry) {
     world.SetImageByte(0x0100, 0x42);
     EXPECT_EQ(world.Ops().VerifyCode3(0x0100), outcome);
     EXPECT_EQ(Count(world.Instructions(3), "09 00 00"), outcome == Outcome::Done ? 12u : 20u);
-    EXPECT_EQ(Count(world.Instructions(3), kEnable), 2u);
+    EXPECT_EQ(Count(world.Instructions(3), kEnable), 1u + 2u);
     EXPECT_TRUE(world.window.messageBoxes.empty());  // the command reports it
   }
 }
@@ -161,7 +169,7 @@ TEST(LockBits3, OneInstructionForTheLevel) {
   for (const auto& [level, sent] : cases) {
     ProgrammerWorld world("AT89S8252", "target=AT89S8252");
     ASSERT_EQ(world.Ops().WriteLockBits3(level), Outcome::Done);
-    EXPECT_EQ(world.Instructions(3), (Strings{kEnable, sent})) << level;
+    EXPECT_EQ(world.Instructions(3), (Strings{kProbe, kEnable, sent})) << level;
   }
 }
 

@@ -140,7 +140,9 @@ TEST(PortSelection, AnUnusableBaseRefusesEveryCableOperationAndTouchesNoAddress)
   for (const auto& c : cases) {
     LinkWorld world;
     world.link.Lpt1Base = c.base;
-    world.link.LPT11Click();
+    world.link.SelectStartupPort();
+    ASSERT_EQ(world.window.messageBoxes.size(), 1u);
+    world.link.LPT11Click();  // the entry already selected: nothing changes, nothing is said
     ASSERT_EQ(world.window.messageBoxes.size(), 1u);
     EXPECT_NE(world.window.messageBoxes[0].find(c.says), std::string::npos)
         << world.window.messageBoxes[0];

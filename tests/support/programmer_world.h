@@ -25,6 +25,7 @@ namespace vql::testing {
 class ProgrammerWorld {
  public:
   static constexpr std::uint16_t kLpt1 = 0x378;
+  static constexpr std::uint8_t kFourByteEnable[] = {0xAC, 0x53, 0x55, 0x55};
 
   // device: the device chosen in the program; simOptions: what sits behind the
   // cable. Whole-chip tests switch the trace off: it grows by megabytes per pass.
@@ -59,10 +60,18 @@ class ProgrammerWorld {
 
   // The bytes clocked to the target since the last ClearTrace, cut into
   // instructions of the given length (3 or 4), each as spaced hex: "40 2A BC 5A".
+  // A three-byte operation opens with one four-byte enable, AC 53 55 55, that looks
+  // for a chip of the other set: it comes out whole.
   std::vector<std::string> Instructions(std::size_t length) const {
     const auto bytes = Decode().MosiBytes();
     std::vector<std::string> out;
-    for (std::size_t i = 0; i + length <= bytes.size(); i += length) {
+    std::size_t i = 0;
+    if (length == 3 && bytes.size() >= 4 &&
+        std::equal(bytes.begin(), bytes.begin() + 4, std::begin(kFourByteEnable))) {
+      out.emplace_back("AC 53 55 55");
+      i = 4;
+    }
+    for (; i + length <= bytes.size(); i += length) {
       std::string text;
       for (std::size_t j = 0; j < length; ++j) {
         char hex[4];
