@@ -42,8 +42,8 @@ DESCRIPTION
 COMMANDS
   load FILE       load an Intel HEX file and print the image rows of 16 bytes
                   that hold anything but FF
-  read [-o OUT]   read the whole chip into the image; with -o read it a second
-                  time and write OUT only when both reads agree, otherwise print
+  read [-o OUT]   read the whole chip into the image (twice, and the two reads
+                  must agree); with -o write the image to OUT, otherwise print
                   the rows that hold anything but FF
   erase           erase the chip
   blank           check that every address of the device reads FF

@@ -154,26 +154,7 @@ Verdict Session::Read() {
     PrintUsedRows(programmer_.Image.Image, stdout);
     return {};
   }
-  // A file is trusted only when a second pass over the chip reads the same.
-  const auto first = std::make_unique<CodeImage>(programmer_.Image.Image);
-  const CommandResult again = programmer_.Cmd.ReadChip();
-  if (!again.Ok()) return VerdictOf(again);
-  const CodeImage& second = programmer_.Image.Image;
-  for (std::int32_t n = 0; n <= last; ++n) {
-    const auto a = static_cast<std::size_t>(n);
-    if (first->HighDigits[a] == second.HighDigits[a] && first->LowDigits[a] == second.LowDigits[a]) {
-      continue;
-    }
-    char text[300];
-    std::snprintf(text, sizeof text,
-                  "The two reads of the chip differ at address %04X (%d): first %c%c, then %c%c. "
-                  "The contact is unreliable; \"%s\" was not written.",
-                  static_cast<unsigned>(n), n, first->HighDigits[a], first->LowDigits[a],
-                  second.HighDigits[a], second.LowDigits[a], writer->Path().c_str());
-    window_.ShowMessageBox(text);
-    return VerdictOf({Outcome::ReadError});
-  }
-  writer->Commit(second, last);
+  writer->Commit(programmer_.Image.Image, last);
   return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace vql {
@@ -199,6 +200,26 @@ void Commands::CheckReadable(CommandResult& result) {
   result.outcome = Outcome::ReadLocked;
 }
 
+void Commands::CompareReads(CommandResult& result, const CodeImage& first) {
+  const CodeImage& second = image_.Image;
+  for (std::int32_t n = 0; n <= CodeExtent; ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    if (first.HighDigits[a] == second.HighDigits[a] && first.LowDigits[a] == second.LowDigits[a]) {
+      continue;
+    }
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "The two reads of the chip differ at address %04X (%d): first %c%c, then %c%c. "
+                  "The contact is unreliable, so the image does not hold the chip's content. "
+                  "Check the cable and the target's power, and read again.",
+                  static_cast<unsigned>(n), n, first.HighDigits[a], first.LowDigits[a],
+                  second.HighDigits[a], second.LowDigits[a]);
+    window_.ShowMessageBox(text);
+    result.outcome = Outcome::ReadError;
+    return;
+  }
+}
+
 CommandResult Commands::ReadChip() {
   CommandResult result;
   if (!CanStart(result)) return result;
@@ -208,7 +229,12 @@ CommandResult Commands::ReadChip() {
   if (ThreeByte()) {
     if (Note(result, ops_.ReadCode3(CodeExtent))) return result;
   } else {
+    // The four-byte set reads each byte once; a second pass shows whether the
+    // contact can be trusted (the three-byte read reads every byte twice already).
     if (Note(result, ops_.ReadCode4(CodeExtent))) return result;
+    const auto first = std::make_unique<CodeImage>(image_.Image);
+    if (Note(result, ops_.ReadCode4(CodeExtent))) return result;
+    CompareReads(result, *first);
     if (FuseCapable()) {
       if (Note(result, ops_.ReadLockBitsByMode())) return result;
       if (Note(result, ops_.ReadUserFuses())) return result;

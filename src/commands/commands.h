@@ -124,6 +124,8 @@ class Commands {
   CommandResult WriteLockLevel(CommandResult result);
   // Writes the lock bits for LockLevel, by the device's lock write.
   Outcome WriteLocks();
+  // Read Chip: the second pass of a four-byte read must give what the first gave.
+  void CompareReads(CommandResult& result, const CodeImage& first);
   // Read Chip of a chip whose lock bits forbid reading: what was read is not its code.
   void CheckReadable(CommandResult& result);
 

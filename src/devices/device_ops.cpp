@@ -214,7 +214,7 @@ bool DeviceOps::NoFourByteChip() {
   window_.ShowMessageBox("A chip with the four-byte instruction set (AT89S51, AT89S52, AT89S8253, "
                          "AT89S2051 or AT89S4051) answered in the socket, but the selected "
                          "device is the " + std::string(device_->name) +
-                         ", which uses the three-byte set. Nothing was sent to it: choose the "
+                         ", which uses the three-byte set. Nothing more was sent to it: choose the "
                          "device that is in the socket.");
   Halt(Outcome::WrongDevice);
   return false;

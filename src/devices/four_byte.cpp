@@ -28,7 +28,7 @@ bool DeviceOps::ReadCodeByte4() {
 Outcome DeviceOps::EraseChip4() {
   Scope scope(*this);
   // The chip takes a while to erase and hears nothing meanwhile.
-  if (Enable4() && Instruction("AC800000")) Wait(device_->eraseMs);
+  if (Enable4() && Instruction("AC800000")) Wait(device_->eraseMs + 1);  // the tick may move just after the erase
   return Result(Outcome::Done);
 }
 

@@ -22,7 +22,7 @@ Outcome DeviceOps::EraseChip3() {
   if (!NoFourByteChip()) return *halt_;
   EnableProgramming3(100);
   // The chip takes a while to erase and hears nothing meanwhile.
-  if (Instruction("AC0400")) Wait(device_->eraseMs);
+  if (Instruction("AC0400")) Wait(device_->eraseMs + 1);  // the tick may move just after the erase
   return Result(Outcome::Done);
 }
 

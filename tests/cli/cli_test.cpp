@@ -236,6 +236,7 @@ TEST_P(CliExitStatus, TellsSuccessChipFailureAndUsageApart) {
   const StatusCase& c = GetParam();
   // A file whose last byte lies past the AT89S2051's 2 KiB.
   std::ofstream(dir.Path() / "big.hex") << Record(0x0800, {0xAA}) << ":00000001FF\r\n";
+  std::ofstream(dir.Path() / "big.hex.missing-records") << "0800 AA\n";
   const CliResult result = Cli(c.args, c.sim);
   EXPECT_EQ(result.status, c.status) << result.out << result.err;
   EXPECT_TRUE(Contains(result.err, c.inErr)) << result.err;
@@ -256,6 +257,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "Error test loop : 1", ""},
         StatusCase{"CableWithoutPower", {"blank"}, kFastChip + ",sense=0", 1,
                    "Device have not in program mode", "Blank chip [OK]"},
+        StatusCase{"NoChipBehindTheCable", {"--lock", "3", "program", kBlink},
+                   "target=none,clock=virtual", 1, "The chip does not answer on LPT1 (0378)",
+                   "Program completed."},
+        StatusCase{"FourByteChipUnderAThreeByteDevice", {"--device", "AT89S8252", "erase"},
+                   kFastChip, 1, "answered in the socket, but the selected device is the AT89S8252",
+                   "Erase finished."},
+        StatusCase{"FileWithoutData", {"auto", "big.hex.missing-records"}, kFastChip, 2,
+                   "The image holds nothing to program", "Erase Chip..."},
         StatusCase{"MissingHexFile", {"program", "missing.hex"}, kFastChip, 2,
                    "Cannot open \"", "Programming..."},
         StatusCase{"CodeOverDeviceMemory", {"--device", "at89s2051", "auto", "big.hex"},

@@ -283,6 +283,60 @@ TEST(Modes, ACommandCannotStartInsideAnother) {
   EXPECT_EQ(nested, std::vector<Outcome>{Outcome::Busy});
 }
 
+TEST(Modes, ACommandHoldsItsDeviceRefusesChangesAndAStopLastsUntilTheNextCommand) {
+  Bench bench("AT89S8253");
+  std::vector<bool> accepted;
+  bench.window.onPump = [&] {
+    if (!bench.Cmd().Busy() || !accepted.empty()) return;
+    accepted = {bench.Cmd().DeviceMenuClick(3), bench.Cmd().DeviceComboChange(0),
+                bench.Cmd().SelectPort(2), bench.Cmd().TestIo()};
+    bench.Cmd().ToggleOperatingMode();
+    bench.app->Selection.ComboChange(-1);  // typed text, behind the command's back
+  };
+  EXPECT_TRUE(bench.Cmd().AutoProgram().Ok());
+  EXPECT_EQ(accepted, (std::vector<bool>{false, false, false, false}));
+  EXPECT_EQ(bench.app->Link.SelectedLpt(), 1);
+  EXPECT_EQ(bench.Chip().Code(0x0000), 0x75);  // the whole command served the AT89S8253
+  EXPECT_EQ(bench.Cmd().Erase().outcome, Outcome::NoDevice);
+
+  // A stop ends the write at the next address; the next command starts afresh, and
+  // an erase leaves the chip ready for the next instruction.
+  bench.app->Selection.MenuItemClick(4);
+  const std::uint32_t writes = bench.Chip().Counters().writes;
+  bench.window.onPump = [&] {
+    if (bench.Chip().Counters().writes == writes + 3) bench.Cmd().RequestStop();
+  };
+  EXPECT_EQ(bench.Cmd().Program().outcome, Outcome::Stopped);
+  EXPECT_EQ(bench.Chip().Counters().writes, writes + 3);
+  bench.window.onPump = nullptr;
+  EXPECT_TRUE(bench.Cmd().Erase().Ok());
+  EXPECT_FALSE(bench.Chip().BusyAt(bench.window.NowMicroseconds()));
+}
+
+TEST(AutoReload, WritesTheFileAsItIsNowAndChecksItBeforeTheChip) {
+  testing::TempDir dir;
+  ProgrammerWorld world("AT89S2051", "target=AT89S2051");
+  const std::string path = dir.Write("grows.hex", ":0100000012ED\n");
+  world.window.nextChoice = path;
+  ASSERT_TRUE(world.app->Cmd.Load().Ok());
+  world.app->Controls.AutoReloadFile = true;
+  // The file grew since Load: it is written whole.
+  dir.Write("grows.hex", ":0100000012ED\n:0107FF0034C5\n");
+  EXPECT_TRUE(world.app->Cmd.AutoProgram().Ok());
+  EXPECT_EQ(world.Chip().Code(0x07FF), 0x34);
+  EXPECT_EQ(world.app->Cmd.CodeExtent, 0x0800);
+  // Grown past the device, or emptied: refused before the erase.
+  const std::uint32_t erases = world.Chip().Counters().erases;
+  for (const char* now : {":0108000056A1\n", ""}) {
+    dir.Write("grows.hex", now);
+    world.window.messageBoxes.clear();
+    EXPECT_FALSE(world.app->Cmd.AutoProgram().Ok()) << now;
+    EXPECT_EQ(world.window.messageBoxes.size(), 1u) << now;
+    EXPECT_EQ(world.Chip().Counters().erases, erases) << now;
+    EXPECT_EQ(world.Chip().Code(0x07FF), 0x34) << now;
+  }
+}
+
 TEST(Startup, BringsEveryPartIntoItsWorkingStateOrStopsAtABadConfiguration) {
   testing::TempDir dir;
   dir.Write("CONFIG.VQL", "[03E8][0000][0000][0378][0278]\n");

@@ -1,11 +1,13 @@
 // Every operation on every device, end to end against the simulated chips.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 
 #include "support/image_text.h"
 #include "support/programmer_world.h"
+#include "support/temp_dir.h"
 
 namespace vql {
 namespace {
@@ -110,6 +112,141 @@ TEST_P(EveryDevice, LocksAtEachLevelVerifiesAsTheLockAllowsAndErasesAgain) {
     ASSERT_EQ(set.Write(kLast), Outcome::Done);
     ASSERT_EQ(set.Verify(kLast), Outcome::Done);
     EXPECT_EQ(world.Chip().Code(0x0010), 0x00);
+  }
+}
+
+// The promise of every command: its outcome is Done only when the chip is what the
+// command claims. Each command runs in a fresh world against each fault, and a Done
+// is checked against the simulated chip itself.
+TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
+  const std::string name = GetParam();
+  const DeviceInfo& device = *DeviceAt(DeviceIndexOf(name));
+  const bool three = device.set == InstructionSet::ThreeByte;
+  const std::int32_t last = device.lastAddress;
+  testing::TempDir dir;
+  const auto record = [](std::int32_t address, std::int32_t count, std::uint8_t seed) {
+    char text[600];
+    int sum = count + (address >> 8) + (address & 0xFF);
+    int at = std::snprintf(text, sizeof text, ":%02X%04X00", count, address);
+    for (int i = 0; i < count; ++i) {
+      const int byte = (seed + i * 37) % 255;  // never FF
+      sum += byte;
+      at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at), "%02X", byte);
+    }
+    std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at), "%02X\n", (0x100 - sum % 0x100) % 0x100);
+    return std::string(text);
+  };
+  std::string full;  // fills the device to its last byte
+  for (std::int32_t a = 0; a <= last; a += 32) full += record(a, 32, static_cast<std::uint8_t>(a >> 5));
+  const std::string files[] = {
+      VQLISP_SOURCE_DIR "/examples/blink.hex",
+      dir.Write("empty.hex", ""),
+      dir.Write("junk.hex", "no records here\n"),
+      dir.Write("full.hex", full + ":00000001FF\n"),
+      dir.Write("over.hex", record(last - 3, 8, 1) + ":00000001FF\n"),
+      dir.Write("past.hex", record(0, 4, 2) + record(0xFFF8, 16, 3) + ":00000001FF\n"),
+  };
+  enum File { kBlink, kEmpty, kJunk, kFull, kOver, kPastFFFF };
+  const std::string other = three ? "AT89S8253" : "AT89S53";  // the other instruction set
+  struct Fault {
+    std::string name, sim;  // sim: the options after target=
+    File file = kBlink;
+    bool locked = false;
+  };
+  const Fault faults[] = {
+      {"healthy", name},
+      {"dead cell", name + ",dead=0001"},
+      {"no chip", "none"},
+      {"MISO stuck at 0", name + ",miso=0"},
+      {"MISO stuck at 1", name + ",miso=1"},
+      {"late echo", name + ",echo-from=2"},
+      {"locked", name, kBlink, true},
+      {"wrong device", other},
+      {"flaky contact", name + ",flaky=0.01,seed=7"},
+      {"empty file", name, kEmpty},
+      {"junk file", name, kJunk},
+      {"fills the device", name, kFull},
+      {"code over the device", name, kOver},
+      {"record past FFFF", name, kPastFFFF},
+  };
+  using Command = CommandResult (Commands::*)();
+  const std::pair<const char*, Command> commands[] = {
+      {"program", &Commands::Program},   {"verify", &Commands::Verify},
+      {"auto", &Commands::AutoProgram},  {"erase", &Commands::Erase},
+      {"blank", &Commands::BlankCheck},  {"read", &Commands::ReadChip},
+      {"lock", &Commands::WriteLockBits}, {"fuse", &Commands::WriteFuse},
+  };
+  for (const Fault& fault : faults) {
+    for (const auto& [what, command] : commands) {
+      SCOPED_TRACE(name + ", " + fault.name + ", " + what);
+      ProgrammerWorld world(name, "target=" + fault.sim, false);
+      world.window.nextChoice = files[fault.file];
+      world.app->Cmd.Load();
+      world.app->Controls.Lock.Set(3, true);
+      world.app->Controls.X2Clock = true;
+      SimChip* chip = world.sim->TargetAs<SimChip>();
+      const std::string loaded = testing::ImageText(world.Image(), 0, last + 1);
+      const auto image = [&](std::int32_t a) {
+        return static_cast<std::uint8_t>(HexPairValue(loaded[2 * static_cast<std::size_t>(a)],
+                                                      loaded[2 * static_cast<std::size_t>(a) + 1]));
+      };
+      if (chip != nullptr) {
+        // Verify and Read Chip get a chip that holds the file; the others an erased one.
+        if (command == &Commands::Verify || command == &Commands::ReadChip) {
+          for (std::int32_t a = 0; a <= last; ++a) chip->SetCode(static_cast<std::uint16_t>(a), image(a));
+        }
+        if (fault.locked) chip->SetLockBits({true, true, true});
+      }
+      const SimChipMemory before = chip != nullptr ? chip->Memory() : SimChipMemory{};
+
+      const Outcome outcome = (world.app->Cmd.*command)().outcome;
+      if (fault.name == "wrong device") {
+        EXPECT_NE(outcome, Outcome::Done);
+        if (chip != nullptr) {
+          EXPECT_EQ(chip->Memory().code, before.code);
+        }
+        continue;
+      }
+      if (outcome != Outcome::Done) continue;
+      // The three-byte set has no answer of its own to tell a missing or mute chip
+      // from a blank one, nor lock bits to read: these Done cannot be checked.
+      const bool mute = fault.name == "no chip" || fault.name.starts_with("MISO stuck");
+      if (three && ((mute && command != &Commands::Program && command != &Commands::Verify &&
+                     command != &Commands::AutoProgram) ||
+                    (fault.locked && command == &Commands::ReadChip))) {
+        continue;
+      }
+      ASSERT_NE(chip, nullptr) << "Done without a chip";
+      const auto allOf = [&](auto&& good) {
+        for (std::int32_t a = 0; a <= last; ++a) {
+          if (!good(a)) return ::testing::AssertionFailure() << "at address " << a;
+        }
+        return ::testing::AssertionSuccess();
+      };
+      const SimLockBits all{true, true, true};
+      if (command == &Commands::Program || command == &Commands::Verify ||
+          command == &Commands::AutoProgram) {
+        EXPECT_TRUE(allOf([&](std::int32_t a) { return chip->Code(static_cast<std::uint16_t>(a)) == image(a); }));
+        if (command != &Commands::Verify) {
+          EXPECT_EQ(chip->LockBits(), all);
+          if (device.hasFuse) {
+            EXPECT_TRUE(chip->X2Clock());
+          }
+        }
+      } else if (command == &Commands::Erase || command == &Commands::BlankCheck) {
+        EXPECT_TRUE(allOf([&](std::int32_t a) { return chip->Code(static_cast<std::uint16_t>(a)) == 0xFF; }));
+      } else if (command == &Commands::ReadChip) {
+        EXPECT_TRUE(allOf([&](std::int32_t a) {
+          const auto i = static_cast<std::size_t>(a);
+          return HexPairValue(world.Image().HighDigits[i], world.Image().LowDigits[i]) ==
+                 chip->Code(static_cast<std::uint16_t>(a));
+        }));
+      } else if (command == &Commands::WriteLockBits) {
+        EXPECT_EQ(chip->LockBits(), all);
+      } else {
+        EXPECT_TRUE(chip->X2Clock());
+      }
+    }
   }
 }
 
