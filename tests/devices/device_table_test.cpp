@@ -7,6 +7,7 @@
 
 #include "devices/device_selection.h"
 #include "devices/operator_controls.h"
+#include "portio/sim_chip_table.h"
 
 namespace vql {
 namespace {
@@ -34,6 +35,10 @@ TEST(DeviceTable, RowsAreConsistent) {
       EXPECT_EQ(d.hasFuse, d.enable == EnableRule::SingleTry);
     }
     EXPECT_EQ(DeviceAt(DeviceIndexOf(d.name)), &d);
+    // The program waits out the erase that the simulated chip takes by default.
+    const SimChipModel* chip = FindSimChip(d.name);
+    ASSERT_NE(chip, nullptr);
+    EXPECT_EQ(static_cast<std::uint32_t>(d.eraseMs), chip->eraseMs);
   }
   EXPECT_EQ(kDevices[kDefaultDeviceIndex].name, "AT89S8253");
   EXPECT_EQ(DeviceAt(-1), nullptr);
