@@ -172,6 +172,7 @@ Outcome Commands::WriteLocks() {
 CommandResult Commands::Load() {
   CommandResult result;
   if (busy_) return {Outcome::Busy};
+  device_ = selection_.Device();
   Run run(*this);
   try {
     CodeExtent = LoadHexFromDialog(image_, window_);

@@ -27,8 +27,9 @@ bool DeviceOps::ReadCodeByte4() {
 
 Outcome DeviceOps::EraseChip4() {
   Scope scope(*this);
-  // The chip takes a while to erase and hears nothing meanwhile.
-  if (Enable4() && Instruction("AC800000")) Wait(device_->eraseMs + 1);  // the tick may move just after the erase
+  // The chip takes a while to erase and hears nothing meanwhile; one millisecond
+  // more, since the tick may move just after the erase instruction.
+  if (Enable4() && Instruction("AC800000")) Wait(device_->eraseMs + 1);
   return Result(Outcome::Done);
 }
 

@@ -21,8 +21,9 @@ Outcome DeviceOps::EraseChip3() {
   Scope scope(*this);
   if (!NoFourByteChip()) return *halt_;
   EnableProgramming3(100);
-  // The chip takes a while to erase and hears nothing meanwhile.
-  if (Instruction("AC0400")) Wait(device_->eraseMs + 1);  // the tick may move just after the erase
+  // The chip takes a while to erase and hears nothing meanwhile; one millisecond
+  // more, since the tick may move just after the erase instruction.
+  if (Instruction("AC0400")) Wait(device_->eraseMs + 1);
   return Result(Outcome::Done);
 }
 
