@@ -148,11 +148,13 @@ bool Commands::CheckImage(CommandResult& result, bool forWrite) {
     empty = image_.Image.HighDigits[a] == 'F' && image_.Image.LowDigits[a] == 'F';
   }
   if (empty) {
-    const std::string file =
-        image_.HexFilePath.empty() ? std::string("No file") : "\"" + image_.HexFilePath + "\"";
-    window_.ShowMessageBox("The image holds nothing to program: " + file +
-                           " gave no data bytes (an empty file, no Intel HEX records, or a "
-                           "cancelled load). Nothing was sent to the chip; it was not erased.");
+    const std::string why =
+        image_.HexFilePath.empty()
+            ? std::string("no HEX file has been loaded")
+            : "\"" + image_.HexFilePath +
+                  "\" gave no data bytes (an empty file, no Intel HEX records, or a cancelled load)";
+    window_.ShowMessageBox("The image holds nothing to program: " + why +
+                           ". Nothing was sent to the chip; it was not erased.");
     result.outcome = Outcome::NoFile;
     return false;
   }
