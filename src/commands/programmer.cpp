@@ -12,14 +12,22 @@ Programmer::Programmer(PortIo& port, WindowServices& window)
       window_(window) {}
 
 bool Programmer::Startup(const std::string& configName) {
+  std::vector<std::string> warnings;
   try {
     Link.ConfigPath = ConfigFilePath(configName);
     std::int32_t unused = 0;
     ReadConfigFile(Link.DelayScale, Link.BitDelay, unused, Link.Lpt1Base, Link.Lpt2Base,
-                   configName);
+                   configName, &warnings);
   } catch (const FileError& error) {
     window_.ShowMessageBox(error.what());
     return false;
+  }
+  // Wrongly written values stay as read, but the operator hears about all of them
+  // at once, in one box, before a wrong address or delay is put to use.
+  if (!warnings.empty()) {
+    std::string text = "In \"" + Link.ConfigPath + "\" these values are used as read:";
+    for (const std::string& warning : warnings) text += "\n" + warning;
+    window_.ShowMessageBox(text);
   }
   Link.SelectStartupPort();
   if (Link.PortUsable()) {
