@@ -1,5 +1,6 @@
 // Any bytes, cut into chunks of any size, read as an Intel HEX file: the reader must
-// never crash, never touch memory outside the image, and keep its extent in range.
+// never crash, never touch memory outside the image, keep its extent in range, and
+// report what it found sensibly.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,8 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   vql::MemoryCharStream in(text, chunk);
   static vql::CodeImage image;  // reused: filling 128 KiB per input would slow the search
-  const std::int32_t extent = vql::ReadHexRecords(in, image);
-  // count is at most FF and the address at most FFFF; a record below 0 never counts.
-  if (extent < 0 || extent > 0xFF + 0xFFFF) std::abort();
+  vql::HexLoadReport report;
+  const std::int32_t extent = vql::ReadHexRecords(in, image, report);
+  // The extent counts data records from 0 up; a report names a line it found.
+  if (extent < 0) std::abort();
+  if (report.badLines < 0 || (report.badLines > 0 && report.firstLine < 1)) std::abort();
+  if (report.firstText.size() > 64) std::abort();
   return 0;
 }

@@ -18,6 +18,7 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::NoFile:
     case Outcome::FileError:
     case Outcome::CodeTooLarge:
+    case Outcome::BadImage:
     case Outcome::NoDevice:
     case Outcome::NoPort:
     case Outcome::NotSupported:

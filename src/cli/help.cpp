@@ -77,6 +77,11 @@ OPTIONS
                      the fuse-capable devices every time, as the window does
   --no-auto-reload   do not read the HEX file again before each write (Option >
                      Auto Reload File, ticked by default)
+  --ignore-hex-errors
+                     go on with a HEX file whose records the loader reported as
+                     damaged (see INTEL HEX FILES); without it load, program,
+                     verify and auto stop there with exit status 2, before the
+                     chip is touched
   --no-run-after     leave the target in program mode after auto (Option > Auto
                      RUN after auto program, ticked by default); the program
                      still releases it when it ends
@@ -118,6 +123,18 @@ EXIT STATUS
   the cable, and a missing chip reads as a blank one.
   130  stopped by Ctrl-C, a termination signal or a hang-up: the operation ended
        at the next address and the target was released to run mode
+
+INTEL HEX FILES
+  Data records (type 00) are loaded; the extended-address records (02, 04) set
+  the upper address of the data records after them; end and start-address
+  records (01, 03, 05) load nothing, and records after an end record still load.
+  Lower-case digits are read as upper case. Data that lands at 64 KiB or above
+  is not loaded. The loader reports, in one message naming the file, the first
+  damaged line (its number and text) and how many lines are damaged: a checksum
+  that does not match, a character that is no hex digit, a record whose line
+  ends before its data does, data at 64 KiB or above. The file is still loaded
+  record by record as it stands; an image byte that is no pair of hex digits is
+  never sent to a chip: program, verify and auto refuse it.
 
 FILES
   CONFIG.VQL

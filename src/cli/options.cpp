@@ -105,6 +105,8 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     flag(options.autoReload, false);
   } else if (name == "--no-run-after") {
     flag(options.runAfter, false);
+  } else if (name == "--ignore-hex-errors") {
+    flag(options.ignoreHexErrors, true);
   } else if (name == "--device") {
     options.deviceIndex = DeviceNamed(value());
   } else if (name == "--port") {

@@ -32,6 +32,7 @@ struct CliOptions {
   bool x2Clock = false;
   bool autoReload = true;
   bool runAfter = true;
+  bool ignoreHexErrors = false;  // go on after a HEX file whose records have problems
   std::string config = "CONFIG.VQL";
 };
 

@@ -47,6 +47,8 @@ class Session {
   bool UsePort();
   void ApplyControls();
   Verdict RunCommand();
+  // The verdict of a load: its outcome, and what the records' report says.
+  Verdict Checked(const CommandResult& loaded) const;
   Verdict LoadThen(CommandResult (Commands::*command)());
   Verdict Load();
   Verdict Read();
@@ -129,10 +131,21 @@ Verdict Session::RunCommand() {
   return {};
 }
 
-Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
-  // A file that cannot be read or does not fit leaves the chip untouched.
-  const CommandResult loaded = programmer_.Cmd.Load();
+Verdict Session::Checked(const CommandResult& loaded) const {
   if (!loaded.Ok()) return VerdictOf(loaded);
+  // The loader has shown what is wrong with the records; a script must not go on
+  // with such a file unless told to.
+  if (!programmer_.Image.LastReport.Clean() && !options_.ignoreHexErrors) {
+    return {kExitUsage,
+            "the HEX file has damaged records (see above); --ignore-hex-errors goes on anyway"};
+  }
+  return {};
+}
+
+Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
+  // A file that cannot be read, is damaged or does not fit leaves the chip untouched.
+  const CommandResult loaded = programmer_.Cmd.Load();
+  if (Verdict verdict = Checked(loaded); verdict.status != kExitOk) return verdict;
   if (StopSignals::Received()) return {kExitStopped, {}};
   return VerdictOf((programmer_.Cmd.*command)());
 }
@@ -140,7 +153,7 @@ Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
 Verdict Session::Load() {
   const CommandResult loaded = programmer_.Cmd.Load();
   if (loaded.Ok()) PrintUsedRows(programmer_.Image.Image, stdout);
-  return VerdictOf(loaded);
+  return Checked(loaded);
 }
 
 Verdict Session::Read() {

@@ -35,6 +35,15 @@ std::string HexAndDecimal(std::int32_t value) {
   return text;
 }
 
+// A character for a message: itself when printable, otherwise its code.
+std::string Shown(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  if (code >= 0x20 && code < 0x7F) return std::string("\"") + c + "\"";
+  char text[16];
+  std::snprintf(text, sizeof text, "the byte %02X", static_cast<unsigned>(code));
+  return text;
+}
+
 }  // namespace
 
 std::string OutcomeText(Outcome outcome) {
@@ -55,6 +64,8 @@ std::string OutcomeText(Outcome outcome) {
     case Outcome::Stopped: return "stopped by the operator";
     case Outcome::FileError: return "a file could not be read";
     case Outcome::CodeTooLarge: return "the code does not fit the device; the chip was not touched";
+    case Outcome::BadImage:
+      return "the image holds bytes that are no hex digits; the chip was not touched";
     case Outcome::NoDevice: return "no device is selected";
     case Outcome::NoPort: return "the printer port cannot be used";
     case Outcome::NotSupported: return "the device has no user fuse";
@@ -139,6 +150,19 @@ bool Commands::CheckImage(CommandResult& result, bool forWrite) {
                            ". Nothing was written to the chip: load a file that fits, or "
                            "choose the device it was built for.");
     result.outcome = Outcome::CodeTooLarge;
+    return false;
+  }
+  // A byte that is no pair of hex digits has no bits to send or compare.
+  for (std::int32_t n = 0; n <= ImageLast(); ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    const char high = image_.Image.HighDigits[a];
+    const char low = image_.Image.LowDigits[a];
+    if (HexDigitValue(high) >= 0 && HexDigitValue(low) >= 0) continue;
+    const std::string shown = HexDigitValue(high) < 0 ? Shown(high) : Shown(low);
+    window_.ShowMessageBox("The image byte at address " + HexAndDecimal(n) + " holds " + shown +
+                           ", which is no hex digit: the HEX file's record there is damaged. "
+                           "Nothing was sent to the chip.");
+    result.outcome = Outcome::BadImage;
     return false;
   }
   if (!forWrite) return true;

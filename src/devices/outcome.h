@@ -20,6 +20,7 @@ enum class Outcome {
   // Commands.
   FileError,     // a file could not be opened or read
   CodeTooLarge,  // the loaded code reaches past the device's last address
+  BadImage,      // the image holds characters that are no hex digits
   NoDevice,      // no device selected
   NoPort,        // the printer port cannot be used
   NotSupported,  // the device has no such feature (a fuse)

@@ -12,14 +12,48 @@ void RefreshGrid(ImageState& state, WindowServices& window) {
   window.PumpMessages();
 }
 
+std::string HexReportText(const std::string& path, const HexLoadReport& report) {
+  std::string text = "\"" + path + "\", line " + std::to_string(report.firstLine) + ": " +
+                     report.firstProblem + ":\n" + report.firstText;
+  if (report.badLines > 1) {
+    text += "\n" + std::to_string(report.badLines) + " lines of the file have such problems.";
+  } else {
+    text += "\nNo other line has a problem.";
+  }
+  if (report.droppedBytes > 0) {
+    text += " " + std::to_string(report.droppedBytes) + " data bytes at 64 KiB or above were not loaded.";
+  }
+  text += " The image holds the records as they were read; bytes that are no hex digits are "
+          "never sent to a chip.";
+  return text;
+}
+
+namespace {
+
+std::int32_t ReadFile(ImageState& state, WindowServices& window, FileCharStream& in,
+                      bool always) {
+  HexLoadReport report;
+  const std::int32_t extent = ReadHexRecords(in, state.Image, report);
+  if (!report.Clean() && (always || !(report == state.LastReport))) {
+    window.ShowMessageBox(HexReportText(state.HexFilePath, report));
+  }
+  state.LastReport = report;
+  return extent;
+}
+
+}  // namespace
+
 std::int32_t LoadHexFromDialog(ImageState& state, WindowServices& window) {
   ClearCodeImage(state.Image);  // before the dialog: a cancelled load leaves an empty image
   std::int32_t extent = 0;
   if (auto chosen = window.ChooseHexFile()) {
     state.HexFilePath = std::move(*chosen);
+    state.LastReport = {};
     FileCharStream in(state.HexFilePath);
     window.ShowFileName(state.HexFilePath);
-    extent = ReadHexRecords(in, state.Image);
+    extent = ReadFile(state, window, in, true);
+  } else {
+    state.LastReport = {};
   }
   RefreshGrid(state, window);
   return extent;
@@ -32,7 +66,7 @@ std::int32_t ReloadHexFile(ImageState& state, WindowServices& window) {
     window.ShowMessageBox("The file name does not indentify!!");
   } else {
     FileCharStream in(state.HexFilePath);
-    extent = ReadHexRecords(in, state.Image);
+    extent = ReadFile(state, window, in, false);
   }
   RefreshGrid(state, window);
   return extent;

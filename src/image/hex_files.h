@@ -7,6 +7,7 @@
 
 #include "image/char_stream.h"
 #include "image/code_image.h"
+#include "image/hex_reader.h"
 #include "services/window_services.h"
 
 namespace vql {
@@ -16,7 +17,12 @@ struct ImageState {
   CodeImage Image;
   AddressCounter Counter;
   std::string HexFilePath;  // the file last chosen in the dialog; empty until then
+  HexLoadReport LastReport;  // what was wrong with the records of the last load or reload
 };
+
+// One message for the operator about a report that is not clean: the file, the first
+// bad line with its number and text, what is wrong with it, how many lines are.
+std::string HexReportText(const std::string& path, const HexLoadReport& report);
 
 // Hands the whole image to the grid, leaves the counter at 0000 and lets the window
 // repaint.
@@ -24,12 +30,14 @@ void RefreshGrid(ImageState& state, WindowServices& window);
 
 // Empties the image, asks for a file and reads it. HexFilePath takes the chosen path
 // before the file is opened. Returns the extent (0 when the dialog was cancelled).
+// What is wrong with the file's records is kept in LastReport and shown in one box.
 // A file that cannot be opened or read throws FileError: the image then keeps what
 // was read so far and the grid is not refreshed.
 std::int32_t LoadHexFromDialog(ImageState& state, WindowServices& window);
 
 // Empties the image and reads the remembered file again. Without a remembered file
-// it says so in a message box and returns 0. Throws FileError as the dialog load.
+// it says so in a message box and returns 0. Throws FileError as the dialog load. A
+// report is shown again only when it differs from the last one.
 std::int32_t ReloadHexFile(ImageState& state, WindowServices& window);
 
 }  // namespace vql

@@ -1,24 +1,44 @@
 // The Intel HEX record reader.
 //
-// A plain reader: a record is whatever follows a ":" - two characters of count, four
-// of address and two of type, then 2 x count data characters taken by position and
-// stored into the image verbatim. Types are not interpreted, checksums are not
-// checked and line ends mean nothing; every other character between records is
-// skipped. Stored files rely on exactly this behaviour.
+// A record is whatever follows a ":" - two characters of count, four of address and
+// two of type, then 2 x count data characters taken by position; line ends mean
+// nothing, and every other character between records is skipped. Data records
+// (type 00) store their pairs into the image; the extended-address records (02 and
+// 04) set the upper part of the address for the data records after them; the end
+// record (01) and the start-address records (03, 05) store nothing, and the records
+// after an end record load too. Lower-case digits are stored as upper case.
+//
+// What is wrong with a record is counted and described, never fixed: a checksum
+// that does not match, a character that is no hex digit, a record whose line ends
+// before its data does (its data then takes the next line's characters, by
+// position), data that lands at 64 KiB or above (dropped).
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "image/char_stream.h"
 #include "image/code_image.h"
 
 namespace vql {
 
+// What was wrong with the records read, for one message to the operator.
+struct HexLoadReport {
+  std::int32_t badLines = 0;   // records with anything wrong, each counted once
+  std::int32_t firstLine = 0;  // the line (1-based) where the first of them begins
+  std::string firstText;       // that line's text from its ":", cut short
+  std::string firstProblem;    // what is wrong with it, in plain words
+  std::int32_t droppedBytes = 0;  // data bytes at or above 64 KiB, not stored
+
+  bool Clean() const { return badLines == 0; }
+  bool operator==(const HexLoadReport&) const = default;
+};
+
 // Reads every record up to the end of input (physical end or Ctrl-Z) into image and
-// returns the extent: the largest count + address over the records, or 0 when there
-// were none. Data that would land outside 0000..FFFF (past the top, or at an address
-// made negative by a non-digit) is dropped; the extent is computed all the same.
-// Throws FileError when the input cannot be read.
+// returns the extent: the largest address + count over the data records (with their
+// upper address), or 0 when there were none. Throws FileError when the input cannot
+// be read.
+std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& report);
 std::int32_t ReadHexRecords(CharStream& in, CodeImage& image);
 
 }  // namespace vql

@@ -237,6 +237,7 @@ TEST_P(CliExitStatus, TellsSuccessChipFailureAndUsageApart) {
   // A file whose last byte lies past the AT89S2051's 2 KiB.
   std::ofstream(dir.Path() / "big.hex") << Record(0x0800, {0xAA}) << ":00000001FF\r\n";
   std::ofstream(dir.Path() / "big.hex.missing-records") << "0800 AA\n";
+  std::ofstream(dir.Path() / "sum.hex") << ":0100000075FF\n";  // a wrong checksum
   const CliResult result = Cli(c.args, c.sim);
   EXPECT_EQ(result.status, c.status) << result.out << result.err;
   EXPECT_TRUE(Contains(result.err, c.inErr)) << result.err;
@@ -265,6 +266,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "Erase finished."},
         StatusCase{"FileWithoutData", {"auto", "big.hex.missing-records"}, kFastChip, 2,
                    "The image holds nothing to program", "Erase Chip..."},
+        StatusCase{"DamagedHexFile", {"program", "sum.hex"}, kFastChip, 2,
+                   "sum.hex\", line 1: the checksum is FF, the record's bytes need 8A",
+                   "Programming..."},
+        StatusCase{"DamagedHexFileIgnored", {"--ignore-hex-errors", "program", "sum.hex"},
+                   kFastChip, 0, "the checksum is FF", ""},
         StatusCase{"MissingHexFile", {"program", "missing.hex"}, kFastChip, 2,
                    "Cannot open \"", "Programming..."},
         StatusCase{"CodeOverDeviceMemory", {"--device", "at89s2051", "auto", "big.hex"},

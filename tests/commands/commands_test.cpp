@@ -205,6 +205,24 @@ TEST(Load, ReportsCodeOverTheDeviceWithABeepAndKeepsTheImage) {
   }
 }
 
+TEST(Load, ADamagedFileIsShownOnceAndItsNonDigitsNeverReachTheChip) {
+  testing::TempDir dir;
+  Bench bench("AT89S8253");
+  bench.window.nextChoice = dir.Write("bad.hex", ":0300000075G0FF00\n");
+  EXPECT_TRUE(bench.Cmd().Load().Ok());
+  ASSERT_EQ(bench.window.messageBoxes.size(), 1u);
+  EXPECT_NE(bench.window.messageBoxes[0].find("line 1: \"G\" in the record's data"),
+            std::string::npos);
+  for (const auto command : {&Commands::Program, &Commands::Verify, &Commands::AutoProgram}) {
+    bench.window.messageBoxes.clear();
+    EXPECT_EQ((bench.Cmd().*command)().outcome, Outcome::BadImage);
+    EXPECT_EQ(bench.window.messageBoxes,
+              Strings{"The image byte at address 0001 (1) holds \"G\", which is no hex digit: "
+                      "the HEX file's record there is damaged. Nothing was sent to the chip."});
+  }
+  EXPECT_EQ(bench.Chip().Counters().enables, 0u);
+}
+
 TEST(Load, ACancelledDialogEmptiesTheImageAndKeepsTheFile) {
   Bench bench("AT89S8253");
   bench.window.nextChoice.reset();
@@ -357,6 +375,22 @@ TEST(Startup, BringsEveryPartIntoItsWorkingStateOrStopsAtABadConfiguration) {
     EXPECT_EQ(window.gridRefreshes, 1);
     app->Shutdown();
     EXPECT_EQ(sim.Inport(0x378) & 0x98, 0x88);
+  }
+  // Wrongly written values: one box names the file and every one of them, and
+  // start-up goes on with the values as read.
+  dir.Write("CONFIG.VQL", "[03e8][0000][0000][0378][278]\n");
+  {
+    testing::VirtualWindow window;
+    SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
+    auto app = std::make_unique<Programmer>(sim, window);
+    ASSERT_TRUE(app->Startup());
+    const std::string path = std::filesystem::current_path().string() + "/CONFIG.VQL";
+    EXPECT_EQ(window.messageBoxes,
+              Strings{"In \"" + path + "\" these values are used as read:\n"
+                      "DelayScale \"03e8\" was read as 02F8; write all four digits in upper case\n"
+                      "LPT2 base \"278]\" was read as 277F; write all four digits, e.g. [0278]"});
+    EXPECT_EQ(app->Link.PortCaption(2), "LPT2 : 277F");
+    EXPECT_TRUE(app->Cmd.InProgramMode);
   }
   std::filesystem::remove(dir.Path() / "CONFIG.VQL");
   {

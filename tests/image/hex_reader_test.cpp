@@ -18,16 +18,18 @@ using testing::UsedAddresses;
 struct Load {
   std::unique_ptr<CodeImage> image = std::make_unique<CodeImage>();
   std::int32_t extent = 0;
+  HexLoadReport report;
 };
 
 Load Read(std::string_view text, std::size_t chunk = 4096) {
   Load load;
   MemoryCharStream in(text, chunk);
-  load.extent = ReadHexRecords(in, *load.image);
+  load.extent = ReadHexRecords(in, *load.image, load.report);
   return load;
 }
 
-// What a case expects: the extent, and text at some addresses; every other address "FF".
+// What a case expects: the extent, and text at some addresses; every other address
+// "FF"; and what the report says: how many bad lines, the first one, its problem.
 struct Stored {
   std::int32_t address;
   std::string text;
@@ -37,6 +39,9 @@ struct Case {
   std::string file;
   std::int32_t extent;
   std::vector<Stored> stored;
+  std::int32_t badLines = 0;
+  std::int32_t firstLine = 0;
+  std::string problem = {};
 };
 
 const std::vector<Case>& Cases() {
@@ -45,37 +50,51 @@ const std::vector<Case>& Cases() {
       {"empty file", "", 0, {}},
       {"one data record", ":0400100012345678D8\r\n:00000001FF\r\n", 0x14, {{0x10, "12345678"}}},
       {"LF line ends", ":0400100012345678D8\n:00000001FF\n", 0x14, {{0x10, "12345678"}}},
-      {"no line ends, two records on one line", ":0400100012345678D8:02002000ABCDxx", 0x22,
+      {"no line ends, two records on one line", ":0400100012345678D8:02002000ABCD66", 0x22,
        {{0x10, "12345678"}, {0x20, "ABCD"}}},
       {"text and blank lines between records", "title\r\n\r\n:0400100012345678D8\r\n; note\r\n",
        0x14, {{0x10, "12345678"}}},
-      {"records after the end record load too", ":00000001FF\n:02000100C0DE5D\n", 3,
+      {"records after the end record load too", ":00000001FF\n:02000100C0DE5F\n", 3,
        {{0x0001, "C0DE"}}},
-      {"extended address record stores at its address", ":020000040000FA\n", 2, {{0, "0000"}}},
-      {"checksum is skipped, wrong or not", ":0100000042FF\n:0100010043\n", 2, {{0, "4243"}}},
-      {"later record wins", ":020000001111CC\n:010001002200\n", 2, {{0, "1122"}}},
-      {"lower case data is stored verbatim", ":02000000abcdXX\n", 2, {{0, "abcd"}}},
-      {"ctrl-z ends the reading", ":0100000011EE\n\x1A:01000100227F\n", 1, {{0, "11"}}},
-      {"the file ends inside the data", ":04000000123", 4,
-       {{0, std::string("123\x1A\x1A\x1A\x1A\x1A", 8)}}},
-      {"the file ends inside the header", ":040", 0, {}},
-      {"a count longer than the line swallows the next record", ":0300000011\n:0100050077\n", 3,
-       {{0, "11\n:01"}}},
-      {"extent takes the largest count plus address", ":01100000AA\n:01000000BB\n", 0x1001,
+      {"later record wins", ":020000001111DC\n:0100010022DC\n", 2, {{0, "1122"}}},
+      {"extent takes the largest address plus count", ":01100000AA45\n:01000000BB44\n", 0x1001,
        {{0, "BB"}, {0x1000, "AA"}}},
-      {"lower case in the address weighs -1: 00a0 is -16", ":0100a000EE\n", 0, {}},
-      // Sound handling of fields that point outside the image: pairs inside are kept.
-      {"record running past FFFF keeps the pairs inside", ":04FFFE00A1A2A3A4\n", 0x10002,
-       {{0xFFFE, "A1A2"}}},
-      {"negative address from non-digits", ":04zzzz00B1B2B3B4\n", 0, {}},
+      {"ctrl-z ends the reading", ":0100000011EE\n\x1A:01000100227F\n", 1, {{0, "11"}}},
+      // Record types: only data stores; 02 and 04 move the data after them.
+      {"an extended linear address of 0 stores nothing", ":020000040000FA\n", 0, {}},
+      {"a type-04 header, then code at 0100", ":020000040000FA\n:0101000055A9\n:00000001FF\n",
+       0x101, {{0x100, "55"}}},
+      {"a segment address moves the data", ":020000020100FB\n:010000006699\n", 0x1001,
+       {{0x1000, "66"}}},
+      {"start addresses store nothing", ":0400000300001234B3\n:0400000500001234B1\n", 0, {}},
+      {"data above 64 KiB is dropped", ":020000040001F9\n:0100000055AA\n", 0x10001, {}, 1, 2,
+       "64 KiB or above"},
+      {"a record running past FFFF keeps the pairs inside", ":04FFFE00A1A2A3A4BD\n", 0x10002,
+       {{0xFFFE, "A1A2"}}, 1, 1, "64 KiB or above"},
+      // Lower case is read as upper case, in every field.
+      {"lower-case data is stored as upper case", ":02000000abcd86\n", 2, {{0, "ABCD"}}},
+      {"a lower-case address is a digit", ":0100a000EE71\n", 0xA1, {{0xA0, "EE"}}},
+      // Damage is reported and the record is read by position all the same.
+      {"a wrong checksum", "\n\n:0100000042FF\n:0100010043BB\n:01000200440E\n", 3,
+       {{0, "424344"}}, 2, 3, "the checksum is FF, the record's bytes need BD"},
+      {"no checksum at all", ":0100000042\n", 1, {{0, "42"}}, 1, 1, "no checksum"},
+      {"a data character that is no digit", ":020000009G12XX\n", 2, {{0, "9G12"}}, 1, 1,
+       "\"G\" in the record's data is no hex digit"},
+      {"the file ends inside the data", ":04000000123", 4,
+       {{0, std::string("123\x1A\x1A\x1A\x1A\x1A", 8)}}, 1, 1, "the line ends before"},
+      {"the file ends inside the header", ":040", 0, {}, 1, 1, "no hex digit"},
+      {"a count longer than the line swallows the next record", ":0300000011\n:0100050077\n", 3,
+       {{0, "11\n:01"}}, 1, 1, "the line ends before the record's 3 data bytes do"},
+      {"non-digits in the address store nothing", ":04zzzz00B1B2B3B4\n", 0, {}, 1, 1,
+       "\"z\" in the record's count, address or type"},
       {"a negative address keeps only the pairs from 0 up", ":03000+00D1D2D3\n", 2,
-       {{0, "D2D3"}}},
-      {"negative count stores nothing", ":x00010001234\n", 0, {}},
+       {{0, "D2D3"}}, 1, 1, "\"+\""},
+      {"a negative count stores nothing", ":x00010001234\n", 0, {}, 1, 1, "\"x\""},
   };
   return cases;
 }
 
-TEST(ReadHexRecords, StoresWhatTheRecordsSayWhateverTheChunkSize) {
+TEST(ReadHexRecords, StoresWhatTheRecordsSayAndReportsDamageWhateverTheChunkSize) {
   for (const auto& c : Cases()) {
     for (std::size_t chunk : {1, 2, 3, 5, 8, 11, 4096}) {
       SCOPED_TRACE(c.name + ", chunk " + std::to_string(chunk));
@@ -90,8 +109,22 @@ TEST(ReadHexRecords, StoresWhatTheRecordsSayWhateverTheChunkSize) {
         }
       }
       EXPECT_EQ(UsedAddresses(*load.image), expectedUsed);
+      EXPECT_EQ(load.report.badLines, c.badLines);
+      EXPECT_EQ(load.report.firstLine, c.firstLine);
+      EXPECT_NE(load.report.firstProblem.find(c.problem), std::string::npos)
+          << load.report.firstProblem;
     }
   }
+}
+
+TEST(ReadHexRecords, TheReportShowsTheFirstBadLineCutShortAndCountsTheDroppedBytes) {
+  const std::string longLine = ":20000000" + std::string(64, '1') + "00\r\n";  // bad checksum
+  const Load load = Read(":0100000011EE\r\n" + longLine + longLine +
+                         ":020000040001F9\r\n:02000000AAAAAA\r\n");
+  EXPECT_EQ(load.report.badLines, 3);
+  EXPECT_EQ(load.report.firstLine, 2);
+  EXPECT_EQ(load.report.firstText, longLine.substr(0, 60) + "...");
+  EXPECT_EQ(load.report.droppedBytes, 2);
 }
 
 std::string Record(std::int32_t address, const std::vector<std::uint8_t>& data) {
@@ -141,7 +174,6 @@ TEST(ReadHexRecords, BinaryGarbageNeverWritesOutsideTheImage) {
       if (random() % 16 == 0) c = ':';
     }
     const Load load = Read(junk, 1 + random() % 100);
-    EXPECT_LE(load.extent, 255 + 65535);
     EXPECT_GE(load.extent, 0);
   }
 }
