@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <utility>
 #include <vector>
-
-#include "portio/parport_lookup.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -22,6 +21,39 @@ namespace {
 constexpr std::string_view kUsePpdev =
     "use the ppdev back end instead (VQLISP_PORT=ppdev), with your user in the lp group.";
 
+// The bases of the PC's serial ports: an out there reaches a UART, not a cable.
+struct SerialPort {
+  std::uint16_t base;
+  const char* name;
+};
+constexpr SerialPort kSerialPorts[] = {
+    {0x3F8, "COM1"}, {0x2F8, "COM2"}, {0x3E8, "COM3"}, {0x2E8, "COM4"}};
+
+// An address in the four upper-case digits that the configuration file takes.
+std::string Hex4(std::uint32_t value) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(value));
+  return digits;
+}
+
+// Why base cannot be a parallel port's base, when the kernel lists none to compare
+// with; nothing when it can be. Every parallel port, on the main board or on a PCI
+// card, has its three registers at a 4-aligned base.
+std::optional<std::string> BrokenAddressRule(std::uint16_t base) {
+  if (base < 0x100) {
+    return "below 0100, where the main board's own devices sit (timer, interrupt and DMA "
+           "controllers, keyboard)";
+  }
+  if (base % 4 != 0) {
+    return "not 4-aligned, as every parallel port's base is (03BC, 0378, 0278, and on PCI "
+           "cards addresses such as D010 or 3000)";
+  }
+  for (const auto& serial : kSerialPorts) {
+    if (base == serial.base) return std::string("a serial port's address (") + serial.name + ")";
+  }
+  return std::nullopt;
+}
+
 #if defined(__x86_64__) || defined(__i386__)
 
 std::string ReadWholeFile(const std::string& path) {
@@ -31,11 +63,17 @@ std::string ReadWholeFile(const std::string& path) {
 
 class DirectPort final : public PortIo {
  public:
-  explicit DirectPort(std::string sysRoot) : sysRoot_(std::move(sysRoot)) {}
+  DirectPort(std::string sysRoot, bool anyAddress)
+      : sysRoot_(std::move(sysRoot)), anyAddress_(anyAddress) {}
 
   // The permission ends with the process; nothing to give back.
   void AttachPort(std::string_view name, std::uint16_t base) override {
     if (Find(base) != nullptr) return;
+    // Before ioperm: once root holds the permission, nothing stops a write to the
+    // wrong device.
+    const auto refusal =
+        DirectAddressRefusal(name, base, ListKernelParports(sysRoot_), anyAddress_);
+    if (refusal) throw PortError(*refusal);
     if (::ioperm(base, 3, 1) != 0) {
       const int error = errno;
       throw PortError(DirectPortRefusedText(
@@ -80,6 +118,7 @@ class DirectPort final : public PortIo {
   }
 
   std::string sysRoot_;
+  bool anyAddress_;
   std::vector<Attached> attached_;
 };
 
@@ -87,7 +126,7 @@ class DirectPort final : public PortIo {
 
 class DirectPort final : public PortIo {
  public:
-  explicit DirectPort(const std::string&) {}
+  DirectPort(const std::string&, bool) {}
 
   void AttachPort(std::string_view name, std::uint16_t base) override {
     throw PortError("Direct port I/O for " + PortLabel(name, base) +
@@ -103,8 +142,38 @@ class DirectPort final : public PortIo {
 
 }  // namespace
 
-std::unique_ptr<PortIo> MakeDirectPort(const std::string& sysRoot) {
-  return std::make_unique<DirectPort>(sysRoot);
+std::unique_ptr<PortIo> MakeDirectPort(const std::string& sysRoot, const char* anyAddress) {
+  return std::make_unique<DirectPort>(sysRoot,
+                                      anyAddress != nullptr && std::string_view(anyAddress) == "1");
+}
+
+std::optional<std::string> DirectAddressRefusal(std::string_view name, std::uint16_t base,
+                                                const std::vector<KnownParport>& kernelPorts,
+                                                bool anyAddress) {
+  if (anyAddress) return std::nullopt;
+  const std::string address = Hex4(base);
+  std::string reason;
+  if (!kernelPorts.empty()) {
+    if (std::ranges::find(kernelPorts, std::uint32_t{base}, &KnownParport::base) !=
+        kernelPorts.end()) {
+      return std::nullopt;
+    }
+    reason = address + " is not among the parallel ports the kernel lists: ";
+    for (std::size_t i = 0; i < kernelPorts.size(); ++i) {
+      reason += (i > 0 ? ", " : "") + Hex4(kernelPorts[i].base);
+    }
+    reason += ".";
+  } else {
+    const auto broken = BrokenAddressRule(base);
+    if (!broken) return std::nullopt;
+    reason = address + " is " + *broken +
+             ". The kernel lists no parallel port to check the address against; \"sudo "
+             "modprobe parport_pc\" lets it look for them.";
+  }
+  return "Direct port I/O for " + PortLabel(name, base) + " is refused: " + reason +
+         " Write the address of the port the cable is on for " + std::string(name) +
+         " in CONFIG.VQL. If you know that a parallel port sits at " + address +
+         " all the same, set VQLISP_DIRECT_ANY_ADDRESS=1 to lift this check.";
 }
 
 std::string DirectPortRefusedText(std::string_view name, std::uint16_t base,

@@ -69,7 +69,7 @@ PortSelection ChooseBackEnd(const GetEnv& getenv, MicrosecondClock& clock,
   const std::string_view name = asked;
   if (name == "sim") return {MakeSimulatedPort(getenv, clock), {}};
   if (name == "ppdev") return {MakePpdevPort(sysRoot), {}};
-  if (name == "direct") return {MakeDirectPort(sysRoot), {}};
+  if (name == "direct") return {MakeDirectPort(sysRoot, getenv("VQLISP_DIRECT_ANY_ADDRESS")), {}};
   throw PortError("VQLISP_PORT=" + std::string(name) +
                   " is no port back end. Valid values: sim, ppdev, direct.");
 }
@@ -106,6 +106,11 @@ std::string PortEnvironmentHelp() {
          "      /dev/parportN; needs access to the device, usually the lp group) or direct\n"
          "      (port I/O on x86; needs root). Unset: ppdev when the kernel knows a\n"
          "      parallel port, otherwise the simulated programmer, with a notice.\n"
+         "  VQLISP_DIRECT_ANY_ADDRESS\n"
+         "      1: let the direct back end use any base address. Without it, direct\n"
+         "      writes only to the parallel ports in /proc/sys/dev/parport or, when the\n"
+         "      kernel lists none, to 4-aligned addresses from 0100 up that are no serial\n"
+         "      port's (03F8, 02F8, 03E8, 02E8).\n"
          "  VQLISP_SIM\n"
          "      Options of the simulated programmer, comma-separated key=value:\n"
          "        target=none|loopback|CHIP  what sits behind the cable: nothing\n"

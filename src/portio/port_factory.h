@@ -4,6 +4,8 @@
 //                 port, otherwise the simulator, with a notice saying so.
 //   VQLISP_SIM    options of the simulated programmer, comma-separated key=value.
 //   VQLISP_TRACE  a file to which every port access is appended as one line.
+//   VQLISP_DIRECT_ANY_ADDRESS  1: the direct back end takes any address, not only
+//                 a parallel port's.
 //
 // No other part of the program reads these variables.
 #pragma once
