@@ -26,6 +26,7 @@ class IdleWindow final : public vql::WindowServices, public vql::MicrosecondCloc
  public:
   std::uint32_t GetTickCount() override { return 0; }
   void PumpMessages() override {}
+  void WaitForEvents(std::uint32_t) override {}
   void StartTimer(std::uint32_t, std::function<void()>) override {}
   void StopTimer() override {}
   void ShowStatus(std::string_view) override {}

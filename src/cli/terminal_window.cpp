@@ -1,5 +1,8 @@
 #include "cli/terminal_window.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <utility>
@@ -46,6 +49,33 @@ void TerminalWindow::PumpMessages() {
   }
   pumpsSinceCheck_ = 0;
   DeliverDueTick();
+}
+
+void TerminalWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
+  // A stop signal is work for the next pump, which turns it into a stop request.
+  if (requestStop_ && StopSignals::Received()) return;
+  const std::uint64_t limitNs = std::uint64_t{maxMicroseconds} * 1000;
+  if (settings_.virtualClock) {
+    virtualNs_ += limitNs;
+  } else {
+    std::uint64_t sleepNs = limitNs;
+    if (timerPeriodNs_ != 0) {
+      const std::uint64_t now = NowNanoseconds();
+      sleepNs = now >= timerDueNs_ ? 0 : std::min(sleepNs, timerDueNs_ - now);
+    }
+    if (sleepNs > 0) {
+      timespec span{};
+      span.tv_sec = static_cast<time_t>(sleepNs / 1'000'000'000);
+      span.tv_nsec = static_cast<long>(sleepNs % 1'000'000'000);
+      // A signal ends the sleep (it is not resumed, whatever SA_RESTART says), so a
+      // Ctrl-C is seen by the next pump instead of after the whole limit. A signal
+      // that lands just before the sleep is seen after it.
+      clock_nanosleep(CLOCK_MONOTONIC, 0, &span, nullptr);
+    }
+  }
+  // The pump reads the real clock only now and then; after a sleep the next one
+  // does, and delivers a timer tick that fell due: ticks come only from the pump.
+  pumpsSinceCheck_ = kPumpsPerClockCheck - 1;
 }
 
 void TerminalWindow::DeliverDueTick() {

@@ -5,7 +5,9 @@
 //
 // It is also the program's clock, for the window services and the port alike: the
 // real passing of time, or - when the simulated programmer asks for it - virtual
-// time that moves on with every message pump, so that waits cost no real time.
+// time that moves on with every message pump and by the whole limit of every wait
+// for events, so that waits cost no real time. On the real clock a wait for events
+// sleeps.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +41,7 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
   // --- WindowServices.
   std::uint32_t GetTickCount() override;
   void PumpMessages() override;
+  void WaitForEvents(std::uint32_t maxMicroseconds) override;
   void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override;
   void StopTimer() override;
   void ShowStatus(std::string_view text) override;

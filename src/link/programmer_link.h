@@ -71,7 +71,9 @@ class ProgrammerLink {
 
   // --- Delays.
   void SpinDelay(std::int32_t count) const;  // count x (LoopCalibration + 1) empty iterations
-  void WaitMilliseconds(std::int32_t ms);    // pumps until the tick has moved ms; pumps at least once
+  // Pumps until the tick has moved ms, at least once; between pumps it sleeps in the
+  // window's WaitForEvents instead of spinning. ms of 0 or less: one pump, no sleep.
+  void WaitMilliseconds(std::int32_t ms);
   // The same, but ends early once *stop is true (checked after every pump).
   void WaitMilliseconds(std::int32_t ms, const bool& stop);
   void WaitScaled(std::int32_t n) { WaitMilliseconds(n / 20000); }

@@ -27,6 +27,13 @@ class WindowServices {
   // it must be cheap when there is nothing to do.
   virtual void PumpMessages() = 0;
 
+  // Sleeps until something is pending for the window (input, a stop request, a
+  // timer tick that falls due) or maxMicroseconds have passed, then returns; it may
+  // return earlier, so callers look at the tick and loop. It handles nothing itself:
+  // what is pending is left to the next PumpMessages. Waits call it so that they
+  // sleep instead of pumping all the time.
+  virtual void WaitForEvents(std::uint32_t maxMicroseconds) = 0;
+
   // The periodic timer: onTick runs once per period, and only from inside
   // PumpMessages. Starting a running timer restarts its period from this moment.
   virtual void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) = 0;

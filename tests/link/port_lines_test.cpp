@@ -17,26 +17,31 @@ struct WaitCase {
   std::string name;
   std::uint32_t startTick;
   std::uint64_t stepNs;
-  std::int32_t ms;    // WaitMilliseconds argument, or
+  std::int32_t ms;      // WaitMilliseconds argument, or
   std::int32_t scaled;  // WaitScaled argument when ms is kNotUsed
-  std::uint64_t pumps;
+  std::int32_t lasts;   // milliseconds of the tick that the wait takes
 };
 constexpr std::int32_t kNotUsed = -999999;
+// However long a wait is, it sleeps through it and pumps only a few times: after
+// its start, after each long sleep, and after the short sleeps of its last
+// millisecond. Pumping through a 5 ms wait in 0.1 ms steps would take 50.
+constexpr std::uint64_t kFewPumps = 10;
 
-TEST(Waits, PumpUntilTheTickHasMovedAndAtLeastOnce) {
+TEST(Waits, SleepUntilTheTickHasMovedAndPumpAtLeastOnce) {
   const WaitCase cases[] = {
-      {"zero pumps once", 0, 100'000, 0, kNotUsed, 1},
-      {"negative pumps once", 0, 100'000, -5, kNotUsed, 1},
-      {"5 ms in 0.1 ms pumps", 0, 100'000, 5, kNotUsed, 50},
+      {"zero pumps once", 0, 100'000, 0, kNotUsed, 0},
+      {"negative pumps once", 0, 100'000, -5, kNotUsed, 0},
+      {"5 ms in 0.1 ms pumps", 0, 100'000, 5, kNotUsed, 5},
       {"5 ms in 1 ms pumps", 0, 1'000'000, 5, kNotUsed, 5},
-      {"across the tick wrap", 0xFFFF'FFFEu, 100'000, 5, kNotUsed, 50},
+      {"50 ms in 1 us pumps", 0, 1'000, 50, kNotUsed, 50},
+      {"across the tick wrap", 0xFFFF'FFFEu, 100'000, 5, kNotUsed, 5},
       {"starting on the last tick", 0xFFFF'FFFFu, 1'000'000, 3, kNotUsed, 3},
-      {"scaled 19999 is 0 ms", 0, 100'000, kNotUsed, 19999, 1},
-      {"scaled 20000 is 1 ms", 0, 100'000, kNotUsed, 20000, 10},
-      {"scaled 39999 is 1 ms", 0, 100'000, kNotUsed, 39999, 10},
-      {"scaled 65535 is 3 ms", 0, 100'000, kNotUsed, 65535, 30},
-      {"scaled -20000 pumps once", 0, 100'000, kNotUsed, -20000, 1},
-      {"scaled -19999 pumps once", 0, 100'000, kNotUsed, -19999, 1},
+      {"scaled 19999 is 0 ms", 0, 100'000, kNotUsed, 19999, 0},
+      {"scaled 20000 is 1 ms", 0, 100'000, kNotUsed, 20000, 1},
+      {"scaled 39999 is 1 ms", 0, 100'000, kNotUsed, 39999, 1},
+      {"scaled 65535 is 3 ms", 0, 100'000, kNotUsed, 65535, 3},
+      {"scaled -20000 pumps once", 0, 100'000, kNotUsed, -20000, 0},
+      {"scaled -19999 pumps once", 0, 100'000, kNotUsed, -19999, 0},
   };
   for (const auto& c : cases) {
     LinkWorld world("", VirtualWindow::Settings{c.stepNs, c.startTick});
@@ -45,14 +50,53 @@ TEST(Waits, PumpUntilTheTickHasMovedAndAtLeastOnce) {
     } else {
       world.link.WaitScaled(c.scaled);
     }
-    EXPECT_EQ(world.window.pumps, c.pumps) << c.name;
+    const VirtualWindow& window = world.window;
+    if (c.lasts == 0) {
+      // The poll pauses are counted in such waits: exactly one pump, no sleep.
+      EXPECT_EQ(window.pumps, 1u) << c.name;
+      EXPECT_EQ(window.waits, 0u) << c.name;
+      continue;
+    }
+    EXPECT_GE(window.waits, 1u) << c.name;
+    EXPECT_LE(window.pumps, kFewPumps) << c.name;
+    // Over once the tick has moved c.lasts, and before it moves once more.
+    EXPECT_GE(window.NowNanoseconds(), std::uint64_t(c.lasts) * 1'000'000) << c.name;
+    EXPECT_LT(window.NowNanoseconds(), std::uint64_t(c.lasts + 1) * 1'000'000) << c.name;
   }
 }
 
 TEST(Waits, ALongWaitAcrossTheWrapLastsItsFullLength) {
   LinkWorld world("", VirtualWindow::Settings{1'000'000, 0xFFFF'FF00u});
   world.link.WaitMilliseconds(1000);  // the tick wraps 256 ms in
-  EXPECT_EQ(world.window.NowNanoseconds(), 1000u * 1'000'000u);
+  EXPECT_GE(world.window.NowNanoseconds(), 1000u * 1'000'000u);
+  EXPECT_LT(world.window.NowNanoseconds(), 1001u * 1'000'000u);
+  EXPECT_LE(world.window.pumps, kFewPumps);
+}
+
+TEST(Waits, TheStopFlagEndsAWaitAfterThePumpThatSetIt) {
+  struct Case {
+    std::string name;
+    std::uint64_t stopAtPump;  // the handler inside this pump sets the flag
+    std::uint64_t sleeps;      // WaitForEvents calls before the wait ends
+  };
+  const Case cases[] = {
+      {"set by the first pump: no sleep", 1, 0},
+      {"set after the first sleep", 2, 1},
+      {"set after the second sleep", 3, 2},
+  };
+  for (const auto& c : cases) {
+    LinkWorld world;
+    bool stop = false;
+    world.window.onPump = [&] {
+      if (world.window.pumps == c.stopAtPump) stop = true;
+    };
+    world.link.WaitMilliseconds(10'000, stop);
+    EXPECT_EQ(world.window.pumps, c.stopAtPump) << c.name;
+    EXPECT_EQ(world.window.waits, c.sleeps) << c.name;
+    // Each sleep is a second at the most, so 10 s are far from over.
+    EXPECT_LE(world.window.NowNanoseconds(), c.sleeps * 1'000'000'000 + c.stopAtPump * 1000)
+        << c.name;
+  }
 }
 
 // --- Calibration -------------------------------------------------------------
@@ -80,6 +124,7 @@ TEST(Calibration, CountsPumpsPerMicrosecondOverOneTimerPeriod) {
     EXPECT_EQ(world.link.LoopCalibration, c.loopCalibration) << c.stepNs;
     EXPECT_EQ(world.link.PollDelay, c.pollDelay) << c.stepNs << " " << c.delayScale;
     EXPECT_FALSE(world.window.TimerRunning());
+    EXPECT_EQ(world.window.waits, 0u);  // it counts pumps, so it must never sleep
     EXPECT_EQ(world.window.timerTicks, 2u);
     // The first tick after 100 ms, the second 500 ms after the period was reset.
     EXPECT_GE(world.window.NowNanoseconds(), 600'000'000u);

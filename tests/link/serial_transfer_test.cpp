@@ -134,17 +134,27 @@ TEST(StuckMiso, ReadsAllOnesOrAllZeros) {
 TEST(BitDelay, EachEdgeWaitsItsScaledTime) {
   struct Case {
     std::int32_t bitDelay;
-    std::uint64_t pumpsPerByte;
+    std::uint64_t msPerEdge;  // BitDelay div 20000
   };
-  // 0.1 ms pumps: a zero wait is one pump, a 1 ms wait ten.
-  const Case cases[] = {{0, 16}, {19999, 16}, {20000, 160}, {65535, 480}};
+  const Case cases[] = {{0, 0}, {19999, 0}, {20000, 1}, {65535, 3}};
   for (const auto& c : cases) {
     LinkWorld world("target=loopback", testing::VirtualWindow::Settings{100'000, 0});
     world.link.HoldTargetInProgramMode();
     world.link.BitDelay = c.bitDelay;
-    const auto before = world.window.pumps;
+    const auto pumps = world.window.pumps;
+    const auto start = world.window.NowNanoseconds();
     world.link.SendByteDigits('A', '5');
-    EXPECT_EQ(world.window.pumps - before, c.pumpsPerByte) << c.bitDelay;
+    const std::uint64_t edges = 16;
+    if (c.msPerEdge == 0) {
+      // A zero wait is one pump and never sleeps.
+      EXPECT_EQ(world.window.pumps - pumps, edges) << c.bitDelay;
+      EXPECT_EQ(world.window.waits, 0u) << c.bitDelay;
+    } else {
+      // Every edge waits its time, and less than a millisecond more.
+      const std::uint64_t elapsed = world.window.NowNanoseconds() - start;
+      EXPECT_GE(elapsed, edges * c.msPerEdge * 1'000'000 - edges * 1'000'000) << c.bitDelay;
+      EXPECT_LT(elapsed, edges * (c.msPerEdge + 1) * 1'000'000) << c.bitDelay;
+    }
   }
 }
 

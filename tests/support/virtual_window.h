@@ -1,8 +1,9 @@
 // A window for tests and benchmarks, with a virtual clock.
 //
 // Every PumpMessages advances virtual time by a fixed step and delivers the timer
-// ticks that fell due, so waits of many milliseconds take microseconds of real time
-// and every wait can be counted exactly. The tick can start just below its wrap.
+// tick that fell due; every WaitForEvents advances it by its whole limit. Waits of
+// many milliseconds take microseconds of real time, and every pump and sleep can be
+// counted exactly. The tick can start just below its wrap.
 // It is also the clock of the simulated port, so a simulated chip sees the same time.
 // What the core shows (message boxes, the file name, the grid) is recorded.
 #pragma once
@@ -39,13 +40,15 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   void PumpMessages() override {
     ++pumps;
     nowNs_ += settings_.pumpStepNs;
-    if (timerPeriodNs_ != 0 && nowNs_ >= timerDueNs_) {
-      timerDueNs_ += timerPeriodNs_;
-      ++timerTicks;
-      auto onTick = timerOnTick_;  // the handler may restart or stop the timer
-      onTick();
-    }
+    DeliverDueTick();
     if (onPump) onPump();
+  }
+
+  // Nothing here ends a sleep early: it lasts its whole limit, and a timer tick that
+  // fell due meanwhile waits for the next pump.
+  void WaitForEvents(std::uint32_t maxMicroseconds) override {
+    ++waits;
+    nowNs_ += std::uint64_t{maxMicroseconds} * 1000;
   }
 
   void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override {
@@ -78,6 +81,7 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   std::function<void()> onPump;           // runs inside every pump, as a handler would
 
   std::uint64_t pumps = 0;
+  std::uint64_t waits = 0;  // WaitForEvents calls
   std::uint64_t timerTicks = 0;
   std::uint64_t progressUpdates = 0;
   std::pair<std::int32_t, std::int32_t> lastProgress{0, 0};  // done, total
@@ -89,6 +93,14 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   int gridRefreshes = 0;
 
  private:
+  void DeliverDueTick() {
+    if (timerPeriodNs_ == 0 || nowNs_ < timerDueNs_) return;
+    timerDueNs_ += timerPeriodNs_;
+    ++timerTicks;
+    auto onTick = timerOnTick_;  // the handler may restart or stop the timer
+    onTick();
+  }
+
   Settings settings_;
   std::uint64_t nowNs_ = 0;
   std::uint64_t timerPeriodNs_ = 0;  // 0: stopped
