@@ -128,7 +128,7 @@ std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& rep
       const std::int32_t byte = HexPairValue(high, low);
       digits = digits && byte >= 0;
       sum += byte;
-      value = value * 256 + std::max(byte, 0);
+      if (j < 2) value = value * 256 + std::max(byte, 0);  // only two-byte payloads are used
       if (type != 0) continue;
       const std::int64_t target = upper + address + j;
       if (target < 0) continue;
