@@ -13,6 +13,7 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::NoAnswer:
     case Outcome::WrongDevice:
     case Outcome::LockTimeOut:
+    case Outcome::LoopTestFailed:
     case Outcome::Refused: return kExitFailed;
     case Outcome::Stopped: return kExitStopped;
     case Outcome::NoFile:

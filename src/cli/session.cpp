@@ -14,7 +14,7 @@
 #include "cli/listings.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_window.h"
-#include "commands/programmer.h"
+#include "commands/programmer_setup.h"
 #include "image/hex_writer.h"
 #include "portio/port_factory.h"
 
@@ -23,7 +23,6 @@ namespace vql {
 namespace {
 
 constexpr char kStopped[] = "Stopped: the target has been released to run mode.";
-constexpr std::string_view kLoopTestPassed = "Ok...";
 
 // What became of the command: the exit status and, after a failure, why.
 struct Verdict {
@@ -90,17 +89,8 @@ int Session::Run() {
 }
 
 bool Session::UsePort() {
-  ProgrammerLink& link = programmer_.Link;
-  if (!link.PortUsable()) return false;
-  if (options_.lpt == 2) {
-    // Start-up held LPT1 in program mode; a target there must not stay in reset
-    // while the cable on LPT2 is used.
-    link.ReleaseTargetToRun();
-    link.LPT21Click();
-    if (!link.PortUsable()) return false;
-    link.HoldTargetInProgramMode();
-  }
-  return true;
+  if (!programmer_.Link.PortUsable()) return false;
+  return options_.lpt == 1 || programmer_.Cmd.MoveCableTo(options_.lpt);
 }
 
 void Session::ApplyControls() {
@@ -172,9 +162,11 @@ Verdict Session::Read() {
 }
 
 Verdict Session::TestIo() {
-  programmer_.Link.Button1Click();
-  if (window_.LastMessage() == kLoopTestPassed) return {};
-  return {kExitFailed, "the loop test failed: MISO did not follow SCK (is the loop-back plug in?)"};
+  const CommandResult tested = programmer_.Cmd.TestIo();
+  if (tested.outcome == Outcome::LoopTestFailed) {
+    return {kExitFailed, "the loop test failed: MISO did not follow SCK (is the loop-back plug in?)"};
+  }
+  return VerdictOf(tested);
 }
 
 Verdict Session::Config() {
@@ -200,12 +192,10 @@ int RunSession(const CliOptions& options) {
     settings.hexFile = std::filesystem::absolute(options.file).string();
   }
   TerminalWindow window(std::move(settings));
-  PortSelection port = OpenPortIo(std::getenv, window);
-  if (!port.notice.empty()) std::fprintf(stderr, "%s\n", port.notice.c_str());
-  // Declared last, so that it goes first: it uses the port and the window.
-  auto programmer = std::make_unique<Programmer>(*port.port, window);
-  window.ForwardStopTo([&cmd = programmer->Cmd] { cmd.RequestStop(); });
-  return Session(options, window, *programmer).Run();
+  ProgrammerSetup setup = SetUpProgrammer(std::getenv, window, window);
+  if (!setup.notice.empty()) std::fprintf(stderr, "%s\n", setup.notice.c_str());
+  window.ForwardStopTo([&cmd = setup.programmer->Cmd] { cmd.RequestStop(); });
+  return Session(options, window, *setup.programmer).Run();
 }
 
 }  // namespace vql

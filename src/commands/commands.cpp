@@ -15,10 +15,12 @@ class Commands::Run {
     commands_.busy_ = true;
     commands_.ops_.HoldDevice(commands_.device_);
     commands_.ops_.StopRequested = false;
+    commands_.window_.ControlsChanged();
   }
   ~Run() {
     commands_.busy_ = false;
     commands_.ops_.HoldDevice(nullptr);
+    commands_.window_.ControlsChanged();
   }
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
@@ -62,6 +64,7 @@ std::string OutcomeText(Outcome outcome) {
     case Outcome::WrongDevice: return "the chip in the socket is not the selected device";
     case Outcome::NoFile: return "there was no HEX data to write; the chip was not touched";
     case Outcome::Stopped: return "stopped by the operator";
+    case Outcome::LoopTestFailed: return "MISO did not follow SCK in the loop test";
     case Outcome::FileError: return "a file could not be read";
     case Outcome::CodeTooLarge: return "the code does not fit the device; the chip was not touched";
     case Outcome::BadImage:
@@ -426,12 +429,14 @@ CommandResult Commands::WriteFuse() {
 bool Commands::DeviceComboChange(std::int32_t itemIndex) {
   if (busy_) return false;
   selection_.ComboChange(itemIndex);
+  window_.ControlsChanged();
   return true;
 }
 
 bool Commands::DeviceMenuClick(std::int32_t index) {
   if (busy_) return false;
   selection_.MenuItemClick(index);
+  window_.ControlsChanged();
   return true;
 }
 
@@ -442,14 +447,29 @@ bool Commands::SelectPort(std::int32_t lpt) {
   } else {
     link_.LPT11Click();
   }
+  window_.ControlsChanged();
   return true;
 }
 
-bool Commands::TestIo() {
+CommandResult Commands::TestIo() {
+  if (busy_) return {Outcome::Busy};
+  if (!link_.PortUsable()) {
+    link_.CheckPort();  // says why
+    return {Outcome::NoPort};
+  }
+  device_ = selection_.Device();
+  Run run(*this);  // the loop test pumps messages too
+  return {link_.Button1Click() ? Outcome::Done : Outcome::LoopTestFailed};
+}
+
+bool Commands::MoveCableTo(std::int32_t lpt) {
   if (busy_) return false;
-  busy_ = true;  // the loop test pumps messages too
-  link_.Button1Click();
-  busy_ = false;
+  if (lpt == link_.SelectedLpt() && link_.PortUsable()) return true;
+  // A target on the port left behind must not stay held in reset.
+  if (link_.PortUsable()) link_.ReleaseTargetToRun();
+  SelectPort(lpt);
+  if (!link_.PortUsable()) return false;
+  link_.HoldTargetInProgramMode();
   return true;
 }
 
@@ -495,6 +515,7 @@ void Commands::ModeMenuClick(bool program) {
   SetOperatingMode(program);  // the menu items do not toggle: the chosen mode again
   ProgramModeTicked = program;
   RunModeTicked = !program;
+  window_.ControlsChanged();
 }
 
 void Commands::EnableCommands() {
@@ -504,6 +525,7 @@ void Commands::EnableCommands() {
   if (const DeviceInfo* device = selection_.Device(); device != nullptr && device->hasFuse) {
     selection_.FuseWriteEnabled = true;
   }
+  window_.ControlsChanged();
 }
 
 void Commands::DisableCommands() {
@@ -511,6 +533,7 @@ void Commands::DisableCommands() {
   c.btnLoadFile = c.btnErase = c.btnBlank = c.btnProgram = c.btnVerify = c.btnAuto =
       c.SpeedButton1 = c.ReadChip1 = c.btnReadChip = false;
   selection_.FuseWriteEnabled = false;
+  window_.ControlsChanged();
 }
 
 }  // namespace vql

@@ -81,7 +81,12 @@ class Commands {
   bool DeviceComboChange(std::int32_t itemIndex);
   bool DeviceMenuClick(std::int32_t index);
   bool SelectPort(std::int32_t lpt);
-  bool TestIo();
+  // The loop test: Done, LoopTestFailed, NoPort or Busy.
+  CommandResult TestIo();
+  // Moves the work to the cable on the other port: the target on the port left
+  // behind is released to run, the new one is held in program mode. False when the
+  // new port cannot be used (its problem has been shown) or a command runs.
+  bool MoveCableTo(std::int32_t lpt);
 
   // Asks the running command to stop at its next address, enable attempt, lock
   // retry or wait. A command clears the request when it starts.

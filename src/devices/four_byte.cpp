@@ -143,6 +143,7 @@ bool DeviceOps::ReadLockBitsToBoxes(std::int32_t which) {
     controls_.Lock.Set(1, got[Bit(2)] == 1);
     controls_.Lock.Set(2, got[Bit(3)] == 1);
     controls_.Lock.Set(3, got[Bit(4)] == 1);
+    window_.ControlsChanged();
   }
   return which >= 1 && which <= 3 && controls_.Lock.Ticked(which);
 }
@@ -154,13 +155,17 @@ Outcome DeviceOps::ReadLockBitsByMode() {
     controls_.Lock.Set(1, got[Bit(0)] == 0);
     controls_.Lock.Set(2, got[Bit(1)] == 0);
     controls_.Lock.Set(3, got[Bit(2)] == 0);
+    window_.ControlsChanged();
   }
   return Result(Outcome::Done);
 }
 
 Outcome DeviceOps::ReadUserFuses() {
   Scope scope(*this);
-  if (Enable4() && Instruction("215555FF")) controls_.X2Clock = link_.ReceivedBits[Bit(1)] == 0;
+  if (Enable4() && Instruction("215555FF")) {
+    controls_.X2Clock = link_.ReceivedBits[Bit(1)] == 0;
+    window_.ControlsChanged();
+  }
   return Result(Outcome::Done);
 }
 

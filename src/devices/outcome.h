@@ -17,6 +17,7 @@ enum class Outcome {
   WrongDevice,     // a chip of the other instruction set sits in the socket
   NoFile,          // no HEX file to write (none chosen, or nothing in it)
   Stopped,         // the operator asked to stop
+  LoopTestFailed,  // MISO did not follow SCK in the cable loop test
   // Commands.
   FileError,     // a file could not be opened or read
   CodeTooLarge,  // the loaded code reaches past the device's last address

@@ -185,8 +185,8 @@ void ProgrammerLink::CalibrateDelayLoop() {
   PollDelay = static_cast<std::int32_t>(std::int64_t{LoopCalibration} * DelayScale / 1000);
 }
 
-void ProgrammerLink::Button1Click() {
-  if (!CheckPort()) return;
+bool ProgrammerLink::Button1Click() {
+  if (!CheckPort()) return false;
   std::int32_t failedCycle = 0;
   for (std::int32_t cycle = 1; cycle <= 10 && failedCycle == 0; ++cycle) {
     SetDataBit(dataPort_, kSckBit);
@@ -204,6 +204,7 @@ void ProgrammerLink::Button1Click() {
   window_.ShowMessageBox(failedCycle == 0 ? "Ok..."
                                           : "Error test loop : " + std::to_string(failedCycle));
   ClearDataBit(dataPort_, kSckBit);
+  return failedCycle == 0;
 }
 
 }  // namespace vql

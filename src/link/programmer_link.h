@@ -91,7 +91,8 @@ class ProgrammerLink {
   void Timer1Timer() { ++LoopCalibration; }
 
   // --- The "Test IO" button: ten SCK pulses, MISO must follow (a loop-back plug).
-  void Button1Click();
+  // Shows "Ok..." or the failed cycle, and returns whether it passed.
+  bool Button1Click();
 
   // --- Serial transfer of one byte, b7 first.
   ByteFlags SentBits{};

@@ -58,6 +58,12 @@ class WindowServices {
   // The file name box: the full path of the file last opened through the dialog.
   virtual void ShowFileName(std::string_view path) = 0;
 
+  // The core changed state that the window's controls show: the lock boxes or the
+  // x2 Clock box after a read of the chip, the enabling of the command controls, the
+  // mode ticks, the device or the port, or whether a command runs. The window reads
+  // that state again from the programmer; the terminal and the tests need nothing.
+  virtual void ControlsChanged() {}
+
   // The grid: shows the image as it stands now. The window keeps its own copy, so a
   // later change of the image is not seen until the next call.
   virtual void ShowImage(const CodeImage& image) = 0;
