@@ -1,0 +1,127 @@
+#include "ui/about_vql.h"
+
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QPalette>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+
+namespace vql::ui {
+
+namespace {
+
+// The memo's lines, one entry a line; the blanks at the end of some lines and the
+// empty lines belong to the text.
+const QStringList& MemoLines() {
+  static const QStringList lines = {
+      QString(),
+      QStringLiteral("VQL-ISP AT89S-SERIES "),
+      QStringLiteral("PC Based Software (In System Programming)"),
+      QString(),
+      QStringLiteral("Software Version Information"),
+      QStringLiteral("VQL-ISP AT89S-SERIES now "),
+      QStringLiteral("supports the following devices:"),
+      QString(),
+      QStringLiteral("AT89S51"),
+      QStringLiteral("AT89S52"),
+      QStringLiteral("AT89S53"),
+      QStringLiteral("AT89S8252"),
+      QStringLiteral("AT89S8253"),
+      QStringLiteral("AT89S2051"),
+      QString(),
+      QStringLiteral("AT89S4051"),
+      QString(),
+      QString(),
+      QStringLiteral("It also supports the use of LPT1 and LPT2."),
+      QString(),
+      QStringLiteral("Legalities"),
+      QStringLiteral("This program is free: anyone may use, copy and"),
+      QStringLiteral("pass it on, free of charge, with this notice."),
+      QStringLiteral("It comes with no warranty of any kind; you use it"),
+      QStringLiteral("at your own risk, and its authors are not liable"),
+      QStringLiteral("for damage to chips, boards, ports or data."),
+      QStringLiteral("AT89S and the device names above are trademarks"),
+      QStringLiteral("of their makers, who neither endorse nor support"),
+      QStringLiteral("this program."),
+  };
+  return lines;
+}
+
+const QColor kNavy(0, 0, 128);
+constexpr int kSmallestPixelSize = 8;
+
+// The box is laid out in pixels, so its lettering is sized in pixels too. A label
+// must keep clear of what lies to its right (the memo, the other label), so on a
+// system whose fonts run wide it takes the largest size up to pixelSize that fits
+// in maxWidth.
+QLabel* NavyLabel(const QString& text, int pixelSize, int maxWidth, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  QFont font = label->font();
+  font.setBold(true);
+  for (int size = pixelSize; size >= kSmallestPixelSize; --size) {
+    font.setPixelSize(size);
+    label->setFont(font);
+    label->adjustSize();
+    if (label->width() <= maxWidth) break;
+  }
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, kNavy);
+  label->setPalette(palette);
+  return label;
+}
+
+}  // namespace
+
+TfrmAboutVql::TfrmAboutVql(QWidget* mainWindow)
+    : QDialog(mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowCloseButtonHint),
+      mainWindow_(mainWindow) {
+  setWindowTitle(QStringLiteral("About VQL"));
+  setFixedSize(400, 186);
+
+  Image1 = new QLabel(this);
+  Image1->setPixmap(QPixmap(QStringLiteral(":/logo.png")));
+  Image1->setScaledContents(true);
+  Image1->setGeometry(8, 24, 129, 81);
+
+  // Label2 ends before the memo, Label4 before Label3, Label3 before OK.
+  Label2 = NavyLabel(QStringLiteral("AT89S SERIES"), 16, 152 - 8 - 2, this);
+  Label2->move(8, 112);
+  Label4 = NavyLabel(QStringLiteral("In-System Programming"), 11, 153 - 3 - 2, this);
+  Label4->move(3, 160);
+  // The two lines at the bottom read as one, in one size.
+  Label3 =
+      NavyLabel(QStringLiteral("Version 2.3"), Label4->font().pixelSize(), 312 - 153 - 2, this);
+  Label3->move(153, 160);
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setReadOnly(true);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setPlainText(MemoLines().join(QLatin1Char('\n')));
+  Memo1->setGeometry(152, 24, 241, 129);
+
+  btnOk = new QPushButton(QStringLiteral("OK"), this);
+  btnOk->setGeometry(312, 156, 75, 25);
+  btnOk->setDefault(true);
+  connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TfrmAboutVql::showEvent(QShowEvent* event) {
+  FormActivate();
+  QDialog::showEvent(event);
+}
+
+// Both rectangles are the outer (frame) ones, and the halves are taken with integer
+// division, so that the box lands where it always has, to the pixel.
+void TfrmAboutVql::FormActivate() {
+  const QRect main = mainWindow_->frameGeometry();
+  const QRect box = frameGeometry();
+  move(main.x() + main.width() / 2 - box.width() / 2,
+       main.y() + main.height() / 2 - box.height() / 2);
+}
+
+}  // namespace vql::ui

@@ -1,0 +1,36 @@
+// The About box, frmAboutVql: a fixed dialog, captioned "About VQL", created hidden
+// at start-up and shown modally by About; each time it becomes active it centres
+// itself on the main window.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vql::ui {
+
+class TfrmAboutVql : public QDialog {
+  Q_OBJECT
+
+ public:
+  // mainWindow: the window to centre on; it must outlive the box.
+  explicit TfrmAboutVql(QWidget* mainWindow);
+
+  QLabel* Image1 = nullptr;  // the logo, stretched
+  QLabel* Label2 = nullptr;  // "AT89S SERIES"
+  QLabel* Label3 = nullptr;  // "Version 2.3"
+  QLabel* Label4 = nullptr;  // "In-System Programming"
+  QPlainTextEdit* Memo1 = nullptr;
+  QPushButton* btnOk = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void FormActivate();  // centring on the main window
+  QWidget* mainWindow_;
+};
+
+}  // namespace vql::ui

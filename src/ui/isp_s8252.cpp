@@ -1,0 +1,594 @@
+#include "ui/isp_s8252.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QColor>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFont>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPalette>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "ui/about_vql.h"
+#include "ui/code_grid.h"
+
+namespace vql::ui {
+
+namespace {
+
+// The design's single border adds three pixels on either side of the client area:
+// the widths of the compact view (294 and 663) count them.
+constexpr int kDesignEdges = 6;
+constexpr int kCompactBelow = 660;
+constexpr int kWideWidth = 663;
+constexpr int kNarrowWidth = 294;
+
+// The Device menu item ticked in the design, until the first choice of a device.
+
+const QColor kAqua(0, 255, 255);
+const QColor kNavy(0, 0, 128);
+// The status box after a command that failed although its last text reads well.
+const QColor kWarning(255, 176, 0);
+
+// The first picture of these that the resources hold (the pictures may come as
+// SVG or PNG, and SVG needs an image plugin that not every system has).
+QPixmap Picture(std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    QPixmap picture(QString::fromLatin1(name));
+    if (!picture.isNull()) return picture;
+  }
+  return {};
+}
+
+QString FromStd(const std::string& text) { return QString::fromStdString(text); }
+
+// Status texts that say by themselves that something went wrong.
+bool StatusShowsFailure(const QString& text) {
+  return text == QLatin1String("Verify not match") || text == QLatin1String("Not blank chip!!!") ||
+         text == QLatin1String("File name does't indentify!!!.") ||
+         text.startsWith(QLatin1String("Code over MCU memory ["));
+}
+
+// "the chip does not match the image" as a sentence of its own.
+QString Sentence(const std::string& text) {
+  QString sentence = FromStd(text);
+  if (!sentence.isEmpty()) sentence[0] = sentence[0].toUpper();
+  return sentence + QLatin1Char('.');
+}
+
+// The local .hex file that a drag carries, or an empty string.
+QString HexFileOf(const QMimeData* mime) {
+  if (mime == nullptr || !mime->hasUrls() || mime->urls().isEmpty()) return {};
+  const QUrl url = mime->urls().front();
+  if (!url.isLocalFile()) return {};
+  const QString path = url.toLocalFile();
+  if (QFileInfo(path).suffix().compare(QLatin1String("hex"), Qt::CaseInsensitive) != 0) return {};
+  return path;
+}
+
+QPushButton* CommandButton(const char* caption, QWidget* parent, int x, int y, int width,
+                           int height) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  QFont font = button->font();
+  font.setBold(true);
+  button->setFont(font);
+  button->setGeometry(x, y, width, height);
+  return button;
+}
+
+QCheckBox* CheckBox(const char* caption, QWidget* parent, int x, int y, int width) {
+  auto* box = new QCheckBox(QString::fromLatin1(caption), parent);
+  box->setGeometry(x, y, width, 17);
+  return box;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(Programmer& programmer, QtWindow& window)
+    : programmer_(programmer), window_(window) {
+  setWindowTitle(QStringLiteral("VQL-ISP  V2.3 , Beta-A"));
+  BuildControls();
+  BuildMenu();
+  Wire();
+  SetClientWidth(kClientWidth);
+  move(394, 271);
+  setAcceptDrops(true);
+  window_.AttachView(this);
+  FormCreate();
+  // Created hidden at start-up, after the main window; About shows it modally.
+  frmAboutVql = new TfrmAboutVql(this);
+  frmAboutVql->hide();
+  // Esc and the picture's double-click are seen before any control takes them.
+  qApp->installEventFilter(this);
+}
+
+TfrmMain::~TfrmMain() {
+  qApp->removeEventFilter(this);
+  window_.AttachView(nullptr);
+  // However the window goes, the target is not left held in reset.
+  if (!released_) FormClose();
+}
+
+void TfrmMain::BuildControls() {
+  auto* client = new QWidget(this);
+  setCentralWidget(client);
+
+  Label1 = new QLabel(QStringLiteral("File Name"), client);
+  Label1->move(16, 8);
+  edtFileName = new QLineEdit(client);
+  edtFileName->setGeometry(88, 8, 561, 21);
+  edtFileName->setAcceptDrops(false);  // a dropped file is loaded, not typed in
+
+  GroupBox1 = new QGroupBox(QStringLiteral("Command Button"), client);
+  GroupBox1->setGeometry(8, 36, 138, 302);
+  btnLoadFile = CommandButton("LOAD FILE", GroupBox1, 8, 24, 121, 25);
+  btnReadChip = CommandButton("READ CHIP", GroupBox1, 8, 56, 121, 25);
+  btnErase = CommandButton("ERASE", GroupBox1, 8, 88, 121, 25);
+  btnBlank = CommandButton("BLANK", GroupBox1, 8, 120, 121, 25);
+  btnProgram = CommandButton("PROGRAM", GroupBox1, 8, 152, 121, 25);
+  btnVerify = CommandButton("VERIFY CODE", GroupBox1, 8, 184, 121, 25);
+  btnAuto = CommandButton("AUTO-PROGRAM", GroupBox1, 8, 216, 121, 81);
+
+  cmbDevice = new QComboBox(client);
+  cmbDevice->setEditable(false);  // only the seven devices can be chosen
+  for (const DeviceInfo& device : kDevices) {
+    cmbDevice->addItem(
+        QString::fromLatin1(device.name.data(), static_cast<qsizetype>(device.name.size())));
+  }
+  cmbDevice->setGeometry(152, 40, 137, 21);
+
+  GroupBox2 = new QGroupBox(QStringLiteral("Security Lock"), client);
+  GroupBox2->setGeometry(152, 64, 130, 74);
+  chkLock1 = CheckBox("Lock Bit 1", GroupBox2, 8, 18, 80);
+  chkLock2 = CheckBox("Lock Bit 2", GroupBox2, 8, 36, 80);
+  chkLock3 = CheckBox("Lock Bit 3", GroupBox2, 8, 54, 80);
+  SpeedButton1 = new QToolButton(GroupBox2);
+  SpeedButton1->setAutoRaise(true);  // flat
+  SpeedButton1->setGeometry(90, 18, 33, 49);
+  SpeedButton1->setIcon(QIcon(Picture({":/key.svg", ":/key.png"})));
+  SpeedButton1->setIconSize(QSize(24, 24));
+  SpeedButton1->setToolTip(QStringLiteral("Write the lock bits"));
+
+  GroupBox3 = new QGroupBox(QStringLiteral("Fuse"), client);
+  GroupBox3->setGeometry(152, 142, 130, 44);
+  chk_x2Clock = CheckBox("x2 Clock", GroupBox3, 8, 19, 76);
+  btnFuse_Write = CommandButton("WR", GroupBox3, 90, 14, 33, 25);
+
+  Image1 = new QLabel(client);
+  Image1->setGeometry(152, 192, 129, 65);
+  Image1->setScaledContents(true);  // stretched
+  Image1->setPixmap(Picture({":/logo_wide.svg", ":/logo_wide.png", ":/logo.svg", ":/logo.png"}));
+
+  btnMode = new QPushButton(QStringLiteral("OPERATION MODE"), client);
+  btnMode->setGeometry(152, 264, 129, 25);
+
+  edtStatus = new QLineEdit(QStringLiteral("PROGRAM MODE."), client);
+  edtStatus->setGeometry(152, 296, 129, 21);
+  edtStatus->setAcceptDrops(false);
+  ShowWarning(false);
+
+  ProgressBar1 = new QProgressBar(client);
+  ProgressBar1->setGeometry(152, 320, 129, 17);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+
+  StringGrid1 = new CodeGrid(client);
+  StringGrid1->setGeometry(288, 32, 361, 305);
+
+  // Below the 344-pixel client area: out of sight and out of the mouse's reach, but
+  // last in the keyboard's focus order.
+  Button1 = new QPushButton(QStringLiteral("Test IO"), client);
+  Button1->setGeometry(32, 352, 81, 25);
+
+  QWidget* const order[] = {edtFileName, btnLoadFile, btnReadChip,  btnErase,    btnBlank,
+                            btnProgram,  btnVerify,   btnAuto,      cmbDevice,   chkLock1,
+                            chkLock2,    chkLock3,    SpeedButton1, chk_x2Clock, btnFuse_Write,
+                            btnMode,     edtStatus,   StringGrid1,  Button1};
+  for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+
+  const std::pair<QWidget*, const char*> names[] = {
+      {Label1, "Label1"},         {edtFileName, "edtFileName"},     {GroupBox1, "GroupBox1"},
+      {btnLoadFile, "btnLoadFile"}, {btnReadChip, "btnReadChip"},   {btnErase, "btnErase"},
+      {btnBlank, "btnBlank"},     {btnProgram, "btnProgram"},       {btnVerify, "btnVerify"},
+      {btnAuto, "btnAuto"},       {cmbDevice, "cmbDevice"},         {GroupBox2, "GroupBox2"},
+      {chkLock1, "chkLock1"},     {chkLock2, "chkLock2"},           {chkLock3, "chkLock3"},
+      {SpeedButton1, "SpeedButton1"}, {GroupBox3, "GroupBox3"},     {chk_x2Clock, "chk_x2Clock"},
+      {btnFuse_Write, "btnFuse_Write"}, {Image1, "Image1"},         {btnMode, "btnMode"},
+      {edtStatus, "edtStatus"},   {ProgressBar1, "ProgressBar1"},   {StringGrid1, "StringGrid1"},
+      {Button1, "Button1"}};
+  for (const auto& [widget, name] : names) widget->setObjectName(QString::fromLatin1(name));
+
+  OpenDialog1 = new QFileDialog(this);
+  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
+  OpenDialog1->setNameFilter(QStringLiteral("Hex File Format (*.hex);;All Files (*)"));
+}
+
+void TfrmMain::BuildMenu() {
+  QMenuBar* bar = menuBar();
+  Files1 = bar->addMenu(QStringLiteral("Files"));
+  Load1 = Files1->addAction(QStringLiteral("&Load Code"));
+  Files1->addSeparator();
+  ReadChip1 = Files1->addAction(QStringLiteral("&Read Chip"));
+  Files1->addSeparator();
+  Exit2 = Files1->addAction(QStringLiteral("E&xit"));
+
+  Device1 = bar->addMenu(QStringLiteral("Device"));
+  for (std::size_t i = 0; i < kDevices.size(); ++i) {
+    const std::string_view name = kDevices[i].name;
+    DeviceItems[i] =
+        Device1->addAction(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    DeviceItems[i]->setCheckable(true);
+  }
+
+  Port1 = bar->addMenu(QStringLiteral("Port"));
+  LPT11 = Port1->addAction(QStringLiteral("LPT1"));
+  LPT21 = Port1->addAction(QStringLiteral("LPT2"));
+  LPT11->setCheckable(true);
+  LPT21->setCheckable(true);
+
+  Option1 = bar->addMenu(QStringLiteral("Option"));
+  ProgramMode1 = Option1->addAction(QStringLiteral("Program Mode"));
+  RUNMode1 = Option1->addAction(QStringLiteral("RUN Mode"));
+  Option1->addSeparator();
+  AutoRUNafterprogram1 = Option1->addAction(QStringLiteral("Auto RUN after auto program"));
+  AutoReloadFile1 = Option1->addAction(QStringLiteral("Auto Reload File"));
+  for (QAction* item : {ProgramMode1, RUNMode1, AutoRUNafterprogram1, AutoReloadFile1}) {
+    item->setCheckable(true);
+  }
+
+  // A menu-bar entry without items that acts when chosen.
+  About1 = bar->addAction(QStringLiteral("About"));
+}
+
+void TfrmMain::Wire() {
+  connect(Load1, &QAction::triggered, this, [this] { Load1Click(); });
+  connect(ReadChip1, &QAction::triggered, this, [this] { ReadChip1Click(); });
+  connect(Exit2, &QAction::triggered, this, [this] { Exit2Click(); });
+  // The buttons that duplicate a menu command click the menu item.
+  connect(btnLoadFile, &QPushButton::clicked, Load1, &QAction::trigger);
+  connect(btnReadChip, &QPushButton::clicked, ReadChip1, &QAction::trigger);
+  connect(btnErase, &QPushButton::clicked, this, [this] { btnEraseClick(); });
+  connect(btnBlank, &QPushButton::clicked, this, [this] { btnBlankClick(); });
+  connect(btnProgram, &QPushButton::clicked, this, [this] { btnProgramClick(); });
+  connect(btnVerify, &QPushButton::clicked, this, [this] { btnVerifyClick(); });
+  connect(btnAuto, &QPushButton::clicked, this, [this] { btnAutoClick(); });
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+  connect(btnFuse_Write, &QPushButton::clicked, this, [this] { btnFuse_WriteClick(); });
+  // clicked, not toggled: the rules run for the operator's clicks here, and for the
+  // program's changes (a lock read) in the core, which then reports them.
+  connect(chkLock1, &QCheckBox::clicked, this, [this](bool on) { chkLockClick(1, on); });
+  connect(chkLock2, &QCheckBox::clicked, this, [this](bool on) { chkLockClick(2, on); });
+  connect(chkLock3, &QCheckBox::clicked, this, [this](bool on) { chkLockClick(3, on); });
+  connect(chk_x2Clock, &QCheckBox::clicked, this, [this](bool on) { chk_x2ClockClick(on); });
+  connect(btnMode, &QPushButton::clicked, this, [this] { btnModeClick(); });
+  connect(ProgramMode1, &QAction::triggered, this, [this] { ProgramMode1Click(); });
+  connect(RUNMode1, &QAction::triggered, this, [this] { RUNMode1Click(); });
+  // activated: the operator's choices only; the program sets the index silently.
+  connect(cmbDevice, &QComboBox::activated, this, [this](int index) { cmbDeviceChange(index); });
+  for (std::size_t i = 0; i < DeviceItems.size(); ++i) {
+    connect(DeviceItems[i], &QAction::triggered, this,
+            [this, i] { DeviceItemClick(static_cast<std::int32_t>(i)); });
+  }
+  connect(LPT11, &QAction::triggered, this, [this] { LPT11Click(); });
+  connect(LPT21, &QAction::triggered, this, [this] { LPT21Click(); });
+  connect(AutoRUNafterprogram1, &QAction::triggered, this, [this] { AutoRUNafterprogram1Click(); });
+  connect(AutoReloadFile1, &QAction::triggered, this, [this] { AutoReloadFile1Click(); });
+  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+}
+
+void TfrmMain::FormCreate() {
+  // The configuration, LPT1 and the program-mode lines, the empty image and grid,
+  // the calibration, the AT89S8253 with its fuse controls disabled.
+  configured_ = programmer_.Startup();
+  if (configured_) {
+    LPT11->setText(FromStd(programmer_.Link.PortCaption(1)));
+    LPT21->setText(FromStd(programmer_.Link.PortCaption(2)));
+  }
+  ReadControls();
+}
+
+// --- Start and end of a command.
+
+void TfrmMain::RunCommand(CommandResult (Commands::*command)()) {
+  Commands& cmd = programmer_.Cmd;
+  if (cmd.Busy()) return;
+  ShowWarning(false);
+  const std::uint64_t boxesBefore = window_.MessageBoxesShown();
+  const CommandResult result = (cmd.*command)();
+  AfterCommand(result, boxesBefore);
+  ReadControls();
+  FinishPendingClose();
+}
+
+void TfrmMain::AfterCommand(const CommandResult& result, std::uint64_t boxesBefore) {
+  Commands& cmd = programmer_.Cmd;
+  if (result.outcome == Outcome::Stopped) {
+    // The walk ended at an address; the target stays held, unless the window is
+    // closing, which releases it next.
+    if (!closeAfterCommand_ && cmd.InProgramMode) cmd.SetOperatingMode(true);
+    window_.ShowStatus("Stopped.");
+    return;
+  }
+  if (result.Ok() || result.outcome == Outcome::Busy) return;
+  // "Program completed." after a byte that did not program, "Auto Programming
+  // finished." after a failed verify: the operator must not take them for success.
+  if (StatusShowsFailure(edtStatus->text())) return;
+  ShowWarning(true);
+  if (window_.MessageBoxesShown() == boxesBefore) {
+    window_.ShowMessageBox(Sentence(OutcomeText(result.outcome)).toStdString());
+  }
+}
+
+void TfrmMain::FinishPendingClose() {
+  if (!closeAfterCommand_ || programmer_.Cmd.Busy()) return;
+  closeAfterCommand_ = false;
+  if (std::exchange(exitAfterCommand_, false)) {
+    Exit2Click();
+  } else {
+    close();
+  }
+}
+
+void TfrmMain::ShowWarning(bool warned) {
+  QPalette palette = edtStatus->palette();
+  palette.setColor(QPalette::Base, warned ? kWarning : kAqua);
+  palette.setColor(QPalette::Text, kNavy);
+  edtStatus->setPalette(palette);
+}
+
+// --- Commands.
+
+void TfrmMain::Load1Click() { RunCommand(&Commands::Load); }
+void TfrmMain::ReadChip1Click() { RunCommand(&Commands::ReadChip); }
+void TfrmMain::btnEraseClick() { RunCommand(&Commands::Erase); }
+void TfrmMain::btnBlankClick() { RunCommand(&Commands::BlankCheck); }
+void TfrmMain::btnProgramClick() { RunCommand(&Commands::Program); }
+void TfrmMain::btnVerifyClick() { RunCommand(&Commands::Verify); }
+void TfrmMain::btnAutoClick() { RunCommand(&Commands::AutoProgram); }
+void TfrmMain::SpeedButton1Click() { RunCommand(&Commands::WriteLockBits); }
+void TfrmMain::btnFuse_WriteClick() { RunCommand(&Commands::WriteFuse); }
+
+void TfrmMain::Button1Click() {
+  // The loop test reports in its own box, pass or fail.
+  programmer_.Cmd.TestIo();
+  ReadControls();
+  FinishPendingClose();
+}
+
+void TfrmMain::OpenFile(const QString& path) {
+  if (programmer_.Cmd.Busy()) return;
+  window_.AnswerNextFileDialog(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
+  Load1Click();
+}
+
+// --- Operator controls.
+
+void TfrmMain::chkLockClick(std::int32_t box, bool ticked) {
+  programmer_.Controls.Lock.Set(box, ticked);
+  ReadControls();  // the rule may have changed the other boxes
+}
+
+void TfrmMain::chk_x2ClockClick(bool ticked) { programmer_.Controls.X2Clock = ticked; }
+
+void TfrmMain::btnModeClick() {
+  programmer_.Cmd.ToggleOperatingMode();
+  ReadControls();
+}
+
+void TfrmMain::ProgramMode1Click() {
+  programmer_.Cmd.ProgramModeClick();
+  ReadControls();  // the item ticked itself; the core says whether it stands
+}
+
+void TfrmMain::RUNMode1Click() {
+  programmer_.Cmd.RunModeClick();
+  ReadControls();
+}
+
+void TfrmMain::cmbDeviceChange(int itemIndex) {
+  programmer_.Cmd.DeviceComboChange(itemIndex);
+  ReadControls();
+}
+
+void TfrmMain::DeviceItemClick(std::int32_t index) {
+  programmer_.Cmd.DeviceMenuClick(index);
+  ReadControls();
+}
+
+void TfrmMain::LPT11Click() {
+  programmer_.Cmd.SelectPort(1);
+  ReadControls();
+}
+
+void TfrmMain::LPT21Click() {
+  programmer_.Cmd.SelectPort(2);
+  ReadControls();
+}
+
+void TfrmMain::AutoRUNafterprogram1Click() {
+  programmer_.Cmd.AutoRunAfterProgram = !programmer_.Cmd.AutoRunAfterProgram;
+  ReadControls();
+}
+
+void TfrmMain::AutoReloadFile1Click() {
+  programmer_.Controls.AutoReloadFile = !programmer_.Controls.AutoReloadFile;
+  ReadControls();
+}
+
+int TfrmMain::DesignWidth() const { return width() + kDesignEdges; }
+
+void TfrmMain::Image1DblClick() {
+  SetClientWidth((DesignWidth() < kCompactBelow ? kWideWidth : kNarrowWidth) - kDesignEdges);
+  window_.PumpMessages();
+}
+
+void TfrmMain::SetClientWidth(int width) {
+  int menuHeight = menuBar()->heightForWidth(width);
+  if (menuHeight <= 0) menuHeight = menuBar()->sizeHint().height();
+  setFixedSize(width, menuHeight + kClientHeight);
+}
+
+void TfrmMain::About1Click() { frmAboutVql->exec(); }
+
+// --- Start and end of the window.
+
+void TfrmMain::Exit2Click() {
+  if (programmer_.Cmd.Busy()) {
+    // Not in the middle of a walk: the command stops at its next address, and Exit
+    // follows when it has ended.
+    closeAfterCommand_ = exitAfterCommand_ = true;
+    programmer_.Cmd.RequestStop();
+    return;
+  }
+  if (programmer_.Link.PortUsable()) programmer_.Link.ReleaseTargetToRun();
+  close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (programmer_.Cmd.Busy()) {
+    closeAfterCommand_ = true;
+    programmer_.Cmd.RequestStop();
+    event->ignore();
+    return;
+  }
+  FormClose();
+  event->accept();
+}
+
+void TfrmMain::FormClose() {
+  // Run mode, from either mode: the run-mode lines and "RUN MODE.".
+  programmer_.Shutdown();
+  released_ = true;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && programmer_.Cmd.Busy()) {
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    if (key->key() == Qt::Key_Escape && widget != nullptr && widget->window() == this) {
+      programmer_.Cmd.RequestStop();
+      return true;
+    }
+  }
+  if (watched == Image1 && event->type() == QEvent::MouseButtonDblClick) {
+    Image1DblClick();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!programmer_.Cmd.Busy() && !HexFileOf(event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+  const QString path = HexFileOf(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenFile(path);
+}
+
+// --- What the window services hand over.
+
+void TfrmMain::ViewStatus(const QString& text) {
+  edtStatus->setText(text);
+  edtStatus->setCursorPosition(0);  // the beginning of a long text shows
+}
+
+void TfrmMain::ViewProgress(int percent) { ProgressBar1->setValue(percent); }
+
+void TfrmMain::ViewFileName(const QString& path) {
+  edtFileName->setText(path);
+  edtFileName->setCursorPosition(0);
+}
+
+void TfrmMain::ViewImage(const CodeImage& image) { StringGrid1->ShowImage(image); }
+
+void TfrmMain::ViewControlsChanged() { ReadControls(); }
+
+std::optional<QString> TfrmMain::ViewChooseHexFile() {
+  if (OpenDialog1->exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = OpenDialog1->selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return QFileInfo(chosen.front()).absoluteFilePath();
+}
+
+void TfrmMain::ReadControls() {
+  const Commands& cmd = programmer_.Cmd;
+  const CommandControls& c = cmd.Controls;
+  const DeviceSelection& selection = programmer_.Selection;
+  const OperatorControls& controls = programmer_.Controls;
+  // While a command runs nothing may start another one or move the cable.
+  const bool idle = !cmd.Busy();
+
+  btnLoadFile->setEnabled(idle && c.btnLoadFile);
+  btnErase->setEnabled(idle && c.btnErase);
+  btnBlank->setEnabled(idle && c.btnBlank);
+  btnProgram->setEnabled(idle && c.btnProgram);
+  btnVerify->setEnabled(idle && c.btnVerify);
+  btnAuto->setEnabled(idle && c.btnAuto);
+  SpeedButton1->setEnabled(idle && c.SpeedButton1);
+  ReadChip1->setEnabled(idle && c.ReadChip1);
+  btnReadChip->setEnabled(idle && c.btnReadChip);
+  btnFuse_Write->setEnabled(idle && selection.FuseWriteEnabled);
+  Load1->setEnabled(idle);
+
+  chk_x2Clock->setEnabled(selection.FuseControlsEnabled);
+  chk_x2Clock->setChecked(controls.X2Clock);
+  chkLock1->setChecked(controls.Lock.Ticked(1));
+  chkLock2->setChecked(controls.Lock.Ticked(2));
+  chkLock3->setChecked(controls.Lock.Ticked(3));
+
+  cmbDevice->setEnabled(idle);
+  cmbDevice->setCurrentIndex(selection.ComboIndex);
+  for (std::size_t i = 0; i < DeviceItems.size(); ++i) {
+    DeviceItems[i]->setEnabled(idle);
+    // The tick follows the selection from the start: a tick on another device than
+    // the one selected would tell the operator something untrue.
+    DeviceItems[i]->setChecked(selection.MenuChecked[i]);
+  }
+
+  LPT11->setEnabled(idle);
+  LPT21->setEnabled(idle);
+  LPT11->setChecked(programmer_.Link.SelectedLpt() == 1);
+  LPT21->setChecked(programmer_.Link.SelectedLpt() == 2);
+
+  ProgramMode1->setEnabled(idle);
+  RUNMode1->setEnabled(idle);
+  ProgramMode1->setChecked(cmd.ProgramModeTicked);
+  RUNMode1->setChecked(cmd.RunModeTicked);
+  AutoRUNafterprogram1->setChecked(cmd.AutoRunAfterProgram);
+  AutoReloadFile1->setChecked(controls.AutoReloadFile);
+
+  btnMode->setEnabled(idle);
+  Button1->setEnabled(idle);
+  About1->setEnabled(idle);
+}
+
+}  // namespace vql::ui

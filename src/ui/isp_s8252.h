@@ -1,0 +1,180 @@
+// ISP_S8252: the main window, frmMain. It carries the command buttons, the device
+// box, the Security Lock and Fuse groups, the mode button, the status box, the
+// progress bar, the logo, the code grid, the main menu and the file-open dialog,
+// and wires each of them to the programmer's commands.
+//
+// The window holds no state of its own that the programmer also holds: whenever
+// the core reports a change (ControlsChanged), it reads the ticks, the enabling and
+// the selections back from the programmer. One command runs at a time; while it
+// runs, everything that would start another or move the cable is disabled, Esc asks
+// it to stop, and closing the window waits for it to stop before the target is
+// released.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "commands/programmer.h"
+#include "ui/qt_window.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+
+namespace vql::ui {
+
+class CodeGrid;
+class TfrmAboutVql;
+
+class TfrmMain final : public QMainWindow, private WindowView {
+  Q_OBJECT
+
+ public:
+  // Builds the window from its design and runs FormCreate (the programmer's
+  // start-up) before anything is shown. The programmer and the window services
+  // must outlive the window.
+  TfrmMain(Programmer& programmer, QtWindow& window);
+  ~TfrmMain() override;
+
+  // The client area below the menu bar, as designed.
+  static constexpr int kClientWidth = 656;
+  static constexpr int kClientHeight = 344;
+  // The window's width in the design's terms: the client area and the two 3-pixel
+  // edges of its single border. The compact view switches it between 294 and 663.
+  int DesignWidth() const;
+
+  // Loads path as Load does, the file dialog answered with it: a file named on the
+  // command line or dropped on the window. Ignored while a command runs.
+  void OpenFile(const QString& path);
+
+  // Whether FormCreate read the configuration.
+  bool Configured() const { return configured_; }
+
+  // --- Controls, named as in the design.
+  QLabel* Label1 = nullptr;
+  QLineEdit* edtFileName = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  QPushButton* btnLoadFile = nullptr;
+  QPushButton* btnReadChip = nullptr;
+  QPushButton* btnErase = nullptr;
+  QPushButton* btnBlank = nullptr;
+  QPushButton* btnProgram = nullptr;
+  QPushButton* btnVerify = nullptr;
+  QPushButton* btnAuto = nullptr;
+  QComboBox* cmbDevice = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QCheckBox* chkLock1 = nullptr;
+  QCheckBox* chkLock2 = nullptr;
+  QCheckBox* chkLock3 = nullptr;
+  QToolButton* SpeedButton1 = nullptr;
+  QGroupBox* GroupBox3 = nullptr;
+  QCheckBox* chk_x2Clock = nullptr;
+  QPushButton* btnFuse_Write = nullptr;
+  QLabel* Image1 = nullptr;
+  QPushButton* btnMode = nullptr;
+  QLineEdit* edtStatus = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  CodeGrid* StringGrid1 = nullptr;
+  QPushButton* Button1 = nullptr;  // "Test IO", below the client area
+  QFileDialog* OpenDialog1 = nullptr;
+  // Timer1 is the window services' timer: its ticks arrive from inside the pump.
+
+  // --- The main menu.
+  QMenu* Files1 = nullptr;
+  QAction* Load1 = nullptr;
+  QAction* ReadChip1 = nullptr;
+  QAction* Exit2 = nullptr;
+  QMenu* Device1 = nullptr;
+  // AT89S511, AT89S521, AT89S531, AT89S82521, AT89S82531, AT89S20511, AT89S40511.
+  std::array<QAction*, kDevices.size()> DeviceItems{};
+  QMenu* Port1 = nullptr;
+  QAction* LPT11 = nullptr;
+  QAction* LPT21 = nullptr;
+  QMenu* Option1 = nullptr;
+  QAction* ProgramMode1 = nullptr;
+  QAction* RUNMode1 = nullptr;
+  QAction* AutoRUNafterprogram1 = nullptr;
+  QAction* AutoReloadFile1 = nullptr;
+  QAction* About1 = nullptr;
+
+  TfrmAboutVql* frmAboutVql = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildMenu();
+  void Wire();
+  void FormCreate();
+  void FormClose();
+
+  // --- Handlers, named after the control and the event they serve.
+  void Load1Click();
+  void ReadChip1Click();
+  void Exit2Click();
+  void btnEraseClick();
+  void btnBlankClick();
+  void btnProgramClick();
+  void btnVerifyClick();
+  void btnAutoClick();
+  void SpeedButton1Click();
+  void btnFuse_WriteClick();
+  void chkLockClick(std::int32_t box, bool ticked);
+  void chk_x2ClockClick(bool ticked);
+  void btnModeClick();
+  void ProgramMode1Click();
+  void RUNMode1Click();
+  void cmbDeviceChange(int itemIndex);
+  void DeviceItemClick(std::int32_t index);  // AT89S511Click .. AT89S40511Click
+  void LPT11Click();
+  void LPT21Click();
+  void AutoRUNafterprogram1Click();
+  void AutoReloadFile1Click();
+  void Image1DblClick();
+  void About1Click();
+  void Button1Click();
+
+  // Runs one command and shows what became of it: "Stopped." after a stop, a
+  // warning tint and, if nothing has said why, a box after a failure that the last
+  // status text would not show. A close asked for meanwhile follows.
+  void RunCommand(CommandResult (Commands::*command)());
+  void AfterCommand(const CommandResult& result, std::uint64_t boxesBefore);
+  void FinishPendingClose();
+  void ShowWarning(bool warned);
+
+  // --- WindowView.
+  void ViewStatus(const QString& text) override;
+  void ViewProgress(int percent) override;
+  void ViewFileName(const QString& path) override;
+  void ViewImage(const CodeImage& image) override;
+  void ViewControlsChanged() override;
+  std::optional<QString> ViewChooseHexFile() override;
+
+  // Reads the programmer's state into the controls.
+  void ReadControls();
+  void SetClientWidth(int width);
+
+  Programmer& programmer_;
+  QtWindow& window_;
+  bool configured_ = false;
+  bool closeAfterCommand_ = false;  // a close came while a command ran
+  bool exitAfterCommand_ = false;   // ... through Files > Exit
+  bool released_ = false;           // FormClose has run
+};
+
+}  // namespace vql::ui

@@ -1,0 +1,209 @@
+#include "ui/qt_window.h"
+
+#include <time.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace vql::ui {
+
+namespace {
+
+// Virtual time that one pump takes.
+constexpr std::uint64_t kVirtualPumpNs = 1000;
+// On the virtual clock Qt handles events every so many pumps: often enough that the
+// window repaints and takes input during a scripted run, rarely enough that the
+// calibration's half a million pumps cost milliseconds.
+constexpr std::uint32_t kVirtualPumpsPerEvents = 256;
+// On the real clock the pump reads the steady clock only every so many calls; a
+// pump with nothing to do costs a counter increment, and the calibration timer is
+// late by a fraction of a microsecond at most.
+constexpr std::uint32_t kPumpsPerClockCheck = 32;
+// Qt handles events when this much time has passed since the last time: the window
+// still repaints and answers far faster than anyone can see, and a processEvents
+// with nothing pending (about half a microsecond) is paid only now and then.
+constexpr std::uint64_t kEventsIntervalNs = 300'000;
+
+std::int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A message box that places itself in the middle of the screen once it knows its
+// size, which QMessageBox works out only while it is being shown.
+class CentredMessageBox final : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    const QWidget* active = QApplication::activeWindow();
+    QScreen* screen = active != nullptr ? active->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+};
+
+}  // namespace
+
+QtWindow::QtWindow(bool virtualClock) : virtualClock_(virtualClock), startNs_(SteadyNs()) {}
+
+std::uint64_t QtWindow::NowNanoseconds() const {
+  if (virtualClock_) return virtualNs_;
+  return static_cast<std::uint64_t>(SteadyNs() - startNs_);
+}
+
+std::uint32_t QtWindow::GetTickCount() {
+  return static_cast<std::uint32_t>(NowNanoseconds() / 1'000'000);
+}
+
+void QtWindow::PumpMessages() {
+  if (virtualClock_) {
+    virtualNs_ += kVirtualPumpNs;
+    DeliverDueTick(virtualNs_);
+    if (++pumpsSinceCheck_ < kVirtualPumpsPerEvents) return;
+    pumpsSinceCheck_ = 0;
+    HandleEvents();
+    return;
+  }
+  if (++pumpsSinceCheck_ < kPumpsPerClockCheck) return;
+  pumpsSinceCheck_ = 0;
+  const std::uint64_t now = NowNanoseconds();
+  DeliverDueTick(now);
+  if (now - lastEventsNs_ < kEventsIntervalNs) return;
+  lastEventsNs_ = now;
+  HandleEvents();
+}
+
+void QtWindow::HandleEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void QtWindow::HandleEventsAtNextPump() {
+  pumpsSinceCheck_ = virtualClock_ ? kVirtualPumpsPerEvents - 1 : kPumpsPerClockCheck - 1;
+  lastEventsNs_ = 0;
+}
+
+void QtWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
+  const std::uint64_t limitNs = std::uint64_t{maxMicroseconds} * 1000;
+  if (virtualClock_) {
+    virtualNs_ += limitNs;
+    return;
+  }
+  std::uint64_t sleepNs = limitNs;
+  if (timerPeriodNs_ != 0) {
+    const std::uint64_t now = NowNanoseconds();
+    sleepNs = now >= timerDueNs_ ? 0 : std::min(sleepNs, timerDueNs_ - now);
+  }
+  if (sleepNs >= 1'000'000) {
+    // Qt's timers count whole milliseconds: the wait sleeps in the event loop for the
+    // whole ones, waking early for input or painting, and the caller, which looks at
+    // the tick again, sleeps on for what is left.
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
+    limit.start(std::chrono::milliseconds(sleepNs / 1'000'000));
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+      dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
+    }
+  } else if (sleepNs > 0) {
+    // Less than a millisecond: too short for a Qt timer, too short for anyone to
+    // notice that input waits until it is over.
+    timespec span{};
+    span.tv_nsec = static_cast<long>(sleepNs);
+    clock_nanosleep(CLOCK_MONOTONIC, 0, &span, nullptr);
+  }
+  // After a sleep the next pump reads the clock: a timer tick that fell due meanwhile
+  // is delivered there, since ticks come only from the pump.
+  pumpsSinceCheck_ = kPumpsPerClockCheck - 1;
+}
+
+void QtWindow::DeliverDueTick(std::uint64_t nowNs) {
+  if (timerPeriodNs_ == 0 || nowNs < timerDueNs_) return;
+  timerDueNs_ += timerPeriodNs_;
+  // After a long time without pumps, one tick stands for all that were missed.
+  if (timerDueNs_ <= nowNs) timerDueNs_ = nowNs + timerPeriodNs_;
+  auto onTick = onTick_;  // the handler may restart or stop the timer
+  onTick();
+}
+
+void QtWindow::StartTimer(std::uint32_t periodMs, std::function<void()> onTick) {
+  timerPeriodNs_ = std::uint64_t{periodMs} * 1'000'000;
+  timerDueNs_ = NowNanoseconds() + timerPeriodNs_;
+  onTick_ = std::move(onTick);
+  pumpsSinceCheck_ = 0;
+}
+
+void QtWindow::StopTimer() { timerPeriodNs_ = 0; }
+
+void QtWindow::ShowStatus(std::string_view text) {
+  if (view_ != nullptr) view_->ViewStatus(ToQString(text));
+  // The commands pump once after a progress text so that it shows before the long
+  // part starts: that pump must paint it, whatever the counts say.
+  HandleEventsAtNextPump();
+}
+
+void QtWindow::ShowProgress(std::int32_t done, std::int32_t total) {
+  const std::int64_t percent = total <= 0 ? 100 : std::int64_t{done} * 100 / total;
+  if (view_ != nullptr)
+    view_->ViewProgress(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
+}
+
+void QtWindow::ShowMessageBox(std::string_view text) {
+  ++messageBoxes_;
+  if (messageBoxHook_) {
+    messageBoxHook_(std::string(text));
+    return;
+  }
+  CentredMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle),
+                        ToQString(text), QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
+void QtWindow::Beep() { QApplication::beep(); }
+
+std::optional<std::string> QtWindow::ChooseHexFile() {
+  if (nextAnswer_) {
+    std::optional<std::string> answer = std::move(nextAnswer_);
+    nextAnswer_.reset();
+    return answer;
+  }
+  if (fileDialogHook_) return fileDialogHook_();
+  if (view_ == nullptr) return std::nullopt;
+  const std::optional<QString> chosen = view_->ViewChooseHexFile();
+  if (!chosen) return std::nullopt;
+  return QFile::encodeName(*chosen).toStdString();
+}
+
+void QtWindow::ShowFileName(std::string_view path) {
+  if (view_ != nullptr) view_->ViewFileName(ToQString(path));
+}
+
+void QtWindow::ControlsChanged() {
+  if (view_ != nullptr) view_->ViewControlsChanged();
+}
+
+void QtWindow::ShowImage(const CodeImage& image) {
+  if (view_ != nullptr) view_->ViewImage(image);
+}
+
+}  // namespace vql::ui

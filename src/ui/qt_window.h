@@ -1,0 +1,111 @@
+// The window services on Qt: the tick, the message pump, the sleeping wait, the
+// calibration timer, message boxes, the beep, and the hand-off of status texts,
+// progress, the file name, the grid and control changes to the main window.
+//
+// It is also the program's clock, for the window services and the simulated port
+// alike: the real passing of time, or - when the simulated programmer asks for
+// clock=virtual - virtual time that moves on with every pump and by the whole limit
+// of every wait, so that waits cost no real time.
+//
+// The pump runs twice per clocked bit, so it is cheap when there is nothing to do:
+// on the real clock it reads the steady clock only every so many calls and lets Qt
+// handle events only when a few hundred microseconds have passed; on the virtual
+// clock it handles events every so many pumps. Timer ticks come only from the pump.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "portio/port_io.h"
+#include "services/window_services.h"
+
+namespace vql::ui {
+
+// The application title: the caption of every message box.
+inline constexpr char kApplicationTitle[] = "VQL-ISP V2.3";
+
+// What the main window shows on behalf of the window services.
+class WindowView {
+ public:
+  virtual ~WindowView() = default;
+  virtual void ViewStatus(const QString& text) = 0;        // edtStatus
+  virtual void ViewProgress(int percent) = 0;              // ProgressBar1
+  virtual void ViewFileName(const QString& path) = 0;      // edtFileName
+  virtual void ViewImage(const CodeImage& image) = 0;      // StringGrid1
+  virtual void ViewControlsChanged() = 0;                  // re-read the programmer
+  virtual std::optional<QString> ViewChooseHexFile() = 0;  // OpenDialog1, full path
+};
+
+class QtWindow final : public WindowServices, public MicrosecondClock {
+ public:
+  explicit QtWindow(bool virtualClock);
+  QtWindow(const QtWindow&) = delete;
+  QtWindow& operator=(const QtWindow&) = delete;
+
+  // The window that shows what the core hands over; nullptr detaches it. Until one
+  // is attached, status texts and the like go nowhere.
+  void AttachView(WindowView* view) { view_ = view; }
+
+  bool VirtualClock() const { return virtualClock_; }
+
+  // Instead of a modal box: every message box text goes to the hook (tests).
+  void SetMessageBoxHook(std::function<void(const std::string& text)> hook) {
+    messageBoxHook_ = std::move(hook);
+  }
+  // Instead of OpenDialog1: the hook answers every file dialog (tests).
+  void SetFileDialogHook(std::function<std::optional<std::string>()> hook) {
+    fileDialogHook_ = std::move(hook);
+  }
+  // The next file dialog is answered with path without being shown: a file named
+  // on the command line or dropped on the window is loaded as Load would load it.
+  void AnswerNextFileDialog(std::string path) { nextAnswer_ = std::move(path); }
+
+  // How many message boxes have been shown so far.
+  std::uint64_t MessageBoxesShown() const { return messageBoxes_; }
+
+  // --- WindowServices.
+  std::uint32_t GetTickCount() override;
+  void PumpMessages() override;
+  void WaitForEvents(std::uint32_t maxMicroseconds) override;
+  void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override;
+  void StopTimer() override;
+  void ShowStatus(std::string_view text) override;
+  void ShowProgress(std::int32_t done, std::int32_t total) override;
+  void ShowMessageBox(std::string_view text) override;
+  void Beep() override;
+  std::optional<std::string> ChooseHexFile() override;
+  void ShowFileName(std::string_view path) override;
+  void ControlsChanged() override;
+  void ShowImage(const CodeImage& image) override;
+
+  // --- MicrosecondClock.
+  std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
+
+ private:
+  std::uint64_t NowNanoseconds() const;
+  void DeliverDueTick(std::uint64_t nowNs);
+  // Lets Qt handle what is pending: input, painting, timers of its own.
+  void HandleEvents();
+  // The next pump reads the clock and handles events, whatever the counts say.
+  void HandleEventsAtNextPump();
+
+  const bool virtualClock_;
+  const std::int64_t startNs_;         // the steady clock at construction
+  std::uint64_t virtualNs_ = 0;        // virtual time, moved on by pumps and waits
+  std::uint32_t pumpsSinceCheck_ = 0;  // pumps since the clock was last read
+  std::uint64_t lastEventsNs_ = 0;     // when Qt last handled events (real clock)
+  std::uint64_t timerPeriodNs_ = 0;    // 0: stopped
+  std::uint64_t timerDueNs_ = 0;
+  std::function<void()> onTick_;
+  WindowView* view_ = nullptr;
+  std::uint64_t messageBoxes_ = 0;
+  std::function<void(const std::string&)> messageBoxHook_;
+  std::function<std::optional<std::string>()> fileDialogHook_;
+  std::optional<std::string> nextAnswer_;
+};
+
+}  // namespace vql::ui
