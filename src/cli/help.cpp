@@ -1,5 +1,6 @@
 #include "cli/help.h"
 
+#include "link/config_lookup.h"
 #include "portio/port_factory.h"
 
 namespace vql {
@@ -64,8 +65,9 @@ COMMANDS
   test-io         the cable loop test; needs a loop-back plug (MISO joined to SCK)
   devices         list the devices: name, code size, last address, instruction
                   set, x2-clock fuse
-  config          show the five values of the configuration file, the port
-                  captions, the port in use and the calibration
+  config          show the configuration file in use and the places where it
+                  was looked for, its five values, the port captions, the port
+                  in use and the calibration
 
 OPTIONS
   --device NAME      the target device, in any case (default AT89S8253); see
@@ -85,8 +87,8 @@ OPTIONS
   --no-run-after     leave the target in program mode after auto (Option > Auto
                      RUN after auto program, ticked by default); the program
                      still releases it when it ends
-  --config PATH      the configuration file (default CONFIG.VQL in the current
-                     directory)
+  --config PATH      read this configuration file alone (default: the first
+                     CONFIG.VQL of the places under FILES)
   -o, --output OUT   with read: the Intel HEX file to write, from address 0 to the
                      device's last address: 16 data bytes a record, upper-case
                      digits, checksums, LF line ends, an end-of-file record. A
@@ -136,13 +138,6 @@ INTEL HEX FILES
   record by record as it stands; an image byte that is no pair of hex digits is
   never sent to a chip: program, verify and auto refuse it.
 
-FILES
-  CONFIG.VQL
-      Read from the current directory at start-up (or the file of --config):
-      five values of four upper-case hexadecimal digits, each after a "[": the
-      polling delay scale, the clock-edge delay, a value without use, the LPT1
-      base address and the LPT2 base address. Everything else is comment.
-
 )";
 
 constexpr std::string_view kExamples =
@@ -155,14 +150,84 @@ constexpr std::string_view kExamples =
     "  VQLISP_PORT=sim VQLISP_SIM=target=AT89S8253,state=chip.state,clock=virtual \\\n"
     "      vql-isp-cli verify examples/blink.hex\n";
 
+constexpr std::string_view kWindowManual = R"(NAME
+  vql-isp - program AT89S-series 8051 flash chips through a printer-port cable
+
+SYNOPSIS
+  vql-isp [FILE.hex]
+  vql-isp --help | --version
+
+DESCRIPTION
+  The window of VQL-ISP V2.3: the commands on the left, the device, the lock
+  bits, the x2-clock fuse and the operating mode in the middle, the code image as
+  a grid of bytes on the right, and the status box with its progress bar. At
+  start-up it reads the configuration file, selects LPT1, holds the target in
+  program mode, calibrates its delays and selects the AT89S8253. Closing the
+  window switches to run mode, so the target is released.
+
+  FILE.hex, when given, is loaded once start-up is done, as Files > Load Code
+  does; so is a file dropped on the window. One command runs at a time; Esc
+  stops it at its next address. The About box names the configuration file in
+  use. The terminal front end, vql-isp-cli, runs the same commands from scripts.
+
+  The window also takes the Qt toolkit's own options, such as -platform.
+
+)";
+
+// Where the configuration is looked for, with the data directory of this build.
+std::string FilesSection() {
+  std::string text = R"(FILES
+  CONFIG.VQL
+      The configuration: five values of four upper-case hexadecimal digits, each
+      after a "[": the polling delay scale, the clock-edge delay, a value without
+      use, the LPT1 base address and the LPT2 base address. Everything else is
+      comment. At start-up the first of these files that exists is read:
+        ./CONFIG.VQL
+            in the current directory
+        $XDG_CONFIG_HOME/vql-isp/CONFIG.VQL
+            the user's own; without XDG_CONFIG_HOME, ~/.config/vql-isp/CONFIG.VQL
+        /etc/vql-isp/CONFIG.VQL
+            for every user of the machine
+)";
+  text += "        " + InstalledDefaultConfig() + "\n";
+  text += R"(            the default installed with the program (LPT1 at 0378, LPT2 at
+            0278); a copy installed elsewhere, or into a staging folder, reads
+            its own default first:
+)";
+  text += "            " + InstalledDefaultBesideProgram() + " from the program's folder\n";
+  text += R"(      When none exists, the error lists every place that was looked at.
+
+)";
+  return text;
+}
+
+// The port layer's ENVIRONMENT section without its examples, which are the
+// terminal front end's.
+std::string EnvironmentSection() {
+  std::string text = PortEnvironmentHelp();
+  const std::size_t examples = text.find("\nEXAMPLES\n");
+  if (examples != std::string::npos) text.erase(examples + 1);
+  return text;
+}
+
 }  // namespace
 
 std::string HelpText() {
   std::string text(kManual);
+  text += FilesSection();
   text += PortEnvironmentHelp();
   // The port layer's text may end with examples of its own; ours join them.
   if (text.find("\nEXAMPLES\n") == std::string::npos) text += "\nEXAMPLES\n";
   text += kExamples;
+  text += "\nSEE ALSO\n  vql-isp(1), the window\n";
+  return text;
+}
+
+std::string WindowHelpText() {
+  std::string text(kWindowManual);
+  text += FilesSection();
+  text += EnvironmentSection();
+  text += "\nSEE ALSO\n  vql-isp-cli(1), the terminal front end\n";
   return text;
 }
 

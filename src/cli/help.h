@@ -1,4 +1,5 @@
-// The manual page that --help prints, and the version line.
+// The manual pages that --help prints, of both programs, and the version line. The
+// installed man pages are made from the same texts (see man_page.h).
 #pragma once
 
 #include <string>
@@ -11,5 +12,9 @@ inline constexpr std::string_view kVersionLine = "VQL-ISP V2.3";
 // NAME, SYNOPSIS, DESCRIPTION, COMMANDS, OPTIONS, EXIT STATUS, FILES, ENVIRONMENT and
 // EXAMPLES; the port layer contributes its variables.
 std::string HelpText();
+
+// The window's: NAME, SYNOPSIS, DESCRIPTION, and the FILES and ENVIRONMENT sections
+// of the terminal front end's.
+std::string WindowHelpText();
 
 }  // namespace vql

@@ -53,11 +53,20 @@ void PrintUsedRows(const CodeImage& image, std::FILE* out) {
   std::fflush(out);
 }
 
-void PrintConfiguration(Programmer& programmer, const std::string& path, std::FILE* out) {
-  std::int32_t delayScale = 0, bitDelay = 0, unused = 0, lpt1 = 0, lpt2 = 0;
-  ReadConfigFile(delayScale, bitDelay, unused, lpt1, lpt2, path);
+void PrintConfiguration(Programmer& programmer, std::FILE* out) {
   const ProgrammerLink& link = programmer.Link;
+  std::int32_t delayScale = 0, bitDelay = 0, unused = 0, lpt1 = 0, lpt2 = 0;
+  ReadConfigFile(delayScale, bitDelay, unused, lpt1, lpt2, link.ConfigPath);
   std::fprintf(out, "%-12s %s\n", "File", link.ConfigPath.c_str());
+  // After a lookup (no --config), every place in its order: the file in use is the
+  // first of them that exists, and a file put in an earlier one would win.
+  if (link.ConfigPlaces.size() > 1) {
+    const char* label = "Lookup";
+    for (const std::string& place : link.ConfigPlaces) {
+      std::fprintf(out, "%-12s %s\n", label, place.c_str());
+      label = "";
+    }
+  }
   PrintValue(out, "DelayScale", delayScale);
   PrintValue(out, "BitDelay", bitDelay);
   PrintValue(out, "Unused", unused);

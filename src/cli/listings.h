@@ -16,8 +16,8 @@ void PrintDeviceTable(std::FILE* out);
 // "0000 02 00 30 ..."
 void PrintUsedRows(const CodeImage& image, std::FILE* out);
 
-// The five values of the configuration file, the port captions, the port in use and
-// the calibration, after a start-up that read the file at path.
-void PrintConfiguration(Programmer& programmer, const std::string& path, std::FILE* out);
+// The configuration file in use (and where it was looked for), its five values, the
+// port captions, the port in use and the calibration, after a start-up that read it.
+void PrintConfiguration(Programmer& programmer, std::FILE* out);
 
 }  // namespace vql

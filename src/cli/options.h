@@ -33,7 +33,7 @@ struct CliOptions {
   bool autoReload = true;
   bool runAfter = true;
   bool ignoreHexErrors = false;  // go on after a HEX file whose records have problems
-  std::string config = "CONFIG.VQL";
+  std::string config;  // --config: the one file to read; empty: the usual lookup
 };
 
 // Whether the command loads its FILE into the image before it runs.

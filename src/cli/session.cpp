@@ -16,6 +16,7 @@
 #include "cli/terminal_window.h"
 #include "commands/programmer_setup.h"
 #include "image/hex_writer.h"
+#include "link/config_lookup.h"
 #include "portio/port_factory.h"
 
 namespace vql {
@@ -37,8 +38,8 @@ Verdict VerdictOf(CommandResult result) {
 
 class Session {
  public:
-  Session(const CliOptions& options, TerminalWindow& window, Programmer& programmer)
-      : options_(options), window_(window), programmer_(programmer) {}
+  Session(const CliOptions& options, Programmer& programmer)
+      : options_(options), programmer_(programmer) {}
 
   int Run();
 
@@ -55,13 +56,16 @@ class Session {
   Verdict Config();
 
   const CliOptions& options_;
-  TerminalWindow& window_;
   Programmer& programmer_;
 };
 
 int Session::Run() {
   // A configuration that cannot be read has been shown; nothing was driven.
-  if (!programmer_.Startup(options_.config)) return kExitUsage;
+  const bool configured =
+      options_.config.empty()
+          ? programmer_.Startup(FindConfigFile(SystemConfigEnvironment(std::getenv)))
+          : programmer_.Startup(options_.config);
+  if (!configured) return kExitUsage;
   Verdict verdict;
   try {
     if (options_.command == CliCommand::Config) {
@@ -170,7 +174,7 @@ Verdict Session::TestIo() {
 }
 
 Verdict Session::Config() {
-  PrintConfiguration(programmer_, options_.config, stdout);
+  PrintConfiguration(programmer_, stdout);
   // An unusable port has been shown at start-up.
   return {programmer_.Link.PortUsable() ? kExitOk : kExitUsage, {}};
 }
@@ -195,7 +199,7 @@ int RunSession(const CliOptions& options) {
   ProgrammerSetup setup = SetUpProgrammer(std::getenv, window, window);
   if (!setup.notice.empty()) std::fprintf(stderr, "%s\n", setup.notice.c_str());
   window.ForwardStopTo([&cmd = setup.programmer->Cmd] { cmd.RequestStop(); });
-  return Session(options, window, *setup.programmer).Run();
+  return Session(options, *setup.programmer).Run();
 }
 
 }  // namespace vql

@@ -12,12 +12,26 @@ Programmer::Programmer(PortIo& port, WindowServices& window)
       window_(window) {}
 
 bool Programmer::Startup(const std::string& configName) {
+  try {
+    return Startup(NamedConfigFile(configName));
+  } catch (const FileError& error) {
+    window_.ShowMessageBox(error.what());
+    return false;
+  }
+}
+
+bool Programmer::Startup(const ConfigLookup& config) {
+  Link.ConfigPath = config.path;
+  Link.ConfigPlaces = config.places;
+  if (config.path.empty()) {
+    window_.ShowMessageBox(NoConfigFileText(config.places));
+    return false;
+  }
   std::vector<std::string> warnings;
   try {
-    Link.ConfigPath = ConfigFilePath(configName);
     std::int32_t unused = 0;
     ReadConfigFile(Link.DelayScale, Link.BitDelay, unused, Link.Lpt1Base, Link.Lpt2Base,
-                   configName, &warnings);
+                   config.path, &warnings);
   } catch (const FileError& error) {
     window_.ShowMessageBox(error.what());
     return false;

@@ -11,6 +11,7 @@
 #include "devices/device_selection.h"
 #include "devices/operator_controls.h"
 #include "image/hex_files.h"
+#include "link/config_lookup.h"
 #include "link/programmer_link.h"
 #include "portio/port_io.h"
 #include "services/window_services.h"
@@ -23,14 +24,16 @@ class Programmer {
   Programmer(const Programmer&) = delete;
   Programmer& operator=(const Programmer&) = delete;
 
-  // Start-up, minus the window: reads the configuration file from the current
-  // directory, selects LPT1, drives the program-mode lines, empties the image and
-  // shows it, calibrates the delays, and leaves the AT89S8253 selected with the
-  // fuse controls disabled. When the configuration cannot be read its error is
+  // Start-up, minus the window: reads the configuration file that the lookup found,
+  // selects LPT1, drives the program-mode lines, empties the image and shows it,
+  // calibrates the delays, and leaves the AT89S8253 selected with the fuse
+  // controls disabled. When there is no file, or it cannot be read, the error is
   // shown and nothing else happens: no line is driven, and the cable commands are
   // refused with a message that says where the file was looked for. Returns
   // whether the configuration was read.
-  bool Startup(const std::string& configName = "CONFIG.VQL");
+  bool Startup(const ConfigLookup& config);
+  // The same with the one file named, relative to the current directory.
+  bool Startup(const std::string& configName = std::string(kConfigFileName));
 
   // Shut-down: the switch to run mode, so the target is always released: the
   // run-mode lines and "RUN MODE.", from either mode.

@@ -12,6 +12,13 @@ void RefreshGrid(ImageState& state, WindowServices& window) {
   window.PumpMessages();
 }
 
+// GCC 12 at -O3 inlines the "\n" + string and " " + string below into std::string's
+// replace and then warns that its memcpy may overlap, with lengths near SIZE_MAX that
+// no string can have: a false positive of that compiler version (-Wrestrict).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 std::string HexReportText(const std::string& path, const HexLoadReport& report) {
   std::string text = "\"" + path + "\", line " + std::to_string(report.firstLine) + ": " +
                      report.firstProblem + ":\n" + report.firstText;
@@ -27,6 +34,9 @@ std::string HexReportText(const std::string& path, const HexLoadReport& report) 
           "never sent to a chip.";
   return text;
 }
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 

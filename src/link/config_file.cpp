@@ -91,7 +91,7 @@ std::string ConfigValueWarning(std::size_t position, char c1, char c2, char c3, 
   // Every value read lies between -4369 (no digit at all) and 65535, so four hex
   // digits and a sign show it exactly.
   const std::int32_t value = HexQuadValue(c1, c2, c3, c4);
-  char read[8];
+  char read[16];  // room for any unsigned, as the compiler cannot see the range above
   std::snprintf(read, sizeof read, "%s%04X", value < 0 ? "-" : "",
                 static_cast<unsigned>(std::abs(value)));
 

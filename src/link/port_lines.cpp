@@ -49,6 +49,15 @@ ProgrammerLink::ProgrammerLink(PortIo& port, WindowServices& window)
 std::string ProgrammerLink::PortProblem() const {
   if (selected_) return portProblem_;
   // Start-up stopped before it selected a port: the configuration was not read.
+  if (ConfigPath.empty() && !ConfigPlaces.empty()) {
+    std::string places;
+    for (const std::string& place : ConfigPlaces) {
+      places += (places.empty() ? "\"" : ", \"") + place + "\"";
+    }
+    return "The printer port is not configured: the port addresses come from the "
+           "configuration file, which is in none of the places where it is looked for (" +
+           places + "). Put it in one of them and start the program again.";
+  }
   return "The printer port is not configured: the port addresses come from " +
          (ConfigPath.empty() ? std::string("the configuration file")
                              : "the configuration file \"" + ConfigPath + "\"") +

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image/hex_digits.h"
 #include "portio/port_io.h"
@@ -40,7 +41,8 @@ class ProgrammerLink {
   std::int32_t BitDelay = 0;
   std::int32_t Lpt1Base = 0;
   std::int32_t Lpt2Base = 0;
-  std::string ConfigPath;  // where the configuration file was looked for, for messages
+  std::string ConfigPath;  // the configuration file read, or tried; for messages
+  std::vector<std::string> ConfigPlaces;  // where it was looked for, for messages
 
   // --- Port selection. DataPort is the selected port's data register, StatusPort
   // DataPort + 1. Selecting a port makes it ready in the port layer; a port that

@@ -75,7 +75,7 @@ QLabel* NavyLabel(const QString& text, int pixelSize, int maxWidth, QWidget* par
 
 }  // namespace
 
-TfrmAboutVql::TfrmAboutVql(QWidget* mainWindow)
+TfrmAboutVql::TfrmAboutVql(QWidget* mainWindow, const QString& configFile)
     : QDialog(mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowCloseButtonHint),
       mainWindow_(mainWindow) {
@@ -101,7 +101,12 @@ TfrmAboutVql::TfrmAboutVql(QWidget* mainWindow)
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Memo1->setPlainText(MemoLines().join(QLatin1Char('\n')));
+  // The memo scrolls, so the line about the configuration goes below the text
+  // without moving anything in the box.
+  const QString configLine =
+      QStringLiteral("Configuration file: ") +
+      (configFile.isEmpty() ? QStringLiteral("none was read") : configFile);
+  Memo1->setPlainText((MemoLines() + QStringList{QString(), configLine}).join(QLatin1Char('\n')));
   Memo1->setGeometry(152, 24, 241, 129);
 
   btnOk = new QPushButton(QStringLiteral("OK"), this);

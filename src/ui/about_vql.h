@@ -1,6 +1,7 @@
 // The About box, frmAboutVql: a fixed dialog, captioned "About VQL", created hidden
 // at start-up and shown modally by About; each time it becomes active it centres
-// itself on the main window.
+// itself on the main window. The last line of its memo names the configuration file
+// in use.
 #pragma once
 
 #include <QDialog>
@@ -15,8 +16,9 @@ class TfrmAboutVql : public QDialog {
   Q_OBJECT
 
  public:
-  // mainWindow: the window to centre on; it must outlive the box.
-  explicit TfrmAboutVql(QWidget* mainWindow);
+  // mainWindow: the window to centre on; it must outlive the box. configFile: the
+  // configuration file that start-up read; empty when none was read.
+  TfrmAboutVql(QWidget* mainWindow, const QString& configFile);
 
   QLabel* Image1 = nullptr;  // the logo, stretched
   QLabel* Label2 = nullptr;  // "AT89S SERIES"

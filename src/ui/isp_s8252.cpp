@@ -104,8 +104,9 @@ QCheckBox* CheckBox(const char* caption, QWidget* parent, int x, int y, int widt
 
 }  // namespace
 
-TfrmMain::TfrmMain(Programmer& programmer, QtWindow& window)
-    : programmer_(programmer), window_(window) {
+TfrmMain::TfrmMain(Programmer& programmer, QtWindow& window,
+                   std::optional<ConfigLookup> config)
+    : programmer_(programmer), window_(window), config_(std::move(config)) {
   setWindowTitle(QStringLiteral("VQL-ISP  V2.3 , Beta-A"));
   BuildControls();
   BuildMenu();
@@ -115,8 +116,10 @@ TfrmMain::TfrmMain(Programmer& programmer, QtWindow& window)
   setAcceptDrops(true);
   window_.AttachView(this);
   FormCreate();
-  // Created hidden at start-up, after the main window; About shows it modally.
-  frmAboutVql = new TfrmAboutVql(this);
+  // Created hidden at start-up, after the main window; About shows it modally, with
+  // the configuration file that start-up read.
+  frmAboutVql =
+      new TfrmAboutVql(this, configured_ ? FromStd(programmer_.Link.ConfigPath) : QString());
   frmAboutVql->hide();
   // Esc and the picture's double-click are seen before any control takes them.
   qApp->installEventFilter(this);
@@ -303,7 +306,7 @@ void TfrmMain::Wire() {
 void TfrmMain::FormCreate() {
   // The configuration, LPT1 and the program-mode lines, the empty image and grid,
   // the calibration, the AT89S8253 with its fuse controls disabled.
-  configured_ = programmer_.Startup();
+  configured_ = config_ ? programmer_.Startup(*config_) : programmer_.Startup();
   if (configured_) {
     LPT11->setText(FromStd(programmer_.Link.PortCaption(1)));
     LPT21->setText(FromStd(programmer_.Link.PortCaption(2)));

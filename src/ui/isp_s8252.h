@@ -42,9 +42,11 @@ class TfrmMain final : public QMainWindow, private WindowView {
 
  public:
   // Builds the window from its design and runs FormCreate (the programmer's
-  // start-up) before anything is shown. The programmer and the window services
-  // must outlive the window.
-  TfrmMain(Programmer& programmer, QtWindow& window);
+  // start-up) before anything is shown, with the configuration file that the
+  // lookup found; without a lookup, CONFIG.VQL in the current directory. The
+  // programmer and the window services must outlive the window.
+  TfrmMain(Programmer& programmer, QtWindow& window,
+           std::optional<ConfigLookup> config = std::nullopt);
   ~TfrmMain() override;
 
   // The client area below the menu bar, as designed.
@@ -171,6 +173,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
 
   Programmer& programmer_;
   QtWindow& window_;
+  std::optional<ConfigLookup> config_;
   bool configured_ = false;
   bool closeAfterCommand_ = false;  // a close came while a command ran
   bool exitAfterCommand_ = false;   // ... through Files > Exit

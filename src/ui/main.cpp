@@ -3,6 +3,7 @@
 // (whose creation starts the programmer up), and the event loop.
 //
 //   vql-isp [FILE.hex]   FILE.hex is loaded once start-up is done, as Load would.
+//   vql-isp --help | --version
 //
 // Ctrl-C, a hang-up or a termination signal closes the window as its close button
 // does, so that the target is released to run mode on the way out.
@@ -16,11 +17,16 @@
 #include <QStringList>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
 
+#include "cli/help.h"
 #include "commands/programmer_setup.h"
+#include "link/config_lookup.h"
 #include "portio/port_factory.h"
 #include "ui/isp_s8252.h"
 #include "ui/qt_window.h"
@@ -70,9 +76,21 @@ QIcon WindowIcon() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so that they work without a display.
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(vql::WindowHelpText().c_str(), stdout);
+    return EXIT_SUCCESS;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s\n", std::string(vql::kVersionLine).c_str());
+    return EXIT_SUCCESS;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(vql::ui::kApplicationTitle));
   QApplication::setWindowIcon(WindowIcon());
+  // The installed vql-isp.desktop: a desktop shows its icon and name for the window.
+  QApplication::setDesktopFileName(QStringLiteral("vql-isp"));
   const QStringList arguments = QApplication::arguments();
 
   // The back end and the clock come from the environment; a mistake there is shown
@@ -95,7 +113,8 @@ int main(int argc, char** argv) {
   if (!setup.notice.empty()) window.ShowMessageBox(setup.notice);
 
   CatchSignals();
-  vql::ui::TfrmMain frmMain(*setup.programmer, window);
+  vql::ui::TfrmMain frmMain(*setup.programmer, window,
+                           vql::FindConfigFile(vql::SystemConfigEnvironment(std::getenv)));
   CloseOnSignals(frmMain);
   frmMain.show();
   if (arguments.size() > 1) {

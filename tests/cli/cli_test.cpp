@@ -52,8 +52,9 @@ struct CliResult {
 };
 
 // Runs the program in cwd with the environment of the test minus every VQLISP_
-// variable, plus env. watch sees standard output after every piece that arrives
-// and may signal the child. A child that hangs is killed after a generous time.
+// variable and every variable that env sets, plus env. watch sees standard output
+// after every piece that arrives and may signal the child. A child that hangs is
+// killed after a generous time.
 CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
                  const fs::path& cwd,
                  const std::function<void(pid_t, const std::string&)>& watch = {}) {
@@ -61,8 +62,14 @@ CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::st
   std::vector<std::string> argStrings{exe};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<std::string> envStrings;
+  const auto overridden = [&env](std::string_view variable) {
+    const std::string_view name = variable.substr(0, variable.find('=') + 1);
+    return std::any_of(env.begin(), env.end(),
+                       [name](const std::string& set) { return set.starts_with(name); });
+  };
   for (char** e = environ; *e != nullptr; ++e) {
-    if (!std::string_view(*e).starts_with("VQLISP_")) envStrings.emplace_back(*e);
+    const std::string_view variable(*e);
+    if (!variable.starts_with("VQLISP_") && !overridden(variable)) envStrings.emplace_back(*e);
   }
   envStrings.insert(envStrings.end(), env.begin(), env.end());
   std::vector<char*> argv, envp;
@@ -393,6 +400,40 @@ TEST_F(CliTest, HelpIsAManualPageWithThePortVariables) {
   const CliResult version = RunCli({"--version"}, {}, dir.Path());
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "VQL-ISP V2.3\n");
+}
+
+// Without --config the first CONFIG.VQL of the lookup is read, and config names it
+// and the places in their order; with --config that one file alone.
+TEST_F(CliTest, ConfigNamesTheFileInUseAndWhereItWasLookedFor) {
+  const fs::path here = fs::canonical(dir.Path());
+  fs::remove(here / "CONFIG.VQL");
+  const std::string user =
+      dir.Write("cfg/vql-isp/CONFIG.VQL", "[2710][0000][0000][0278][0378]\n");
+  dir.Write("bench.vql", "[2710][0000][0000][03BC][0278]\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> firstLines;
+    std::string lpt1;
+  };
+  const Case cases[] = {
+      {{"config"},
+       {"File         " + user, "Lookup       " + (here / "CONFIG.VQL").string(),
+        "             " + user, "             /etc/vql-isp/CONFIG.VQL"},
+       "LPT1 base    0278 (632)"},
+      {{"--config", "bench.vql", "config"},
+       {"File         " + (here / "bench.vql").string(), "DelayScale   2710 (10000)"},
+       "LPT1 base    03BC (956)"},
+  };
+  for (const Case& c : cases) {
+    const CliResult result = Cli(c.args, kFastChip, {"XDG_CONFIG_HOME=" + (here / "cfg").string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const auto lines = Lines(result.out);
+    ASSERT_GE(lines.size(), c.firstLines.size()) << result.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(
+                                                                          c.firstLines.size())),
+              c.firstLines);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.lpt1), lines.end()) << result.out;
+  }
 }
 
 TEST_F(CliTest, DevicesListsTheTableWithoutTouchingAnyPort) {

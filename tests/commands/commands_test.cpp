@@ -411,5 +411,51 @@ TEST(Startup, BringsEveryPartIntoItsWorkingStateOrStopsAtABadConfiguration) {
   }
 }
 
+// Start-up reads the file that the lookup found, wherever it is; without one it
+// lists every place it looked, and the cable commands name them again.
+TEST(Startup, ReadsTheFileTheLookupFoundOrNamesEveryPlaceLookedAt) {
+  testing::TempDir dir;
+  const std::string found = dir.Write("share/vql-isp/CONFIG.VQL", "[03E8][0000][0000][03BC][0278]\n");
+  const Strings places{(dir.Path() / "CONFIG.VQL").string(), "/home/op/.config/vql-isp/CONFIG.VQL",
+                       "/etc/vql-isp/CONFIG.VQL", found};
+  struct Case {
+    const char* name;
+    ConfigLookup lookup;
+    bool configured;
+    Strings boxes;
+  };
+  const std::string listed = "\n  " + places[0] + "\n  " + places[1] + "\n  " + places[2] +
+                             "\n  " + places[3] + "\n";
+  const Case cases[] = {
+      {"found in the data directory", {found, places}, true, {}},
+      {"found nowhere",
+       {"", places},
+       false,
+       {"No configuration file: CONFIG.VQL is in none of the places where it is looked for, "
+        "in this order:" + listed + "Put it in one of them and start the program again."}},
+  };
+  for (const Case& c : cases) {
+    testing::VirtualWindow window;
+    SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
+    auto app = std::make_unique<Programmer>(sim, window);
+    EXPECT_EQ(app->Startup(c.lookup), c.configured) << c.name;
+    EXPECT_EQ(window.messageBoxes, c.boxes) << c.name;
+    EXPECT_EQ(app->Link.ConfigPath, c.lookup.path) << c.name;
+    if (c.configured) {
+      EXPECT_EQ(app->Link.PortCaption(1), "LPT1 : 3BC") << c.name;
+      EXPECT_EQ(app->Link.DataPort(), 0x3BC) << c.name;
+      continue;
+    }
+    EXPECT_EQ(app->Cmd.Erase().outcome, Outcome::NoPort) << c.name;
+    ASSERT_EQ(window.messageBoxes.size(), 2u) << c.name;
+    EXPECT_EQ(window.messageBoxes[1],
+              "The printer port is not configured: the port addresses come from the "
+              "configuration file, which is in none of the places where it is looked for (\"" +
+                  places[0] + "\", \"" + places[1] + "\", \"" + places[2] + "\", \"" + places[3] +
+                  "\"). Put it in one of them and start the program again.")
+        << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace vql

@@ -145,7 +145,9 @@ TEST(ReadAndVerify3, RetryWithOneExtraEnableAtTheTenthTry) {
   // Verify: matching only at the 12th read, one extra enable before the 10th.
   for (const auto& [goodFrom, outcome] : {std::pair{12, Outcome::Done}, std::pair{21, Outcome::VerifyMismatch}}) {
     ProgrammerWorld world("AT89S53");
-    world.sim->PlugTarget(Chip3([goodFrom](int read) { return read >= goodFrom ? 0x42 : 0x41; }));
+    // An init-capture: clang before 16 cannot capture a structured binding by name.
+    world.sim->PlugTarget(
+        Chip3([goodFrom = goodFrom](int read) { return read >= goodFrom ? 0x42 : 0x41; }));
     world.SetImageByte(0x0100, 0x42);
     EXPECT_EQ(world.Ops().VerifyCode3(0x0100), outcome);
     EXPECT_EQ(Count(world.Instructions(3), "09 00 00"), outcome == Outcome::Done ? 12u : 20u);

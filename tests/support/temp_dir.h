@@ -26,9 +26,11 @@ class TempDir {
 
   const std::filesystem::path& Path() const { return path_; }
 
-  // Writes content (binary, verbatim) to name inside the directory; returns the full path.
+  // Writes content (binary, verbatim) to name inside the directory, making the folders
+  // of a name like "home/.config/vql-isp/CONFIG.VQL" first; returns the full path.
   std::string Write(std::string_view name, std::string_view content) const {
     const auto file = path_ / name;
+    std::filesystem::create_directories(file.parent_path());
     std::ofstream out(file, std::ios::binary);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     return file.string();

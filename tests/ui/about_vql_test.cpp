@@ -19,7 +19,7 @@ namespace {
 class AboutVqlTest : public ::testing::Test {
  protected:
   QWidget main;
-  TfrmAboutVql box{&main};
+  TfrmAboutVql box{&main, QStringLiteral("/home/op/.config/vql-isp/CONFIG.VQL")};
 };
 
 TEST_F(AboutVqlTest, ShowsItsTexts) {
@@ -52,11 +52,35 @@ TEST_F(AboutVqlTest, ShowsItsTexts) {
                                 "It also supports the use of LPT1 and LPT2.",
                                 "",
                                 "Legalities"};
-  ASSERT_EQ(lines.size(), expected.size() + 8);
+  // The legal text, then the configuration file in use, after a blank line.
+  ASSERT_EQ(lines.size(), expected.size() + 8 + 2);
   EXPECT_EQ(lines.mid(0, expected.size()), expected);
-  for (const QString& line : lines.mid(expected.size())) EXPECT_FALSE(line.trimmed().isEmpty());
+  for (const QString& line : lines.mid(expected.size(), 8)) {
+    EXPECT_FALSE(line.trimmed().isEmpty());
+  }
+  EXPECT_EQ(lines.mid(expected.size() + 8),
+            QStringList({"", "Configuration file: /home/op/.config/vql-isp/CONFIG.VQL"}));
   EXPECT_TRUE(box.Memo1->isReadOnly());
   EXPECT_EQ(box.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+TEST(AboutVql, TheMemoEndsWithTheConfigurationFileInUse) {
+  struct Case {
+    QString configFile;
+    QString lastLine;
+  };
+  const Case cases[] = {
+      {"/usr/share/vql-isp/CONFIG.VQL", "Configuration file: /usr/share/vql-isp/CONFIG.VQL"},
+      {"/tmp/a b/CONFIG.VQL", "Configuration file: /tmp/a b/CONFIG.VQL"},
+      {"", "Configuration file: none was read"},
+  };
+  QWidget main;
+  for (const Case& c : cases) {
+    const TfrmAboutVql box(&main, c.configFile);
+    EXPECT_EQ(box.Memo1->toPlainText().split(QLatin1Char('\n')).last(), c.lastLine)
+        << c.configFile.toStdString();
+    EXPECT_EQ(box.Memo1->geometry(), QRect(152, 24, 241, 129));  // the layout stays
+  }
 }
 
 TEST_F(AboutVqlTest, KeepsItsLayout) {

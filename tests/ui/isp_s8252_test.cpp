@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
@@ -306,6 +307,44 @@ TEST(MainWindow, WithoutAConfigurationTheWindowOpensAndRefusesTheCable) {
   f.Exit2->trigger();  // nothing to release, nothing more to say
   EXPECT_FALSE(f.isVisible());
   EXPECT_EQ(w.boxes.size(), 2u);
+}
+
+// Start-up reads what the lookup found, and the About box names it; without a file
+// the box lists every place looked at, and the About box says none was read.
+TEST(MainWindow, TheAboutBoxNamesTheConfigurationFileThatStartUpRead) {
+  testing::TempDir elsewhere;
+  const std::string installed =
+      elsewhere.Write("share/vql-isp/CONFIG.VQL", "[03E8][0000][0000][0378][0278]\n");
+  const Strings places{"/w/CONFIG.VQL", "/etc/vql-isp/CONFIG.VQL", installed};
+  struct Case {
+    const char* name;
+    bool inCurrentDir;
+    std::optional<ConfigLookup> lookup;
+    std::string firstBox;  // empty: none
+    std::string memoEnd;   // after "Configuration file: "; "." for the current directory's
+  };
+  const Case cases[] = {
+      {"the current directory's", true, std::nullopt, "", "."},
+      {"found by the lookup", true, ConfigLookup{installed, places}, "", installed},
+      {"found nowhere", true, ConfigLookup{"", places}, NoConfigFileText(places),
+       "none was read"},
+      {"missing from the current directory", false, std::nullopt, "Cannot open",
+       "none was read"},
+  };
+  for (const Case& c : cases) {
+    World w("AT89S8253", c.inCurrentDir, "", c.lookup);
+    const std::string expected =
+        c.memoEnd == "." ? (std::filesystem::current_path() / "CONFIG.VQL").string() : c.memoEnd;
+    EXPECT_EQ(w.frm->Configured(), c.firstBox.empty()) << c.name;
+    if (c.firstBox.empty()) {
+      EXPECT_EQ(w.boxes, Strings{}) << c.name;
+    } else {
+      ASSERT_FALSE(w.boxes.empty()) << c.name;
+      EXPECT_EQ(w.boxes[0].rfind(c.firstBox, 0), 0u) << c.name << ": " << w.boxes[0];
+    }
+    const QStringList memo = w.frm->frmAboutVql->Memo1->toPlainText().split(QLatin1Char('\n'));
+    EXPECT_EQ(memo.last().toStdString(), "Configuration file: " + expected) << c.name;
+  }
 }
 
 TEST(MainWindow, WhileACommandRunsNothingElseCanStartAndAfterwardsTheModeDecides) {

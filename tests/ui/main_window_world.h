@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "commands/programmer_setup.h"
@@ -52,8 +53,11 @@ class MainWindowWorld {
   static constexpr std::uint8_t kProgramLines = 0x10;
   static constexpr std::uint8_t kRunLines = 0x88;
 
+  // configured: a CONFIG.VQL in the scratch folder. lookup: the configuration as the
+  // program's lookup found it; without one, start-up reads the current directory's.
   explicit MainWindowWorld(const std::string& chip = "AT89S8253", bool configured = true,
-                           const std::string& more = "")
+                           const std::string& more = "",
+                           std::optional<ConfigLookup> lookup = std::nullopt)
       : sim_("target=" + chip + ",clock=virtual" + more) {
     if (configured) dir.Write("CONFIG.VQL", "[03E8][0000][0000][0378][0278]\n");
     const GetEnv getenv = [this](const char* name) -> const char* {
@@ -64,7 +68,7 @@ class MainWindowWorld {
     window->SetMessageBoxHook([this](const std::string& text) { boxes.push_back(text); });
     window->SetFileDialogHook([this] { return dialogAnswer; });
     setup = SetUpProgrammer(getenv, *window, *window);
-    frm = std::make_unique<ui::TfrmMain>(*setup.programmer, *window);
+    frm = std::make_unique<ui::TfrmMain>(*setup.programmer, *window, std::move(lookup));
     QObject::connect(frm->edtStatus, &QLineEdit::textChanged,
                      [this](const QString& text) { statuses.push_back(text.toStdString()); });
     frm->show();
