@@ -109,22 +109,22 @@ EXIT STATUS
        or a failed loop test
   2    usage, configuration and file errors, found before the chip is touched:
        a bad command line, a configuration file that cannot be read, a port that
-       cannot be used, a HEX file that cannot be read or written or holds no
-       data, code that does not fit the device, a fuse asked of a device without
-       one
+       cannot be used, a HEX file that cannot be read or written, holds no
+       data or has damaged records (unless --ignore-hex-errors), code that does
+       not fit the device, a fuse asked of a device without one
+  130  stopped by Ctrl-C, a termination signal or a hang-up: the operation ended
+       at the next address and the target was released to run mode
 
   What exit status 0 means: the chip, or the output file, is what the command
   says. After program and auto, every byte of the file is on the chip (auto has
   also verified it), and the fuse and lock bits are written as asked; after
   erase, the chip took the erase and was given its erase time; after blank, it
   read FF everywhere; after read -o, two reads of the chip agreed and OUT holds
-  them. A four-byte chip has echoed every
-  programming enable. Status 0 cannot vouch for what a chip without any answer
-  of its own cannot show: the AT89S53 and AT89S8252 neither echo the enable nor
-  read back their lock bits, so an erase or lock of these parts is as good as
-  the cable, and a missing chip reads as a blank one.
-  130  stopped by Ctrl-C, a termination signal or a hang-up: the operation ended
-       at the next address and the target was released to run mode
+  them. A four-byte chip has echoed every programming enable. Status 0 cannot
+  vouch for what a chip without any answer of its own cannot show: the AT89S53
+  and AT89S8252 neither echo the enable nor read back their lock bits, so an
+  erase or lock of these parts is as good as the cable, and a missing chip
+  reads as a blank one.
 
 INTEL HEX FILES
   Data records (type 00) are loaded; the extended-address records (02, 04) set
