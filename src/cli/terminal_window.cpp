@@ -44,11 +44,11 @@ void TerminalWindow::PumpMessages() {
   if (requestStop_ && StopSignals::Received()) requestStop_();
   if (settings_.virtualClock) {
     virtualNs_ += kVirtualPumpNs;
-  } else if (timerPeriodNs_ == 0 || ++pumpsSinceCheck_ < kPumpsPerClockCheck) {
+  } else if (!timer_.Running() || ++pumpsSinceCheck_ < kPumpsPerClockCheck) {
     return;
   }
   pumpsSinceCheck_ = 0;
-  DeliverDueTick();
+  timer_.DeliverDue(NowNanoseconds());
 }
 
 void TerminalWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
@@ -59,10 +59,7 @@ void TerminalWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
     virtualNs_ += limitNs;
   } else {
     std::uint64_t sleepNs = limitNs;
-    if (timerPeriodNs_ != 0) {
-      const std::uint64_t now = NowNanoseconds();
-      sleepNs = now >= timerDueNs_ ? 0 : std::min(sleepNs, timerDueNs_ - now);
-    }
+    if (timer_.Running()) sleepNs = std::min(sleepNs, timer_.NsUntilDue(NowNanoseconds()));
     if (sleepNs > 0) {
       timespec span{};
       span.tv_sec = static_cast<time_t>(sleepNs / 1'000'000'000);
@@ -78,25 +75,12 @@ void TerminalWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
   pumpsSinceCheck_ = kPumpsPerClockCheck - 1;
 }
 
-void TerminalWindow::DeliverDueTick() {
-  if (timerPeriodNs_ == 0) return;
-  const std::uint64_t now = NowNanoseconds();
-  if (now < timerDueNs_) return;
-  timerDueNs_ += timerPeriodNs_;
-  // After a long time without pumps, one tick stands for all that were missed.
-  if (timerDueNs_ <= now) timerDueNs_ = now + timerPeriodNs_;
-  auto onTick = onTick_;  // the handler may restart or stop the timer
-  onTick();
-}
-
 void TerminalWindow::StartTimer(std::uint32_t periodMs, std::function<void()> onTick) {
-  timerPeriodNs_ = std::uint64_t{periodMs} * 1'000'000;
-  timerDueNs_ = NowNanoseconds() + timerPeriodNs_;
-  onTick_ = std::move(onTick);
+  timer_.Start(NowNanoseconds(), periodMs, std::move(onTick));
   pumpsSinceCheck_ = 0;
 }
 
-void TerminalWindow::StopTimer() { timerPeriodNs_ = 0; }
+void TerminalWindow::StopTimer() { timer_.Stop(); }
 
 void TerminalWindow::ShowStatus(std::string_view text) {
   bar_.End();

@@ -18,6 +18,7 @@
 
 #include "cli/progress_bar.h"
 #include "portio/port_io.h"
+#include "services/pump_timer.h"
 #include "services/window_services.h"
 
 namespace vql {
@@ -57,15 +58,12 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
 
  private:
   std::uint64_t NowNanoseconds();
-  void DeliverDueTick();
 
   Settings settings_;
   std::int64_t startNs_;               // the steady clock at construction
   std::uint64_t virtualNs_ = 0;        // virtual time, moved on by the pumps
   std::uint32_t pumpsSinceCheck_ = 0;  // the real clock is read only now and then
-  std::uint64_t timerPeriodNs_ = 0;    // 0: stopped
-  std::uint64_t timerDueNs_ = 0;
-  std::function<void()> onTick_;
+  PumpTimer timer_;
   std::function<void()> requestStop_;
   std::string lastMessage_;
   ProgressBar bar_;

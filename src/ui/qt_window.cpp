@@ -80,7 +80,7 @@ std::uint32_t QtWindow::GetTickCount() {
 void QtWindow::PumpMessages() {
   if (virtualClock_) {
     virtualNs_ += kVirtualPumpNs;
-    DeliverDueTick(virtualNs_);
+    timer_.DeliverDue(virtualNs_);
     if (++pumpsSinceCheck_ < kVirtualPumpsPerEvents) return;
     pumpsSinceCheck_ = 0;
     HandleEvents();
@@ -89,7 +89,7 @@ void QtWindow::PumpMessages() {
   if (++pumpsSinceCheck_ < kPumpsPerClockCheck) return;
   pumpsSinceCheck_ = 0;
   const std::uint64_t now = NowNanoseconds();
-  DeliverDueTick(now);
+  timer_.DeliverDue(now);
   if (now - lastEventsNs_ < kEventsIntervalNs) return;
   lastEventsNs_ = now;
   HandleEvents();
@@ -109,10 +109,7 @@ void QtWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
     return;
   }
   std::uint64_t sleepNs = limitNs;
-  if (timerPeriodNs_ != 0) {
-    const std::uint64_t now = NowNanoseconds();
-    sleepNs = now >= timerDueNs_ ? 0 : std::min(sleepNs, timerDueNs_ - now);
-  }
+  if (timer_.Running()) sleepNs = std::min(sleepNs, timer_.NsUntilDue(NowNanoseconds()));
   if (sleepNs >= 1'000'000) {
     // Qt's timers count whole milliseconds: the wait sleeps in the event loop for the
     // whole ones, waking early for input or painting, and the caller, which looks at
@@ -136,23 +133,12 @@ void QtWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
   pumpsSinceCheck_ = kPumpsPerClockCheck - 1;
 }
 
-void QtWindow::DeliverDueTick(std::uint64_t nowNs) {
-  if (timerPeriodNs_ == 0 || nowNs < timerDueNs_) return;
-  timerDueNs_ += timerPeriodNs_;
-  // After a long time without pumps, one tick stands for all that were missed.
-  if (timerDueNs_ <= nowNs) timerDueNs_ = nowNs + timerPeriodNs_;
-  auto onTick = onTick_;  // the handler may restart or stop the timer
-  onTick();
-}
-
 void QtWindow::StartTimer(std::uint32_t periodMs, std::function<void()> onTick) {
-  timerPeriodNs_ = std::uint64_t{periodMs} * 1'000'000;
-  timerDueNs_ = NowNanoseconds() + timerPeriodNs_;
-  onTick_ = std::move(onTick);
+  timer_.Start(NowNanoseconds(), periodMs, std::move(onTick));
   pumpsSinceCheck_ = 0;
 }
 
-void QtWindow::StopTimer() { timerPeriodNs_ = 0; }
+void QtWindow::StopTimer() { timer_.Stop(); }
 
 void QtWindow::ShowStatus(std::string_view text) {
   if (view_ != nullptr) view_->ViewStatus(ToQString(text));

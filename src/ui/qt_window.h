@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "portio/port_io.h"
+#include "services/pump_timer.h"
 #include "services/window_services.h"
 
 namespace vql::ui {
@@ -87,7 +88,6 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
 
  private:
   std::uint64_t NowNanoseconds() const;
-  void DeliverDueTick(std::uint64_t nowNs);
   // Lets Qt handle what is pending: input, painting, timers of its own.
   void HandleEvents();
   // The next pump reads the clock and handles events, whatever the counts say.
@@ -98,9 +98,7 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
   std::uint64_t virtualNs_ = 0;        // virtual time, moved on by pumps and waits
   std::uint32_t pumpsSinceCheck_ = 0;  // pumps since the clock was last read
   std::uint64_t lastEventsNs_ = 0;     // when Qt last handled events (real clock)
-  std::uint64_t timerPeriodNs_ = 0;    // 0: stopped
-  std::uint64_t timerDueNs_ = 0;
-  std::function<void()> onTick_;
+  PumpTimer timer_;
   WindowView* view_ = nullptr;
   std::uint64_t messageBoxes_ = 0;
   std::function<void(const std::string&)> messageBoxHook_;
