@@ -95,16 +95,11 @@ void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
 
 void ProgrammerLink::SelectStartupPort() { SelectPort(1, Lpt1Base); }
 
-void ProgrammerLink::LPT11Click() {
-  if (selected_ && selectedLpt_ == 1) return;  // the entry already selected: nothing changes
-  selectedLpt_ = 1;
-  SelectPort(1, Lpt1Base);
-}
-
-void ProgrammerLink::LPT21Click() {
-  if (selected_ && selectedLpt_ == 2) return;
-  selectedLpt_ = 2;
-  SelectPort(2, Lpt2Base);
+void ProgrammerLink::ChooseLpt(std::int32_t lpt) {
+  const std::int32_t chosen = lpt == 2 ? 2 : 1;
+  if (selected_ && selectedLpt_ == chosen) return;  // the entry already selected: nothing changes
+  selectedLpt_ = chosen;
+  SelectPort(chosen, chosen == 2 ? Lpt2Base : Lpt1Base);
 }
 
 bool ProgrammerLink::CheckPort() {
@@ -181,9 +176,9 @@ void ProgrammerLink::ReleaseTargetToRun() {
 
 void ProgrammerLink::CalibrateDelayLoop() {
   LoopCalibration = 0;
-  window_.StartTimer(100, [this] { Timer1Timer(); });
+  window_.StartTimer(100, [this] { CountCalibrationTick(); });
   while (LoopCalibration == 0) window_.PumpMessages();  // start the count on a tick
-  window_.StartTimer(500, [this] { Timer1Timer(); });
+  window_.StartTimer(500, [this] { CountCalibrationTick(); });
   std::int64_t passes = 0;
   while (LoopCalibration == 1) {
     ++passes;
@@ -194,7 +189,7 @@ void ProgrammerLink::CalibrateDelayLoop() {
   PollDelay = static_cast<std::int32_t>(std::int64_t{LoopCalibration} * DelayScale / 1000);
 }
 
-bool ProgrammerLink::Button1Click() {
+bool ProgrammerLink::RunLoopTest() {
   if (!CheckPort()) return false;
   std::int32_t failedCycle = 0;
   for (std::int32_t cycle = 1; cycle <= 10 && failedCycle == 0; ++cycle) {

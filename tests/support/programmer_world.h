@@ -38,7 +38,7 @@ class ProgrammerWorld {
     app->Link.Lpt2Base = 0x278;
     app->Link.SelectStartupPort();
     app->Cmd.SetOperatingMode(true);
-    app->Selection.MenuItemClick(DeviceIndexOf(device));
+    app->Selection.Select(DeviceIndexOf(device));
     app->Controls.AutoReloadFile = false;  // tests of the reload rule turn it on
     window.statuses.clear();
     ClearTrace();
