@@ -61,7 +61,7 @@ void RunOp(benchmark::State& state, const char* device, Op op) {
     app->Link.Lpt1Base = 0x378;
     app->Link.SelectStartupPort();
     app->Link.HoldTargetInProgramMode();
-    app->Selection.MenuItemClick(vql::DeviceIndexOf(device));
+    app->Selection.Select(vql::DeviceIndexOf(device));
     app->Controls.AutoReloadFile = false;
     auto* chip = sim.TargetAs<vql::SimChip>();
     std::mt19937 random(1);

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "image/hex_files.h"
+#include "services/hex_loading.h"
 #include "link/config_file.h"
 #include "support/image_text.h"
 #include "support/virtual_window.h"

@@ -98,7 +98,7 @@ bool Session::UsePort() {
 }
 
 void Session::ApplyControls() {
-  if (options_.deviceIndex) programmer_.Selection.MenuItemClick(*options_.deviceIndex);
+  if (options_.deviceIndex) programmer_.Selection.Select(*options_.deviceIndex);
   // Ticking the highest box ticks those below it through the rules.
   if (options_.lockLevel > 0) programmer_.Controls.Lock.Set(options_.lockLevel, true);
   programmer_.Controls.X2Clock = options_.x2Clock;

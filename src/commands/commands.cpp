@@ -426,27 +426,23 @@ CommandResult Commands::WriteFuse() {
   return result;
 }
 
-bool Commands::DeviceComboChange(std::int32_t itemIndex) {
+bool Commands::SelectDeviceOrNone(std::int32_t itemIndex) {
   if (busy_) return false;
-  selection_.ComboChange(itemIndex);
+  selection_.SelectOrNone(itemIndex);
   window_.ControlsChanged();
   return true;
 }
 
-bool Commands::DeviceMenuClick(std::int32_t index) {
+bool Commands::SelectDevice(std::int32_t index) {
   if (busy_) return false;
-  selection_.MenuItemClick(index);
+  selection_.Select(index);
   window_.ControlsChanged();
   return true;
 }
 
 bool Commands::SelectPort(std::int32_t lpt) {
   if (busy_) return false;
-  if (lpt == 2) {
-    link_.LPT21Click();
-  } else {
-    link_.LPT11Click();
-  }
+  link_.ChooseLpt(lpt);
   window_.ControlsChanged();
   return true;
 }
@@ -459,7 +455,7 @@ CommandResult Commands::TestIo() {
   }
   device_ = selection_.Device();
   Run run(*this);  // the loop test pumps messages too
-  return {link_.Button1Click() ? Outcome::Done : Outcome::LoopTestFailed};
+  return {link_.RunLoopTest() ? Outcome::Done : Outcome::LoopTestFailed};
 }
 
 bool Commands::MoveCableTo(std::int32_t lpt) {
@@ -507,10 +503,10 @@ void Commands::ToggleOperatingMode() {
   }
 }
 
-void Commands::ProgramModeClick() { ModeMenuClick(true); }
-void Commands::RunModeClick() { ModeMenuClick(false); }
+void Commands::ChooseProgramMode() { ChooseMode(true); }
+void Commands::ChooseRunMode() { ChooseMode(false); }
 
-void Commands::ModeMenuClick(bool program) {
+void Commands::ChooseMode(bool program) {
   if (busy_ || !link_.CheckPort()) return;
   SetOperatingMode(program);  // the menu items do not toggle: the chosen mode again
   ProgramModeTicked = program;

@@ -20,7 +20,7 @@
 #include "devices/device_ops.h"
 #include "devices/device_selection.h"
 #include "devices/operator_controls.h"
-#include "image/hex_files.h"
+#include "services/hex_loading.h"
 #include "link/programmer_link.h"
 #include "services/window_services.h"
 
@@ -78,8 +78,8 @@ class Commands {
   // --- What the operator may change between commands; refused (false) while a
   // command runs. cmbDeviceChange, AT89S511Click .. AT89S40511Click,
   // LPT11Click / LPT21Click, Button1Click ("Test IO").
-  bool DeviceComboChange(std::int32_t itemIndex);
-  bool DeviceMenuClick(std::int32_t index);
+  bool SelectDeviceOrNone(std::int32_t itemIndex);
+  bool SelectDevice(std::int32_t index);
   bool SelectPort(std::int32_t lpt);
   // The loop test: Done, LoopTestFailed, NoPort or Busy.
   CommandResult TestIo();
@@ -95,8 +95,8 @@ class Commands {
   // --- Modes. Both refuse with the port's problem when the port cannot be used.
   void SetOperatingMode(bool program);
   void ToggleOperatingMode();           // btnModeClick
-  void ProgramModeClick();              // Option > Program Mode
-  void RunModeClick();                  // Option > RUN Mode
+  void ChooseProgramMode();             // Option > Program Mode
+  void ChooseRunMode();                 // Option > RUN Mode
   void EnableCommands();
   void DisableCommands();
 
@@ -107,7 +107,7 @@ class Commands {
  private:
   class Run;
 
-  void ModeMenuClick(bool program);
+  void ChooseMode(bool program);
 
   // Checks that a chip command can start: no other command running, a device
   // selected, a usable port. Shows why not. Takes the device the command serves.

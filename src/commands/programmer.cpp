@@ -52,7 +52,7 @@ bool Programmer::Startup(const ConfigLookup& config) {
   ClearCodeImage(Image.Image);
   RefreshGrid(Image, window_);
   Link.CalibrateDelayLoop();
-  Selection.MenuItemClick(kDefaultDeviceIndex);
+  Selection.Select(kDefaultDeviceIndex);
   Selection.FuseControlsEnabled = Selection.FuseWriteEnabled = false;
   return true;
 }

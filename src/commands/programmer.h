@@ -10,7 +10,7 @@
 #include "devices/device_ops.h"
 #include "devices/device_selection.h"
 #include "devices/operator_controls.h"
-#include "image/hex_files.h"
+#include "image/image_state.h"
 #include "link/config_lookup.h"
 #include "link/programmer_link.h"
 #include "portio/port_io.h"

@@ -27,7 +27,7 @@
 #include "devices/device_selection.h"
 #include "devices/outcome.h"
 #include "devices/operator_controls.h"
-#include "image/hex_files.h"
+#include "services/hex_loading.h"
 #include "link/programmer_link.h"
 #include "services/window_services.h"
 

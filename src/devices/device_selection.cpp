@@ -11,7 +11,7 @@ bool HasFuse(std::int32_t index) {
 
 }  // namespace
 
-void DeviceSelection::ComboChange(std::int32_t itemIndex) {
+void DeviceSelection::SelectOrNone(std::int32_t itemIndex) {
   FuseControlsEnabled = FuseWriteEnabled = false;
   MenuChecked.fill(false);
   ComboIndex = itemIndex;
@@ -21,12 +21,12 @@ void DeviceSelection::ComboChange(std::int32_t itemIndex) {
   FuseControlsEnabled = FuseWriteEnabled = HasFuse(itemIndex);
 }
 
-void DeviceSelection::MenuItemClick(std::int32_t index) {
+void DeviceSelection::Select(std::int32_t index) {
   if (DeviceAt(index) == nullptr) return;
   MenuChecked.fill(false);
   MenuChecked[static_cast<std::size_t>(index)] = true;
   DeviceIndex = index;
-  ComboIndex = index;  // set from the program: no ComboChange
+  ComboIndex = index;  // set from the program: cmbDeviceChange does not run
   FuseControlsEnabled = FuseWriteEnabled = HasFuse(index);
 }
 

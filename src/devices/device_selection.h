@@ -14,7 +14,7 @@ namespace vql {
 class DeviceSelection {
  public:
   // Start-up: the AT89S8253, as if chosen from the Device menu.
-  DeviceSelection() { MenuItemClick(kDefaultDeviceIndex); }
+  DeviceSelection() { Select(kDefaultDeviceIndex); }
 
   std::int32_t DeviceIndex = -1;  // -1: no device (typed text that matches no item)
   std::int32_t ComboIndex = -1;   // the combo box's item index
@@ -28,10 +28,10 @@ class DeviceSelection {
   const DeviceInfo* Device() const { return DeviceAt(DeviceIndex); }
 
   // cmbDeviceChange: the operator chose item index (or typed text: -1).
-  void ComboChange(std::int32_t itemIndex);
+  void SelectOrNone(std::int32_t itemIndex);
 
   // AT89S511Click .. AT89S40511Click: the Device menu item for index i.
-  void MenuItemClick(std::int32_t index);
+  void Select(std::int32_t index);
 };
 
 }  // namespace vql

@@ -17,7 +17,7 @@ class LockBoxes {
   bool Ticked(std::int32_t box) const { return ticked_[Slot(box)]; }
   void Set(std::int32_t box, bool ticked);
   // A click by the operator: the box toggles and runs its rule.
-  void Click(std::int32_t box) { Set(box, !Ticked(box)); }
+  void Toggle(std::int32_t box) { Set(box, !Ticked(box)); }
   std::int32_t LockLevel() const { return lockLevel_; }
 
  private:

@@ -185,4 +185,30 @@ std::int32_t ReadHexRecords(CharStream& in, CodeImage& image) {
   return ReadHexRecords(in, image, ignored);
 }
 
+// GCC 12 at -O3 inlines the "\n" + string and " " + string below into std::string's
+// replace and then warns that its memcpy may overlap, with lengths near SIZE_MAX that
+// no string can have: a false positive of that compiler version (-Wrestrict).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
+std::string HexReportText(const std::string& path, const HexLoadReport& report) {
+  std::string text = "\"" + path + "\", line " + std::to_string(report.firstLine) + ": " +
+                     report.firstProblem + ":\n" + report.firstText;
+  if (report.badLines > 1) {
+    text += "\n" + std::to_string(report.badLines) + " lines of the file have such problems.";
+  } else {
+    text += "\nNo other line has a problem.";
+  }
+  if (report.droppedBytes > 0) {
+    text += " " + std::to_string(report.droppedBytes) + " data bytes at 64 KiB or above were not loaded.";
+  }
+  text += " The image holds the records as they were read; bytes that are no hex digits are "
+          "never sent to a chip.";
+  return text;
+}
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
+#pragma GCC diagnostic pop
+#endif
+
 }  // namespace vql

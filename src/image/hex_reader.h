@@ -41,4 +41,8 @@ struct HexLoadReport {
 std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& report);
 std::int32_t ReadHexRecords(CharStream& in, CodeImage& image);
 
+// One message for the operator about a report that is not clean: the file, the first
+// bad line with its number and text, what is wrong with it, how many lines are.
+std::string HexReportText(const std::string& path, const HexLoadReport& report);
+
 }  // namespace vql

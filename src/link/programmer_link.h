@@ -52,8 +52,9 @@ class ProgrammerLink {
   std::int32_t DataPort() const { return dataPort_; }
   std::int32_t StatusPort() const { return dataPort_ + 1; }
   std::int32_t SelectedLpt() const { return selectedLpt_; }  // which menu item is ticked
-  void LPT11Click();
-  void LPT21Click();
+  // The operator's choice of LPT1 (lpt 1) or LPT2 (lpt 2; any other number is
+  // LPT1). Choosing the port already chosen changes nothing and says nothing.
+  void ChooseLpt(std::int32_t lpt);
   // Start-up: DataPort = Lpt1Base without changing the ticks; reports a problem
   // with the port in a message box.
   void SelectStartupPort();
@@ -90,11 +91,11 @@ class ProgrammerLink {
   std::int32_t LoopCalibration = 0;
   std::int32_t PollDelay = 0;
   void CalibrateDelayLoop();
-  void Timer1Timer() { ++LoopCalibration; }
 
-  // --- The "Test IO" button: ten SCK pulses, MISO must follow (a loop-back plug).
-  // Shows "Ok..." or the failed cycle, and returns whether it passed.
-  bool Button1Click();
+  // --- The cable loop test (the "Test IO" button): ten SCK pulses, MISO must follow
+  // (a loop-back plug). Shows "Ok..." or the failed cycle, and returns whether it
+  // passed.
+  bool RunLoopTest();
 
   // --- Serial transfer of one byte, b7 first.
   ByteFlags SentBits{};
@@ -112,6 +113,8 @@ class ProgrammerLink {
 
  private:
   void SelectPort(std::int32_t lpt, std::int32_t base);
+  // The calibration's timer tick: one more tick counted in LoopCalibration.
+  void CountCalibrationTick() { ++LoopCalibration; }
   void ClockOut(const ByteFlags& bits);
   void ChangeDataBit(std::int32_t port, std::int32_t bit, bool set);
 

@@ -403,22 +403,22 @@ void TfrmMain::btnModeClick() {
 }
 
 void TfrmMain::ProgramMode1Click() {
-  programmer_.Cmd.ProgramModeClick();
+  programmer_.Cmd.ChooseProgramMode();
   ReadControls();  // the item ticked itself; the core says whether it stands
 }
 
 void TfrmMain::RUNMode1Click() {
-  programmer_.Cmd.RunModeClick();
+  programmer_.Cmd.ChooseRunMode();
   ReadControls();
 }
 
 void TfrmMain::cmbDeviceChange(int itemIndex) {
-  programmer_.Cmd.DeviceComboChange(itemIndex);
+  programmer_.Cmd.SelectDeviceOrNone(itemIndex);
   ReadControls();
 }
 
 void TfrmMain::DeviceItemClick(std::int32_t index) {
-  programmer_.Cmd.DeviceMenuClick(index);
+  programmer_.Cmd.SelectDevice(index);
   ReadControls();
 }
 

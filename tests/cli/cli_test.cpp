@@ -1,10 +1,5 @@
 // vql-isp-cli as a user runs it: the real executable, started in a scratch directory
 // with the shipped configuration, on the simulated programmer.
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,110 +18,24 @@
 #include "image/char_stream.h"
 #include "image/code_image.h"
 #include "image/hex_reader.h"
+#include "support/cli_process.h"
 #include "support/image_text.h"
 #include "support/temp_dir.h"
 #include "support/trace_decoder.h"
-
-extern char** environ;
 
 namespace vql {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CliExecutable;
+using testing::CliResult;
+using testing::RunCli;
 
 constexpr std::uint16_t kLpt1 = 0x0378;
 constexpr std::uint16_t kLpt2 = 0x0278;
 constexpr std::uint8_t kMode3 = 0x08;
 constexpr std::uint8_t kRst = 0x10;
 constexpr std::uint8_t kMode7 = 0x80;
-
-// The test binary is <build>/tests/vqlisp_tests, the program <build>/src/vql-isp-cli.
-fs::path CliExecutable() {
-  return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "src" / "vql-isp-cli";
-}
-
-struct CliResult {
-  int status = -1;  // the exit status, or minus the signal that ended it
-  std::string out;
-  std::string err;
-};
-
-// Runs the program in cwd with the environment of the test minus every VQLISP_
-// variable and every variable that env sets, plus env. watch sees standard output
-// after every piece that arrives and may signal the child. A child that hangs is
-// killed after a generous time.
-CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                 const fs::path& cwd,
-                 const std::function<void(pid_t, const std::string&)>& watch = {}) {
-  const std::string exe = CliExecutable().string();
-  std::vector<std::string> argStrings{exe};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<std::string> envStrings;
-  const auto overridden = [&env](std::string_view variable) {
-    const std::string_view name = variable.substr(0, variable.find('=') + 1);
-    return std::any_of(env.begin(), env.end(),
-                       [name](const std::string& set) { return set.starts_with(name); });
-  };
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string_view variable(*e);
-    if (!variable.starts_with("VQLISP_") && !overridden(variable)) envStrings.emplace_back(*e);
-  }
-  envStrings.insert(envStrings.end(), env.begin(), env.end());
-  std::vector<char*> argv, envp;
-  for (std::string& s : argStrings) argv.push_back(s.data());
-  for (std::string& s : envStrings) envp.push_back(s.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  const std::string dir = cwd.string();
-
-  int outPipe[2], errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe2 failed";
-    return {};
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(outPipe[1], STDOUT_FILENO);
-    ::dup2(errPipe[1], STDERR_FILENO);
-    if (::chdir(dir.c_str()) == 0) ::execve(exe.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-
-  CliResult result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  int open = 2;
-  while (open > 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ADD_FAILURE() << "vql-isp-cli did not end; output so far:\n" << result.out << result.err;
-      break;
-    }
-    if (::poll(fds, 2, 200) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (got <= 0) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-        continue;
-      }
-      (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
-      if (i == 0 && watch) watch(pid, result.out);
-    }
-  }
-  for (pollfd& fd : fds) {
-    if (fd.fd >= 0) ::close(fd.fd);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  return result;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -272,20 +272,20 @@ TEST(Modes, FollowTheTableAndEnableTheCommands) {
   EXPECT_TRUE(wr);
   EXPECT_EQ(world.port.Inport(ProgrammerWorld::kLpt1) & 0x98, 0x10);
 
-  cmd.RunModeClick();
+  cmd.ChooseRunMode();
   EXPECT_FALSE(cmd.InProgramMode);
   EXPECT_TRUE(cmd.RunModeTicked);
-  cmd.ProgramModeClick();
-  cmd.ProgramModeClick();  // again: the lines and the text once more
+  cmd.ChooseProgramMode();
+  cmd.ChooseProgramMode();  // again: the lines and the text once more
   EXPECT_EQ(world.window.statuses,
             (Strings{"RUN MODE.", "PROGRAM MODE.", "RUN MODE.", "PROGRAM MODE.", "PROGRAM MODE."}));
 
   // WR is one flag and the last write wins: EnableCommands never disables it, a
   // selection sets it by the device, also in run mode.
   cmd.DisableCommands();
-  EXPECT_TRUE(cmd.DeviceMenuClick(DeviceIndexOf("AT89S2051")));
+  EXPECT_TRUE(cmd.SelectDevice(DeviceIndexOf("AT89S2051")));
   EXPECT_TRUE(wr);
-  cmd.DeviceMenuClick(DeviceIndexOf("AT89S52"));
+  cmd.SelectDevice(DeviceIndexOf("AT89S52"));
   EXPECT_FALSE(wr);
   cmd.EnableCommands();
   EXPECT_FALSE(wr);
@@ -306,10 +306,10 @@ TEST(Modes, ACommandHoldsItsDeviceRefusesChangesAndAStopLastsUntilTheNextCommand
   std::vector<bool> accepted;
   bench.window.onPump = [&] {
     if (!bench.Cmd().Busy() || !accepted.empty()) return;
-    accepted = {bench.Cmd().DeviceMenuClick(3), bench.Cmd().DeviceComboChange(0),
+    accepted = {bench.Cmd().SelectDevice(3), bench.Cmd().SelectDeviceOrNone(0),
                 bench.Cmd().SelectPort(2), bench.Cmd().TestIo().outcome != Outcome::Busy};
     bench.Cmd().ToggleOperatingMode();
-    bench.app->Selection.ComboChange(-1);  // typed text, behind the command's back
+    bench.app->Selection.SelectOrNone(-1);  // typed text, behind the command's back
   };
   EXPECT_TRUE(bench.Cmd().AutoProgram().Ok());
   EXPECT_EQ(accepted, (std::vector<bool>{false, false, false, false}));
@@ -319,7 +319,7 @@ TEST(Modes, ACommandHoldsItsDeviceRefusesChangesAndAStopLastsUntilTheNextCommand
 
   // A stop ends the write at the next address; the next command starts afresh, and
   // an erase leaves the chip ready for the next instruction.
-  bench.app->Selection.MenuItemClick(4);
+  bench.app->Selection.Select(4);
   const std::uint32_t writes = bench.Chip().Counters().writes;
   bench.window.onPump = [&] {
     if (bench.Chip().Counters().writes == writes + 3) bench.Cmd().RequestStop();

@@ -65,9 +65,9 @@ TEST(DeviceSelection, ComboAndMenuKeepEachOtherInStep) {
   DeviceSelection s;
   for (const auto& c : cases) {
     if (c.viaMenu) {
-      s.MenuItemClick(c.index);
+      s.Select(c.index);
     } else {
-      s.ComboChange(c.index);
+      s.SelectOrNone(c.index);
     }
     EXPECT_EQ(s.DeviceIndex, c.index);
     EXPECT_EQ(s.ComboIndex, c.index);
@@ -78,7 +78,7 @@ TEST(DeviceSelection, ComboAndMenuKeepEachOtherInStep) {
 
 TEST(DeviceSelection, TypedTextThatMatchesNoItemSelectsNoDevice) {
   DeviceSelection s;
-  s.ComboChange(-1);
+  s.SelectOrNone(-1);
   EXPECT_EQ(s.DeviceIndex, -1);
   EXPECT_EQ(s.Device(), nullptr);
   EXPECT_EQ(s.MenuChecked, (std::array<bool, 7>{}));
@@ -98,7 +98,7 @@ TEST(LockBoxes, RulesKeepTheBoxesNestedAndTheLevelEqualToTheirCount) {
   };
   for (const auto& c : cases) {
     LockBoxes boxes;
-    for (const char click : c.clicks) boxes.Click(click - '0');
+    for (const char click : c.clicks) boxes.Toggle(click - '0');
     std::string ticked;
     for (std::int32_t box = 1; box <= 3; ++box) {
       if (boxes.Ticked(box)) ticked += static_cast<char>('0' + box);

@@ -150,11 +150,11 @@ TEST(PortSelection, SwitchingPortsDrivesNoLine) {
   LinkWorld world;
   world.link.HoldTargetInProgramMode();
   world.ClearTrace();
-  world.link.LPT21Click();
+  world.link.ChooseLpt(2);
   EXPECT_EQ(world.link.DataPort(), LinkWorld::kLpt2);
   EXPECT_EQ(world.link.StatusPort(), LinkWorld::kLpt2 + 1);
   EXPECT_EQ(world.link.SelectedLpt(), 2);
-  world.link.LPT11Click();
+  world.link.ChooseLpt(1);
   EXPECT_EQ(world.link.DataPort(), LinkWorld::kLpt1);
   EXPECT_EQ(world.link.SelectedLpt(), 1);
   EXPECT_TRUE(world.Accesses().empty());
@@ -164,7 +164,7 @@ TEST(PortSelection, SwitchingPortsDrivesNoLine) {
 TEST(PortSelection, EqualBasesSelectTheSamePort) {
   LinkWorld world;
   world.link.Lpt2Base = LinkWorld::kLpt1;
-  world.link.LPT21Click();
+  world.link.ChooseLpt(2);
   EXPECT_EQ(world.link.DataPort(), LinkWorld::kLpt1);
   EXPECT_TRUE(world.link.PortUsable());
 }
@@ -187,14 +187,14 @@ TEST(PortSelection, AnUnusableBaseRefusesEveryCableOperationAndTouchesNoAddress)
     world.link.Lpt1Base = c.base;
     world.link.SelectStartupPort();
     ASSERT_EQ(world.window.messageBoxes.size(), 1u);
-    world.link.LPT11Click();  // the entry already selected: nothing changes, nothing is said
+    world.link.ChooseLpt(1);  // the entry already selected: nothing changes, nothing is said
     ASSERT_EQ(world.window.messageBoxes.size(), 1u);
     EXPECT_NE(world.window.messageBoxes[0].find(c.says), std::string::npos)
         << world.window.messageBoxes[0];
 
     world.link.HoldTargetInProgramMode();
     world.link.ReleaseTargetToRun();
-    world.link.Button1Click();
+    world.link.RunLoopTest();
     EXPECT_FALSE(world.link.SendByteDigits('A', 'C'));
     EXPECT_FALSE(world.link.SendByteBits(1, 0, 1, 0, 1, 1, 0, 0));
     EXPECT_EQ(world.link.ClockBit(), 0);
@@ -289,7 +289,7 @@ TEST(LoopTest, ReportsTheFirstFailedCycleAndAlwaysEndsWithSckLow) {
     if (c.failCycle != 0) world.Plug(std::make_unique<FailingLoopback>(c.failCycle));
     world.link.HoldTargetInProgramMode();
     world.ClearTrace();
-    world.link.Button1Click();
+    world.link.RunLoopTest();
     EXPECT_EQ(world.window.messageBoxes, std::vector<std::string>{c.box}) << c.sim;
     EXPECT_EQ(world.Decode().ChangesOf("SCK").size(), static_cast<std::size_t>(2 * c.pulses))
         << c.sim;

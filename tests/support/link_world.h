@@ -3,57 +3,25 @@
 // start from.
 #pragma once
 
-#include <memory>
-#include <sstream>
-#include <string>
+#include <cstdint>
 #include <string_view>
 
 #include "link/programmer_link.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
-#include "portio/trace_port.h"
-#include "support/trace_decoder.h"
-#include "support/virtual_window.h"
+#include "support/cable_bench.h"
 
 namespace vql::testing {
 
-class LinkWorld {
+class LinkWorld : public CableBench {
  public:
-  static constexpr std::uint16_t kLpt1 = 0x378;
-  static constexpr std::uint16_t kLpt2 = 0x278;
-
   explicit LinkWorld(std::string_view simOptions = "", VirtualWindow::Settings settings = {})
-      : window(settings), port(MakeSim(simOptions), MakeSink(), window), link(port, window) {
-    link.Lpt1Base = kLpt1;
-    link.Lpt2Base = kLpt2;
-    link.ConfigPath = "/bench/CONFIG.VQL";
-    link.SelectStartupPort();
+      : CableBench(simOptions, settings), link(port, window) {
+    SetUpPorts(link);
   }
 
-  void Plug(std::unique_ptr<SimTarget> target) { sim->PlugTarget(std::move(target)); }
+  // The trace so far, decoded for the selected port.
+  DecodedTrace Decode() const { return DecodeFor(static_cast<std::uint16_t>(link.DataPort())); }
 
-  // The trace so far, decoded for the selected port; ClearTrace starts afresh.
-  DecodedTrace Decode() const { return DecodeTrace(ParseTrace(trace->str()), link.DataPort()); }
-  std::vector<TraceAccess> Accesses() const { return ParseTrace(trace->str()); }
-  void ClearTrace() { trace->str(""); }
-
-  VirtualWindow window;
-  SimulatedPort* sim = nullptr;       // owned by port
-  std::ostringstream* trace = nullptr;  // owned by port
-  TracingPort port;
   ProgrammerLink link;
-
- private:
-  std::unique_ptr<PortIo> MakeSim(std::string_view options) {
-    auto made = std::make_unique<SimulatedPort>(window, ParseSimOptions(options));
-    sim = made.get();
-    return made;
-  }
-  std::unique_ptr<std::ostream> MakeSink() {
-    auto made = std::make_unique<std::ostringstream>();
-    trace = made.get();
-    return made;
-  }
 };
 
 }  // namespace vql::testing

@@ -5,8 +5,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,31 +14,23 @@
 #include "commands/programmer.h"
 #include "devices/device_table.h"
 #include "portio/sim_chip.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
-#include "portio/trace_port.h"
-#include "support/trace_decoder.h"
-#include "support/virtual_window.h"
+#include "support/cable_bench.h"
 
 namespace vql::testing {
 
-class ProgrammerWorld {
+class ProgrammerWorld : public CableBench {
  public:
-  static constexpr std::uint16_t kLpt1 = 0x378;
   static constexpr std::uint8_t kFourByteEnable[] = {0xAC, 0x53, 0x55, 0x55};
 
   // device: the device chosen in the program; simOptions: what sits behind the
   // cable. Whole-chip tests switch the trace off: it grows by megabytes per pass.
   explicit ProgrammerWorld(std::string_view device, std::string_view simOptions = "",
                            bool traced = true, std::uint64_t pumpStepNs = 100'000)
-      : window(VirtualWindow::Settings{pumpStepNs, 0}),
-        port(MakeSim(simOptions), MakeSink(traced), window),
+      : CableBench(simOptions, VirtualWindow::Settings{pumpStepNs, 0}, traced),
         app(std::make_unique<Programmer>(port, window)) {
-    app->Link.Lpt1Base = kLpt1;
-    app->Link.Lpt2Base = 0x278;
-    app->Link.SelectStartupPort();
+    SetUpPorts(app->Link);
     app->Cmd.SetOperatingMode(true);
-    app->Selection.MenuItemClick(DeviceIndexOf(device));
+    app->Selection.Select(DeviceIndexOf(device));
     app->Controls.AutoReloadFile = false;  // tests of the reload rule turn it on
     window.statuses.clear();
     ClearTrace();
@@ -55,8 +47,7 @@ class ProgrammerWorld {
   DeviceOps& Ops() { return app->Ops; }
   CodeImage& Image() { return app->Image.Image; }
 
-  void ClearTrace() { trace->str(""); }
-  DecodedTrace Decode() const { return DecodeTrace(ParseTrace(trace->str()), kLpt1); }
+  DecodedTrace Decode() const { return DecodeFor(kLpt1); }
 
   // The bytes clocked to the target since the last ClearTrace, cut into
   // instructions of the given length (3 or 4), each as spaced hex: "40 2A BC 5A".
@@ -97,24 +88,7 @@ class ProgrammerWorld {
     Image().LowDigits[static_cast<std::size_t>(address)] = kDigits[byte & 0xF];
   }
 
-  VirtualWindow window;
-  SimulatedPort* sim = nullptr;         // owned by port
-  std::ostringstream* trace = nullptr;  // owned by port
-  TracingPort port;
   std::unique_ptr<Programmer> app;
-
- private:
-  std::unique_ptr<PortIo> MakeSim(std::string_view options) {
-    auto made = std::make_unique<SimulatedPort>(window, ParseSimOptions(options));
-    sim = made.get();
-    return made;
-  }
-  std::unique_ptr<std::ostream> MakeSink(bool traced) {
-    auto made = std::make_unique<std::ostringstream>();
-    trace = made.get();
-    if (!traced) made->std::ostream::rdbuf(nullptr);  // the tracer skips a sink without a buffer
-    return made;
-  }
 };
 
 }  // namespace vql::testing

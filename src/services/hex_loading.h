@@ -1,28 +1,14 @@
 // Loading the code image from an Intel HEX file, chosen in the file dialog or
-// remembered from the last choice, and handing the result to the grid.
+// remembered from the last choice, and handing the result to the grid: the part of
+// loading that needs the window.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#include "image/char_stream.h"
-#include "image/code_image.h"
-#include "image/hex_reader.h"
+#include "image/image_state.h"
 #include "services/window_services.h"
 
 namespace vql {
-
-// The image subsystem's state, one per program run.
-struct ImageState {
-  CodeImage Image;
-  AddressCounter Counter;
-  std::string HexFilePath;  // the file last chosen in the dialog; empty until then
-  HexLoadReport LastReport;  // what was wrong with the records of the last load or reload
-};
-
-// One message for the operator about a report that is not clean: the file, the first
-// bad line with its number and text, what is wrong with it, how many lines are.
-std::string HexReportText(const std::string& path, const HexLoadReport& report);
 
 // Hands the whole image to the grid, leaves the counter at 0000 and lets the window
 // repaint.

@@ -1,4 +1,4 @@
-#include "image/hex_files.h"
+#include "services/hex_loading.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace {
 using testing::ImageText;
 using testing::UsedAddresses;
 
-class HexFilesTest : public ::testing::Test {
+class HexLoadingTest : public ::testing::Test {
  protected:
   std::unique_ptr<ImageState> state = std::make_unique<ImageState>();
   testing::VirtualWindow window;
@@ -27,7 +27,7 @@ class HexFilesTest : public ::testing::Test {
   }
 };
 
-TEST_F(HexFilesTest, LoadShowsTheFileAndRefreshesTheGridWithCounterAtZero) {
+TEST_F(HexLoadingTest, LoadShowsTheFileAndRefreshesTheGridWithCounterAtZero) {
   const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n:00000001FF\r\n");
   state->Counter = {'1', '2', '3', '4'};
   window.nextChoice = path;
@@ -42,7 +42,7 @@ TEST_F(HexFilesTest, LoadShowsTheFileAndRefreshesTheGridWithCounterAtZero) {
   EXPECT_GE(window.pumps, 1);
 }
 
-TEST_F(HexFilesTest, CancelEmptiesTheImageAndKeepsTheEarlierFile) {
+TEST_F(HexLoadingTest, CancelEmptiesTheImageAndKeepsTheEarlierFile) {
   const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n");
   window.nextChoice = path;
   ASSERT_EQ(LoadHexFromDialog(*state, window), 0x14);
@@ -56,7 +56,7 @@ TEST_F(HexFilesTest, CancelEmptiesTheImageAndKeepsTheEarlierFile) {
   EXPECT_EQ(window.fileName, path);
 }
 
-TEST_F(HexFilesTest, AFileThatCannotBeOpenedIsRememberedButLeavesTheGridAlone) {
+TEST_F(HexLoadingTest, AFileThatCannotBeOpenedIsRememberedButLeavesTheGridAlone) {
   window.nextChoice = dir.Write("a.hex", ":0400100012345678D8\r\n");
   ASSERT_EQ(LoadHexFromDialog(*state, window), 0x14);
 
@@ -74,7 +74,7 @@ TEST_F(HexFilesTest, AFileThatCannotBeOpenedIsRememberedButLeavesTheGridAlone) {
   EXPECT_EQ(UsedAddresses(state->Image), 0);  // the image itself was emptied
 }
 
-TEST_F(HexFilesTest, ReloadReadsTheRememberedFileAgain) {
+TEST_F(HexLoadingTest, ReloadReadsTheRememberedFileAgain) {
   const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n:02FFFE00ABCD00\r\n");
   window.nextChoice = path;
   const std::int32_t loaded = LoadHexFromDialog(*state, window);
@@ -94,7 +94,7 @@ TEST_F(HexFilesTest, ReloadReadsTheRememberedFileAgain) {
                 "they were read; bytes that are no hex digits are never sent to a chip."});
 }
 
-TEST_F(HexFilesTest, ReloadWithoutAFileSaysSoAndEmptiesTheImage) {
+TEST_F(HexLoadingTest, ReloadWithoutAFileSaysSoAndEmptiesTheImage) {
   state->Image.LowDigits[7] = '0';
   EXPECT_EQ(ReloadHexFile(*state, window), 0);
   EXPECT_EQ(window.messageBoxes, std::vector<std::string>{"The file name does not indentify!!"});
@@ -102,7 +102,7 @@ TEST_F(HexFilesTest, ReloadWithoutAFileSaysSoAndEmptiesTheImage) {
   EXPECT_EQ(window.gridRefreshes, 1);
 }
 
-TEST_F(HexFilesTest, ReloadOfARemovedFileFailsWithItsPath) {
+TEST_F(HexLoadingTest, ReloadOfARemovedFileFailsWithItsPath) {
   const std::string path = dir.Write("a.hex", ":0100000011EE\r\n");
   window.nextChoice = path;
   LoadHexFromDialog(*state, window);
@@ -111,7 +111,7 @@ TEST_F(HexFilesTest, ReloadOfARemovedFileFailsWithItsPath) {
   EXPECT_EQ(window.gridRefreshes, 1);
 }
 
-TEST_F(HexFilesTest, TheGridKeepsItsSnapshotWhenTheImageChangesLater) {
+TEST_F(HexLoadingTest, TheGridKeepsItsSnapshotWhenTheImageChangesLater) {
   RefreshGrid(*state, window);
   state->Image.HighDigits[0] = '1';
   EXPECT_EQ(window.grid->HighDigits[0], 'F');
