@@ -10,9 +10,9 @@
 #include "portio/direct_port.h"
 #include "portio/parport_lookup.h"
 #include "portio/ppdev_port.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
-#include "portio/sim_target.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
+#include "sim/sim_target.h"
 #include "portio/trace_port.h"
 
 namespace vql {

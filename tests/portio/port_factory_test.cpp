@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
 #include "portio/trace_port.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"

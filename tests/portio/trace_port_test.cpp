@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "portio/sim_port.h"
+#include "sim/sim_port.h"
 #include "support/manual_clock.h"
 #include "support/trace_decoder.h"
 

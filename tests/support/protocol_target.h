@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "portio/sim_target.h"
+#include "sim/sim_target.h"
 
 namespace vql::testing {
 

@@ -1,4 +1,4 @@
-#include "portio/sim_chip_serial.h"
+#include "sim/sim_chip_serial.h"
 
 #include <utility>
 

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "portio/sim_target.h"
+#include "sim/sim_target.h"
 
 namespace vql {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "portio/sim_options.h"
+#include "sim/sim_options.h"
 
 namespace vql {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "portio/port_io.h"
-#include "portio/sim_options.h"
-#include "portio/sim_target.h"
+#include "sim/sim_options.h"
+#include "sim/sim_target.h"
 
 namespace vql {
 

@@ -1,4 +1,4 @@
-#include "portio/sim_options.h"
+#include "sim/sim_options.h"
 
 #include <algorithm>
 #include <array>

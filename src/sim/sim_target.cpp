@@ -1,4 +1,4 @@
-#include "portio/sim_target.h"
+#include "sim/sim_target.h"
 
 #include <array>
 #include <string>
@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "portio/port_io.h"
-#include "portio/sim_chip.h"
-#include "portio/sim_chip_table.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_chip_table.h"
 
 namespace vql {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "portio/port_factory.h"
-#include "portio/sim_chip.h"
-#include "portio/sim_chip_cable.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_chip_cable.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
 
