@@ -23,6 +23,7 @@
 #include "image/char_stream.h"
 #include "image/code_image.h"
 #include "image/hex_reader.h"
+#include "portio/cable_pins.h"
 #include "support/image_text.h"
 #include "support/temp_dir.h"
 #include "support/trace_decoder.h"
@@ -36,9 +37,9 @@ namespace fs = std::filesystem;
 
 constexpr std::uint16_t kLpt1 = 0x0378;
 constexpr std::uint16_t kLpt2 = 0x0278;
-constexpr std::uint8_t kMode3 = 0x08;
-constexpr std::uint8_t kRst = 0x10;
-constexpr std::uint8_t kMode7 = 0x80;
+using cable::kMode3;
+using cable::kMode7;
+using cable::kRst;
 
 // The test binary is <build>/tests/vqlisp_tests, the program <build>/src/vql-isp-cli.
 fs::path CliExecutable() {
