@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "support/manual_clock.h"
+#include "support/scripted_target.h"
 
 namespace vql {
 namespace {
+
+using testing::ScriptedTarget;
 
 constexpr std::uint16_t kLpt1 = 0x378;
 constexpr std::uint16_t kLpt2 = 0x278;
@@ -238,13 +241,21 @@ TEST(SimulatedPort, ScriptedTargetIgnoresClocksInRunMode) {
   EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{0x34});
 }
 
-TEST(SimulatedPort, ScriptedTargetTakesNoClockFromAnSckHighWhenTheBufferComesOn) {
+// The chips' rule, which the scripted target shares: RST rising with SCK high starts
+// no session, so nothing is heard or answered until a reset with SCK low.
+TEST(SimulatedPort, ScriptedTargetListensOnlyAfterAResetWithSckLow) {
   Bench bench;
-  bench.port.PlugTarget(std::make_unique<ScriptedTarget>(std::vector<std::uint8_t>{0xC3}));
+  auto& target =
+      bench.port.PlugTarget(std::make_unique<ScriptedTarget>(std::vector<std::uint8_t>{0xC3}));
   bench.port.Outport(kLpt1, kRun | cable::kRst | cable::kSck);
   bench.port.Outport(kLpt1, cable::kRst | cable::kSck);  // buffer on: RST and SCK rise together
   bench.port.Outport(kLpt1, cable::kRst);
+  EXPECT_EQ(ExchangeByte(bench.port, kLpt1, 0x00), 0xFF);
+  EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{});
+  SetLine(bench.port, kLpt1, cable::kRst, false);
+  SetLine(bench.port, kLpt1, cable::kRst, true);
   EXPECT_EQ(ExchangeByte(bench.port, kLpt1, 0x00), 0xC3);
+  EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{0x00});
 }
 
 TEST(SimOptions, ParsesItemsAndKeepsThemAsGiven) {
