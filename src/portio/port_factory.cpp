@@ -1,8 +1,13 @@
 #include "portio/port_factory.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -10,10 +15,10 @@
 #include "portio/direct_port.h"
 #include "portio/parport_lookup.h"
 #include "portio/ppdev_port.h"
+#include "portio/trace_port.h"
+#include "sim/sim_chip_table.h"
 #include "sim/sim_options.h"
 #include "sim/sim_port.h"
-#include "sim/sim_target.h"
-#include "portio/trace_port.h"
 
 namespace vql {
 
@@ -49,29 +54,152 @@ SimOptions SimOptionsOf(const GetEnv& getenv) {
   return ParseSimOptions(text != nullptr ? text : "");
 }
 
-// Whether VQLISP_PORT leaves the choice to the machine.
-bool PortUnset(const char* asked) { return asked == nullptr || *asked == '\0'; }
+// What a back end's factory is given; each takes what it needs.
+struct BackEndContext {
+  const GetEnv& getenv;
+  MicrosecondClock& clock;
+  const std::string& sysRoot;
+};
 
-std::unique_ptr<PortIo> MakeSimulatedPort(const GetEnv& getenv, MicrosecondClock& clock) {
-  return std::make_unique<SimulatedPort>(clock, SimOptionsOf(getenv));
+// One port back end: the name VQLISP_PORT gives it, how to build it, what the help
+// says of it, and whether the machine makes it the choice when VQLISP_PORT is unset.
+struct BackEnd {
+  std::string_view name;
+  std::unique_ptr<PortIo> (*make)(const BackEndContext& context);
+  std::string_view help;
+  // Unset VQLISP_PORT takes the first back end whose probe says yes, with its
+  // notice; nullptr: only ever taken when asked for.
+  bool (*probe)(const std::string& sysRoot);
+  std::string_view notice;
+  // Whether the front end should run on a virtual clock; nullptr: never.
+  bool (*wantsVirtualClock)(const GetEnv& getenv);
+};
+
+bool KernelListsAParport(const std::string& sysRoot) {
+  return !ListKernelParports(sysRoot).empty();
+}
+
+// Someone with a real cable must never end up on the simulator without a word: the
+// simulator is the machine's choice only where the kernel knows no parallel port.
+constexpr std::array kBackEnds{
+    BackEnd{"sim",
+            [](const BackEndContext& c) -> std::unique_ptr<PortIo> {
+              return std::make_unique<SimulatedPort>(c.clock, SimOptionsOf(c.getenv));
+            },
+            "the simulated programmer",
+            [](const std::string& sysRoot) { return !KernelListsAParport(sysRoot); }, kSimNotice,
+            [](const GetEnv& getenv) { return SimOptionsOf(getenv).virtualClock; }},
+    BackEnd{"ppdev", [](const BackEndContext& c) { return MakePpdevPort(c.sysRoot); },
+            "Linux /dev/parportN; needs access to the device, usually the lp group",
+            KernelListsAParport, kPpdevNotice, nullptr},
+    BackEnd{"direct",
+            [](const BackEndContext& c) {
+              return MakeDirectPort(c.sysRoot, c.getenv("VQLISP_DIRECT_ANY_ADDRESS"));
+            },
+            "port I/O on x86; needs root", nullptr, {}, nullptr},
+};
+
+// The back end that VQLISP_PORT asks for, or that the machine chooses when it is
+// unset (then automatic is true); nullptr for a name that is none.
+const BackEnd* FindBackEnd(const char* asked, const std::string& sysRoot, bool& automatic) {
+  automatic = asked == nullptr || *asked == '\0';
+  for (const BackEnd& backEnd : kBackEnds) {
+    if (automatic ? backEnd.probe != nullptr && backEnd.probe(sysRoot) : backEnd.name == asked) {
+      return &backEnd;
+    }
+  }
+  // The probes leave no machine without a back end; this is for the unforeseen.
+  return automatic ? &kBackEnds.front() : nullptr;
 }
 
 PortSelection ChooseBackEnd(const GetEnv& getenv, MicrosecondClock& clock,
                             const std::string& sysRoot) {
   const char* asked = getenv("VQLISP_PORT");
-  if (PortUnset(asked)) {
-    // Someone with a real cable must never end up on the simulator without a word.
-    if (!ListKernelParports(sysRoot).empty()) {
-      return {MakePpdevPort(sysRoot), std::string(kPpdevNotice)};
+  bool automatic = false;
+  const BackEnd* backEnd = FindBackEnd(asked, sysRoot, automatic);
+  if (backEnd == nullptr) {
+    std::string valid;
+    for (const BackEnd& known : kBackEnds) {
+      if (!valid.empty()) valid += ", ";
+      valid += known.name;
     }
-    return {MakeSimulatedPort(getenv, clock), std::string(kSimNotice)};
+    throw PortError("VQLISP_PORT=" + std::string(asked) +
+                    " is no port back end. Valid values: " + valid + ".");
   }
-  const std::string_view name = asked;
-  if (name == "sim") return {MakeSimulatedPort(getenv, clock), {}};
-  if (name == "ppdev") return {MakePpdevPort(sysRoot), {}};
-  if (name == "direct") return {MakeDirectPort(sysRoot, getenv("VQLISP_DIRECT_ANY_ADDRESS")), {}};
-  throw PortError("VQLISP_PORT=" + std::string(name) +
-                  " is no port back end. Valid values: sim, ppdev, direct.");
+  return {backEnd->make({getenv, clock, sysRoot}),
+          automatic ? std::string(backEnd->notice) : std::string()};
+}
+
+// Breaks text into lines of at most width characters, the first starting at column
+// firstColumn (what goes before it is the caller's), the others indented to indent.
+std::string Wrap(std::string_view text, std::size_t firstColumn, std::size_t indent,
+                 std::size_t width) {
+  std::string wrapped;
+  std::size_t column = firstColumn;
+  bool lineEmpty = true;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find(' '), text.size());
+    const std::string_view word = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (!lineEmpty && column + 1 + word.size() > width) {
+      wrapped += '\n';
+      wrapped.append(indent, ' ');
+      column = indent;
+      lineEmpty = true;
+    }
+    if (!lineEmpty) {
+      wrapped += ' ';
+      ++column;
+    }
+    wrapped += word;
+    column += word.size();
+    lineEmpty = false;
+  }
+  return wrapped + '\n';
+}
+
+// "sim (the simulated programmer), ppdev (...) or direct (...)".
+std::string BackEndList() {
+  std::string list;
+  for (std::size_t i = 0; i < kBackEnds.size(); ++i) {
+    if (i > 0) list += i + 1 < kBackEnds.size() ? ", " : " or ";
+    list += std::string(kBackEnds[i].name) + " (" + std::string(kBackEnds[i].help) + ")";
+  }
+  return list;
+}
+
+// The chips' names, those after the first without the family prefix that every chip
+// shares: "AT89S53/8252".
+std::string ShortChipNames(const std::vector<std::string_view>& names) {
+  std::string_view prefix = kSimChips.front().name;
+  for (const SimChipModel& chip : kSimChips) {
+    const auto end = std::ranges::mismatch(prefix, chip.name).in1;
+    prefix = prefix.substr(0, static_cast<std::size_t>(end - prefix.begin()));
+  }
+  std::string text;
+  for (const std::string_view name : names) {
+    text += text.empty() ? std::string(name) : "/" + std::string(name.substr(prefix.size()));
+  }
+  return text;
+}
+
+// "default 500; 2000 for the AT89S53/8252": a time that most chips share stands
+// alone, the others follow longest first, each with the chips that take it.
+std::string DefaultTimes(std::uint32_t SimChipModel::*time) {
+  std::map<std::uint32_t, std::vector<std::string_view>, std::greater<>> chipsByTime;
+  for (const SimChipModel& chip : kSimChips) chipsByTime[chip.*time].push_back(chip.name);
+  std::string most;
+  std::string others;
+  for (const auto& [value, names] : chipsByTime) {
+    if (2 * names.size() > kSimChips.size()) {
+      most = std::to_string(value);
+      continue;
+    }
+    if (!others.empty()) others += ", ";
+    others += std::to_string(value) + " for the " + ShortChipNames(names);
+  }
+  if (most.empty()) return "default " + others;
+  return "default " + most + (others.empty() ? "" : "; " + others);
 }
 
 }  // namespace
@@ -93,19 +221,23 @@ PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
 }
 
 bool SimWantsVirtualClock(const GetEnv& getenv, const std::string& sysRoot) {
-  const char* asked = getenv("VQLISP_PORT");
-  const bool simulated =
-      PortUnset(asked) ? ListKernelParports(sysRoot).empty() : std::string_view(asked) == "sim";
-  return simulated && SimOptionsOf(getenv).virtualClock;
+  bool automatic = false;
+  const BackEnd* backEnd = FindBackEnd(getenv("VQLISP_PORT"), sysRoot, automatic);
+  return backEnd != nullptr && backEnd->wantsVirtualClock != nullptr &&
+         backEnd->wantsVirtualClock(getenv);
 }
 
 std::string PortEnvironmentHelp() {
+  // The widths keep the manual's line breaks as they have always been.
+  constexpr std::size_t kIndent = 6;
+  constexpr std::size_t kKeyIndent = 30;
   return "ENVIRONMENT\n"
-         "  VQLISP_PORT\n"
-         "      The printer port back end: sim (the simulated programmer), ppdev (Linux\n"
-         "      /dev/parportN; needs access to the device, usually the lp group) or direct\n"
-         "      (port I/O on x86; needs root). Unset: ppdev when the kernel knows a\n"
-         "      parallel port, otherwise the simulated programmer, with a notice.\n"
+         "  VQLISP_PORT\n" +
+         std::string(kIndent, ' ') +
+         Wrap("The printer port back end: " + BackEndList() +
+                  ". Unset: ppdev when the kernel knows a parallel port, otherwise the "
+                  "simulated programmer, with a notice.",
+              kIndent, kIndent, 80) +
          "  VQLISP_DIRECT_ANY_ADDRESS\n"
          "      1: let the direct back end use any base address. Without it, direct\n"
          "      writes only to the parallel ports in /proc/sys/dev/parport or, when the\n"
@@ -114,18 +246,19 @@ std::string PortEnvironmentHelp() {
          "  VQLISP_SIM\n"
          "      Options of the simulated programmer, comma-separated key=value:\n"
          "        target=none|loopback|CHIP  what sits behind the cable: nothing\n"
-         "                              (default), a plug that wires SCK back to MISO,\n"
-         "                              or a chip, named in any case: AT89S51, AT89S52,\n"
-         "                              AT89S53, AT89S8252, AT89S8253, AT89S2051, AT89S4051\n"
+         "                              (default), a plug that wires SCK back to MISO,\n" +
+         std::string(kKeyIndent, ' ') +
+         Wrap("or a chip, named in any case: " + SimChipNames(), kKeyIndent, kKeyIndent, 81) +
          "        cable=lpt1|lpt2       the port the cable hangs on (default lpt1)\n"
          "        sense=0               the cable has no power: SENSE reads 0\n"
          "        miso=0|1              MISO is stuck at that level\n"
          "      For a chip:\n"
-         "        erase=MS              chip erase time in milliseconds (default 500 for\n"
-         "                              the AT89S51/52, 20 for the AT89S8253/2051/4051,\n"
-         "                              16 for the AT89S53/8252)\n"
-         "        write=US              byte write time in microseconds (default 500;\n"
-         "                              2000 for the AT89S53/8252)\n"
+         "        erase=MS              " +
+         Wrap("chip erase time in milliseconds (" + DefaultTimes(&SimChipModel::eraseMs) + ")",
+              kKeyIndent, kKeyIndent, 79) +
+         "        write=US              " +
+         Wrap("byte write time in microseconds (" + DefaultTimes(&SimChipModel::writeUs) + ")",
+              kKeyIndent, kKeyIndent, 79) +
          "        echo-from=N           the chip hears programming enables only from the\n"
          "                              Nth one on, counted from the start (default 1)\n"
          "        dead=ADDR             the code cell at hex ADDR never programs: stays FF\n"

@@ -1,24 +1,26 @@
 #include "sim/sim_options.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <limits>
 
 #include "portio/port_io.h"
+#include "sim/sim_chip_table.h"
 
 namespace vql {
 
 namespace {
 
 // One key of VQLISP_SIM. apply stores a value and answers false when the value is
-// not one the key takes; values tells the operator what it takes.
+// not one the key takes; values tells the operator what it takes. forChip: only a
+// chip takes the key.
 struct SimKey {
   std::string_view key;
-  std::string_view values;
+  std::string values;
   bool (*apply)(SimOptions& options, std::string_view value);
+  bool forChip = false;
 };
 
 std::string Lower(std::string_view text) {
@@ -72,10 +74,20 @@ std::optional<double> Rate(std::string_view value) {
 constexpr std::uint64_t kMostEraseMs = 60'000;
 constexpr std::uint64_t kMostWriteUs = 1'000'000;
 
-constexpr std::array kSimKeys{
-    SimKey{"target",
-           "none or loopback or a chip (AT89S51 AT89S52 AT89S53 AT89S8252 AT89S8253 "
-           "AT89S2051 AT89S4051)",
+// "none or loopback or a chip (AT89S51 AT89S52 ...)".
+std::string TargetValues() {
+  std::string names;
+  for (const SimChipModel& chip : kSimChips) {
+    if (!names.empty()) names += ' ';
+    names += chip.name;
+  }
+  return "none or loopback or a chip (" + names + ")";
+}
+
+// The keys in the order the messages list them; built once, never changed.
+const std::vector<SimKey>& SimKeys() {
+  static const std::vector<SimKey> keys{
+    SimKey{"target", TargetValues(),
            [](SimOptions& options, std::string_view value) {
              // Which names exist is for whoever builds the target to say.
              if (!IsName(value)) return false;
@@ -109,53 +121,62 @@ constexpr std::array kSimKeys{
              if (!ms) return false;
              options.chip.eraseMs = static_cast<std::uint32_t>(*ms);
              return true;
-           }},
+           },
+           true},
     SimKey{"write", "the byte write time in microseconds (0 to 1000000)",
            [](SimOptions& options, std::string_view value) {
              const auto us = Count(value, kMostWriteUs);
              if (!us) return false;
              options.chip.writeUs = static_cast<std::uint32_t>(*us);
              return true;
-           }},
+           },
+           true},
     SimKey{"echo-from", "the first programming enable that is heard (1 or more)",
            [](SimOptions& options, std::string_view value) {
              const auto first = Count(value, std::numeric_limits<std::uint32_t>::max());
              if (!first || *first == 0) return false;
              options.chip.echoFrom = static_cast<std::uint32_t>(*first);
              return true;
-           }},
+           },
+           true},
     SimKey{"dead", "a code address in hex (0000 to FFFF) that never programs",
            [](SimOptions& options, std::string_view value) {
              options.chip.deadAddress = HexAddress(value);
              return options.chip.deadAddress.has_value();
-           }},
+           },
+           true},
     SimKey{"flaky", "the rate of read answers with a bit flipped (0 to 1)",
            [](SimOptions& options, std::string_view value) {
              const auto rate = Rate(value);
              if (!rate) return false;
              options.chip.flakyRate = *rate;
              return true;
-           }},
+           },
+           true},
     SimKey{"seed", "a whole number that makes the flaky answers repeatable",
            [](SimOptions& options, std::string_view value) {
              const auto seed = Count(value, std::numeric_limits<std::uint64_t>::max());
              if (!seed) return false;
              options.chip.seed = *seed;
              return true;
-           }},
+           },
+           true},
     SimKey{"state", "a file that keeps the chip between runs",
            [](SimOptions& options, std::string_view value) {
              if (value.empty()) return false;
              options.chip.stateFile = std::string(value);
              return true;
-           }},
+           },
+           true},
     SimKey{"clock", "virtual (waits take no real time)",
            [](SimOptions& options, std::string_view value) {
              if (Lower(value) != "virtual") return false;
              options.virtualClock = true;
              return true;
            }},
-};
+  };
+  return keys;
+}
 
 std::string_view Trim(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -173,11 +194,19 @@ std::string_view Trim(std::string_view text) {
 
 std::string SimOptionKeys() {
   std::string keys;
-  for (const auto& k : kSimKeys) {
+  for (const auto& k : SimKeys()) {
     if (!keys.empty()) keys += ", ";
     keys += k.key;
     keys += '=';
     keys += k.values;
+  }
+  return keys;
+}
+
+std::vector<std::string_view> SimChipKeys() {
+  std::vector<std::string_view> keys;
+  for (const auto& k : SimKeys()) {
+    if (k.forChip) keys.push_back(k.key);
   }
   return keys;
 }
@@ -195,12 +224,12 @@ SimOptions ParseSimOptions(std::string_view text) {
     const std::string_view key = Trim(item.substr(0, equals));
     const std::string_view value = Trim(item.substr(equals + 1));
 
-    const auto* known = std::ranges::find(kSimKeys, key, &SimKey::key);
-    if (known == kSimKeys.end()) BadItem(item, "unknown key");
+    const auto known = std::ranges::find(SimKeys(), key, &SimKey::key);
+    if (known == SimKeys().end()) BadItem(item, "unknown key");
     // Two different values for one key would leave the operator guessing which counts.
     if (options.items.contains(key)) BadItem(item, "the key is given twice");
     if (!known->apply(options, value)) {
-      BadItem(item, "the value must be " + std::string(known->values));
+      BadItem(item, "the value must be " + known->values);
     }
     options.items.emplace(key, value);
   }

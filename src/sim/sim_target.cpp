@@ -1,6 +1,5 @@
 #include "sim/sim_target.h"
 
-#include <array>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,9 +26,8 @@ std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options) {
                     "\": unknown target. Valid targets: none, loopback, " + SimChipNames() + ".");
   }
   // Faults asked of a chip that is not there would pass unnoticed.
-  constexpr std::array kChipKeys{"erase", "write", "echo-from", "dead", "flaky", "seed", "state"};
-  for (const char* key : kChipKeys) {
-    const auto item = options.items.find(std::string_view(key));
+  for (const std::string_view key : SimChipKeys()) {
+    const auto item = options.items.find(key);
     if (item == options.items.end()) continue;
     throw PortError("VQLISP_SIM item \"" + item->first + "=" + item->second +
                     "\": only a chip takes it, but the target is " + name +
