@@ -258,43 +258,5 @@ TEST(SimulatedPort, ScriptedTargetListensOnlyAfterAResetWithSckLow) {
   EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{0x00});
 }
 
-TEST(SimOptions, ParsesItemsAndKeepsThemAsGiven) {
-  const SimOptions defaults = ParseSimOptions("");
-  EXPECT_EQ(defaults.target, "none");
-  EXPECT_EQ(defaults.cable, "LPT1");
-  EXPECT_TRUE(defaults.powered);
-  EXPECT_FALSE(defaults.misoStuckAt.has_value());
-  EXPECT_TRUE(defaults.items.empty());
-
-  const SimOptions o = ParseSimOptions("  target=Loopback , cable=lpt2,sense=0, miso=1 ,");
-  EXPECT_EQ(o.target, "loopback");
-  EXPECT_EQ(o.cable, "LPT2");
-  EXPECT_FALSE(o.powered);
-  EXPECT_EQ(o.misoStuckAt, true);
-  EXPECT_EQ(o.items,
-            (std::map<std::string, std::string, std::less<>>{
-                {"target", "Loopback"}, {"cable", "lpt2"}, {"sense", "0"}, {"miso", "1"}}));
-  EXPECT_EQ(ParseSimOptions("miso=0").misoStuckAt, false);
-  EXPECT_TRUE(ParseSimOptions("sense=1").powered);
-}
-
-TEST(SimOptions, RejectsBadItemsNamingThemAndTheValidKeys) {
-  const std::string badItems[] = {"foo=1",      "cable=lpt3",    "miso=2",      "sense=", "target",
-                                  "target=a b", "miso=0,miso=1", "Target=none", "=1"};
-  for (const auto& text : badItems) {
-    try {
-      ParseSimOptions(text);
-      ADD_FAILURE() << text << " was taken";
-    } catch (const PortError& e) {
-      const std::string message = e.what();
-      const std::string item = text.substr(text.rfind(',') + 1);
-      EXPECT_NE(message.find("\"" + item + "\""), std::string::npos) << message;
-      for (const char* key : {"target=", "cable=", "sense=", "miso="}) {
-        EXPECT_NE(message.find(key), std::string::npos) << message;
-      }
-    }
-  }
-}
-
 }  // namespace
 }  // namespace vql
