@@ -1,22 +1,18 @@
 #include "portio/port_factory.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <functional>
-#include <map>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "portio/direct_port.h"
+#include "portio/help_text.h"
 #include "portio/parport_lookup.h"
 #include "portio/ppdev_port.h"
 #include "portio/trace_port.h"
-#include "sim/sim_chip_table.h"
 #include "sim/sim_options.h"
 #include "sim/sim_port.h"
 
@@ -130,34 +126,6 @@ PortSelection ChooseBackEnd(const GetEnv& getenv, MicrosecondClock& clock,
           automatic ? std::string(backEnd->notice) : std::string()};
 }
 
-// Breaks text into lines of at most width characters, the first starting at column
-// firstColumn (what goes before it is the caller's), the others indented to indent.
-std::string Wrap(std::string_view text, std::size_t firstColumn, std::size_t indent,
-                 std::size_t width) {
-  std::string wrapped;
-  std::size_t column = firstColumn;
-  bool lineEmpty = true;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find(' '), text.size());
-    const std::string_view word = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
-    if (!lineEmpty && column + 1 + word.size() > width) {
-      wrapped += '\n';
-      wrapped.append(indent, ' ');
-      column = indent;
-      lineEmpty = true;
-    }
-    if (!lineEmpty) {
-      wrapped += ' ';
-      ++column;
-    }
-    wrapped += word;
-    column += word.size();
-    lineEmpty = false;
-  }
-  return wrapped + '\n';
-}
-
 // "sim (the simulated programmer), ppdev (...) or direct (...)".
 std::string BackEndList() {
   std::string list;
@@ -166,40 +134,6 @@ std::string BackEndList() {
     list += std::string(kBackEnds[i].name) + " (" + std::string(kBackEnds[i].help) + ")";
   }
   return list;
-}
-
-// The chips' names, those after the first without the family prefix that every chip
-// shares: "AT89S53/8252".
-std::string ShortChipNames(const std::vector<std::string_view>& names) {
-  std::string_view prefix = kSimChips.front().name;
-  for (const SimChipModel& chip : kSimChips) {
-    const auto end = std::ranges::mismatch(prefix, chip.name).in1;
-    prefix = prefix.substr(0, static_cast<std::size_t>(end - prefix.begin()));
-  }
-  std::string text;
-  for (const std::string_view name : names) {
-    text += text.empty() ? std::string(name) : "/" + std::string(name.substr(prefix.size()));
-  }
-  return text;
-}
-
-// "default 500; 2000 for the AT89S53/8252": a time that most chips share stands
-// alone, the others follow longest first, each with the chips that take it.
-std::string DefaultTimes(std::uint32_t SimChipModel::*time) {
-  std::map<std::uint32_t, std::vector<std::string_view>, std::greater<>> chipsByTime;
-  for (const SimChipModel& chip : kSimChips) chipsByTime[chip.*time].push_back(chip.name);
-  std::string most;
-  std::string others;
-  for (const auto& [value, names] : chipsByTime) {
-    if (2 * names.size() > kSimChips.size()) {
-      most = std::to_string(value);
-      continue;
-    }
-    if (!others.empty()) others += ", ";
-    others += std::to_string(value) + " for the " + ShortChipNames(names);
-  }
-  if (most.empty()) return "default " + others;
-  return "default " + most + (others.empty() ? "" : "; " + others);
 }
 
 }  // namespace
@@ -228,47 +162,23 @@ bool SimWantsVirtualClock(const GetEnv& getenv, const std::string& sysRoot) {
 }
 
 std::string PortEnvironmentHelp() {
-  // The widths keep the manual's line breaks as they have always been.
+  // The width keeps the manual's line breaks as they have always been.
   constexpr std::size_t kIndent = 6;
-  constexpr std::size_t kKeyIndent = 30;
   return "ENVIRONMENT\n"
          "  VQLISP_PORT\n" +
          std::string(kIndent, ' ') +
-         Wrap("The printer port back end: " + BackEndList() +
-                  ". Unset: ppdev when the kernel knows a parallel port, otherwise the "
-                  "simulated programmer, with a notice.",
-              kIndent, kIndent, 80) +
+         IndentHelp(WrapHelp("The printer port back end: " + BackEndList() +
+                                 ". Unset: ppdev when the kernel knows a parallel port, "
+                                 "otherwise the simulated programmer, with a notice.",
+                             kIndent, kIndent, 80),
+                    kIndent) +
          "  VQLISP_DIRECT_ANY_ADDRESS\n"
          "      1: let the direct back end use any base address. Without it, direct\n"
          "      writes only to the parallel ports in /proc/sys/dev/parport or, when the\n"
          "      kernel lists none, to 4-aligned addresses from 0100 up that are no serial\n"
          "      port's (03F8, 02F8, 03E8, 02E8).\n"
-         "  VQLISP_SIM\n"
-         "      Options of the simulated programmer, comma-separated key=value:\n"
-         "        target=none|loopback|CHIP  what sits behind the cable: nothing\n"
-         "                              (default), a plug that wires SCK back to MISO,\n" +
-         std::string(kKeyIndent, ' ') +
-         Wrap("or a chip, named in any case: " + SimChipNames(), kKeyIndent, kKeyIndent, 81) +
-         "        cable=lpt1|lpt2       the port the cable hangs on (default lpt1)\n"
-         "        sense=0               the cable has no power: SENSE reads 0\n"
-         "        miso=0|1              MISO is stuck at that level\n"
-         "      For a chip:\n"
-         "        erase=MS              " +
-         Wrap("chip erase time in milliseconds (" + DefaultTimes(&SimChipModel::eraseMs) + ")",
-              kKeyIndent, kKeyIndent, 79) +
-         "        write=US              " +
-         Wrap("byte write time in microseconds (" + DefaultTimes(&SimChipModel::writeUs) + ")",
-              kKeyIndent, kKeyIndent, 79) +
-         "        echo-from=N           the chip hears programming enables only from the\n"
-         "                              Nth one on, counted from the start (default 1)\n"
-         "        dead=ADDR             the code cell at hex ADDR never programs: stays FF\n"
-         "        flaky=RATE            that share (0 to 1) of read answers come back with\n"
-         "                              one bit flipped\n"
-         "        seed=N                makes the flaky answers repeatable (default 1)\n"
-         "        state=FILE            keeps code, lock bits and fuse in FILE between\n"
-         "                              runs; a missing file is a fresh erased chip\n"
-         "      For scripted runs:\n"
-         "        clock=virtual         waits take no real time\n"
+         "  VQLISP_SIM\n" +
+         SimOptionsHelp() +
          "      Ignored unless the simulated programmer is in use.\n"
          "  VQLISP_TRACE\n"
          "      A file to which every port access is appended as one line:\n"
