@@ -19,9 +19,9 @@
 
 #include "commands/programmer.h"
 #include "devices/device_table.h"
-#include "portio/sim_chip.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
 #include "support/virtual_window.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <memory>
 
 #include "link/programmer_link.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
-#include "portio/sim_target.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
+#include "sim/sim_target.h"
 #include "services/window_services.h"
 #include "support/virtual_window.h"
 

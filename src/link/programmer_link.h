@@ -14,20 +14,11 @@
 #include <vector>
 
 #include "image/hex_digits.h"
+#include "portio/cable_pins.h"
 #include "portio/port_io.h"
 #include "services/window_services.h"
 
 namespace vql {
-
-// Data register bits (lines to the cable and the target).
-inline constexpr std::int32_t kMode3Bit = 3;
-inline constexpr std::int32_t kRstBit = 4;
-inline constexpr std::int32_t kMosiBit = 5;
-inline constexpr std::int32_t kSckBit = 6;
-inline constexpr std::int32_t kMode7Bit = 7;
-// Status register bits (lines from the cable and the target).
-inline constexpr std::int32_t kSenseBit = 4;
-inline constexpr std::int32_t kMisoBit = 6;
 
 // Eight bit flags, b7 first.
 using ByteFlags = std::array<BitFlag, 8>;

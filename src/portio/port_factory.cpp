@@ -1,5 +1,6 @@
 #include "portio/port_factory.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -8,12 +9,12 @@
 #include <vector>
 
 #include "portio/direct_port.h"
+#include "portio/help_text.h"
 #include "portio/parport_lookup.h"
 #include "portio/ppdev_port.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
-#include "portio/sim_target.h"
 #include "portio/trace_port.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
 
 namespace vql {
 
@@ -49,29 +50,90 @@ SimOptions SimOptionsOf(const GetEnv& getenv) {
   return ParseSimOptions(text != nullptr ? text : "");
 }
 
-// Whether VQLISP_PORT leaves the choice to the machine.
-bool PortUnset(const char* asked) { return asked == nullptr || *asked == '\0'; }
+// What a back end's factory is given; each takes what it needs.
+struct BackEndContext {
+  const GetEnv& getenv;
+  MicrosecondClock& clock;
+  const std::string& sysRoot;
+};
 
-std::unique_ptr<PortIo> MakeSimulatedPort(const GetEnv& getenv, MicrosecondClock& clock) {
-  return std::make_unique<SimulatedPort>(clock, SimOptionsOf(getenv));
+// One port back end: the name VQLISP_PORT gives it, how to build it, what the help
+// says of it, and whether the machine makes it the choice when VQLISP_PORT is unset.
+struct BackEnd {
+  std::string_view name;
+  std::unique_ptr<PortIo> (*make)(const BackEndContext& context);
+  std::string_view help;
+  // Unset VQLISP_PORT takes the first back end whose probe says yes, with its
+  // notice; nullptr: only ever taken when asked for.
+  bool (*probe)(const std::string& sysRoot);
+  std::string_view notice;
+  // Whether the front end should run on a virtual clock; nullptr: never.
+  bool (*wantsVirtualClock)(const GetEnv& getenv);
+};
+
+bool KernelListsAParport(const std::string& sysRoot) {
+  return !ListKernelParports(sysRoot).empty();
+}
+
+// Someone with a real cable must never end up on the simulator without a word: the
+// simulator is the machine's choice only where the kernel knows no parallel port.
+constexpr std::array kBackEnds{
+    BackEnd{"sim",
+            [](const BackEndContext& c) -> std::unique_ptr<PortIo> {
+              return std::make_unique<SimulatedPort>(c.clock, SimOptionsOf(c.getenv));
+            },
+            "the simulated programmer",
+            [](const std::string& sysRoot) { return !KernelListsAParport(sysRoot); }, kSimNotice,
+            [](const GetEnv& getenv) { return SimOptionsOf(getenv).virtualClock; }},
+    BackEnd{"ppdev", [](const BackEndContext& c) { return MakePpdevPort(c.sysRoot); },
+            "Linux /dev/parportN; needs access to the device, usually the lp group",
+            KernelListsAParport, kPpdevNotice, nullptr},
+    BackEnd{"direct",
+            [](const BackEndContext& c) {
+              return MakeDirectPort(c.sysRoot, c.getenv("VQLISP_DIRECT_ANY_ADDRESS"));
+            },
+            "port I/O on x86; needs root", nullptr, {}, nullptr},
+};
+
+// The back end that VQLISP_PORT asks for, or that the machine chooses when it is
+// unset (then automatic is true); nullptr for a name that is none.
+const BackEnd* FindBackEnd(const char* asked, const std::string& sysRoot, bool& automatic) {
+  automatic = asked == nullptr || *asked == '\0';
+  for (const BackEnd& backEnd : kBackEnds) {
+    if (automatic ? backEnd.probe != nullptr && backEnd.probe(sysRoot) : backEnd.name == asked) {
+      return &backEnd;
+    }
+  }
+  // The probes leave no machine without a back end; this is for the unforeseen.
+  return automatic ? &kBackEnds.front() : nullptr;
 }
 
 PortSelection ChooseBackEnd(const GetEnv& getenv, MicrosecondClock& clock,
                             const std::string& sysRoot) {
   const char* asked = getenv("VQLISP_PORT");
-  if (PortUnset(asked)) {
-    // Someone with a real cable must never end up on the simulator without a word.
-    if (!ListKernelParports(sysRoot).empty()) {
-      return {MakePpdevPort(sysRoot), std::string(kPpdevNotice)};
+  bool automatic = false;
+  const BackEnd* backEnd = FindBackEnd(asked, sysRoot, automatic);
+  if (backEnd == nullptr) {
+    std::string valid;
+    for (const BackEnd& known : kBackEnds) {
+      if (!valid.empty()) valid += ", ";
+      valid += known.name;
     }
-    return {MakeSimulatedPort(getenv, clock), std::string(kSimNotice)};
+    throw PortError("VQLISP_PORT=" + std::string(asked) +
+                    " is no port back end. Valid values: " + valid + ".");
   }
-  const std::string_view name = asked;
-  if (name == "sim") return {MakeSimulatedPort(getenv, clock), {}};
-  if (name == "ppdev") return {MakePpdevPort(sysRoot), {}};
-  if (name == "direct") return {MakeDirectPort(sysRoot, getenv("VQLISP_DIRECT_ANY_ADDRESS")), {}};
-  throw PortError("VQLISP_PORT=" + std::string(name) +
-                  " is no port back end. Valid values: sim, ppdev, direct.");
+  return {backEnd->make({getenv, clock, sysRoot}),
+          automatic ? std::string(backEnd->notice) : std::string()};
+}
+
+// "sim (the simulated programmer), ppdev (...) or direct (...)".
+std::string BackEndList() {
+  std::string list;
+  for (std::size_t i = 0; i < kBackEnds.size(); ++i) {
+    if (i > 0) list += i + 1 < kBackEnds.size() ? ", " : " or ";
+    list += std::string(kBackEnds[i].name) + " (" + std::string(kBackEnds[i].help) + ")";
+  }
+  return list;
 }
 
 }  // namespace
@@ -93,49 +155,30 @@ PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
 }
 
 bool SimWantsVirtualClock(const GetEnv& getenv, const std::string& sysRoot) {
-  const char* asked = getenv("VQLISP_PORT");
-  const bool simulated =
-      PortUnset(asked) ? ListKernelParports(sysRoot).empty() : std::string_view(asked) == "sim";
-  return simulated && SimOptionsOf(getenv).virtualClock;
+  bool automatic = false;
+  const BackEnd* backEnd = FindBackEnd(getenv("VQLISP_PORT"), sysRoot, automatic);
+  return backEnd != nullptr && backEnd->wantsVirtualClock != nullptr &&
+         backEnd->wantsVirtualClock(getenv);
 }
 
 std::string PortEnvironmentHelp() {
+  // The width keeps the manual's line breaks as they have always been.
+  constexpr std::size_t kIndent = 6;
   return "ENVIRONMENT\n"
-         "  VQLISP_PORT\n"
-         "      The printer port back end: sim (the simulated programmer), ppdev (Linux\n"
-         "      /dev/parportN; needs access to the device, usually the lp group) or direct\n"
-         "      (port I/O on x86; needs root). Unset: ppdev when the kernel knows a\n"
-         "      parallel port, otherwise the simulated programmer, with a notice.\n"
+         "  VQLISP_PORT\n" +
+         std::string(kIndent, ' ') +
+         IndentHelp(WrapHelp("The printer port back end: " + BackEndList() +
+                                 ". Unset: ppdev when the kernel knows a parallel port, "
+                                 "otherwise the simulated programmer, with a notice.",
+                             kIndent, kIndent, 80),
+                    kIndent) +
          "  VQLISP_DIRECT_ANY_ADDRESS\n"
          "      1: let the direct back end use any base address. Without it, direct\n"
          "      writes only to the parallel ports in /proc/sys/dev/parport or, when the\n"
          "      kernel lists none, to 4-aligned addresses from 0100 up that are no serial\n"
          "      port's (03F8, 02F8, 03E8, 02E8).\n"
-         "  VQLISP_SIM\n"
-         "      Options of the simulated programmer, comma-separated key=value:\n"
-         "        target=none|loopback|CHIP  what sits behind the cable: nothing\n"
-         "                              (default), a plug that wires SCK back to MISO,\n"
-         "                              or a chip, named in any case: AT89S51, AT89S52,\n"
-         "                              AT89S53, AT89S8252, AT89S8253, AT89S2051, AT89S4051\n"
-         "        cable=lpt1|lpt2       the port the cable hangs on (default lpt1)\n"
-         "        sense=0               the cable has no power: SENSE reads 0\n"
-         "        miso=0|1              MISO is stuck at that level\n"
-         "      For a chip:\n"
-         "        erase=MS              chip erase time in milliseconds (default 500 for\n"
-         "                              the AT89S51/52, 20 for the AT89S8253/2051/4051,\n"
-         "                              16 for the AT89S53/8252)\n"
-         "        write=US              byte write time in microseconds (default 500;\n"
-         "                              2000 for the AT89S53/8252)\n"
-         "        echo-from=N           the chip hears programming enables only from the\n"
-         "                              Nth one on, counted from the start (default 1)\n"
-         "        dead=ADDR             the code cell at hex ADDR never programs: stays FF\n"
-         "        flaky=RATE            that share (0 to 1) of read answers come back with\n"
-         "                              one bit flipped\n"
-         "        seed=N                makes the flaky answers repeatable (default 1)\n"
-         "        state=FILE            keeps code, lock bits and fuse in FILE between\n"
-         "                              runs; a missing file is a fresh erased chip\n"
-         "      For scripted runs:\n"
-         "        clock=virtual         waits take no real time\n"
+         "  VQLISP_SIM\n" +
+         SimOptionsHelp() +
          "      Ignored unless the simulated programmer is in use.\n"
          "  VQLISP_TRACE\n"
          "      A file to which every port access is appended as one line:\n"

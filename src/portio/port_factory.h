@@ -1,7 +1,8 @@
 // Choosing the port back end once at start-up, from the environment:
 //
-//   VQLISP_PORT   sim | ppdev | direct. Unset: ppdev when the kernel knows a parallel
-//                 port, otherwise the simulator, with a notice saying so.
+//   VQLISP_PORT   the name of a back end in the table in port_factory.cpp. Unset:
+//                 the first back end whose probe says yes (ppdev when the kernel
+//                 knows a parallel port, otherwise the simulator), with its notice.
 //   VQLISP_SIM    options of the simulated programmer, comma-separated key=value.
 //   VQLISP_TRACE  a file to which every port access is appended as one line.
 //   VQLISP_DIRECT_ANY_ADDRESS  1: the direct back end takes any address, not only

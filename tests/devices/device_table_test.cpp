@@ -7,7 +7,7 @@
 
 #include "devices/device_selection.h"
 #include "devices/operator_controls.h"
-#include "portio/sim_chip_table.h"
+#include "sim/sim_chip_table.h"
 
 namespace vql {
 namespace {

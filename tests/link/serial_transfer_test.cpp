@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "support/link_world.h"
+#include "support/scripted_target.h"
 
 namespace vql {
 namespace {
 
 using testing::LinkWorld;
+using testing::ScriptedTarget;
 
 ByteFlags Flags(std::uint8_t byte) {
   ByteFlags flags{};

@@ -8,9 +8,10 @@
 #include <sstream>
 #include <string>
 
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
 #include "portio/trace_port.h"
+#include "sim/sim_chip_table.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
 
@@ -96,7 +97,7 @@ TEST(OpenPortIo, RejectsWhatItDoesNotKnowNamingIt) {
   const Case cases[] = {
       {"lpt", "", {"VQLISP_PORT=lpt", "sim", "ppdev", "direct"}},
       {"SIM", "", {"VQLISP_PORT=SIM"}},
-      {"sim", "target=at89s99", {"target=at89s99", "none", "loopback"}},
+      // The simulator's own refusals (sim_chip_options_test.cpp) come through.
       {"sim", "cable=lpt3", {"cable=lpt3", "lpt1"}},
   };
   for (const auto& c : cases) {
@@ -139,10 +140,14 @@ TEST(OpenPortIo, ATraceFileThatCannotBeOpenedIsAnError) {
   EXPECT_EQ(world.ErrorOf(), "Cannot open trace file \"" + path + "\": No such file or directory");
 }
 
-TEST(PortFactory, HelpNamesEveryVariableAndSimulatorKey) {
+TEST(PortFactory, HelpNamesEveryVariableSimulatorKeyAndChip) {
   const std::string help = PortEnvironmentHelp();
-  for (const char* variable : {"VQLISP_PORT", "VQLISP_SIM", "VQLISP_TRACE"}) {
+  for (const char* variable :
+       {"VQLISP_PORT", "VQLISP_SIM", "VQLISP_TRACE", "VQLISP_DIRECT_ANY_ADDRESS"}) {
     EXPECT_NE(help.find(variable), std::string::npos) << variable;
+  }
+  for (const auto& chip : kSimChips) {
+    EXPECT_NE(help.find(chip.name), std::string::npos) << chip.name;
   }
   // A key added to the options but not to the help would be a secret.
   std::stringstream keys(SimOptionKeys());

@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "portio/sim_port.h"
+#include "sim/sim_port.h"
 #include "support/manual_clock.h"
+#include "support/scripted_target.h"
 #include "support/trace_decoder.h"
 
 namespace vql {
 namespace {
+
+using testing::ScriptedTarget;
 
 // A back end that answers fixed values and remembers what it was asked to do.
 class FakePort final : public PortIo {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "link/programmer_link.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
 #include "portio/trace_port.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
 #include "support/trace_decoder.h"
 #include "support/virtual_window.h"
 

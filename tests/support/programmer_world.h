@@ -13,7 +13,7 @@
 
 #include "commands/programmer.h"
 #include "devices/device_table.h"
-#include "portio/sim_chip.h"
+#include "sim/sim_chip.h"
 #include "support/cable_bench.h"
 
 namespace vql::testing {

@@ -1,13 +1,15 @@
 // A target for tests that answers at the level of bytes: after each byte it has
-// received since the last rise of RST, it asks a function for the byte to shift out
-// next. A test can then make a chip that answers wrong a given number of times.
+// received since the last reset, it asks a function for the byte to shift out next.
+// A test can then make a chip that answers wrong a given number of times. It shifts
+// like the chips do (sim/sim_chip_serial.h).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-#include "portio/sim_target.h"
+#include "sim/sim_chip_serial.h"
+#include "sim/sim_target.h"
 
 namespace vql::testing {
 
@@ -20,46 +22,31 @@ class ProtocolTarget final : public SimTarget {
   explicit ProtocolTarget(Answer answer) : answer_(std::move(answer)) {}
 
   void LinesChanged(const TargetLines& lines, std::uint64_t) override {
-    if (lines.rst && !lines_.rst) {  // a reset starts a new conversation
-      received_.clear();
-      bits_ = 0;
-      shift_ = 0;
-      out_ = answer_(received_);
-      outBit_ = 0;
+    switch (shifter_.LinesChanged(lines)) {
+      case SimSerialShifter::Event::kSessionStarted:  // a reset starts a new conversation
+        received_.clear();
+        shifter_.SetNextAnswer(answer_(received_));
+        break;
+      case SimSerialShifter::Event::kByteReceived:
+        received_.push_back(shifter_.Received());
+        all_.push_back(shifter_.Received());
+        shifter_.SetNextAnswer(answer_(received_));
+        break;
+      case SimSerialShifter::Event::kSessionEnded:
+      case SimSerialShifter::Event::kNone:
+        break;
     }
-    if (lines.rst && lines.sck && !lines_.sck) {  // sample MOSI on the rising edge
-      shift_ = static_cast<std::uint8_t>((shift_ << 1) | (lines.mosi ? 1 : 0));
-      ++bits_;
-    }
-    if (lines.rst && !lines.sck && lines_.sck) {  // move on after the falling edge
-      ++outBit_;
-      if (bits_ == 8) {
-        received_.push_back(shift_);
-        all_.push_back(shift_);
-        bits_ = 0;
-        out_ = answer_(received_);
-        outBit_ = 0;
-      }
-    }
-    lines_ = lines;
   }
 
-  bool Miso(std::uint64_t) override {
-    if (!lines_.rst) return true;
-    return ((out_ >> (7 - (outBit_ & 7))) & 1) != 0;
-  }
+  bool Miso(std::uint64_t) override { return shifter_.Miso(); }
 
   const std::vector<std::uint8_t>& AllReceived() const { return all_; }
 
  private:
   Answer answer_;
-  TargetLines lines_;
+  SimSerialShifter shifter_;
   std::vector<std::uint8_t> received_;
   std::vector<std::uint8_t> all_;
-  int bits_ = 0;
-  std::uint8_t shift_ = 0;
-  std::uint8_t out_ = 0xFF;
-  int outBit_ = 0;
 };
 
 // Helpers for answer functions: the instruction the newest bytes complete or start.

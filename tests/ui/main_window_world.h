@@ -20,8 +20,8 @@
 
 #include "commands/programmer_setup.h"
 #include "portio/port_factory.h"
-#include "portio/sim_chip.h"
-#include "portio/sim_port.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_port.h"
 #include "support/temp_dir.h"
 #include "ui/code_grid.h"
 #include "ui/isp_s8252.h"

@@ -1,17 +1,16 @@
 // What sits behind the simulated cable: the target plug. The simulated port tells a
 // target every change of the lines it drives and asks it for the level of MISO.
 //
-// The simple plugs live here too: no chip at all, a loop-back plug, and a scripted
-// target that answers fixed bytes, for tests and benchmarks. The chip models
-// (sim_chip.h) plug in through the same interface.
+// The simple plugs live here too: no chip at all and a loop-back plug. The chip
+// models (sim_chip.h) plug in through the same interface, and so do the tests' own
+// targets (tests/support/).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <vector>
 
-#include "portio/sim_options.h"
+#include "sim/sim_options.h"
 
 namespace vql {
 
@@ -49,37 +48,6 @@ class LoopbackTarget final : public SimTarget {
 
  private:
   bool sck_ = false;
-};
-
-// Answers a fixed list of bytes, then FF, and records every byte it receives.
-//
-// While RST is high it behaves like the chip's serial port: MOSI is sampled on each
-// rising edge of SCK, the answer goes out MSB first with its first bit on MISO
-// before the first rising edge, and MISO moves to the next bit after each falling
-// edge. RST low drops a partly shifted byte; the answer that was going out starts
-// again from its first bit. With RST low MISO is the pin's pull-up, 1.
-class ScriptedTarget final : public SimTarget {
- public:
-  explicit ScriptedTarget(std::vector<std::uint8_t> answers = {});
-
-  void LinesChanged(const TargetLines& lines, std::uint64_t us) override;
-  bool Miso(std::uint64_t us) override;
-
-  const std::vector<std::uint8_t>& Received() const { return received_; }
-  // How many answers have gone out completely.
-  std::size_t AnswersSent() const { return answerIndex_; }
-
- private:
-  std::uint8_t CurrentAnswer() const;
-
-  std::vector<std::uint8_t> answers_;
-  std::vector<std::uint8_t> received_;
-  TargetLines lines_;
-  std::size_t answerIndex_ = 0;
-  int outBit_ = 0;        // bits of the current answer already shifted out
-  int inBits_ = 0;        // bits of the byte coming in
-  bool clocked_ = false;  // SCK rose while RST was high and has not fallen since
-  std::uint8_t inShift_ = 0;
 };
 
 // The target named by the simulator's target option: none, loopback or a chip name

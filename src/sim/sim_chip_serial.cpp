@@ -1,4 +1,4 @@
-#include "portio/sim_chip_serial.h"
+#include "sim/sim_chip_serial.h"
 
 #include <utility>
 
@@ -9,6 +9,7 @@ SimSerialShifter::Event SimSerialShifter::LinesChanged(const TargetLines& lines)
   if (lines.rst != before.rst) {
     // Whatever SCK did in the same instant belongs to the reset, not to a byte.
     listening_ = lines.rst && !lines.sck;
+    fresh_ = listening_;
     clocked_ = false;
     inBits_ = 0;
     outBit_ = 0;
@@ -22,6 +23,7 @@ SimSerialShifter::Event SimSerialShifter::LinesChanged(const TargetLines& lines)
 
   if (lines.sck) {
     clocked_ = true;
+    fresh_ = false;
     inShift_ = static_cast<std::uint8_t>((inShift_ << 1) | (lines.mosi ? 1 : 0));
     if (++inBits_ < 8) return Event::kNone;
     received_ = inShift_;
@@ -40,6 +42,14 @@ SimSerialShifter::Event SimSerialShifter::LinesChanged(const TargetLines& lines)
     ++outBit_;
   }
   return Event::kNone;
+}
+
+void SimSerialShifter::SetNextAnswer(std::uint8_t answer) {
+  if (fresh_) {
+    answer_ = answer;
+  } else {
+    nextAnswer_ = answer;
+  }
 }
 
 bool SimSerialShifter::Miso() const {

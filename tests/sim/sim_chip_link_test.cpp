@@ -6,7 +6,7 @@
 #include <string>
 
 #include "link/programmer_link.h"
-#include "portio/sim_chip.h"
+#include "sim/sim_chip.h"
 #include "support/link_world.h"
 
 namespace vql {

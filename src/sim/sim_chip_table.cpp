@@ -1,4 +1,4 @@
-#include "portio/sim_chip_table.h"
+#include "sim/sim_chip_table.h"
 
 #include <algorithm>
 #include <bit>

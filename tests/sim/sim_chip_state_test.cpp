@@ -1,5 +1,5 @@
 // The state file that keeps a simulated chip between runs.
-#include "portio/sim_chip_state.h"
+#include "sim/sim_chip_state.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "portio/sim_chip.h"
-#include "portio/sim_chip_cable.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_chip_cable.h"
 #include "support/temp_dir.h"
 
 namespace vql {

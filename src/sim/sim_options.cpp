@@ -1,25 +1,44 @@
-#include "portio/sim_options.h"
+#include "sim/sim_options.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <map>
 
+#include "portio/help_text.h"
 #include "portio/port_io.h"
+#include "sim/sim_chip_table.h"
 
 namespace vql {
 
 namespace {
 
+// Who a key is for; the manual lists the keys in these groups.
+enum class SimKeyGroup {
+  kCable,  // the cable and what is plugged into it
+  kChip,   // only a chip takes these
+  kRun,    // how the program runs
+};
+
 // One key of VQLISP_SIM. apply stores a value and answers false when the value is
-// not one the key takes; values tells the operator what it takes.
+// not one the key takes; values tells the operator what it takes. usage and help are
+// the key's entry in the manual, help with '\n' where its lines break.
 struct SimKey {
   std::string_view key;
-  std::string_view values;
+  std::string values;
   bool (*apply)(SimOptions& options, std::string_view value);
+  SimKeyGroup group;
+  std::string_view usage;
+  std::string help;
 };
+
+// Where the manual's entries start: the key at kUsageColumn, its help at kHelpColumn
+// (further right when the key is longer).
+constexpr std::size_t kUsageColumn = 8;
+constexpr std::size_t kHelpColumn = 30;
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -72,90 +91,188 @@ std::optional<double> Rate(std::string_view value) {
 constexpr std::uint64_t kMostEraseMs = 60'000;
 constexpr std::uint64_t kMostWriteUs = 1'000'000;
 
-constexpr std::array kSimKeys{
-    SimKey{"target",
-           "none or loopback or a chip (AT89S51 AT89S52 AT89S53 AT89S8252 AT89S8253 "
-           "AT89S2051 AT89S4051)",
+// "none or loopback or a chip (AT89S51 AT89S52 ...)".
+std::string TargetValues() {
+  std::string names;
+  for (const SimChipModel& chip : kSimChips) {
+    if (!names.empty()) names += ' ';
+    names += chip.name;
+  }
+  return "none or loopback or a chip (" + names + ")";
+}
+
+// The chips' names, those after the first without the family prefix that every chip
+// shares: "AT89S53/8252".
+std::string ShortChipNames(const std::vector<std::string_view>& names) {
+  std::string_view prefix = kSimChips.front().name;
+  for (const SimChipModel& chip : kSimChips) {
+    const auto end = std::ranges::mismatch(prefix, chip.name).in1;
+    prefix = prefix.substr(0, static_cast<std::size_t>(end - prefix.begin()));
+  }
+  std::string text;
+  for (const std::string_view name : names) {
+    text += text.empty() ? std::string(name) : "/" + std::string(name.substr(prefix.size()));
+  }
+  return text;
+}
+
+// "byte write time in microseconds (default 500; 2000 for the AT89S53/8252)": a
+// time that most chips share stands alone, the others follow longest first, each
+// with the chips that take it. The width keeps the manual's line breaks.
+std::string TimeHelp(std::string_view what, std::uint32_t SimChipModel::*time) {
+  std::map<std::uint32_t, std::vector<std::string_view>, std::greater<>> chipsByTime;
+  for (const SimChipModel& chip : kSimChips) chipsByTime[chip.*time].push_back(chip.name);
+  std::string most;
+  std::string others;
+  for (const auto& [value, names] : chipsByTime) {
+    if (2 * names.size() > kSimChips.size()) {
+      most = std::to_string(value);
+      continue;
+    }
+    if (!others.empty()) others += ", ";
+    others += std::to_string(value) + " for the " + ShortChipNames(names);
+  }
+  const std::string times = most.empty()   ? others
+                            : others.empty() ? most
+                                             : most + "; " + others;
+  return WrapHelp(std::string(what) + " (default " + times + ")", kHelpColumn, kHelpColumn, 79);
+}
+
+// The target's entry: the chips' names are wrapped after the fixed lines, to the
+// width the manual has always had.
+std::string TargetHelp() {
+  return "what sits behind the cable: nothing\n"
+         "(default), a plug that wires SCK back to MISO,\n" +
+         WrapHelp("or a chip, named in any case: " + SimChipNames(), kHelpColumn, kHelpColumn, 81);
+}
+
+// The line above a group's keys in the manual.
+std::string_view Heading(SimKeyGroup group) {
+  switch (group) {
+    case SimKeyGroup::kChip:
+      return "      For a chip:\n";
+    case SimKeyGroup::kRun:
+      return "      For scripted runs:\n";
+    case SimKeyGroup::kCable:
+      break;
+  }
+  return "";
+}
+
+// The keys in the order the messages and the manual list them; built once, never
+// changed.
+const std::vector<SimKey>& SimKeys() {
+  static const std::vector<SimKey> keys{
+    SimKey{"target", TargetValues(),
            [](SimOptions& options, std::string_view value) {
              // Which names exist is for whoever builds the target to say.
              if (!IsName(value)) return false;
              options.target = Lower(value);
              return true;
-           }},
+           },
+           SimKeyGroup::kCable, "target=none|loopback|CHIP",
+           TargetHelp()},
     SimKey{"cable", "lpt1 or lpt2",
            [](SimOptions& options, std::string_view value) {
              const std::string port = Lower(value);
              if (port != "lpt1" && port != "lpt2") return false;
              options.cable = port == "lpt1" ? "LPT1" : "LPT2";
              return true;
-           }},
+           },
+           SimKeyGroup::kCable, "cable=lpt1|lpt2",
+           "the port the cable hangs on (default lpt1)"},
     SimKey{"sense", "0 (no power) or 1",
            [](SimOptions& options, std::string_view value) {
              const auto level = Level(value);
              if (!level) return false;
              options.powered = *level;
              return true;
-           }},
+           },
+           SimKeyGroup::kCable, "sense=0",
+           "the cable has no power: SENSE reads 0"},
     SimKey{"miso", "0 or 1 (stuck at that level)",
            [](SimOptions& options, std::string_view value) {
              const auto level = Level(value);
              if (!level) return false;
              options.misoStuckAt = level;
              return true;
-           }},
+           },
+           SimKeyGroup::kCable, "miso=0|1",
+           "MISO is stuck at that level"},
     SimKey{"erase", "the chip erase time in milliseconds (0 to 60000)",
            [](SimOptions& options, std::string_view value) {
              const auto ms = Count(value, kMostEraseMs);
              if (!ms) return false;
              options.chip.eraseMs = static_cast<std::uint32_t>(*ms);
              return true;
-           }},
+           },
+           SimKeyGroup::kChip, "erase=MS",
+           TimeHelp("chip erase time in milliseconds", &SimChipModel::eraseMs)},
     SimKey{"write", "the byte write time in microseconds (0 to 1000000)",
            [](SimOptions& options, std::string_view value) {
              const auto us = Count(value, kMostWriteUs);
              if (!us) return false;
              options.chip.writeUs = static_cast<std::uint32_t>(*us);
              return true;
-           }},
+           },
+           SimKeyGroup::kChip, "write=US",
+           TimeHelp("byte write time in microseconds", &SimChipModel::writeUs)},
     SimKey{"echo-from", "the first programming enable that is heard (1 or more)",
            [](SimOptions& options, std::string_view value) {
              const auto first = Count(value, std::numeric_limits<std::uint32_t>::max());
              if (!first || *first == 0) return false;
              options.chip.echoFrom = static_cast<std::uint32_t>(*first);
              return true;
-           }},
+           },
+           SimKeyGroup::kChip, "echo-from=N",
+           "the chip hears programming enables only from the\n"
+           "Nth one on, counted from the start (default 1)"},
     SimKey{"dead", "a code address in hex (0000 to FFFF) that never programs",
            [](SimOptions& options, std::string_view value) {
              options.chip.deadAddress = HexAddress(value);
              return options.chip.deadAddress.has_value();
-           }},
+           },
+           SimKeyGroup::kChip, "dead=ADDR",
+           "the code cell at hex ADDR never programs: stays FF"},
     SimKey{"flaky", "the rate of read answers with a bit flipped (0 to 1)",
            [](SimOptions& options, std::string_view value) {
              const auto rate = Rate(value);
              if (!rate) return false;
              options.chip.flakyRate = *rate;
              return true;
-           }},
+           },
+           SimKeyGroup::kChip, "flaky=RATE",
+           "that share (0 to 1) of read answers come back with\n"
+           "one bit flipped"},
     SimKey{"seed", "a whole number that makes the flaky answers repeatable",
            [](SimOptions& options, std::string_view value) {
              const auto seed = Count(value, std::numeric_limits<std::uint64_t>::max());
              if (!seed) return false;
              options.chip.seed = *seed;
              return true;
-           }},
+           },
+           SimKeyGroup::kChip, "seed=N",
+           "makes the flaky answers repeatable (default 1)"},
     SimKey{"state", "a file that keeps the chip between runs",
            [](SimOptions& options, std::string_view value) {
              if (value.empty()) return false;
              options.chip.stateFile = std::string(value);
              return true;
-           }},
+           },
+           SimKeyGroup::kChip, "state=FILE",
+           "keeps code, lock bits and fuse in FILE between\n"
+           "runs; a missing file is a fresh erased chip"},
     SimKey{"clock", "virtual (waits take no real time)",
            [](SimOptions& options, std::string_view value) {
              if (Lower(value) != "virtual") return false;
              options.virtualClock = true;
              return true;
-           }},
-};
+           },
+           SimKeyGroup::kRun, "clock=virtual",
+           "waits take no real time"},
+  };
+  return keys;
+}
 
 std::string_view Trim(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -173,13 +290,36 @@ std::string_view Trim(std::string_view text) {
 
 std::string SimOptionKeys() {
   std::string keys;
-  for (const auto& k : kSimKeys) {
+  for (const auto& k : SimKeys()) {
     if (!keys.empty()) keys += ", ";
     keys += k.key;
     keys += '=';
     keys += k.values;
   }
   return keys;
+}
+
+std::vector<std::string_view> SimChipKeys() {
+  std::vector<std::string_view> keys;
+  for (const auto& k : SimKeys()) {
+    if (k.group == SimKeyGroup::kChip) keys.push_back(k.key);
+  }
+  return keys;
+}
+
+std::string SimOptionsHelp() {
+  std::string help = "      Options of the simulated programmer, comma-separated key=value:\n";
+  SimKeyGroup group = SimKeyGroup::kCable;
+  for (const auto& k : SimKeys()) {
+    if (k.group != group) {
+      group = k.group;
+      help += Heading(group);
+    }
+    std::string entry = std::string(kUsageColumn, ' ') + std::string(k.usage);
+    entry.append(std::max(kHelpColumn, entry.size() + 2) - entry.size(), ' ');
+    help += entry + IndentHelp(k.help, kHelpColumn);
+  }
+  return help;
 }
 
 SimOptions ParseSimOptions(std::string_view text) {
@@ -195,12 +335,12 @@ SimOptions ParseSimOptions(std::string_view text) {
     const std::string_view key = Trim(item.substr(0, equals));
     const std::string_view value = Trim(item.substr(equals + 1));
 
-    const auto* known = std::ranges::find(kSimKeys, key, &SimKey::key);
-    if (known == kSimKeys.end()) BadItem(item, "unknown key");
+    const auto known = std::ranges::find(SimKeys(), key, &SimKey::key);
+    if (known == SimKeys().end()) BadItem(item, "unknown key");
     // Two different values for one key would leave the operator guessing which counts.
     if (options.items.contains(key)) BadItem(item, "the key is given twice");
     if (!known->apply(options, value)) {
-      BadItem(item, "the value must be " + std::string(known->values));
+      BadItem(item, "the value must be " + known->values);
     }
     options.items.emplace(key, value);
   }

@@ -1,5 +1,5 @@
-// The chip options of VQLISP_SIM: parsing, and the faults and times they give the
-// chip behind the cable.
+// The options of VQLISP_SIM: parsing, the targets they name, and the faults and
+// times they give the chip behind the cable.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "portio/port_factory.h"
-#include "portio/sim_chip.h"
-#include "portio/sim_chip_cable.h"
-#include "portio/sim_options.h"
-#include "portio/sim_port.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_chip_cable.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
 #include "support/manual_clock.h"
 #include "support/temp_dir.h"
 
@@ -33,21 +33,12 @@ std::string ErrorOf(std::string_view options) {
   return "(no error)";
 }
 
-TEST(SimChipOptions, ParseIntoTheChipSettings) {
-  const SimOptions o = ParseSimOptions(
-      "target=AT89S8253,erase=0,write=1500,echo-from=3,dead=2aBc,flaky=0.25,seed=42,"
-      "state=/tmp/chip.txt,clock=Virtual");
-  EXPECT_EQ(o.target, "at89s8253");
-  EXPECT_EQ(o.chip.eraseMs, 0u);
-  EXPECT_EQ(o.chip.writeUs, 1500u);
-  EXPECT_EQ(o.chip.echoFrom, 3u);
-  EXPECT_EQ(o.chip.deadAddress, 0x2ABC);
-  EXPECT_DOUBLE_EQ(o.chip.flakyRate, 0.25);
-  EXPECT_EQ(o.chip.seed, 42u);
-  EXPECT_EQ(o.chip.stateFile, "/tmp/chip.txt");
-  EXPECT_TRUE(o.virtualClock);
-
-  const SimOptions defaults = ParseSimOptions("target=AT89S52");
+TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
+  const SimOptions defaults = ParseSimOptions("");
+  EXPECT_EQ(defaults.target, "none");
+  EXPECT_EQ(defaults.cable, "LPT1");
+  EXPECT_TRUE(defaults.powered);
+  EXPECT_FALSE(defaults.misoStuckAt.has_value());
   EXPECT_FALSE(defaults.chip.eraseMs.has_value());
   EXPECT_FALSE(defaults.chip.writeUs.has_value());
   EXPECT_EQ(defaults.chip.echoFrom, 1u);
@@ -55,36 +46,59 @@ TEST(SimChipOptions, ParseIntoTheChipSettings) {
   EXPECT_EQ(defaults.chip.flakyRate, 0.0);
   EXPECT_TRUE(defaults.chip.stateFile.empty());
   EXPECT_FALSE(defaults.virtualClock);
+  EXPECT_TRUE(defaults.items.empty());
+
+  const SimOptions o = ParseSimOptions("  target=Loopback , cable=lpt2,sense=0, miso=1 ,");
+  EXPECT_EQ(o.target, "loopback");
+  EXPECT_EQ(o.cable, "LPT2");
+  EXPECT_FALSE(o.powered);
+  EXPECT_EQ(o.misoStuckAt, true);
+  EXPECT_EQ(o.items,
+            (std::map<std::string, std::string, std::less<>>{
+                {"target", "Loopback"}, {"cable", "lpt2"}, {"sense", "0"}, {"miso", "1"}}));
+  EXPECT_EQ(ParseSimOptions("miso=0").misoStuckAt, false);
+  EXPECT_TRUE(ParseSimOptions("sense=1").powered);
+
+  const SimOptions chip = ParseSimOptions(
+      "target=AT89S8253,erase=0,write=1500,echo-from=3,dead=2aBc,flaky=0.25,seed=42,"
+      "state=/tmp/chip.txt,clock=Virtual");
+  EXPECT_EQ(chip.target, "at89s8253");
+  EXPECT_EQ(chip.chip.eraseMs, 0u);
+  EXPECT_EQ(chip.chip.writeUs, 1500u);
+  EXPECT_EQ(chip.chip.echoFrom, 3u);
+  EXPECT_EQ(chip.chip.deadAddress, 0x2ABC);
+  EXPECT_DOUBLE_EQ(chip.chip.flakyRate, 0.25);
+  EXPECT_EQ(chip.chip.seed, 42u);
+  EXPECT_EQ(chip.chip.stateFile, "/tmp/chip.txt");
+  EXPECT_TRUE(chip.virtualClock);
   EXPECT_EQ(ParseSimOptions("flaky=1").chip.flakyRate, 1.0);
 }
 
-TEST(SimChipOptions, RejectBadValuesNamingTheItem) {
+TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
   const std::string bad[] = {
-      "erase=-1",    "erase=60001", "erase=5ms", "write=", "write=1000001", "echo-from=0",
-      "echo-from=x", "dead=10000",  "dead=xyz",  "dead=",  "flaky=1.5",     "flaky=-0.1",
-      "flaky=1e-3",  "seed=-1",     "seed=1.5",  "state=", "clock=real",    "clock="};
-  for (const auto& item : bad) {
+      "foo=1",       "cable=lpt3",  "miso=2",    "sense=", "target",        "target=a b",
+      "miso=0,miso=1", "Target=none", "=1",      "erase=-1", "erase=60001", "erase=5ms",
+      "write=",      "write=1000001", "echo-from=0", "echo-from=x", "dead=10000", "dead=xyz",
+      "dead=",       "flaky=1.5",   "flaky=-0.1", "flaky=1e-3", "seed=-1",     "seed=1.5",
+      "state=",      "clock=real",  "clock="};
+  for (const auto& text : bad) {
     try {
-      ParseSimOptions(item);
-      ADD_FAILURE() << item << " was taken";
+      ParseSimOptions(text);
+      ADD_FAILURE() << text << " was taken";
     } catch (const PortError& e) {
       const std::string message = e.what();
+      const std::string item = text.substr(text.rfind(',') + 1);
       EXPECT_NE(message.find("\"" + item + "\""), std::string::npos) << message;
+      EXPECT_NE(message.find("Valid keys: " + SimOptionKeys() + "."), std::string::npos)
+          << message;
     }
   }
-}
-
-TEST(SimChipOptions, KeysListEveryChipAndTheHelpEveryKey) {
-  const std::string keys = SimOptionKeys();
-  const std::string help = PortEnvironmentHelp();
-  for (const auto& chip : kSimChips) {
-    EXPECT_NE(keys.find(chip.name), std::string::npos) << chip.name;
-    EXPECT_NE(help.find(chip.name), std::string::npos) << chip.name;
+  for (const char* key : {"target=", "cable=", "sense=", "miso=", "erase=", "write=",
+                          "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual"}) {
+    EXPECT_NE(SimOptionKeys().find(key), std::string::npos) << key;
   }
-  for (const char* key :
-       {"erase=", "write=", "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual"}) {
-    EXPECT_NE(keys.find(key), std::string::npos) << key;
-    EXPECT_NE(help.find(key), std::string::npos) << key;
+  for (const auto& chip : kSimChips) {
+    EXPECT_NE(SimOptionKeys().find(chip.name), std::string::npos) << chip.name;
   }
 }
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "portio/sim_chip_table.h"
+#include "sim/sim_chip_table.h"
 
 namespace vql {
 

@@ -20,11 +20,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "portio/sim_chip_serial.h"
-#include "portio/sim_chip_state.h"
-#include "portio/sim_chip_table.h"
-#include "portio/sim_options.h"
-#include "portio/sim_target.h"
+#include "sim/sim_chip_serial.h"
+#include "sim/sim_chip_state.h"
+#include "sim/sim_chip_table.h"
+#include "sim/sim_options.h"
+#include "sim/sim_target.h"
 
 namespace vql {
 

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vql {
 
@@ -56,5 +57,13 @@ SimOptions ParseSimOptions(std::string_view text);
 
 // The valid keys with their values, e.g. "target=none|loopback, cable=lpt1|lpt2, ...".
 std::string SimOptionKeys();
+
+// The manual's lines on the keys: each with its values and what it does, those that
+// only a chip takes and those for scripted runs under headings of their own.
+std::string SimOptionsHelp();
+
+// The keys that only a chip takes (its times, faults and state file), in the order
+// the messages list them.
+std::vector<std::string_view> SimChipKeys();
 
 }  // namespace vql

@@ -1,4 +1,4 @@
-#include "portio/sim_chip.h"
+#include "sim/sim_chip.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "portio/sim_chip_cable.h"
-#include "portio/sim_chip_table.h"
-#include "portio/sim_port.h"
+#include "sim/sim_chip_cable.h"
+#include "sim/sim_chip_table.h"
+#include "sim/sim_port.h"
 
 namespace vql {
 namespace {

@@ -4,10 +4,11 @@
 //
 // Each attached port has a data register that reads back what was written, a
 // control register that does the same, and a status register computed from the cable
-// model. The cable's buffer drives the target only while it is powered and both mode
-// lines (D7, D3) are 0; then SENSE (status bit 4) reads 1 and MISO (bit 6) is the
-// target's. Otherwise the target sees every line low, so its reset circuit lets it
-// run, and MISO reads its pull-up, 1. The other status bits read a fixed pattern.
+// model (the lines sit where cable_pins.h says). The cable's buffer drives the target
+// only while it is powered and both mode lines (MODE7, MODE3) are 0; then SENSE reads
+// 1 and MISO is the target's. Otherwise the target sees every line low, so its reset
+// circuit lets it run, and MISO reads its pull-up, 1. A MISO stuck by the options
+// reads its level either way. The other status bits read a fixed pattern.
 #pragma once
 
 #include <concepts>
@@ -17,30 +18,22 @@
 #include <string_view>
 #include <vector>
 
+#include "portio/cable_pins.h"
 #include "portio/port_io.h"
-#include "portio/sim_options.h"
-#include "portio/sim_target.h"
+#include "sim/sim_options.h"
+#include "sim/sim_target.h"
 
 namespace vql {
 
-// The data register's lines on the cable.
 namespace cable {
-inline constexpr std::uint8_t kMode3 = 0x08;
-inline constexpr std::uint8_t kRst = 0x10;
-inline constexpr std::uint8_t kMosi = 0x20;
-inline constexpr std::uint8_t kSck = 0x40;
-inline constexpr std::uint8_t kMode7 = 0x80;
-// The status register's lines.
-inline constexpr std::uint8_t kSense = 0x10;
-inline constexpr std::uint8_t kMiso = 0x40;
 // What the status bits without a role on the cable read, so that a wrong mask shows.
 inline constexpr std::uint8_t kStatusPattern = 0xA5;
 }  // namespace cable
 
 class SimulatedPort final : public PortIo {
  public:
-  // The clock stamps the target's line changes; it must outlive the port. A NoTarget
-  // is plugged in until PlugTarget replaces it.
+  // The clock stamps the target's line changes; it must outlive the port. The target
+  // that the options name (MakeSimTarget) is plugged in until PlugTarget replaces it.
   SimulatedPort(MicrosecondClock& clock, SimOptions options);
 
   void AttachPort(std::string_view name, std::uint16_t base) override;

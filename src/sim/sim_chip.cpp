@@ -1,4 +1,4 @@
-#include "portio/sim_chip.h"
+#include "sim/sim_chip.h"
 
 #include <algorithm>
 #include <iostream>

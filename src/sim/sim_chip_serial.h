@@ -1,6 +1,7 @@
 // The serial programming port of a simulated chip, without any meaning attached to
 // the bytes: it turns line changes into sessions and received bytes, and shifts the
-// chip's answers out on MISO.
+// chip's answers out on MISO. The chip models and the tests' byte-level targets all
+// shift through it, so they keep the same edge rules.
 //
 // A session begins when RST rises while SCK is low and ends when RST falls. Within
 // it MOSI is sampled on each rising edge of SCK, MSB first, and MISO moves on to the
@@ -13,7 +14,7 @@
 
 #include <cstdint>
 
-#include "portio/sim_target.h"
+#include "sim/sim_target.h"
 
 namespace vql {
 
@@ -29,9 +30,12 @@ class SimSerialShifter {
   Event LinesChanged(const TargetLines& lines);
 
   std::uint8_t Received() const { return received_; }
-  // The byte that goes out during the byte after the one just received. Unless the
-  // chip says otherwise it is the received byte itself, the echo the parts give.
-  void SetNextAnswer(std::uint8_t answer) { nextAnswer_ = answer; }
+  // After kByteReceived: the byte that goes out during the next byte. Unless the
+  // target says otherwise it is the received byte itself, the echo the parts give.
+  // After kSessionStarted, before the first clock: the byte that goes out during the
+  // first byte, its first bit on MISO at once. Unless the target says otherwise it is
+  // FF, as the chips give.
+  void SetNextAnswer(std::uint8_t answer);
   // The level on MISO: the pin's pull-up outside a session.
   bool Miso() const;
 
@@ -39,6 +43,7 @@ class SimSerialShifter {
   TargetLines lines_;
   bool listening_ = false;  // in a session that began with SCK low
   bool clocked_ = false;    // SCK rose in the session and has not fallen since
+  bool fresh_ = false;      // in a session that SCK has not yet clocked
   int inBits_ = 0;
   int outBit_ = 0;  // bits of the current answer already shifted out
   std::uint8_t inShift_ = 0;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "portio/sim_chip.h"
-#include "portio/sim_chip_cable.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_chip_cable.h"
 
 namespace vql {
 namespace {

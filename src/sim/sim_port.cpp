@@ -1,4 +1,4 @@
-#include "portio/sim_port.h"
+#include "sim/sim_port.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "portio/sim_chip_state.h"
+#include "sim/sim_chip_state.h"
 
 #include <algorithm>
 #include <array>

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "portio/sim_chip.h"
-#include "portio/sim_port.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_port.h"
 #include "support/manual_clock.h"
 
 namespace vql::testing {

@@ -1,0 +1,40 @@
+#include "sim/sim_target.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "portio/port_io.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_chip_table.h"
+
+namespace vql {
+
+std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name) {
+  SimOptions options;
+  options.target = std::string(name);
+  return MakeSimTarget(options);
+}
+
+std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options) {
+  const std::string& name = options.target;
+  if (const SimChipModel* chip = FindSimChip(name)) {
+    return std::make_unique<SimChip>(*chip, options.chip);
+  }
+  if (name != "none" && name != "loopback") {
+    throw PortError("VQLISP_SIM item \"target=" + name +
+                    "\": unknown target. Valid targets: none, loopback, " + SimChipNames() + ".");
+  }
+  // Faults asked of a chip that is not there would pass unnoticed.
+  for (const std::string_view key : SimChipKeys()) {
+    const auto item = options.items.find(key);
+    if (item == options.items.end()) continue;
+    throw PortError("VQLISP_SIM item \"" + item->first + "=" + item->second +
+                    "\": only a chip takes it, but the target is " + name +
+                    ". Valid chips: " + SimChipNames() + ".");
+  }
+  if (name == "none") return std::make_unique<NoTarget>();
+  return std::make_unique<LoopbackTarget>();
+}
+
+}  // namespace vql
