@@ -56,7 +56,8 @@ struct DeviceInfo {
   std::int32_t eraseMs;
 };
 
-inline constexpr std::array<DeviceInfo, 7> kDevices{{
+// One row a device; the table sizes itself.
+inline constexpr auto kDevices = std::to_array<DeviceInfo>({
     {"AT89S51", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
      LockWrite::Stepwise, LockRead::ToBoxes, false, 500},
     {"AT89S52", 8192, 0x1FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
@@ -71,7 +72,7 @@ inline constexpr std::array<DeviceInfo, 7> kDevices{{
      LockWrite::ByMode, LockRead::ByMode, true, 20},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,
      LockWrite::ByMode, LockRead::ByMode, true, 20},
-}};
+});
 
 // Every device's code fits the addresses that its instruction set can name.
 constexpr bool EveryDeviceFitsItsSet() {
