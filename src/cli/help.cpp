@@ -1,5 +1,8 @@
 #include "cli/help.h"
 
+#include <algorithm>
+
+#include "devices/device_table.h"
 #include "link/config_lookup.h"
 #include "portio/port_factory.h"
 
@@ -7,6 +10,8 @@ namespace vql {
 
 namespace {
 
+// The manual; the lines in braces are paragraphs that name devices, filled in from
+// the device table by ManualText.
 constexpr std::string_view kManual = R"(NAME
   vql-isp-cli - program AT89S-series 8051 flash chips through a printer-port cable
 
@@ -48,11 +53,7 @@ COMMANDS
                   the rows that hold anything but FF
   erase           erase the chip
   blank           check that every address of the device reads FF
-  program FILE    write the bytes of FILE that are not FF, then the x2-clock fuse
-                  on the AT89S8253, AT89S2051 and AT89S4051, then the lock bits
-                  when --lock chooses a level; no verify. A byte that does not
-                  read back stops the write, and then no fuse and no lock bits
-                  are written
+{program}
   verify FILE     compare the chip with FILE, from address 0 to the file's end
   auto FILE       AUTO-PROGRAM: erase, program, verify, and after a good verify
                   the fuse and the lock bits, then "RUN MODE.". After a failed
@@ -60,8 +61,7 @@ COMMANDS
                   leaves the target held; the end of the program then releases
                   it and prints "RUN MODE." all the same
   lock            write the lock bits of --lock
-  fuse            write the x2-clock fuse as --x2clock says (AT89S8253,
-                  AT89S2051, AT89S4051)
+{fuse}
   test-io         the cable loop test; needs a loop-back plug (MISO joined to SCK)
   devices         list the devices: name, code size, last address, instruction
                   set, x2-clock fuse
@@ -115,16 +115,7 @@ EXIT STATUS
   130  stopped by Ctrl-C, a termination signal or a hang-up: the operation ended
        at the next address and the target was released to run mode
 
-  What exit status 0 means: the chip, or the output file, is what the command
-  says. After program and auto, every byte of the file is on the chip (auto has
-  also verified it), and the fuse and lock bits are written as asked; after
-  erase, the chip took the erase and was given its erase time; after blank, it
-  read FF everywhere; after read -o, two reads of the chip agreed and OUT holds
-  them. A four-byte chip has echoed every programming enable. Status 0 cannot
-  vouch for what a chip without any answer of its own cannot show: the AT89S53
-  and AT89S8252 neither echo the enable nor read back their lock bits, so an
-  erase or lock of these parts is as good as the cable, and a missing chip
-  reads as a blank one.
+{exit status 0}
 
 INTEL HEX FILES
   Data records (type 00) are loaded; the extended-address records (02, 04) set
@@ -174,6 +165,75 @@ DESCRIPTION
 
 )";
 
+// The words filled greedily into lines of at most width characters (a longer word
+// stands alone), the first line starting with lead, the others with indent.
+std::string Filled(std::string_view lead, std::string_view indent, std::string_view words,
+                   std::size_t width) {
+  std::string text(lead);
+  std::size_t lineStart = 0;
+  bool lineEmpty = true;
+  std::size_t at = 0;
+  while (at < words.size()) {
+    const std::size_t end = std::min(words.find(' ', at), words.size());
+    const std::string_view word = words.substr(at, end - at);
+    at = end + 1;
+    if (word.empty()) continue;
+    if (!lineEmpty && text.size() - lineStart + 1 + word.size() > width) {
+      text += '\n';
+      lineStart = text.size();
+      text += indent;
+      lineEmpty = true;
+    }
+    if (!lineEmpty) text += ' ';
+    text += word;
+    lineEmpty = false;
+  }
+  return text + '\n';
+}
+
+void Replace(std::string& text, std::string_view placeholder, const std::string& with) {
+  const std::size_t at = text.find(placeholder);
+  if (at != std::string::npos) text.replace(at, placeholder.size(), with);
+}
+
+// The manual with its device paragraphs, laid out as the rest of it: the command
+// entries fill 81 columns, the exit status paragraph 79.
+std::string ManualText() {
+  const auto fuse = [](const DeviceInfo& d) { return d.hasFuse; };
+  // Without an echo of the enable or a lock read, nothing tells a chip from no chip.
+  const auto mute = [](const DeviceInfo& d) {
+    return d.enable == EnableRule::NoEcho && d.lockRead == LockRead::None;
+  };
+  constexpr std::string_view kEntryIndent = "                  ";
+  std::string text(kManual);
+  Replace(text, "{program}\n",
+          Filled("  program FILE    ", kEntryIndent,
+                 "write the bytes of FILE that are not FF, then the x2-clock fuse on the " +
+                     DeviceNames(fuse, ", ", " and ") +
+                     ", then the lock bits when --lock chooses a level; no verify. A byte that "
+                     "does not read back stops the write, and then no fuse and no lock bits are "
+                     "written",
+                 81));
+  Replace(text, "{fuse}\n",
+          Filled("  fuse            ", kEntryIndent,
+                 "write the x2-clock fuse as --x2clock says (" + DeviceNames(fuse) + ")", 81));
+  Replace(text, "{exit status 0}\n",
+          Filled("  ", "  ",
+                 "What exit status 0 means: the chip, or the output file, is what the command "
+                 "says. After program and auto, every byte of the file is on the chip (auto has "
+                 "also verified it), and the fuse and lock bits are written as asked; after "
+                 "erase, the chip took the erase and was given its erase time; after blank, it "
+                 "read FF everywhere; after read -o, two reads of the chip agreed and OUT holds "
+                 "them. A four-byte chip has echoed every programming enable. Status 0 cannot "
+                 "vouch for what a chip without any answer of its own cannot show: the " +
+                     DeviceNames(mute, ", ", " and ") +
+                     " neither echo the enable nor read back their lock bits, so an erase or "
+                     "lock of these parts is as good as the cable, and a missing chip reads as a "
+                     "blank one.",
+                 79));
+  return text;
+}
+
 // Where the configuration is looked for, with the data directory of this build.
 std::string FilesSection() {
   std::string text = R"(FILES
@@ -213,7 +273,7 @@ std::string EnvironmentSection() {
 }  // namespace
 
 std::string HelpText() {
-  std::string text(kManual);
+  std::string text = ManualText();
   text += FilesSection();
   text += PortEnvironmentHelp();
   // The port layer's text may end with examples of its own; ours join them.

@@ -33,7 +33,7 @@ void PrintDeviceTable(std::FILE* out) {
     const std::string name(device.name);
     std::fprintf(out, "%-10s %9d %12s  %-12s %s\n", name.c_str(), device.codeSize,
                  Hex4(device.lastAddress).c_str(),
-                 device.set == InstructionSet::FourByte ? "four-byte" : "three-byte",
+                 std::string(SetInfo(device.set).name).c_str(),
                  device.hasFuse ? "yes" : "no");
   }
 }

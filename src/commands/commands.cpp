@@ -1,9 +1,12 @@
 #include "commands/commands.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
+
+#include "devices/set_operations.h"
 
 namespace vql {
 
@@ -31,6 +34,19 @@ class Commands::Run {
 
 namespace {
 
+// Program and Auto-program reload the file, when the option says so, before the
+// write: the write itself must not reload it again.
+constexpr auto kReloaded = DeviceOps::Reload::AlreadyDone;
+
+// How many devices there are, in words.
+std::string DeviceCountWord() {
+  static constexpr std::array<std::string_view, 13> kWords{
+      "no",    "one",   "two",  "three", "four",   "five",  "six",
+      "seven", "eight", "nine", "ten",   "eleven", "twelve"};
+  static_assert(kDevices.size() < kWords.size());
+  return std::string(kWords[kDevices.size()]);
+}
+
 std::string HexAndDecimal(std::int32_t value) {
   char text[32];
   std::snprintf(text, sizeof text, "%04X (%d)", static_cast<unsigned>(value), value);
@@ -48,35 +64,6 @@ std::string Shown(char c) {
 
 }  // namespace
 
-std::string OutcomeText(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Done: return "done";
-    case Outcome::VerifyMismatch: return "the chip does not match the image";
-    case Outcome::NotBlank: return "the chip is not blank";
-    case Outcome::NotProgrammed: return "a byte could not be programmed";
-    case Outcome::ReadError: return "the chip could not be read reliably";
-    case Outcome::ReadLocked: return "the chip's lock bits forbid reading its code";
-    case Outcome::LockTimeOut: return "the lock bits could not be confirmed (time-out)";
-    case Outcome::Refused:
-      return "the cable refused a byte: the target is not powered or not in program mode";
-    case Outcome::NoAnswer:
-      return "the chip does not answer: check the cable, the target's power and the device type";
-    case Outcome::WrongDevice: return "the chip in the socket is not the selected device";
-    case Outcome::NoFile: return "there was no HEX data to write; the chip was not touched";
-    case Outcome::Stopped: return "stopped by the operator";
-    case Outcome::LoopTestFailed: return "MISO did not follow SCK in the loop test";
-    case Outcome::FileError: return "a file could not be read";
-    case Outcome::CodeTooLarge: return "the code does not fit the device; the chip was not touched";
-    case Outcome::BadImage:
-      return "the image holds bytes that are no hex digits; the chip was not touched";
-    case Outcome::NoDevice: return "no device is selected";
-    case Outcome::NoPort: return "the printer port cannot be used";
-    case Outcome::NotSupported: return "the device has no user fuse";
-    case Outcome::Busy: return "another command is running";
-  }
-  return "unknown";
-}
-
 Commands::Commands(ProgrammerLink& link, ImageState& image, DeviceSelection& selection,
                    OperatorControls& controls, DeviceOps& ops, WindowServices& window)
     : link_(link),
@@ -93,7 +80,8 @@ bool Commands::CanStart(CommandResult& result, bool needsPort) {
   }
   device_ = selection_.Device();
   if (device_ == nullptr) {
-    window_.ShowMessageBox("No device is selected: choose one of the seven devices.");
+    window_.ShowMessageBox("No device is selected: choose one of the " + DeviceCountWord() +
+                           " devices.");
     result.outcome = Outcome::NoDevice;
     return false;
   }
@@ -109,12 +97,12 @@ void Commands::Status(std::string_view text, bool pump) {
   if (pump) window_.PumpMessages();
 }
 
-bool Commands::ThreeByte() const { return device_->set == InstructionSet::ThreeByte; }
+const SetOperations& Commands::Set() const { return OperationsOf(*device_); }
 bool Commands::FuseCapable() const { return device_->hasFuse; }
 std::int32_t Commands::LastAddress() const { return device_->lastAddress; }
 std::int32_t Commands::ImageLast() const { return std::min(CodeExtent, LastAddress()); }
 
-bool Commands::Note(CommandResult& result, Outcome outcome) {
+bool Commands::RecordAndMustEnd(CommandResult& result, Outcome outcome) {
   if (result.Ok()) result.outcome = outcome;
   switch (outcome) {
     case Outcome::Refused:
@@ -189,13 +177,7 @@ bool Commands::CheckImage(CommandResult& result, bool forWrite) {
 }
 
 Outcome Commands::WriteLocks() {
-  const std::int32_t level = controls_.Lock.LockLevel();
-  switch (device_->lockWrite) {
-    case LockWrite::ThreeByte: return ops_.WriteLockBits3(level);
-    case LockWrite::ByMode: return ops_.WriteLockBitsByMode(level);
-    case LockWrite::Stepwise: return ops_.WriteLockBitsStepwise(level);
-  }
-  return Outcome::Done;
+  return WriteLockBitsOf(ops_, *device_, controls_.Lock.LockLevel());
 }
 
 CommandResult Commands::Load() {
@@ -256,24 +238,18 @@ CommandResult Commands::ReadChip() {
   Run run(*this);
   Status("Read Chip...", true);
   CodeExtent = LastAddress();
-  if (ThreeByte()) {
-    if (Note(result, ops_.ReadCode3(CodeExtent))) return result;
-  } else {
-    // The four-byte set reads each byte once; a second pass shows whether the
-    // contact can be trusted (the three-byte read reads every byte twice already).
-    if (Note(result, ops_.ReadCode4(CodeExtent))) return result;
+  const SetOperations& set = Set();
+  if (RecordAndMustEnd(result, (ops_.*set.ReadCode)(CodeExtent))) return result;
+  if (!set.readsEachByteTwice) {
+    // A read that takes each byte once is read twice: the second pass shows
+    // whether the contact can be trusted.
     const auto first = std::make_unique<CodeImage>(image_.Image);
-    if (Note(result, ops_.ReadCode4(CodeExtent))) return result;
+    if (RecordAndMustEnd(result, (ops_.*set.ReadCode)(CodeExtent))) return result;
     CompareReads(result, *first);
-    if (FuseCapable()) {
-      if (Note(result, ops_.ReadLockBitsByMode())) return result;
-      if (Note(result, ops_.ReadUserFuses())) return result;
-    } else {
-      ops_.ReadLockBitsToBoxes(1);
-      if (const auto halted = ops_.Halted(); halted && Note(result, *halted)) return result;
-    }
-    CheckReadable(result);
   }
+  if (RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_))) return result;
+  if (FuseCapable() && RecordAndMustEnd(result, ops_.ReadUserFuses())) return result;
+  CheckReadable(result);
   SetOperatingMode(true);
   Status("Read Chip finished");
   return result;
@@ -284,7 +260,7 @@ CommandResult Commands::Erase() {
   if (!CanStart(result)) return result;
   Run run(*this);
   Status("Erase Chip...", true);
-  if (Note(result, ThreeByte() ? ops_.EraseChip3() : ops_.EraseChip4())) return result;
+  if (RecordAndMustEnd(result, (ops_.*Set().EraseChip)())) return result;
   SetOperatingMode(true);
   Status("Erase finished.");
   return result;
@@ -296,8 +272,8 @@ CommandResult Commands::BlankCheck() {
   Run run(*this);
   Status("Blank Check...", true);
   const std::int32_t last = LastAddress();
-  const Outcome blank = ThreeByte() ? ops_.BlankCheck3(last) : ops_.BlankCheck4(last);
-  if (Note(result, blank)) return result;
+  const Outcome blank = (ops_.*Set().BlankCheck)(last);
+  if (RecordAndMustEnd(result, blank)) return result;
   SetOperatingMode(true);
   Status(blank == Outcome::Done ? "Blank chip [OK]" : "Not blank chip!!!");
   return result;
@@ -305,7 +281,7 @@ CommandResult Commands::BlankCheck() {
 
 CommandResult Commands::WriteLockLevel(CommandResult result) {
   if (controls_.Lock.LockLevel() == 0 || !result.Ok()) return result;
-  Note(result, WriteLocks());
+  RecordAndMustEnd(result, WriteLocks());
   // The level is shown only once it is on the chip.
   if (result.Ok()) Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()));
   return result;
@@ -317,15 +293,11 @@ CommandResult Commands::Program() {
   Run run(*this);
   Status("Programming...", true);
   if (!CheckImage(result, true)) return result;
-  constexpr auto kReloaded = DeviceOps::Reload::AlreadyDone;
-  if (ThreeByte()) {
-    if (Note(result, ops_.WriteCode3(ImageLast(), kReloaded))) return result;
-    Status("Program finished.", true);
-  } else {
-    if (Note(result, ops_.WriteCode4(ImageLast(), kReloaded))) return result;
-    Status("Program completed.", true);
-    // The x2 Clock box is written on every Program, but not after a failed write.
-    if (FuseCapable() && result.Ok() && Note(result, ops_.WriteUserFuses())) return result;
+  if (RecordAndMustEnd(result, (ops_.*Set().WriteCode)(ImageLast(), kReloaded))) return result;
+  Status(Set().programmedStatus, true);
+  // The x2 Clock box is written on every Program, but not after a failed write.
+  if (FuseCapable() && result.Ok() && RecordAndMustEnd(result, ops_.WriteUserFuses())) {
+    return result;
   }
   return WriteLockLevel(result);
 }
@@ -336,8 +308,8 @@ CommandResult Commands::Verify() {
   Run run(*this);
   Status("Verify Code...", true);
   if (!CheckImage(result, false)) return result;
-  const Outcome match = ThreeByte() ? ops_.VerifyCode3(ImageLast()) : ops_.VerifyCode4(ImageLast());
-  if (Note(result, match)) return result;
+  const Outcome match = (ops_.*Set().VerifyCode)(ImageLast());
+  if (RecordAndMustEnd(result, match)) return result;
   SetOperatingMode(true);
   Status(match == Outcome::Done ? "Verify complete." : "Verify not match");
   return result;
@@ -355,40 +327,38 @@ CommandResult Commands::AutoProgram() {
   // Before the erase: a file that cannot be written must not cost the chip its code.
   if (!CheckImage(result, true)) return result;
   Status("Erase Chip...", true);
-  if (Note(result, ThreeByte() ? ops_.EraseChip3() : ops_.EraseChip4())) return result;
+  if (RecordAndMustEnd(result, (ops_.*Set().EraseChip)())) return result;
   for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(10000);
 
   Status("Programming...", true);
-  constexpr auto kReloaded = DeviceOps::Reload::AlreadyDone;
-  const Outcome written = ThreeByte() ? ops_.WriteCode3(ImageLast(), kReloaded)
-                                      : ops_.WriteCode4(ImageLast(), kReloaded);
-  if (Note(result, written)) return result;
+  const Outcome written = (ops_.*Set().WriteCode)(ImageLast(), kReloaded);
+  if (RecordAndMustEnd(result, written)) return result;
   Status("Program completed.", true);
 
   Outcome match = written;
   if (written == Outcome::Done) {
-    // A reset pulse before the verify, for every device; the three-byte chips do not
-    // echo this enable, so only the four-byte set judges it.
+    // A reset pulse before the verify, for every device, and a four-byte enable,
+    // which only the chips that echo it can be judged by.
     const std::int32_t port = link_.DataPort();
     link_.ClearDataBit(port, kRstBit);
     link_.ClearDataBit(port, kSckBit);
     link_.ClearDataBit(port, kMosiBit);
     link_.WaitMilliseconds(300, ops_.StopRequested);
     if (ops_.StopRequested) return {Outcome::Stopped};
-    if (ThreeByte()) {
+    if (!Set().echoesEnableAfterReset) {
       ops_.EnableProgramming4();
-    } else if (Note(result, ops_.EnableProgramming4Checked())) {
+    } else if (RecordAndMustEnd(result, ops_.EnableProgramming4Checked())) {
       return result;
     }
 
     Status("Verify code ...", true);
-    match = ThreeByte() ? ops_.VerifyCode3(ImageLast()) : ops_.VerifyCode4(ImageLast());
-    if (Note(result, match)) return result;
+    match = (ops_.*Set().VerifyCode)(ImageLast());
+    if (RecordAndMustEnd(result, match)) return result;
     if (match == Outcome::Done) {
       Status("Verify complete.", true);
-      if (!ThreeByte() && FuseCapable() && Note(result, ops_.WriteUserFuses())) return result;
+      if (FuseCapable() && RecordAndMustEnd(result, ops_.WriteUserFuses())) return result;
       if (result.Ok() && controls_.Lock.LockLevel() != 0) {
-        if (Note(result, WriteLocks())) return result;
+        if (RecordAndMustEnd(result, WriteLocks())) return result;
         if (result.Ok()) {
           Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()), true);
         }
@@ -422,7 +392,7 @@ CommandResult Commands::WriteFuse() {
     return {Outcome::NotSupported};
   }
   Run run(*this);
-  Note(result, ops_.WriteUserFuses());
+  RecordAndMustEnd(result, ops_.WriteUserFuses());
   return result;
 }
 

@@ -26,6 +26,8 @@
 
 namespace vql {
 
+struct SetOperations;
+
 // The command controls that follow the operating mode.
 struct CommandControls {
   bool btnLoadFile = true;
@@ -47,9 +49,6 @@ struct CommandResult {
   Outcome outcome = Outcome::Done;
   bool Ok() const { return outcome == Outcome::Done; }
 };
-
-// A plain-words description of an outcome, for front ends that report it.
-std::string OutcomeText(Outcome outcome);
 
 class Commands {
  public:
@@ -113,14 +112,16 @@ class Commands {
   // selected, a usable port. Shows why not. Takes the device the command serves.
   bool CanStart(CommandResult& result, bool needsPort = true);
   void Status(std::string_view text, bool pump = false);
-  bool ThreeByte() const;
+  // The operations of the device's instruction set.
+  const SetOperations& Set() const;
   bool FuseCapable() const;
   std::int32_t LastAddress() const;
   // The last address that Program and Verify cover: CodeExtent, never past the device.
   std::int32_t ImageLast() const;
-  // Records the first failure; true when the command must end here: the chip did
-  // not answer or was refused, a wrong device, a stop, a file error.
-  static bool Note(CommandResult& result, Outcome outcome);
+  // Records the outcome in the result when it is the first failure; true when the
+  // command must end here: the chip did not answer or was refused, a wrong device,
+  // a stop, a file error.
+  static bool RecordAndMustEnd(CommandResult& result, Outcome outcome);
   // Before Program, Verify and Auto-program touch the chip: reloads the file when
   // Auto Reload File is ticked (writes only), then refuses code that does not fit
   // the device and, for writes, an image with nothing to write. False, with a box,

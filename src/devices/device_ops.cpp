@@ -13,15 +13,15 @@ DeviceOps::DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& wi
                      const DeviceSelection& selection, OperatorControls& controls)
     : link_(link), image_(image), window_(window), selection_(selection), controls_(controls) {}
 
-bool DeviceOps::Digits(char high, char low) {
+bool DeviceOps::SendDigits(char high, char low) {
   if (halt_) return false;
   // The link shows "Device have not in program mode" for this byte itself.
   if (!link_.SendByteDigits(high, low)) Halt(Outcome::Refused);
   return !halt_;
 }
 
-bool DeviceOps::Bits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
-                     BitFlag b1, BitFlag b0) {
+bool DeviceOps::SendBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
+                         BitFlag b1, BitFlag b0) {
   if (halt_) return false;
   if (!link_.SendByteBits(b7, b6, b5, b4, b3, b2, b1, b0)) {
     Halt(Outcome::Refused);
@@ -31,9 +31,9 @@ bool DeviceOps::Bits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3,
   return !halt_;
 }
 
-bool DeviceOps::Instruction(const char* hexBytes) {
+bool DeviceOps::SendInstruction(const char* hexBytes) {
   for (const char* p = hexBytes; p[0] != '\0' && p[1] != '\0'; p += 2) {
-    if (!Digits(p[0], p[1])) return false;
+    if (!SendDigits(p[0], p[1])) return false;
   }
   return true;
 }
@@ -73,14 +73,14 @@ bool DeviceOps::AddressByte4() {
   BitFlag a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
   HexDigitToBits(image_.Counter.Digit1, a15, a14, a13, a12);
   HexDigitToBits(image_.Counter.Digit2, a11, a10, a9, a8);
-  return Bits(0, 0, a13, a12, a11, a10, a9, a8);
+  return SendBits(0, 0, a13, a12, a11, a10, a9, a8);
 }
 
 bool DeviceOps::AddressByte3(BitFlag op1, BitFlag op0) {
   BitFlag a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
   HexDigitToBits(image_.Counter.Digit1, a15, a14, a13, a12);
   HexDigitToBits(image_.Counter.Digit2, a11, a10, a9, a8);
-  return Bits(a12, a11, a10, a9, a8, a13, op1, op0);
+  return SendBits(a12, a11, a10, a9, a8, a13, op1, op0);
 }
 
 bool DeviceOps::ExpectByte(char high, char low) {
@@ -157,7 +157,7 @@ void DeviceOps::EnableProgramming3(std::int32_t delay) {
   link_.WaitScaled(delay * 10000);
   link_.ClearDataBit(port, kRstBit);  // a short low pulse on RST
   link_.SetDataBit(port, kRstBit);
-  Instruction("AC5355");
+  SendInstruction("AC5355");
 }
 
 bool DeviceOps::EnableAttempt4() {
@@ -165,7 +165,7 @@ bool DeviceOps::EnableAttempt4() {
   Wait(50);
   link_.SetDataBit(link_.DataPort(), kRstBit);
   Wait(50);
-  if (!Instruction("AC535555")) return false;
+  if (!SendInstruction("AC535555")) return false;
   link_.SentBits = {0, 1, 1, 0, 1, 0, 0, 1};  // the echo, 69
   return link_.ReceivedMatchesSent();
 }
@@ -211,9 +211,11 @@ Outcome DeviceOps::EnableProgramming4Checked() {
 bool DeviceOps::NoFourByteChip() {
   if (depth_ != 1 || halt_) return !halt_;
   if (!EnableAttempt4()) return !halt_;
-  window_.ShowMessageBox("A chip with the four-byte instruction set (AT89S51, AT89S52, AT89S8253, "
-                         "AT89S2051 or AT89S4051) answered in the socket, but the selected "
-                         "device is the " + std::string(device_->name) +
+  const std::string fourByte = DeviceNames(
+      [](const DeviceInfo& d) { return d.set == InstructionSet::FourByte; }, ", ", " or ");
+  window_.ShowMessageBox("A chip with the four-byte instruction set (" + fourByte +
+                         ") answered in the socket, but the selected device is the " +
+                         std::string(device_->name) +
                          ", which uses the three-byte set. Nothing more was sent to it: choose the "
                          "device that is in the socket.");
   Halt(Outcome::WrongDevice);

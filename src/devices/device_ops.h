@@ -52,7 +52,7 @@ class DeviceOps {
   // it with Outcome::NoAnswer and its message box.
   Outcome EnableProgramming4Checked();
 
-  // --- Four-byte instruction set: AT89S51, AT89S52, AT89S8253, AT89S2051, AT89S4051.
+  // --- Four-byte instruction set (the devices whose row names it).
   Outcome EraseChip4();
   // The writes apply the auto-reload rule unless the caller has reloaded already.
   enum class Reload { ByOption, AlreadyDone };
@@ -64,11 +64,13 @@ class DeviceOps {
   Outcome WriteLockBitsStepwise(std::int32_t level);
   bool WriteLockModeAndConfirm(BitFlag lb1, BitFlag lb2);
   bool ReadLockBitsToBoxes(std::int32_t which);
+  // ReadLockBitsToBoxes as an operation of its own: Done, or why it ended early.
+  Outcome ReadLockBitsToBoxesChecked();
   Outcome ReadLockBitsByMode();
   Outcome ReadUserFuses();
   Outcome WriteUserFuses();
 
-  // --- Three-byte instruction set: AT89S53, AT89S8252.
+  // --- Three-byte instruction set (the devices whose row names it).
   Outcome EraseChip3();
   Outcome WriteCode3(std::int32_t last, Reload reload = Reload::ByOption);
   Outcome ReadCode3(std::int32_t last);
@@ -138,10 +140,10 @@ class DeviceOps {
 
   // Sends, guarded: once the operation has ended, nothing more is sent in it and
   // these return false.
-  bool Digits(char high, char low);
-  bool Bits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2, BitFlag b1,
-            BitFlag b0);
-  bool Instruction(const char* hexBytes);  // e.g. "AC800000", sent as digit pairs
+  bool SendDigits(char high, char low);
+  bool SendBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2, BitFlag b1,
+                BitFlag b0);
+  bool SendInstruction(const char* hexBytes);  // e.g. "AC800000", sent as digit pairs
 
   // Walks 0..last after the enable of the set; handle(n) decides how to go on. A
   // refused byte or a stop request ends the walk at the address it happened at.

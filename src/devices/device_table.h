@@ -1,15 +1,36 @@
-// The seven target devices as rows of one constant table. Code chooses behaviour
+// The target devices as rows of one constant table. Code chooses behaviour
 // from a device's row - its size, instruction set, enable rule, lock and fuse
 // operations - never from scattered index comparisons.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace vql {
 
 enum class InstructionSet { ThreeByte, FourByte };
+
+// What each instruction set can carry, indexed by InstructionSet.
+struct InstructionSetInfo {
+  InstructionSet set;
+  std::string_view name;  // as the device listing shows it
+  // The highest code address the set's instructions can name. Both carry A13..A8
+  // in one byte (the four-byte set in b5..b0 of byte 2, the three-byte set in
+  // b7..b3 and b2 of byte 1) and A7..A0 in the next, so 14 address bits.
+  std::int32_t highestAddress;
+};
+
+inline constexpr std::array<InstructionSetInfo, 2> kInstructionSets{{
+    {InstructionSet::ThreeByte, "three-byte", 0x3FFF},
+    {InstructionSet::FourByte, "four-byte", 0x3FFF},
+}};
+
+constexpr const InstructionSetInfo& SetInfo(InstructionSet set) {
+  return kInstructionSets[static_cast<std::size_t>(set)];
+}
 
 // How the four-byte programming enable judges the chip's 69 echo.
 enum class EnableRule {
@@ -35,7 +56,8 @@ struct DeviceInfo {
   std::int32_t eraseMs;
 };
 
-inline constexpr std::array<DeviceInfo, 7> kDevices{{
+// One row a device; the table sizes itself.
+inline constexpr auto kDevices = std::to_array<DeviceInfo>({
     {"AT89S51", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
      LockWrite::Stepwise, LockRead::ToBoxes, false, 500},
     {"AT89S52", 8192, 0x1FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
@@ -50,7 +72,19 @@ inline constexpr std::array<DeviceInfo, 7> kDevices{{
      LockWrite::ByMode, LockRead::ByMode, true, 20},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,
      LockWrite::ByMode, LockRead::ByMode, true, 20},
-}};
+});
+
+// Every device's code fits the addresses that its instruction set can name.
+constexpr bool EveryDeviceFitsItsSet() {
+  for (const InstructionSetInfo& info : kInstructionSets) {
+    if (SetInfo(info.set).set != info.set) return false;  // rows in enum order
+  }
+  for (const DeviceInfo& device : kDevices) {
+    if (device.lastAddress > SetInfo(device.set).highestAddress) return false;
+  }
+  return true;
+}
+static_assert(EveryDeviceFitsItsSet(), "a device reaches past what its instructions can address");
 
 // The device chosen at start-up: the AT89S8253.
 inline constexpr std::int32_t kDefaultDeviceIndex = 4;
@@ -68,6 +102,26 @@ constexpr std::int32_t DeviceIndexOf(std::string_view name) {
     if (kDevices[i].name == name) return static_cast<std::int32_t>(i);
   }
   return -1;
+}
+
+// The names of the devices whose row passes keep, in table order, for texts:
+// joined by separator, the last one by lastSeparator ("A, B and C").
+template <typename Keep>
+std::string DeviceNames(Keep keep, std::string_view separator = ", ",
+                        std::string_view lastSeparator = ", ") {
+  std::size_t total = 0;
+  for (const DeviceInfo& device : kDevices) {
+    if (keep(device)) ++total;
+  }
+  std::string names;
+  std::size_t i = 0;
+  for (const DeviceInfo& device : kDevices) {
+    if (!keep(device)) continue;
+    if (i > 0) names += i + 1 == total ? lastSeparator : separator;
+    names += device.name;
+    ++i;
+  }
+  return names;
 }
 
 }  // namespace vql

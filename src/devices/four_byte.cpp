@@ -1,4 +1,4 @@
-// The four-byte instruction set: AT89S51, AT89S52, AT89S8253, AT89S2051, AT89S4051.
+// The four-byte instruction set, and the lock bit and fuse operations that use it.
 #include <array>
 #include <string>
 
@@ -15,21 +15,21 @@ constexpr std::size_t Bit(int b) { return static_cast<std::size_t>(7 - b); }
 
 bool DeviceOps::WriteCodeByte4(std::int32_t n) {
   const auto a = static_cast<std::size_t>(n);
-  return Digits('4', '0') && AddressByte4() &&
-         Digits(image_.Counter.Digit3, image_.Counter.Digit4) &&
-         Digits(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+  return SendDigits('4', '0') && AddressByte4() &&
+         SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) &&
+         SendDigits(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
 }
 
 bool DeviceOps::ReadCodeByte4() {
-  return Bits(0, 0, 1, 0, 0, 0, 0, 0) && AddressByte4() &&
-         Digits(image_.Counter.Digit3, image_.Counter.Digit4) && Digits('0', '0');
+  return SendBits(0, 0, 1, 0, 0, 0, 0, 0) && AddressByte4() &&
+         SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) && SendDigits('0', '0');
 }
 
 Outcome DeviceOps::EraseChip4() {
   Scope scope(*this);
   // The chip takes a while to erase and hears nothing meanwhile; one millisecond
   // more, since the tick may move just after the erase instruction.
-  if (Enable4() && Instruction("AC800000")) Wait(device_->eraseMs + 1);
+  if (Enable4() && SendInstruction("AC800000")) Wait(device_->eraseMs + 1);
   return Result(Outcome::Done);
 }
 
@@ -100,14 +100,14 @@ Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   Scope scope(*this);
   // Ln is 0 (set) for every n up to the level: E6, E4, E0; E7 for anything else.
   const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
-  Enable4() && Digits('A', 'C') && Bits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) &&
-      Instruction("FFFF");
+  Enable4() && SendDigits('A', 'C') && SendBits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) &&
+      SendInstruction("FFFF");
   return Result(Outcome::Done);
 }
 
 bool DeviceOps::WriteLockModeAndConfirm(BitFlag lb1, BitFlag lb2) {
   Scope scope(*this);
-  if (!(Digits('A', 'C') && Bits(1, 1, 1, 0, 0, 0, lb1, lb2) && Instruction("0000"))) {
+  if (!(SendDigits('A', 'C') && SendBits(1, 1, 1, 0, 0, 0, lb1, lb2) && SendInstruction("0000"))) {
     return false;
   }
   PollPause();
@@ -138,7 +138,7 @@ Outcome DeviceOps::WriteLockBitsStepwise(std::int32_t level) {
 
 bool DeviceOps::ReadLockBitsToBoxes(std::int32_t which) {
   Scope scope(*this);
-  if (Enable4() && Instruction("245555FF")) {
+  if (Enable4() && SendInstruction("245555FF")) {
     const ByteFlags& got = link_.ReceivedBits;  // a set lock bit reads 1
     controls_.Lock.Set(1, got[Bit(2)] == 1);
     controls_.Lock.Set(2, got[Bit(3)] == 1);
@@ -148,9 +148,16 @@ bool DeviceOps::ReadLockBitsToBoxes(std::int32_t which) {
   return which >= 1 && which <= 3 && controls_.Lock.Ticked(which);
 }
 
+Outcome DeviceOps::ReadLockBitsToBoxesChecked() {
+  Scope scope(*this);
+  ReadLockBitsToBoxes(1);
+  // Only an early end counts: the boxes show whatever the chip answered.
+  return halt_ ? *halt_ : Outcome::Done;
+}
+
 Outcome DeviceOps::ReadLockBitsByMode() {
   Scope scope(*this);
-  if (Enable4() && Instruction("245555FF")) {
+  if (Enable4() && SendInstruction("245555FF")) {
     const ByteFlags& got = link_.ReceivedBits;  // a set lock bit reads 0
     controls_.Lock.Set(1, got[Bit(0)] == 0);
     controls_.Lock.Set(2, got[Bit(1)] == 0);
@@ -162,7 +169,7 @@ Outcome DeviceOps::ReadLockBitsByMode() {
 
 Outcome DeviceOps::ReadUserFuses() {
   Scope scope(*this);
-  if (Enable4() && Instruction("215555FF")) {
+  if (Enable4() && SendInstruction("215555FF")) {
     controls_.X2Clock = link_.ReceivedBits[Bit(1)] == 0;
     window_.ControlsChanged();
   }
@@ -173,8 +180,8 @@ Outcome DeviceOps::WriteUserFuses() {
   Scope scope(*this);
   const BitFlag x = controls_.X2Clock ? 0 : 1;
   // Read first; the answer is not used.
-  Enable4() && Instruction("215555FF") && Enable4() && Digits('A', 'C') &&
-      Bits(0, 0, 0, 1, 1, 0, x, 0) && Instruction("55FF");
+  Enable4() && SendInstruction("215555FF") && Enable4() && SendDigits('A', 'C') &&
+      SendBits(0, 0, 0, 1, 1, 0, x, 0) && SendInstruction("55FF");
   return Result(Outcome::Done);
 }
 

@@ -1,5 +1,8 @@
-// What became of a device operation or an operator command: done, or why not.
+// What became of a device operation or an operator command: done, or why not,
+// and the same in plain words.
 #pragma once
+
+#include <string>
 
 namespace vql {
 
@@ -27,5 +30,8 @@ enum class Outcome {
   NotSupported,  // the device has no such feature (a fuse)
   Busy,          // another command is running
 };
+
+// A plain-words description of an outcome, for front ends that report it.
+std::string OutcomeText(Outcome outcome);
 
 }  // namespace vql

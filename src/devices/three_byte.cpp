@@ -1,5 +1,5 @@
-// The three-byte instruction set: AT89S53, AT89S8252. Writes are polled until the
-// chip gives the byte back; reads are repeated until two agree.
+// The three-byte instruction set. Writes are polled until the chip gives the byte
+// back; reads are repeated until two agree.
 #include <string>
 
 #include "devices/device_ops.h"
@@ -8,13 +8,13 @@ namespace vql {
 
 bool DeviceOps::WriteCodeByte3(std::int32_t n) {
   const auto a = static_cast<std::size_t>(n);
-  return AddressByte3(1, 0) && Digits(image_.Counter.Digit3, image_.Counter.Digit4) &&
-         Digits(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+  return AddressByte3(1, 0) && SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) &&
+         SendDigits(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
 }
 
 bool DeviceOps::ReadCodeByte3() {
-  return AddressByte3(0, 1) && Digits(image_.Counter.Digit3, image_.Counter.Digit4) &&
-         Digits('0', '0');
+  return AddressByte3(0, 1) && SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) &&
+         SendDigits('0', '0');
 }
 
 Outcome DeviceOps::EraseChip3() {
@@ -23,7 +23,7 @@ Outcome DeviceOps::EraseChip3() {
   EnableProgramming3(100);
   // The chip takes a while to erase and hears nothing meanwhile; one millisecond
   // more, since the tick may move just after the erase instruction.
-  if (Instruction("AC0400")) Wait(device_->eraseMs + 1);
+  if (SendInstruction("AC0400")) Wait(device_->eraseMs + 1);
   return Result(Outcome::Done);
 }
 
@@ -120,7 +120,7 @@ Outcome DeviceOps::WriteLockBits3(std::int32_t level) {
   const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
   if (!NoFourByteChip()) return *halt_;
   EnableProgramming3(100);
-  Digits('A', 'C') && Bits(bit(1), bit(2), bit(3), 1, 1, 1, 1, 1) && Digits('F', 'F');
+  SendDigits('A', 'C') && SendBits(bit(1), bit(2), bit(3), 1, 1, 1, 1, 1) && SendDigits('F', 'F');
   return Result(Outcome::Done);
 }
 

@@ -9,14 +9,28 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include "devices/device_table.h"
+
 namespace vql::ui {
 
 namespace {
 
+// The devices, one a line in table order; the last one stands apart after an empty
+// line, as the memo has always shown it.
+QStringList DeviceLines() {
+  QStringList lines;
+  for (const DeviceInfo& device : kDevices) {
+    if (&device == &kDevices.back()) lines.append(QString());
+    lines.append(
+        QString::fromLatin1(device.name.data(), static_cast<qsizetype>(device.name.size())));
+  }
+  return lines;
+}
+
 // The memo's lines, one entry a line; the blanks at the end of some lines and the
 // empty lines belong to the text.
 const QStringList& MemoLines() {
-  static const QStringList lines = {
+  static const QStringList lines = QStringList{
       QString(),
       QStringLiteral("VQL-ISP AT89S-SERIES "),
       QStringLiteral("PC Based Software (In System Programming)"),
@@ -25,14 +39,7 @@ const QStringList& MemoLines() {
       QStringLiteral("VQL-ISP AT89S-SERIES now "),
       QStringLiteral("supports the following devices:"),
       QString(),
-      QStringLiteral("AT89S51"),
-      QStringLiteral("AT89S52"),
-      QStringLiteral("AT89S53"),
-      QStringLiteral("AT89S8252"),
-      QStringLiteral("AT89S8253"),
-      QStringLiteral("AT89S2051"),
-      QString(),
-      QStringLiteral("AT89S4051"),
+  } + DeviceLines() + QStringList{
       QString(),
       QString(),
       QStringLiteral("It also supports the use of LPT1 and LPT2."),

@@ -153,7 +153,7 @@ void TfrmMain::BuildControls() {
   btnAuto = CommandButton("AUTO-PROGRAM", GroupBox1, 8, 216, 121, 81);
 
   cmbDevice = new QComboBox(client);
-  cmbDevice->setEditable(false);  // only the seven devices can be chosen
+  cmbDevice->setEditable(false);  // only the table's devices can be chosen
   for (const DeviceInfo& device : kDevices) {
     cmbDevice->addItem(
         QString::fromLatin1(device.name.data(), static_cast<qsizetype>(device.name.size())));

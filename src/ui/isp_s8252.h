@@ -98,7 +98,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QAction* ReadChip1 = nullptr;
   QAction* Exit2 = nullptr;
   QMenu* Device1 = nullptr;
-  // AT89S511, AT89S521, AT89S531, AT89S82521, AT89S82531, AT89S20511, AT89S40511.
+  // One item a device, in table order: AT89S511 .. AT89S40511.
   std::array<QAction*, kDevices.size()> DeviceItems{};
   QMenu* Port1 = nullptr;
   QAction* LPT11 = nullptr;

@@ -1,10 +1,13 @@
 // Every operation on every device, end to end against the simulated chips.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "devices/set_operations.h"
 #include "support/image_text.h"
 #include "support/programmer_world.h"
 #include "support/temp_dir.h"
@@ -16,24 +19,18 @@ using testing::ProgrammerWorld;
 
 class EveryDevice : public ::testing::TestWithParam<std::string> {};
 
-// The set's operations, chosen from the device's row as the commands do.
+// The device's operations, from the same tables as the commands take them.
 struct SetOps {
   DeviceOps& ops;
   const DeviceInfo& device;
+  const SetOperations& set = OperationsOf(device);
   bool Three() const { return device.set == InstructionSet::ThreeByte; }
-  Outcome Erase() { return Three() ? ops.EraseChip3() : ops.EraseChip4(); }
-  Outcome Write(std::int32_t last) { return Three() ? ops.WriteCode3(last) : ops.WriteCode4(last); }
-  Outcome Read(std::int32_t last) { return Three() ? ops.ReadCode3(last) : ops.ReadCode4(last); }
-  Outcome Verify(std::int32_t last) { return Three() ? ops.VerifyCode3(last) : ops.VerifyCode4(last); }
-  Outcome Blank(std::int32_t last) { return Three() ? ops.BlankCheck3(last) : ops.BlankCheck4(last); }
-  Outcome Lock(std::int32_t level) {
-    switch (device.lockWrite) {
-      case LockWrite::ThreeByte: return ops.WriteLockBits3(level);
-      case LockWrite::ByMode: return ops.WriteLockBitsByMode(level);
-      case LockWrite::Stepwise: return ops.WriteLockBitsStepwise(level);
-    }
-    return Outcome::Done;
-  }
+  Outcome Erase() { return (ops.*set.EraseChip)(); }
+  Outcome Write(std::int32_t last) { return (ops.*set.WriteCode)(last, DeviceOps::Reload::ByOption); }
+  Outcome Read(std::int32_t last) { return (ops.*set.ReadCode)(last); }
+  Outcome Verify(std::int32_t last) { return (ops.*set.VerifyCode)(last); }
+  Outcome Blank(std::int32_t last) { return (ops.*set.BlankCheck)(last); }
+  Outcome Lock(std::int32_t level) { return WriteLockBitsOf(ops, device, level); }
 };
 
 TEST_P(EveryDevice, ErasesWritesVerifiesReadsAndChecksBlankOverTheWholeChip) {
@@ -97,8 +94,7 @@ TEST_P(EveryDevice, LocksAtEachLevelVerifiesAsTheLockAllowsAndErasesAgain) {
     }
     // The lock bits read back into the boxes where the device can read them.
     world.app->Controls.Lock.Set(1, false);
-    if (device.lockRead == LockRead::ByMode) world.Ops().ReadLockBitsByMode();
-    if (device.lockRead == LockRead::ToBoxes) world.Ops().ReadLockBitsToBoxes(1);
+    ReadLockBitsOf(world.Ops(), device);
     if (device.lockRead != LockRead::None) {
       EXPECT_EQ(world.app->Controls.Lock.LockLevel(), level);
     }
@@ -147,7 +143,10 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
       dir.Write("past.hex", record(0, 4, 2) + record(0xFFF8, 16, 3) + ":00000001FF\n"),
   };
   enum File { kBlink, kEmpty, kJunk, kFull, kOver, kPastFFFF };
-  const std::string other = three ? "AT89S8253" : "AT89S53";  // the other instruction set
+  const auto otherSet = std::find_if(kDevices.begin(), kDevices.end(),
+                                     [&](const DeviceInfo& d) { return d.set != device.set; });
+  ASSERT_NE(otherSet, kDevices.end());
+  const std::string other(otherSet->name);  // the first device of the other instruction set
   struct Fault {
     std::string name, sim;  // sim: the options after target=
     File file = kBlink;
@@ -250,9 +249,13 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, EveryDevice,
-                         ::testing::Values("AT89S51", "AT89S52", "AT89S53", "AT89S8252",
-                                           "AT89S8253", "AT89S2051", "AT89S4051"));
+std::vector<std::string> AllDeviceNames() {
+  std::vector<std::string> names;
+  for (const DeviceInfo& device : kDevices) names.emplace_back(device.name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, EveryDevice, ::testing::ValuesIn(AllDeviceNames()));
 
 }  // namespace
 }  // namespace vql

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "devices/device_selection.h"
+#include "devices/set_operations.h"
 #include "devices/operator_controls.h"
 #include "sim/sim_chip_table.h"
 
@@ -18,61 +19,100 @@ TEST(DeviceTable, RowsAreConsistent) {
     SCOPED_TRACE(std::string(d.name));
     EXPECT_TRUE(names.insert(d.name).second) << "duplicate name";
     EXPECT_EQ(d.lastAddress, d.codeSize - 1);
-    EXPECT_EQ(d.codeSize % 2048, 0);
-    EXPECT_LE(d.codeSize, 65536);
+    EXPECT_GT(d.codeSize, 0);
+    EXPECT_EQ(DeviceAt(DeviceIndexOf(d.name)), &d);
+    EXPECT_EQ(OperationsOf(d).set, d.set);
+    // The enable, the lock operations and the fuse speak one instruction set: only
+    // the three-byte enable has no echo to judge, only the three-byte lock write
+    // uses three-byte instructions, and the lock reads and the fuse are four-byte.
     const bool three = d.set == InstructionSet::ThreeByte;
-    // The three-byte set: no echo, its own lock write, no lock read, no fuse.
     EXPECT_EQ(three, d.enable == EnableRule::NoEcho);
     EXPECT_EQ(three, d.lockWrite == LockWrite::ThreeByte);
-    EXPECT_EQ(three, d.lockRead == LockRead::None);
     if (three) {
+      EXPECT_EQ(d.lockRead, LockRead::None);
       EXPECT_FALSE(d.hasFuse);
     }
-    // Within the four-byte set the fuse-capable family writes and reads by mode.
-    if (!three) {
-      EXPECT_EQ(d.hasFuse, d.lockWrite == LockWrite::ByMode);
-      EXPECT_EQ(d.hasFuse, d.lockRead == LockRead::ByMode);
-      EXPECT_EQ(d.hasFuse, d.enable == EnableRule::SingleTry);
-    }
-    EXPECT_EQ(DeviceAt(DeviceIndexOf(d.name)), &d);
-    // The program waits out the erase that the simulated chip takes by default.
-    const SimChipModel* chip = FindSimChip(d.name);
-    ASSERT_NE(chip, nullptr);
-    EXPECT_EQ(static_cast<std::uint32_t>(d.eraseMs), chip->eraseMs);
   }
   EXPECT_EQ(kDevices[kDefaultDeviceIndex].name, "AT89S8253");
   EXPECT_EQ(DeviceAt(-1), nullptr);
-  EXPECT_EQ(DeviceAt(7), nullptr);
+  EXPECT_EQ(DeviceAt(static_cast<std::int32_t>(kDevices.size())), nullptr);
   EXPECT_EQ(DeviceIndexOf("at89s52"), -1);  // names are exact
+}
+
+// The simulated chips describe the silicon on their own; each device row must say
+// what its chip does, and each chip must have its row.
+TEST(DeviceTable, AgreesWithTheSimulatedChipsFieldByField) {
+  struct Layout {
+    LockWrite write;
+    LockRead read;
+    SimLockLayout chip;
+  };
+  constexpr Layout kLayouts[] = {
+      {LockWrite::Stepwise, LockRead::ToBoxes, SimLockLayout::kModesInOrder},
+      {LockWrite::ByMode, LockRead::ByMode, SimLockLayout::kBitsAtOnce},
+      {LockWrite::ThreeByte, LockRead::None, SimLockLayout::kThreeByteWriteOnly},
+  };
+  EXPECT_EQ(kSimChips.size(), kDevices.size());
+  for (const SimChipModel& chip : kSimChips) {
+    EXPECT_GE(DeviceIndexOf(chip.name), 0) << chip.name << " has no device row";
+  }
+  for (const DeviceInfo& d : kDevices) {
+    SCOPED_TRACE(std::string(d.name));
+    const SimChipModel* chip = FindSimChip(d.name);
+    ASSERT_NE(chip, nullptr);
+    EXPECT_EQ(chip->name, d.name);
+    EXPECT_EQ(chip->codeBytes, static_cast<std::uint32_t>(d.codeSize));
+    EXPECT_LE(d.lastAddress, chip->AddressMask());
+    const bool four = d.set == InstructionSet::FourByte;
+    EXPECT_EQ(chip->instructions,
+              four ? SimInstructionSet::kFourByte : SimInstructionSet::kThreeByte);
+    EXPECT_EQ(chip->InstructionBytes(), four ? 4u : 3u);
+    bool layoutFound = false;
+    for (const Layout& layout : kLayouts) {
+      if (layout.write != d.lockWrite) continue;
+      layoutFound = true;
+      EXPECT_EQ(layout.read, d.lockRead);
+      EXPECT_EQ(layout.chip, chip->locks);
+    }
+    EXPECT_TRUE(layoutFound);
+    EXPECT_EQ(chip->x2Fuse, d.hasFuse);
+    // The program waits out the erase, and the 5 ms after a four-byte write, that
+    // the simulated chip takes by default.
+    EXPECT_EQ(chip->eraseMs, static_cast<std::uint32_t>(d.eraseMs));
+    if (four) {
+      EXPECT_LE(chip->writeUs, 5000u);
+    }
+  }
 }
 
 TEST(DeviceSelection, StartsOnTheAT89S8253WithTheFuseControlsEnabled) {
   DeviceSelection s;
   EXPECT_EQ(s.DeviceIndex, 4);
   EXPECT_EQ(s.ComboIndex, 4);
-  EXPECT_EQ(s.MenuChecked, (std::array<bool, 7>{false, false, false, false, true, false, false}));
+  std::array<bool, kDevices.size()> onlyDefault{};
+  onlyDefault[static_cast<std::size_t>(kDefaultDeviceIndex)] = true;
+  EXPECT_EQ(s.MenuChecked, onlyDefault);
   EXPECT_TRUE(s.FuseControlsEnabled);
 }
 
 TEST(DeviceSelection, ComboAndMenuKeepEachOtherInStep) {
-  struct Case {
-    bool viaMenu;
-    std::int32_t index;
-    bool fuse;
-  };
-  const Case cases[] = {{false, 5, true},  {true, 3, false}, {false, 0, false}, {true, 6, true},
-                        {false, 2, false}, {true, 4, true},  {false, 1, false}};
+  // Every device in turn, from the last and back from the first, through the combo
+  // box and the menu by turns: the fuse controls go off and on again.
   DeviceSelection s;
-  for (const auto& c : cases) {
-    if (c.viaMenu) {
-      s.Select(c.index);
+  const auto count = static_cast<std::int32_t>(kDevices.size());
+  for (std::int32_t step = 0; step < 2 * count; ++step) {
+    const std::int32_t index = step < count ? count - 1 - step : step - count;
+    if (step % 2 == 0) {
+      s.Select(index);
     } else {
-      s.SelectOrNone(c.index);
+      s.SelectOrNone(index);
     }
-    EXPECT_EQ(s.DeviceIndex, c.index);
-    EXPECT_EQ(s.ComboIndex, c.index);
-    for (std::int32_t i = 0; i < 7; ++i) EXPECT_EQ(s.MenuChecked[static_cast<std::size_t>(i)], i == c.index);
-    EXPECT_EQ(s.FuseControlsEnabled, c.fuse) << c.index;
+    EXPECT_EQ(s.DeviceIndex, index);
+    EXPECT_EQ(s.ComboIndex, index);
+    for (std::size_t i = 0; i < kDevices.size(); ++i) {
+      EXPECT_EQ(s.MenuChecked[i], i == static_cast<std::size_t>(index));
+    }
+    EXPECT_EQ(s.FuseControlsEnabled, DeviceAt(index)->hasFuse) << index;
   }
 }
 
@@ -81,7 +121,7 @@ TEST(DeviceSelection, TypedTextThatMatchesNoItemSelectsNoDevice) {
   s.SelectOrNone(-1);
   EXPECT_EQ(s.DeviceIndex, -1);
   EXPECT_EQ(s.Device(), nullptr);
-  EXPECT_EQ(s.MenuChecked, (std::array<bool, 7>{}));
+  EXPECT_EQ(s.MenuChecked, (std::array<bool, kDevices.size()>{}));
   EXPECT_FALSE(s.FuseControlsEnabled);
 }
 

@@ -165,6 +165,19 @@ TEST(BlankCheck3, ReadsEveryAddressOnceInOrder) {
   }
 }
 
+TEST(EraseChip3, AFourByteChipInTheSocketIsNamedAndLeftAlone) {
+  ProgrammerWorld world("AT89S53", "target=AT89S8253");
+  world.Chip().SetCode(0x0000, 0x00);
+  EXPECT_EQ(world.Ops().EraseChip3(), Outcome::WrongDevice);
+  EXPECT_EQ(world.Instructions(4), Strings{kProbe});
+  EXPECT_EQ(world.Chip().Code(0x0000), 0x00);
+  EXPECT_EQ(world.window.messageBoxes,
+            Strings{"A chip with the four-byte instruction set (AT89S51, AT89S52, AT89S8253, "
+                    "AT89S2051 or AT89S4051) answered in the socket, but the selected device is "
+                    "the AT89S53, which uses the three-byte set. Nothing more was sent to it: "
+                    "choose the device that is in the socket."});
+}
+
 TEST(LockBits3, OneInstructionForTheLevel) {
   const std::pair<std::int32_t, std::string> cases[] = {
       {1, "AC 7F FF"}, {2, "AC 3F FF"}, {3, "AC 1F FF"}, {0, "AC FF FF"}, {4, "AC FF FF"}};

@@ -8,6 +8,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <string>
+
+#include "devices/device_table.h"
+
 // Rectangles and points in failure messages as numbers.
 void PrintTo(const QRect& r, std::ostream* os) {
   *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
@@ -31,27 +35,20 @@ TEST_F(AboutVqlTest, ShowsItsTexts) {
   EXPECT_FALSE(box.Image1->pixmap().isNull());
 
   const QStringList lines = box.Memo1->toPlainText().split(QLatin1Char('\n'));
-  const QStringList expected = {"",
-                                "VQL-ISP AT89S-SERIES ",
-                                "PC Based Software (In System Programming)",
-                                "",
-                                "Software Version Information",
-                                "VQL-ISP AT89S-SERIES now ",
-                                "supports the following devices:",
-                                "",
-                                "AT89S51",
-                                "AT89S52",
-                                "AT89S53",
-                                "AT89S8252",
-                                "AT89S8253",
-                                "AT89S2051",
-                                "",
-                                "AT89S4051",
-                                "",
-                                "",
-                                "It also supports the use of LPT1 and LPT2.",
-                                "",
-                                "Legalities"};
+  QStringList expected = {"",
+                          "VQL-ISP AT89S-SERIES ",
+                          "PC Based Software (In System Programming)",
+                          "",
+                          "Software Version Information",
+                          "VQL-ISP AT89S-SERIES now ",
+                          "supports the following devices:",
+                          ""};
+  // The devices in table order, the last one after an empty line.
+  for (const DeviceInfo& device : kDevices) {
+    if (&device == &kDevices.back()) expected.append("");
+    expected.append(QString::fromStdString(std::string(device.name)));
+  }
+  expected += QStringList{"", "", "It also supports the use of LPT1 and LPT2.", "", "Legalities"};
   // The legal text, then the configuration file in use, after a blank line.
   ASSERT_EQ(lines.size(), expected.size() + 8 + 2);
   EXPECT_EQ(lines.mid(0, expected.size()), expected);

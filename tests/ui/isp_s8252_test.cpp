@@ -72,6 +72,12 @@ std::string Usable(Frm& f) {
                kEnabled);
 }
 constexpr const char* kRunMode = "0000000001111|101111111";
+// The Device menu's ticks with the item at index alone ticked.
+std::string TickedAt(std::int32_t index) {
+  std::string ticks(kDevices.size(), '0');
+  ticks[static_cast<std::size_t>(index)] = '1';
+  return ticks;
+}
 std::string Joined(const Strings& texts) {
   std::string joined;
   for (const std::string& text : texts) joined += (joined.empty() ? "" : "|") + text;
@@ -121,7 +127,7 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
   }
   EXPECT_EQ(lastTabStop, f.Button1);
   EXPECT_EQ(Captions(f.Files1), "&Load Code|-|&Read Chip|-|E&xit");
-  EXPECT_EQ(Captions(f.Device1), "AT89S51|AT89S52|AT89S53|AT89S8252|AT89S8253|AT89S2051|AT89S4051");
+  EXPECT_EQ(Captions(f.Device1), DeviceNames([](const DeviceInfo&) { return true; }, "|", "|"));
   EXPECT_EQ(Captions(f.Port1), "LPT1 : 378|LPT2 : 278");
   EXPECT_EQ(Captions(f.Option1),
             "Program Mode|RUN Mode|-|Auto RUN after auto program|Auto Reload File");
@@ -129,8 +135,8 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
   EXPECT_EQ(f.About1->menu(), nullptr);  // acts when chosen
 
   EXPECT_EQ(f.cmbDevice->currentText(), "AT89S8253");
-  EXPECT_EQ(f.cmbDevice->lineEdit(), nullptr);  // only the seven entries can be chosen
-  EXPECT_EQ(Flags(f.DeviceItems, kTicked), "0000100");  // on the device selected
+  EXPECT_EQ(f.cmbDevice->lineEdit(), nullptr);  // only the table's entries can be chosen
+  EXPECT_EQ(Flags(f.DeviceItems, kTicked), TickedAt(kDefaultDeviceIndex));  // on the device selected
   EXPECT_EQ(Usable(f), "1111111101111|111111111");      // all but WR
   EXPECT_FALSE(f.chk_x2Clock->isEnabled() || f.chk_x2Clock->isChecked());
   EXPECT_EQ(Flags(std::array{f.LPT11, f.LPT21, f.ProgramMode1, f.RUNMode1, f.AutoRUNafterprogram1,
@@ -257,15 +263,19 @@ TEST(MainWindow, DeviceAndPortChoicesShowInTheBoxTheMenuAndTheFuseControls) {
   const auto menu = [](std::size_t index) {
     return [index](Frm& f) { f.DeviceItems[index]->trigger(); };
   };
-  // The device box, the Device menu's ticks, whether WR and x2 Clock are enabled.
-  const std::pair<std::function<void(Frm&)>, const char*> cases[] = {
-      {menu(5), "AT89S2051 0000010 11"}, {keys(3), "AT89S8252 0001000 00"},
-      {keys(0), "AT89S51 1000000 00"},   {keys(6), "AT89S4051 0000001 11"},
-      {menu(2), "AT89S53 0010000 00"},
-  };
+  // Every device, from the last and back from the first, by the menu and the keys in
+  // turn: the device box, the Device menu's ticks, whether WR and x2 Clock are enabled.
   World w;
   Frm& f = *w.frm;
-  for (const auto& [choose, shown] : cases) {
+  const auto count = static_cast<std::int32_t>(kDevices.size());
+  for (std::int32_t step = 0; step < 2 * count; ++step) {
+    const std::int32_t index = step < count ? count - 1 - step : step - count;
+    const DeviceInfo& device = *DeviceAt(index);
+    const std::function<void(Frm&)> choose =
+        step % 2 == 0 ? std::function<void(Frm&)>(menu(static_cast<std::size_t>(index)))
+                      : std::function<void(Frm&)>(keys(index));
+    const std::string shown = std::string(device.name) + " " + TickedAt(index) + " " +
+                              (device.hasFuse ? "11" : "00");
     choose(f);
     EXPECT_EQ(f.cmbDevice->currentText().toStdString() + " " + Flags(f.DeviceItems, kTicked) +
                   " " + Flags(std::array<QWidget*, 2>{f.btnFuse_Write, f.chk_x2Clock}, kEnabled),

@@ -1,0 +1,34 @@
+#include "devices/outcome.h"
+
+namespace vql {
+
+std::string OutcomeText(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Done: return "done";
+    case Outcome::VerifyMismatch: return "the chip does not match the image";
+    case Outcome::NotBlank: return "the chip is not blank";
+    case Outcome::NotProgrammed: return "a byte could not be programmed";
+    case Outcome::ReadError: return "the chip could not be read reliably";
+    case Outcome::ReadLocked: return "the chip's lock bits forbid reading its code";
+    case Outcome::LockTimeOut: return "the lock bits could not be confirmed (time-out)";
+    case Outcome::Refused:
+      return "the cable refused a byte: the target is not powered or not in program mode";
+    case Outcome::NoAnswer:
+      return "the chip does not answer: check the cable, the target's power and the device type";
+    case Outcome::WrongDevice: return "the chip in the socket is not the selected device";
+    case Outcome::NoFile: return "there was no HEX data to write; the chip was not touched";
+    case Outcome::Stopped: return "stopped by the operator";
+    case Outcome::LoopTestFailed: return "MISO did not follow SCK in the loop test";
+    case Outcome::FileError: return "a file could not be read";
+    case Outcome::CodeTooLarge: return "the code does not fit the device; the chip was not touched";
+    case Outcome::BadImage:
+      return "the image holds bytes that are no hex digits; the chip was not touched";
+    case Outcome::NoDevice: return "no device is selected";
+    case Outcome::NoPort: return "the printer port cannot be used";
+    case Outcome::NotSupported: return "the device has no user fuse";
+    case Outcome::Busy: return "another command is running";
+  }
+  return "unknown";
+}
+
+}  // namespace vql
