@@ -1,11 +1,12 @@
 // The programmer link: the printer-port cable as the rest of the program sees it.
 //
-// It owns which register bit is which cable line, the single-bit reads and writes
-// from which all cable traffic is built, the program-mode and run-mode line states,
-// the delays (a calibrated busy loop, waits on the window's tick that keep the
-// window alive, and the polling count derived from the calibration), the choice
-// between LPT1 and LPT2, the cable loop test, and the bit-serial transfer of one
-// instruction byte with the sampling of the target's answer.
+// It owns the single-bit reads and writes from which all cable traffic is built
+// (which register bit is which line comes from portio/cable_pins.h), the
+// program-mode and run-mode line states, the delays (a calibrated busy loop, waits
+// on the window's tick that keep the window alive, and the polling count derived
+// from the calibration), the choice between LPT1 and LPT2, the cable loop test, and
+// the bit-serial transfer of one instruction byte with the sampling of the target's
+// answer.
 #pragma once
 
 #include <array>
