@@ -317,8 +317,9 @@ TEST(Modes, ACommandHoldsItsDeviceRefusesChangesAndAStopLastsUntilTheNextCommand
   EXPECT_EQ(bench.Chip().Code(0x0000), 0x75);  // the whole command served the AT89S8253
   bench.window.messageBoxes.clear();
   EXPECT_EQ(bench.Cmd().Erase().outcome, Outcome::NoDevice);
-  EXPECT_EQ(bench.window.messageBoxes,
-            Strings{"No device is selected: choose one of the seven devices."});
+  ASSERT_EQ(bench.window.messageBoxes.size(), 1u);
+  EXPECT_TRUE(bench.window.messageBoxes[0].starts_with("No device is selected: choose one of the "))
+      << bench.window.messageBoxes[0];
 
   // A stop ends the write at the next address; the next command starts afresh, and
   // an erase leaves the chip ready for the next instruction.

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "devices/device_table.h"
 #include "support/programmer_world.h"
 #include "support/protocol_target.h"
 
@@ -171,11 +173,19 @@ TEST(EraseChip3, AFourByteChipInTheSocketIsNamedAndLeftAlone) {
   EXPECT_EQ(world.Ops().EraseChip3(), Outcome::WrongDevice);
   EXPECT_EQ(world.Instructions(4), Strings{kProbe});
   EXPECT_EQ(world.Chip().Code(0x0000), 0x00);
+  std::vector<std::string_view> fourByte;
+  for (const DeviceInfo& device : kDevices) {
+    if (device.set == InstructionSet::FourByte) fourByte.push_back(device.name);
+  }
+  std::string named;  // "A, B or C"
+  for (std::size_t i = 0; i < fourByte.size(); ++i) {
+    named += (i == 0 ? "" : i + 1 == fourByte.size() ? " or " : ", ") + std::string(fourByte[i]);
+  }
   EXPECT_EQ(world.window.messageBoxes,
-            Strings{"A chip with the four-byte instruction set (AT89S51, AT89S52, AT89S8253, "
-                    "AT89S2051 or AT89S4051) answered in the socket, but the selected device is "
-                    "the AT89S53, which uses the three-byte set. Nothing more was sent to it: "
-                    "choose the device that is in the socket."});
+            Strings{"A chip with the four-byte instruction set (" + named +
+                    ") answered in the socket, but the selected device is the AT89S53, which "
+                    "uses the three-byte set. Nothing more was sent to it: choose the device "
+                    "that is in the socket."});
 }
 
 TEST(LockBits3, OneInstructionForTheLevel) {
