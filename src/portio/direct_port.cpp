@@ -281,14 +281,17 @@ std::optional<std::string> DirectAddressRefusal(std::string_view name, std::uint
   if (anyAddress) return std::nullopt;
   const std::string address = Hex4(base);
   std::string reason;
-  if (!kernelPorts.empty()) {
-    if (std::ranges::find(kernelPorts, std::uint32_t{base}, &KnownParport::base) !=
-        kernelPorts.end()) {
+  // USB printer adapters list a port at base 0, which is no address to suggest.
+  std::vector<KnownParport> ports;
+  std::ranges::copy_if(kernelPorts, std::back_inserter(ports),
+                       [](const KnownParport& port) { return port.base != 0; });
+  if (!ports.empty()) {
+    if (std::ranges::find(ports, std::uint32_t{base}, &KnownParport::base) != ports.end()) {
       return std::nullopt;
     }
     reason = address + " is not among the parallel ports the kernel lists: ";
-    for (std::size_t i = 0; i < kernelPorts.size(); ++i) {
-      reason += (i > 0 ? ", " : "") + Hex4(kernelPorts[i].base);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      reason += (i > 0 ? ", " : "") + Hex4(ports[i].base);
     }
     reason += ".";
   } else {

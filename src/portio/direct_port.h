@@ -55,7 +55,8 @@ std::optional<std::string> ParportDriverOwning(const std::string& sysRoot, std::
 // Why the direct back end must not write to base, for the port the configuration file
 // calls name; nothing when it may. With kernelPorts listed, only their bases pass.
 // With none listed, base must be 4-aligned, at least 0100 and no serial port's base.
-// anyAddress lets every address pass.
+// Ports listed at base 0 (USB printer adapters) count as none. anyAddress lets every
+// address pass.
 std::optional<std::string> DirectAddressRefusal(std::string_view name, std::uint16_t base,
                                                 const std::vector<KnownParport>& kernelPorts,
                                                 bool anyAddress);

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -25,6 +27,11 @@ constexpr std::string_view kLoadPpdevHint =
     "Load it with \"sudo modprobe ppdev\" (to load it at every start, write ppdev into "
     "/etc/modules-load.d/ppdev.conf).";
 
+// A parallel port that the kernel lists at base 0 is no I/O port: USB printer
+// adapters (the uss720 driver and the like) register one so, and they cannot set
+// single lines.
+bool IsUsbBridge(const KnownParport& port) { return port.base == 0; }
+
 std::string KnownPortsList(const std::vector<KnownParport>& known) {
   std::string list;
   for (std::size_t i = 0; i < known.size(); ++i) {
@@ -36,19 +43,47 @@ std::string KnownPortsList(const std::vector<KnownParport>& known) {
   return list;
 }
 
+// " parport1 is a USB printer adapter, which cannot drive the programming lines." for
+// the bridges among known; "" when there are none.
+std::string UsbBridgesText(const std::vector<KnownParport>& known) {
+  std::vector<std::string> names;
+  for (const auto& port : known) {
+    if (IsUsbBridge(port)) names.push_back(port.name);
+  }
+  if (names.empty()) return {};
+  std::string text = " ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text + (names.size() == 1 ? " is a USB printer adapter" : " are USB printer adapters") +
+         ", which cannot drive the programming lines.";
+}
+
 std::string NoParportAtAddressText(std::string_view name, std::uint16_t base,
                                    const std::vector<KnownParport>& known) {
   const std::string label = PortLabel(name, base);
-  if (known.empty()) {
+  std::vector<KnownParport> ports;
+  std::ranges::copy_if(known, std::back_inserter(ports), std::not_fn(IsUsbBridge));
+  if (ports.empty()) {
+    // parport_pc takes the ports on the main board; many PCIe cards it does not take.
     return label +
-           ": the kernel knows no parallel port at all. If the computer has one, load its "
-           "driver with \"sudo modprobe parport_pc\" and try again. If the port sits at "
-           "another address, write that for " +
+           (known.empty() ? ": the kernel knows no parallel port at all."
+                          : ": the kernel knows no parallel port that can drive the cable." +
+                                UsbBridgesText(known)) +
+           " If the computer has one on the main board, load its driver with \"sudo modprobe "
+           "parport_pc\" and try again. A PCI or PCIe card that this driver does not take: "
+           "find the card and its I/O ports with \"lspci -nn\" and \"lspci -v\"; a card with "
+           "serial and parallel ports on it may need \"sudo modprobe parport_serial\"; "
+           "otherwise the direct back end drives it at the card's I/O address "
+           "(VQLISP_PORT=direct, as root). If the port sits at another address, write that "
+           "for " +
            std::string(name) + std::string(kAddressHint);
   }
   return label + ": the kernel knows no parallel port at this address; it knows " +
-         KnownPortsList(known) + ". Write the address of the port the cable is on for " +
-         std::string(name) + std::string(kAddressHint);
+         KnownPortsList(ports) + "." + UsbBridgesText(known) +
+         " Write the address of the port the cable is on for " + std::string(name) +
+         std::string(kAddressHint);
 }
 
 std::string UsbPrinterOnlyText(std::string_view name, std::uint16_t base) {

@@ -166,6 +166,8 @@ TEST(DirectAddressCheck, AcceptsOnlyWhereAParallelPortCanBe) {
       {{}, 0x3F8, false, "03F8 is a serial port's address (COM1)."},
       {{}, 0x2F8, false, "(COM2)"}, {{}, 0x3E8, false, "(COM3)"}, {{}, 0x2E8, false, "(COM4)"},
       {{}, 0x3F8, true, nullptr},   {{}, 0x379, true, nullptr},
+      // A USB printer adapter's port at base 0 is no address to compare with.
+      {{0}, 0x3BC, false, nullptr}, {{0, 0x378}, 0x278, false, "the kernel lists: 0378."},
   };
   for (const auto& c : cases) {
     testing::TempDir root;
