@@ -93,8 +93,10 @@ int Session::Run() {
 }
 
 bool Session::UsePort() {
-  if (!programmer_.Link.PortUsable()) return false;
-  return options_.lpt == 1 || programmer_.Cmd.MoveCableTo(options_.lpt);
+  // LPT1's problem has been shown at start-up; it ends the run only when LPT1 is the
+  // port asked for, so that a PC whose only port is LPT2 works with --port lpt2.
+  if (options_.lpt == 1) return programmer_.Link.PortUsable();
+  return programmer_.Cmd.MoveCableTo(options_.lpt);
 }
 
 void Session::ApplyControls() {

@@ -111,6 +111,7 @@ bool Commands::RecordAndMustEnd(CommandResult& result, Outcome outcome) {
     case Outcome::Stopped:
     case Outcome::NoDevice:
     case Outcome::FileError:
+    case Outcome::NoPort:
       return true;
     default:
       return false;
@@ -425,7 +426,8 @@ CommandResult Commands::TestIo() {
   }
   device_ = selection_.Device();
   Run run(*this);  // the loop test pumps messages too
-  return {link_.RunLoopTest() ? Outcome::Done : Outcome::LoopTestFailed};
+  if (link_.RunLoopTest()) return {Outcome::Done};
+  return {link_.PortUsable() ? Outcome::LoopTestFailed : Outcome::NoPort};
 }
 
 bool Commands::MoveCableTo(std::int32_t lpt) {

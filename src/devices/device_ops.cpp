@@ -15,8 +15,11 @@ DeviceOps::DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& wi
 
 bool DeviceOps::SendDigits(char high, char low) {
   if (halt_) return false;
-  // The link shows "Device have not in program mode" for this byte itself.
-  if (!link_.SendByteDigits(high, low)) Halt(Outcome::Refused);
+  // The link shows "Device have not in program mode" for this byte itself, or the
+  // problem of a port that failed on the way.
+  if (!link_.SendByteDigits(high, low)) {
+    Halt(link_.PortUsable() ? Outcome::Refused : Outcome::NoPort);
+  }
   return !halt_;
 }
 
@@ -24,7 +27,7 @@ bool DeviceOps::SendBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag
                          BitFlag b1, BitFlag b0) {
   if (halt_) return false;
   if (!link_.SendByteBits(b7, b6, b5, b4, b3, b2, b1, b0)) {
-    Halt(Outcome::Refused);
+    Halt(link_.PortUsable() ? Outcome::Refused : Outcome::NoPort);
     // This send is silent, but the operator must learn why the operation stops.
     if (link_.PortUsable()) window_.ShowMessageBox("Device have not in program mode");
   }

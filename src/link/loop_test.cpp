@@ -22,6 +22,7 @@ bool ProgrammerLink::RunLoopTest() {
     }
     window_.PumpMessages();
   }
+  if (!PortUsable()) return false;  // the port failed on the way and has said so
   window_.ShowMessageBox(failedCycle == 0 ? "Ok..."
                                           : "Error test loop : " + std::to_string(failedCycle));
   ClearDataBit(dataPort_, kSckBit);

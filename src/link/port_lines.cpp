@@ -1,6 +1,7 @@
 // Port selection, single-line access and the program-mode and run-mode lines.
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "link/programmer_link.h"
 
@@ -16,6 +17,10 @@ std::string Hex(std::int32_t value, const char* format = "%X") {
   std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
   return text;
 }
+
+// Addresses 0 and 1 (and what does not fit in 16 bits) are never driven: a base there
+// would put the status register at 1 or past FFFF.
+constexpr bool UsableAddress(std::int32_t base) { return base >= 2 && base <= 0xFFFE; }
 
 std::string InConfigFile(const std::string& path) {
   return path.empty() ? std::string("in the configuration file")
@@ -50,6 +55,11 @@ std::string ProgrammerLink::PortCaption(std::int32_t lpt) const {
 }
 
 void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
+  // The port left behind is given back (its device released, for the printer driver
+  // or another program), unless both entries name the same port.
+  if (selected_ && dataPort_ != base && UsableAddress(dataPort_)) {
+    port_.DetachPort(Address(dataPort_));
+  }
   selected_ = true;
   dataPort_ = base;
   const std::string name = lpt == 1 ? "LPT1" : "LPT2";
@@ -58,7 +68,7 @@ void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
                    InConfigFile(ConfigPath) +
                    ", or the file could not be read. Write the printer port's base address "
                    "there, for example [0378], and start the program again.";
-  } else if (base < 2 || base > 0xFFFE) {
+  } else if (!UsableAddress(base)) {
     portProblem_ = name + " has the base address " + Hex(base, "%04X") + " " +
                    InConfigFile(ConfigPath) +
                    ", which is no usable I/O address. Write four upper-case hexadecimal "
@@ -66,7 +76,7 @@ void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
   } else {
     try {
       port_.AttachPort(name, Address(base));
-      portProblem_.clear();
+      portProblem_ = port_.Failure();  // a port attached before may have failed since
     } catch (const PortError& error) {
       portProblem_ = error.what();
     }
@@ -89,16 +99,29 @@ bool ProgrammerLink::CheckPort() {
   return false;
 }
 
+bool ProgrammerLink::AccessFailed() {
+  std::string failure = port_.Failure();
+  if (failure.empty()) return false;
+  // From now on the port is refused like one that could not be attached.
+  portProblem_ = std::move(failure);
+  window_.ShowMessageBox(portProblem_);
+  return true;
+}
+
 bool ProgrammerLink::ReadStatusBit(std::int32_t port, std::int32_t bit) {
   if (!PortUsable()) return false;
-  return (port_.Inport(Address(port)) & Mask(bit)) != 0;
+  const std::uint16_t value = port_.Inport(Address(port));
+  if (AccessFailed()) return false;
+  return (value & Mask(bit)) != 0;
 }
 
 void ProgrammerLink::ChangeDataBit(std::int32_t port, std::int32_t bit, bool set) {
   if (!PortUsable()) return;
   const std::uint16_t value = port_.Inport(Address(port));
+  if (AccessFailed()) return;
   port_.Outport(Address(port), set ? static_cast<std::uint16_t>(value | Mask(bit))
                                    : static_cast<std::uint16_t>(value & ~Mask(bit)));
+  if (AccessFailed()) return;
   SpinDelay(5);
 }
 

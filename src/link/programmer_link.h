@@ -41,6 +41,9 @@ class ProgrammerLink {
   // cannot be used (address 0, out of range, or refused by the port layer) is
   // remembered with the reason, shown once, and every cable operation on it is
   // refused with that reason, so nothing is ever driven at I/O addresses 0 and 1.
+  // A port whose back end fails during an access (PortIo::Failure) becomes unusable
+  // in the same way, and the byte being sent counts as refused. The port left behind
+  // when the selection moves to another address is detached in the port layer.
   std::int32_t DataPort() const { return dataPort_; }
   std::int32_t StatusPort() const { return dataPort_ + 1; }
   std::int32_t SelectedLpt() const { return selectedLpt_; }  // which menu item is ticked
@@ -105,6 +108,9 @@ class ProgrammerLink {
 
  private:
   void SelectPort(std::int32_t lpt, std::int32_t base);
+  // After an access: true, with the port made unusable and the reason shown, when
+  // the back end reports a failure.
+  bool AccessFailed();
   // The calibration's timer tick: one more tick counted in LoopCalibration.
   void CountCalibrationTick() { ++LoopCalibration; }
   void ClockOut(const ByteFlags& bits);

@@ -31,18 +31,19 @@ bool ProgrammerLink::SendByteDigits(char high, char low) {
   HexDigitToBits(low, SentBits[4], SentBits[5], SentBits[6], SentBits[7]);
   if (!PortUsable()) return false;
   if (!ReadStatusBit(StatusPort(), kSenseBit)) {
-    window_.ShowMessageBox("Device have not in program mode");
+    // A port that failed in the read has shown its own problem.
+    if (PortUsable()) window_.ShowMessageBox("Device have not in program mode");
     return false;
   }
   ClockOut(SentBits);
-  return true;
+  return PortUsable();
 }
 
 bool ProgrammerLink::SendByteBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3,
                                   BitFlag b2, BitFlag b1, BitFlag b0) {
   if (!PortUsable() || !ReadStatusBit(StatusPort(), kSenseBit)) return false;
   ClockOut({b7, b6, b5, b4, b3, b2, b1, b0});
-  return true;
+  return PortUsable();
 }
 
 }  // namespace vql

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "portio/cable_pins.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
 #endif
@@ -54,46 +56,112 @@ std::optional<std::string> BrokenAddressRule(std::uint16_t base) {
   return std::nullopt;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Registers beside the data register at base.
+constexpr std::uint16_t kStatusOffset = 1;
+constexpr std::uint16_t kControlOffset = 2;
+constexpr std::uint16_t kEcrOffset = 0x402;
+
+// Control: strobe, autofeed and select-in inactive (bits 0, 1, 3 low drive their
+// inverted lines high), init inactive (bit 2 high), no interrupt (bit 4), and the
+// data lines driven (bit 5 low: forward).
+constexpr std::uint8_t kControlForward = 0x0C;
+
+// ECR mode bits 7..5 = 001, PS/2 (byte) mode: the data register as the plain port that
+// the cable needs, without a FIFO in between. Bit 4 (nErrIntrEn) and bit 2
+// (serviceIntr) high keep its interrupts off, bit 3 low keeps DMA off; bits 1 and 0
+// report the FIFO and ignore writes. Read back, an empty FIFO sets bit 0.
+constexpr std::uint8_t kEcrPs2Mode = 0x34;
+constexpr std::uint8_t kEcrPs2ModeRead = 0x35;
+
+// Written in turn to prove that the data register keeps what it is given: each leaves
+// MODE7 and MODE3 high, so the cable's buffer stays off and the target sees nothing,
+// and between them every other bit is once 0 and once 1.
+constexpr std::uint8_t kProbeBytes[] = {0xAA, 0xDD};
+// Left on the data lines after the check: the run-mode lines, the target released.
+constexpr std::uint8_t kRunModeLines = cable::kMode7 | cable::kMode3;
+
+// The ECP convention puts the ECR at base + 0402 only for ports on the ISA bus,
+// below 0400. A PCI or PCIe card has its extended registers in a second I/O range
+// that only its configuration tells (lspci -v), so at its base + 0402 sits something
+// else, or nothing, and is left alone.
+bool MayHaveEcrAtOffset(std::uint16_t base) { return base < 0x400; }
+
+std::string NoPortText(std::string_view label, std::uint16_t base, std::uint8_t wrote,
+                       std::uint8_t read) {
+  const std::string address = Hex4(base);
+  char bytes[64];
+  std::snprintf(bytes, sizeof bytes, " (%02X written, %02X read back)",
+                static_cast<unsigned>(wrote), static_cast<unsigned>(read));
+  return "No port at " + address + "? The data register of " + std::string(label) +
+         " does not keep what is written to it" + bytes +
+         ", so nothing at that address behaves like a printer port. Check the address "
+         "in CONFIG.VQL against the card's I/O ports (\"lspci -v\" lists them).";
+}
+
 class DirectPort final : public PortIo {
  public:
-  DirectPort(std::string sysRoot, bool anyAddress)
-      : sysRoot_(std::move(sysRoot)), anyAddress_(anyAddress) {}
+  DirectPort(std::string sysRoot, bool anyAddress, std::unique_ptr<DirectIo> io)
+      : sysRoot_(std::move(sysRoot)), anyAddress_(anyAddress), io_(std::move(io)) {}
 
-  // The permission ends with the process; nothing to give back.
   void AttachPort(std::string_view name, std::uint16_t base) override {
     if (Find(base) != nullptr) return;
+    const std::string label = PortLabel(name, base);
+    if (const auto driver = ParportDriverOwning(sysRoot_, base)) {
+      throw PortError("Direct port I/O for " + label + " is refused: the kernel's " + *driver +
+                      " driver has the port, and the two would fight over its lines. Please " +
+                      std::string(kUsePpdev));
+    }
     // Before ioperm: once root holds the permission, nothing stops a write to the
     // wrong device.
     const auto refusal =
         DirectAddressRefusal(name, base, ListKernelParports(sysRoot_), anyAddress_);
     if (refusal) throw PortError(*refusal);
-    if (::ioperm(base, 3, 1) != 0) {
-      const int error = errno;
+    if (const int error = io_->Permit(base, 3, true); error != 0) {
       throw PortError(DirectPortRefusedText(
           name, base, ReadWholeFile(sysRoot_ + "/sys/kernel/security/lockdown"), ::geteuid(),
           error));
     }
-    attached_.push_back({base, PortLabel(name, base)});
+    io_->Out(static_cast<std::uint16_t>(base + kControlOffset), kControlForward);
+    SetEcrToPs2Mode(base);
+    for (const std::uint8_t probe : kProbeBytes) {
+      io_->Out(base, probe);
+      if (const std::uint8_t read = io_->In(base); read != probe) {
+        io_->Permit(base, 3, false);
+        throw PortError(NoPortText(label, base, probe, read));
+      }
+    }
+    io_->Out(base, kRunModeLines);
+    attached_.push_back({base, label, kRunModeLines});
+  }
+
+  void DetachPort(std::uint16_t base) override {
+    if (Find(base) == nullptr) return;
+    std::erase_if(attached_, [base](const Attached& port) { return port.base == base; });
+    io_->Permit(base, 3, false);
   }
 
   // Only addresses that ioperm granted are touched: any other in or out would kill
-  // the process.
+  // the process. The data register answers the byte last written, so that a slow
+  // line (RST behind the target's reset capacitor) is never read back at its old
+  // level and written back so.
   std::uint16_t Inport(std::uint16_t address) override {
     for (const auto& port : attached_) {
-      if (address == port.base || address == port.base + 1U) return ::inb(address);
+      if (address == port.base) return port.data;
+      if (address == port.base + kStatusOffset) return io_->In(address);
     }
     return 0xFF;
   }
 
   void Outport(std::uint16_t address, std::uint16_t value) override {
-    if (Find(address) != nullptr) ::outb(static_cast<unsigned char>(value & 0xFFU), address);
+    if (Attached* port = Find(address)) {
+      port->data = static_cast<std::uint8_t>(value & 0xFFU);
+      io_->Out(address, port->data);
+    }
   }
 
   std::string Description() const override {
@@ -110,29 +178,64 @@ class DirectPort final : public PortIo {
   struct Attached {
     std::uint16_t base;
     std::string label;
+    std::uint8_t data;  // the byte last written to the data register
   };
 
-  const Attached* Find(std::uint16_t base) const {
+  Attached* Find(std::uint16_t base) {
     const auto it = std::ranges::find(attached_, base, &Attached::base);
     return it == attached_.end() ? nullptr : &*it;
   }
 
+  // An ECP port starts in whatever mode the firmware chose, and in some of them the
+  // data register goes through a FIFO. Where there is an ECR, it is set to PS/2 mode.
+  // Writes go there only once a read looks like an ECR: bit 0 (FIFO empty) set and
+  // bit 1 (FIFO full) clear. Nothing at all reads FF, and a port without an ECR that
+  // decodes only ten address bits answers with its control register, which reads
+  // ...00 in those two bits after the 0C above. The mode is then written and must
+  // read back as an ECR would; if it does not, the old value goes back.
+  void SetEcrToPs2Mode(std::uint16_t base) {
+    if (!MayHaveEcrAtOffset(base)) return;
+    const auto ecr = static_cast<std::uint16_t>(base + kEcrOffset);
+    if (io_->Permit(ecr, 1, true) != 0) return;
+    const std::uint8_t old = io_->In(ecr);
+    if ((old & 0x03) == 0x01) {
+      io_->Out(ecr, kEcrPs2Mode);
+      if (io_->In(ecr) != kEcrPs2ModeRead) {
+        io_->Out(ecr, old);
+        // Had it been the control register after all, it is as it was set.
+        io_->Out(static_cast<std::uint16_t>(base + kControlOffset), kControlForward);
+      }
+    }
+    io_->Permit(ecr, 1, false);
+  }
+
   std::string sysRoot_;
   bool anyAddress_;
+  std::unique_ptr<DirectIo> io_;
   std::vector<Attached> attached_;
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+
+class ProcessorIo final : public DirectIo {
+ public:
+  int Permit(std::uint16_t from, std::uint16_t count, bool on) override {
+    return ::ioperm(from, count, on ? 1 : 0) == 0 ? 0 : errno;
+  }
+  std::uint8_t In(std::uint16_t address) override { return ::inb(address); }
+  void Out(std::uint16_t address, std::uint8_t value) override { ::outb(value, address); }
 };
 
 #else
 
-class DirectPort final : public PortIo {
+class NoDirectPort final : public PortIo {
  public:
-  DirectPort(const std::string&, bool) {}
-
   void AttachPort(std::string_view name, std::uint16_t base) override {
     throw PortError("Direct port I/O for " + PortLabel(name, base) +
                     " is not possible: it exists only on x86 computers; " +
                     std::string(kUsePpdev));
   }
+  void DetachPort(std::uint16_t) override {}
   std::uint16_t Inport(std::uint16_t) override { return 0xFF; }
   void Outport(std::uint16_t, std::uint16_t) override {}
   std::string Description() const override { return "direct port I/O (x86 only)"; }
@@ -142,9 +245,34 @@ class DirectPort final : public PortIo {
 
 }  // namespace
 
+std::unique_ptr<PortIo> MakeDirectPort(const std::string& sysRoot, const char* anyAddress,
+                                       std::unique_ptr<DirectIo> io) {
+  return std::make_unique<DirectPort>(
+      sysRoot, anyAddress != nullptr && std::string_view(anyAddress) == "1", std::move(io));
+}
+
 std::unique_ptr<PortIo> MakeDirectPort(const std::string& sysRoot, const char* anyAddress) {
-  return std::make_unique<DirectPort>(sysRoot,
-                                      anyAddress != nullptr && std::string_view(anyAddress) == "1");
+#if defined(__x86_64__) || defined(__i386__)
+  return MakeDirectPort(sysRoot, anyAddress, std::make_unique<ProcessorIo>());
+#else
+  (void)sysRoot;
+  (void)anyAddress;
+  return std::make_unique<NoDirectPort>();
+#endif
+}
+
+std::optional<std::string> ParportDriverOwning(const std::string& sysRoot, std::uint16_t base) {
+  std::ifstream in(sysRoot + "/proc/ioports");
+  for (std::string line; std::getline(in, line);) {
+    // "  0378-037a : parport0": a range in hex, then its owner; nesting indents.
+    unsigned first = 0;
+    unsigned last = 0;
+    char owner[64] = {};
+    if (std::sscanf(line.c_str(), " %x-%x : %63[^\n]", &first, &last, owner) != 3) continue;
+    if (base < first || base > last) continue;
+    if (std::string_view(owner).starts_with("parport")) return std::string(owner);
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> DirectAddressRefusal(std::string_view name, std::uint16_t base,
@@ -153,14 +281,17 @@ std::optional<std::string> DirectAddressRefusal(std::string_view name, std::uint
   if (anyAddress) return std::nullopt;
   const std::string address = Hex4(base);
   std::string reason;
-  if (!kernelPorts.empty()) {
-    if (std::ranges::find(kernelPorts, std::uint32_t{base}, &KnownParport::base) !=
-        kernelPorts.end()) {
+  // USB printer adapters list a port at base 0, which is no address to suggest.
+  std::vector<KnownParport> ports;
+  std::ranges::copy_if(kernelPorts, std::back_inserter(ports),
+                       [](const KnownParport& port) { return port.base != 0; });
+  if (!ports.empty()) {
+    if (std::ranges::find(ports, std::uint32_t{base}, &KnownParport::base) != ports.end()) {
       return std::nullopt;
     }
     reason = address + " is not among the parallel ports the kernel lists: ";
-    for (std::size_t i = 0; i < kernelPorts.size(); ++i) {
-      reason += (i > 0 ? ", " : "") + Hex4(kernelPorts[i].base);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      reason += (i > 0 ? ", " : "") + Hex4(ports[i].base);
     }
     reason += ".";
   } else {

@@ -67,7 +67,9 @@ bool OnlyUsbPrinterAdapters(const std::string& sysRoot) {
       break;
     }
   }
-  return usbPrinter && ListKernelParports(sysRoot).empty();
+  // A USB adapter's driver may list its own port, at base 0: that counts as none.
+  return usbPrinter && std::ranges::all_of(ListKernelParports(sysRoot),
+                                           [](const KnownParport& port) { return port.base == 0; });
 }
 
 std::string PortLabel(std::string_view name, std::uint16_t base) {

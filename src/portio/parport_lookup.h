@@ -23,7 +23,7 @@ struct KnownParport {
 std::vector<KnownParport> ListKernelParports(const std::string& sysRoot);
 
 // True when only USB printer-class devices (<sysRoot>/dev/usb/lp*) exist and the
-// kernel knows no parallel port.
+// kernel knows no parallel port but such adapters' own, which it lists at base 0.
 bool OnlyUsbPrinterAdapters(const std::string& sysRoot);
 
 // How messages name a port: "LPT1 at 0378", the address in the four upper-case digits

@@ -1,8 +1,10 @@
 // Byte-wide access to the printer port's registers: the one seam between the program
 // and the hardware.
 //
-// Inport and Outport take 16-bit I/O addresses and report no errors, as the program
-// above expects of them; what can go wrong is found out when a port is attached.
+// Inport and Outport take 16-bit I/O addresses and return no errors, as the program
+// above expects of them; what can go wrong is found out when a port is attached, and
+// a back end whose system stops serving a port says so in Failure(), which the link
+// looks at after every access.
 // Back ends: a simulated cable with a target behind it, Linux ppdev, and direct
 // port I/O for root on x86.
 #pragma once
@@ -46,6 +48,19 @@ class PortIo {
   // Writes the low eight bits of value. Writes to addresses of no attached port are
   // ignored.
   virtual void Outport(std::uint16_t address, std::uint16_t value) = 0;
+
+  // Gives back what AttachPort took for the port at base (a claimed device, an I/O
+  // permission); its lines stay as they were last written. Nothing happens for a base
+  // that is not attached. The link calls it for the port that it leaves behind. Every
+  // back end of the program implements it; the default is for test doubles that hold
+  // nothing.
+  virtual void DetachPort(std::uint16_t /*base*/) {}
+
+  // Why the system stopped serving an attached port (the device, the request that
+  // failed and the system's error), for the operator; empty while all is well. Once
+  // set it stays until the port is detached, and the back end no longer touches that
+  // port: Inport answers FF and Outport does nothing, and neither is data.
+  virtual std::string Failure() const { return {}; }
 
   // What is in use, for the operator, e.g. "simulated programmer" or
   // "/dev/parport0 (ppdev)".

@@ -9,9 +9,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <utility>
 #include <vector>
 
+#include "portio/cable_pins.h"
 #include "portio/parport_lookup.h"
 
 namespace vql {
@@ -24,6 +27,11 @@ constexpr std::string_view kLoadPpdevHint =
     "Load it with \"sudo modprobe ppdev\" (to load it at every start, write ppdev into "
     "/etc/modules-load.d/ppdev.conf).";
 
+// A parallel port that the kernel lists at base 0 is no I/O port: USB printer
+// adapters (the uss720 driver and the like) register one so, and they cannot set
+// single lines.
+bool IsUsbBridge(const KnownParport& port) { return port.base == 0; }
+
 std::string KnownPortsList(const std::vector<KnownParport>& known) {
   std::string list;
   for (std::size_t i = 0; i < known.size(); ++i) {
@@ -35,19 +43,47 @@ std::string KnownPortsList(const std::vector<KnownParport>& known) {
   return list;
 }
 
+// " parport1 is a USB printer adapter, which cannot drive the programming lines." for
+// the bridges among known; "" when there are none.
+std::string UsbBridgesText(const std::vector<KnownParport>& known) {
+  std::vector<std::string> names;
+  for (const auto& port : known) {
+    if (IsUsbBridge(port)) names.push_back(port.name);
+  }
+  if (names.empty()) return {};
+  std::string text = " ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text + (names.size() == 1 ? " is a USB printer adapter" : " are USB printer adapters") +
+         ", which cannot drive the programming lines.";
+}
+
 std::string NoParportAtAddressText(std::string_view name, std::uint16_t base,
                                    const std::vector<KnownParport>& known) {
   const std::string label = PortLabel(name, base);
-  if (known.empty()) {
+  std::vector<KnownParport> ports;
+  std::ranges::copy_if(known, std::back_inserter(ports), std::not_fn(IsUsbBridge));
+  if (ports.empty()) {
+    // parport_pc takes the ports on the main board; many PCIe cards it does not take.
     return label +
-           ": the kernel knows no parallel port at all. If the computer has one, load its "
-           "driver with \"sudo modprobe parport_pc\" and try again. If the port sits at "
-           "another address, write that for " +
+           (known.empty() ? ": the kernel knows no parallel port at all."
+                          : ": the kernel knows no parallel port that can drive the cable." +
+                                UsbBridgesText(known)) +
+           " If the computer has one on the main board, load its driver with \"sudo modprobe "
+           "parport_pc\" and try again. A PCI or PCIe card that this driver does not take: "
+           "find the card and its I/O ports with \"lspci -nn\" and \"lspci -v\"; a card with "
+           "serial and parallel ports on it may need \"sudo modprobe parport_serial\"; "
+           "otherwise the direct back end drives it at the card's I/O address "
+           "(VQLISP_PORT=direct, as root). If the port sits at another address, write that "
+           "for " +
            std::string(name) + std::string(kAddressHint);
   }
   return label + ": the kernel knows no parallel port at this address; it knows " +
-         KnownPortsList(known) + ". Write the address of the port the cable is on for " +
-         std::string(name) + std::string(kAddressHint);
+         KnownPortsList(ports) + "." + UsbBridgesText(known) +
+         " Write the address of the port the cable is on for " + std::string(name) +
+         std::string(kAddressHint);
 }
 
 std::string UsbPrinterOnlyText(std::string_view name, std::uint16_t base) {
@@ -58,58 +94,147 @@ std::string UsbPrinterOnlyText(std::string_view name, std::uint16_t base) {
          "needed, on the main board or on a PCI or PCIe card.";
 }
 
-// An open, exclusively claimed /dev/parportN. Released and closed on destruction, so
-// that the printer driver or another program can have the port afterwards.
+// The byte written right after the claim: the run-mode lines (MODE7 and MODE3 high,
+// which turns the cable's buffer off; RST, SCK and MOSI low), so that a target on the
+// cable is released to run, whatever the port held before.
+constexpr std::uint8_t kRunModeLines = cable::kMode7 | cable::kMode3;
+
+std::string RequestFailedText(std::string_view path, std::string_view label,
+                              std::string_view request, int error) {
+  return std::string(path) + " for " + std::string(label) + " failed: the kernel refused " +
+         std::string(request) + " (" + std::strerror(error) +
+         "). The port is not used any further: check the card and its driver (a card "
+         "taken out, a driver unloaded), then start the program again.";
+}
+
+class RealSystem final : public PpdevSystem {
+ public:
+  int Open(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    return fd >= 0 ? fd : -errno;
+  }
+  int Ioctl(int fd, unsigned long request, void* argument) override {
+    return ::ioctl(fd, request, argument) == 0 ? 0 : errno;
+  }
+  void Close(int fd) override { ::close(fd); }
+};
+
+// An open, claimed /dev/parportN. Released and closed on destruction, so that the
+// printer driver or another program can have the port afterwards.
+//
+// The data register is never read from the port: reads answer the byte last written.
+// That saves a request per line change, and a slow line (RST behind the target's
+// reset capacitor) can never be read back at its old level and written back so.
 class ClaimedParport {
  public:
   // Throws PortError with the text for what went wrong.
-  static ClaimedParport Open(const std::string& path, std::string_view name,
+  static ClaimedParport Open(PpdevSystem& system, const std::string& path, std::string_view name,
                              std::uint16_t base) {
-    ClaimedParport port(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (port.fd_ < 0) throw PortError(PpdevOpenErrorText(name, base, path, errno));
-    // Exclusive, so that no printer driver can take the port between two of our clock
-    // edges; PPEXCL only takes effect with the claim that follows it.
-    if (::ioctl(port.fd_, PPEXCL) != 0 || ::ioctl(port.fd_, PPCLAIM) != 0) {
-      throw PortError(PpdevClaimErrorText(name, base, path, errno));
+    ClaimedParport port(system, path, PortLabel(name, base));
+    port.fd_ = OpenDevice(system, path, name, base);
+    // Exclusive where it can be, so that no other driver can take the port between two
+    // of our clock edges; PPEXCL only takes effect with the claim that follows it. The
+    // lp printer driver has every port registered from the moment it loads, and then
+    // the exclusive claim fails with ENXIO. A shared claim still keeps every other
+    // client off while the program holds the port; the flag stays with the open file,
+    // so the device is opened afresh for it.
+    int error = system.Ioctl(port.fd_, PPEXCL, nullptr);
+    if (error == 0) {
+      error = system.Ioctl(port.fd_, PPCLAIM, nullptr);
+      if (error == ENXIO) {
+        system.Close(std::exchange(port.fd_, -1));
+        port.fd_ = OpenDevice(system, path, name, base);
+        port.shared_ = true;
+        error = system.Ioctl(port.fd_, PPCLAIM, nullptr);
+      }
     }
+    if (error != 0) throw PortError(PpdevClaimErrorText(name, base, path, error));
     port.claimed_ = true;
+    // The data lines driven (a port left in reverse by another program would read
+    // them instead), and the target released.
+    int forward = 0;
+    port.SetUp(PPDATADIR, "PPDATADIR", &forward);
+    unsigned char byte = kRunModeLines;
+    port.SetUp(PPWDATA, "PPWDATA", &byte);
+    port.shadow_ = kRunModeLines;
     return port;
   }
 
   ClaimedParport(ClaimedParport&& other) noexcept
-      : fd_(std::exchange(other.fd_, -1)), claimed_(std::exchange(other.claimed_, false)) {}
+      : system_(other.system_),
+        path_(std::move(other.path_)),
+        label_(std::move(other.label_)),
+        fd_(std::exchange(other.fd_, -1)),
+        claimed_(std::exchange(other.claimed_, false)),
+        shared_(other.shared_),
+        shadow_(other.shadow_),
+        failure_(std::move(other.failure_)) {}
   ClaimedParport& operator=(ClaimedParport&&) = delete;
   ClaimedParport(const ClaimedParport&) = delete;
   ClaimedParport& operator=(const ClaimedParport&) = delete;
 
   ~ClaimedParport() {
     if (fd_ < 0) return;
-    if (claimed_) ::ioctl(fd_, PPRELEASE);
-    ::close(fd_);
+    if (claimed_) system_->Ioctl(fd_, PPRELEASE, nullptr);
+    system_->Close(fd_);
   }
 
-  // The register, or FF when the kernel refuses, as a port with nothing behind it reads.
-  std::uint8_t Read(unsigned long request) const {
+  std::uint8_t Data() const { return failure_.empty() ? shadow_ : 0xFF; }
+
+  std::uint8_t Status() {
     unsigned char value = 0xFF;
-    if (::ioctl(fd_, request, &value) != 0) return 0xFF;
+    if (!failure_.empty()) return 0xFF;
+    if (const int error = system_->Ioctl(fd_, PPRSTATUS, &value); error != 0) {
+      failure_ = RequestFailedText(path_, label_, "PPRSTATUS", error);
+      return 0xFF;
+    }
     return value;
   }
 
-  void WriteData(std::uint8_t value) const {
+  void WriteData(std::uint8_t value) {
+    if (!failure_.empty()) return;
     unsigned char byte = value;
-    ::ioctl(fd_, PPWDATA, &byte);
+    if (const int error = system_->Ioctl(fd_, PPWDATA, &byte); error != 0) {
+      failure_ = RequestFailedText(path_, label_, "PPWDATA", error);
+      return;
+    }
+    shadow_ = value;
   }
 
- private:
-  explicit ClaimedParport(int fd) : fd_(fd) {}
+  const std::string& Failure() const { return failure_; }
+  bool Shared() const { return shared_; }
 
-  int fd_;
+ private:
+  ClaimedParport(PpdevSystem& system, std::string path, std::string label)
+      : system_(&system), path_(std::move(path)), label_(std::move(label)) {}
+
+  static int OpenDevice(PpdevSystem& system, const std::string& path, std::string_view name,
+                        std::uint16_t base) {
+    const int fd = system.Open(path);
+    if (fd < 0) throw PortError(PpdevOpenErrorText(name, base, path, -fd));
+    return fd;
+  }
+
+  void SetUp(unsigned long request, std::string_view requestName, void* argument) {
+    if (const int error = system_->Ioctl(fd_, request, argument); error != 0) {
+      throw PortError(RequestFailedText(path_, label_, requestName, error));
+    }
+  }
+
+  PpdevSystem* system_;
+  std::string path_;
+  std::string label_;
+  int fd_ = -1;
   bool claimed_ = false;
+  bool shared_ = false;
+  std::uint8_t shadow_ = 0;
+  std::string failure_;
 };
 
 class PpdevPort final : public PortIo {
  public:
-  explicit PpdevPort(std::string sysRoot) : sysRoot_(std::move(sysRoot)) {}
+  PpdevPort(std::string sysRoot, std::unique_ptr<PpdevSystem> system)
+      : sysRoot_(std::move(sysRoot)), system_(std::move(system)) {}
 
   void AttachPort(std::string_view name, std::uint16_t base) override {
     if (Find(base) != nullptr) return;
@@ -120,24 +245,37 @@ class PpdevPort final : public PortIo {
       throw PortError(NoParportAtAddressText(name, base, known));
     }
     const std::string path = sysRoot_ + "/dev/" + match->name;
-    auto device = ClaimedParport::Open(path, name, base);
-    attached_.push_back({base, PortLabel(name, base), path, std::move(device)});
+    attached_.push_back({base, PortLabel(name, base), path,
+                         std::make_unique<ClaimedParport>(
+                             ClaimedParport::Open(*system_, path, name, base))});
+  }
+
+  void DetachPort(std::uint16_t base) override {
+    // Erased, the device is released and closed.
+    std::erase_if(attached_, [base](const Attached& port) { return port.base == base; });
   }
 
   std::uint16_t Inport(std::uint16_t address) override {
-    for (const auto& port : attached_) {
-      if (address == port.base) return port.device.Read(PPRDATA);
-      if (address == port.base + 1U) return port.device.Read(PPRSTATUS);
+    for (auto& port : attached_) {
+      if (address == port.base) return port.device->Data();
+      if (address == port.base + 1U) return port.device->Status();
     }
     return 0xFF;
   }
 
   void Outport(std::uint16_t address, std::uint16_t value) override {
     // Only the data register takes writes; status is read-only and control is left
-    // as the kernel set it up.
-    if (const Attached* port = Find(address)) {
-      port->device.WriteData(static_cast<std::uint8_t>(value & 0xFFU));
+    // as the kernel set it up at the claim.
+    if (Attached* port = Find(address)) {
+      port->device->WriteData(static_cast<std::uint8_t>(value & 0xFFU));
     }
+  }
+
+  std::string Failure() const override {
+    for (const auto& port : attached_) {
+      if (!port.device->Failure().empty()) return port.device->Failure();
+    }
+    return {};
   }
 
   std::string Description() const override {
@@ -145,7 +283,9 @@ class PpdevPort final : public PortIo {
     std::string text;
     for (const auto& port : attached_) {
       if (!text.empty()) text += ", ";
-      text += port.path + " (ppdev) for " + port.label;
+      text += port.path +
+              (port.device->Shared() ? " (ppdev, shared with the lp driver)" : " (ppdev)") +
+              " for " + port.label;
     }
     return text;
   }
@@ -155,22 +295,26 @@ class PpdevPort final : public PortIo {
     std::uint16_t base;
     std::string label;
     std::string path;
-    ClaimedParport device;
+    std::unique_ptr<ClaimedParport> device;
   };
 
-  const Attached* Find(std::uint16_t base) const {
+  Attached* Find(std::uint16_t base) {
     const auto it = std::ranges::find(attached_, base, &Attached::base);
     return it == attached_.end() ? nullptr : &*it;
   }
 
   std::string sysRoot_;
+  std::unique_ptr<PpdevSystem> system_;
   std::vector<Attached> attached_;
 };
 
 }  // namespace
 
-std::unique_ptr<PortIo> MakePpdevPort(const std::string& sysRoot) {
-  return std::make_unique<PpdevPort>(sysRoot);
+std::unique_ptr<PpdevSystem> RealPpdevSystem() { return std::make_unique<RealSystem>(); }
+
+std::unique_ptr<PortIo> MakePpdevPort(const std::string& sysRoot,
+                                      std::unique_ptr<PpdevSystem> system) {
+  return std::make_unique<PpdevPort>(sysRoot, system ? std::move(system) : RealPpdevSystem());
 }
 
 std::string PpdevOpenErrorText(std::string_view name, std::uint16_t base,

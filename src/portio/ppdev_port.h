@@ -12,9 +12,27 @@
 
 namespace vql {
 
+// The three system calls the back end makes, so that tests can stand in for the
+// kernel and see every request.
+class PpdevSystem {
+ public:
+  virtual ~PpdevSystem() = default;
+  // A descriptor opened read-write (close-on-exec), or minus the errno.
+  virtual int Open(const std::string& path) = 0;
+  // 0, or the errno. argument points to what the request reads or fills in.
+  virtual int Ioctl(int fd, unsigned long request, void* argument) = 0;
+  virtual void Close(int fd) = 0;
+};
+
+// open, ioctl and close of the running kernel.
+std::unique_ptr<PpdevSystem> RealPpdevSystem();
+
 // Opens nothing until AttachPort, which opens <sysRoot>/dev/parportN, claims it
-// exclusively and keeps it until the object goes. sysRoot "" means the real system.
-std::unique_ptr<PortIo> MakePpdevPort(const std::string& sysRoot);
+// (exclusively where no other driver has the port registered) and keeps it until
+// DetachPort or until the object goes. sysRoot "" means the real system; system
+// nullptr means RealPpdevSystem().
+std::unique_ptr<PortIo> MakePpdevPort(const std::string& sysRoot,
+                                      std::unique_ptr<PpdevSystem> system = nullptr);
 
 // What to tell the operator when opening devicePath for the port failed with errno
 // error, or when claiming it did.

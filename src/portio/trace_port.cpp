@@ -45,6 +45,10 @@ void TracingPort::Outport(std::uint16_t address, std::uint16_t value) {
   Append('W', address, value);
 }
 
+// Neither is a register access, so neither is traced.
+void TracingPort::DetachPort(std::uint16_t base) { inner_->DetachPort(base); }
+std::string TracingPort::Failure() const { return inner_->Failure(); }
+
 std::string TracingPort::Description() const {
   std::string text = inner_->Description();
   if (!displayName_.empty()) text += ", traced to " + displayName_;

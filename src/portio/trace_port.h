@@ -30,8 +30,10 @@ class TracingPort final : public PortIo {
   TracingPort(const TracingPort&) = delete;
   TracingPort& operator=(const TracingPort&) = delete;
 
-  // Not traced: attaching is no register access.
+  // Not traced: attaching, detaching and failures are no register accesses.
   void AttachPort(std::string_view name, std::uint16_t base) override;
+  void DetachPort(std::uint16_t base) override;
+  std::string Failure() const override;
   std::uint16_t Inport(std::uint16_t address) override;
   void Outport(std::uint16_t address, std::uint16_t value) override;
   std::string Description() const override;

@@ -37,6 +37,9 @@ class SimulatedPort final : public PortIo {
   SimulatedPort(MicrosecondClock& clock, SimOptions options);
 
   void AttachPort(std::string_view name, std::uint16_t base) override;
+  // Holds nothing to give back: the port keeps its registers, as a real port keeps
+  // its lines, and the cable stays where it is.
+  void DetachPort(std::uint16_t /*base*/) override {}
   std::uint16_t Inport(std::uint16_t address) override;
   void Outport(std::uint16_t address, std::uint16_t value) override;
   std::string Description() const override;

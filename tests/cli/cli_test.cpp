@@ -259,6 +259,21 @@ TEST_F(CliTest, OnLpt2TheTargetOnLpt1IsReleasedAsWell) {
   }
 }
 
+// A PC whose only port is a card written in as LPT2: LPT1's problem is said, and the
+// command runs on LPT2 all the same, without a single access at LPT1's address 0.
+TEST_F(CliTest, Lpt2WorksWhenLpt1IsUnusable) {
+  dir.Write("CONFIG.VQL", "[2710][0000][0000][0000][0278]\n");
+  const CliResult result = Cli({"--port", "lpt2", "auto", kBlink}, kFastChip + ",cable=lpt2",
+                               {"VQLISP_TRACE=port.trace"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(Contains(result.out, "Auto Programming finished.\n")) << result.out;
+  EXPECT_TRUE(Contains(result.err, "LPT1 has no port address")) << result.err;
+  const auto accesses = testing::ParseTrace(ReadFile(dir.Path() / "port.trace"));
+  EXPECT_TRUE(std::ranges::all_of(accesses, [](const auto& a) { return a.address >= kLpt2; }));
+  EXPECT_EQ(LastDataWrite("port.trace", kLpt2).value_or(0) & (kRst | kMode7 | kMode3),
+            kMode7 | kMode3);
+}
+
 class CliStop : public CliTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {

@@ -51,17 +51,20 @@ TEST(ParportLookup, UsbPrinterAdaptersCountOnlyWhenTheKernelKnowsNoParallelPort)
     bool usbLp;
     bool kernelPort;
     bool expected;
+    bool bridgePort = false;  // the kernel lists a port at base 0, as USB adapters' drivers do
   };
   const Case cases[] = {
       {"nothing at all", false, false, false},
       {"USB adapter alone", true, false, true},
       {"USB adapter beside a real port", true, true, false},
+      {"USB adapter with its own port at base 0", true, false, true, true},
       {"real port alone", false, true, false},
   };
   for (const auto& c : cases) {
     FakeSystem sys;
     if (c.usbLp) sys.Put("dev/usb/lp0", "");
     if (c.kernelPort) sys.AddKernelPort("parport0", "888\t1912\n");
+    if (c.bridgePort) sys.AddKernelPort("parport1", "0\t0\n");
     EXPECT_EQ(OnlyUsbPrinterAdapters(sys.Root()), c.expected) << c.name;
   }
 }
@@ -73,9 +76,20 @@ TEST(PpdevAttach, ExplainsWhyThePortCannotBeUsed) {
     std::vector<std::string> said;
   };
   const Case cases[] = {
+      // A PCIe card that parport_pc does not take needs other advice than parport_pc.
       {"no parallel port at all", [](FakeSystem&) {},
-       {"LPT1 at 0378", "knows no parallel port at all", "sudo modprobe parport_pc",
-        "CONFIG.VQL", "D010"}},
+       {"LPT1 at 0378", "knows no parallel port at all", "sudo modprobe parport_pc", "CONFIG.VQL",
+        "D010", "lspci -nn", "sudo modprobe parport_serial", "VQLISP_PORT=direct"}},
+      // A USB bridge's port at base 0 is named for what it is, not offered as 0000.
+      {"a USB bridge alone", [](FakeSystem& sys) { sys.AddKernelPort("parport0", "0\t0\n"); },
+       {"no parallel port that can drive the cable. parport0 is a USB printer adapter, which "
+        "cannot drive the programming lines. If the computer", "lspci -nn"}},
+      {"a USB bridge beside a real port",
+       [](FakeSystem& sys) {
+         sys.AddKernelPort("parport0", "0\t0\n");
+         sys.AddKernelPort("parport1", "53264\n");
+       },
+       {"it knows parport1 at 0xD010. parport0 is a USB printer adapter, which cannot"}},
       {"ports at other addresses are listed",
        [](FakeSystem& sys) {
          sys.AddKernelPort("parport0", "956\t1980\n");

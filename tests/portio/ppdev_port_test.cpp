@@ -1,0 +1,168 @@
+// The ppdev back end against a stand-in kernel that records every request.
+#include "portio/ppdev_port.h"
+
+#include <gtest/gtest.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "commands/programmer.h"
+#include "devices/device_table.h"
+#include "support/temp_dir.h"
+#include "support/virtual_window.h"
+
+namespace vql {
+namespace {
+
+// Every call recorded ("open parport0; parport0 PPWDATA 88; "); refused: the request
+// refused with error at its nth call (0: every call).
+struct FakeKernel final : PpdevSystem {
+  int Open(const std::string& path) override {
+    devices.push_back(path.substr(path.rfind('/') + 1));
+    calls += "open " + devices.back() + "; ";
+    return openError != 0 ? -openError : static_cast<int>(devices.size()) - 1;
+  }
+  int Ioctl(int fd, unsigned long request, void* argument) override {
+    const std::map<unsigned long, std::string> names{
+        {PPEXCL, "PPEXCL"},       {PPCLAIM, "PPCLAIM"}, {PPRELEASE, "PPRELEASE"},
+        {PPDATADIR, "PPDATADIR"}, {PPWDATA, "PPWDATA"}, {PPRSTATUS, "PPRSTATUS"}};
+    const std::string name = names.at(request);
+    char value[8] = "";
+    if (request == PPWDATA) {
+      std::snprintf(value, sizeof value, " %02X", *static_cast<unsigned char*>(argument));
+    } else if (request == PPDATADIR) {
+      std::snprintf(value, sizeof value, " %d", *static_cast<int*>(argument));
+    }
+    calls += devices[static_cast<std::size_t>(fd)] + " " + name + value + "; ";
+    if (name == refused && (nth == 0 || nth == ++counts[name])) return error;
+    if (request == PPRSTATUS) *static_cast<unsigned char*>(argument) = 0x5A;  // SENSE high
+    return 0;
+  }
+  void Close(int fd) override { calls += devices[static_cast<std::size_t>(fd)] + " close; "; }
+
+  std::string calls;
+  std::vector<std::string> devices;
+  std::map<std::string, int> counts;
+  std::string refused;
+  int nth = 0;
+  int error = 0;
+  int openError = 0;
+};
+
+// The kernel lists parport0 at 0378 and parport1 at 0278; LPT1 is 0378, LPT2 0278.
+struct PpdevBench {
+  PpdevBench() {
+    root.Write("proc/sys/dev/parport/parport0/base-addr", "888\t1912\n");
+    root.Write("proc/sys/dev/parport/parport1/base-addr", "632\t1656\n");
+    auto fake = std::make_unique<FakeKernel>();
+    kernel = fake.get();
+    port = MakePpdevPort(root.Path().string(), std::move(fake));
+    app = std::make_unique<Programmer>(*port, window);
+    app->Link.Lpt1Base = 0x378;
+    app->Link.Lpt2Base = 0x278;
+    app->Selection.Select(DeviceIndexOf("AT89S8253"));
+  }
+  // Start-up's selection of LPT1 and program mode; the record starts afresh after it.
+  void StartOnLpt1() {
+    app->Link.SelectStartupPort();
+    app->Cmd.SetOperatingMode(true);
+    kernel->calls.clear();
+  }
+
+  testing::TempDir root;
+  testing::VirtualWindow window;
+  FakeKernel* kernel = nullptr;  // owned by port
+  std::unique_ptr<PortIo> port;
+  std::unique_ptr<Programmer> app;
+};
+
+constexpr const char* kClaim = "open parport0; parport0 PPEXCL; parport0 PPCLAIM; ";
+// Forward, and the run-mode lines.
+constexpr const char* kSetUp = "parport0 PPDATADIR 0; parport0 PPWDATA 88; ";
+
+TEST(PpdevPort, ClaimsExclusivelyOrSharedBesideLpThenDrivesForwardAndReleasesTheTarget) {
+  struct Case {
+    std::string refused;
+    int nth, error;
+    std::string calls;
+    const char* said;  // in the description, or in the port's problem
+  };
+  const Case cases[] = {
+      {"", 0, 0, std::string(kClaim) + kSetUp, "/dev/parport0 (ppdev) for LPT1 at 0378"},
+      {"PPCLAIM", 1, ENXIO,
+       kClaim + std::string("parport0 close; open parport0; parport0 PPCLAIM; ") + kSetUp,
+       "/dev/parport0 (ppdev, shared with the lp driver) for LPT1 at 0378"},
+      {"PPCLAIM", 0, EBUSY, kClaim + std::string("parport0 close; "), "sudo rmmod lp"},
+      {"PPDATADIR", 0, EINVAL,
+       kClaim + std::string("parport0 PPDATADIR 0; parport0 PPRELEASE; parport0 close; "),
+       "refused PPDATADIR (Invalid argument)"},
+      {"open", 0, EACCES, "open parport0; ", "No permission"},
+  };
+  for (const auto& c : cases) {
+    PpdevBench bench;
+    bench.kernel->refused = c.refused;
+    bench.kernel->nth = c.nth;
+    bench.kernel->error = c.error;
+    if (c.refused == "open") bench.kernel->openError = c.error;
+    bench.app->Link.SelectStartupPort();
+    EXPECT_EQ(bench.kernel->calls, c.calls);
+    const std::string text = bench.app->Link.PortUsable() ? bench.port->Description()
+                                                          : bench.app->Link.PortProblem();
+    EXPECT_NE(text.find(c.said), std::string::npos) << text;
+  }
+}
+
+TEST(PpdevPort, ARefusedRequestEndsTheCommandWithThePortsProblemAndNothingMoreIsSent) {
+  const std::tuple<const char*, int, int, const char*> cases[] = {
+      {"PPRSTATUS", 1, EIO, "PPRSTATUS (Input/output error)"},  // the SENSE read
+      {"PPRSTATUS", 3, EIO, "PPRSTATUS"},                       // in the byte
+      {"PPWDATA", 2, ENODEV, "PPWDATA (No such device)"},
+  };
+  for (const auto& [request, nth, error, said] : cases) {
+    PpdevBench bench;
+    bench.StartOnLpt1();
+    bench.kernel->refused = request;
+    bench.kernel->nth = nth;
+    bench.kernel->error = error;
+    EXPECT_EQ(bench.app->Cmd.ReadChip().outcome, Outcome::NoPort) << said;
+    EXPECT_EQ(bench.kernel->counts[request], nth) << said;
+    const std::string sent = bench.kernel->calls;  // ends with the refused request
+    EXPECT_EQ(sent.find(';', sent.rfind(request)), sent.size() - 2) << sent;
+    ASSERT_EQ(bench.window.messageBoxes.size(), 1u) << said;
+    const std::string box = bench.window.messageBoxes[0];
+    EXPECT_NE(box.find("/dev/parport0 for LPT1 at 0378 failed: the kernel refused " +
+                       std::string(said)),
+              std::string::npos)
+        << box;
+    EXPECT_EQ(bench.app->Cmd.TestIo().outcome, Outcome::NoPort) << said;
+    EXPECT_EQ(bench.kernel->calls, sent) << said;
+    EXPECT_EQ(bench.window.messageBoxes.back(), box) << said;
+  }
+}
+
+// The port left behind is given back to the kernel, after the CLI's move has let its
+// target go; the Port menu drives no line. A line change is one PPWDATA: the data
+// register is never read from the port.
+TEST(PpdevPort, TheSelectionMovingToLpt2ReleasesLpt1) {
+  const std::string moved =
+      "parport0 PPRELEASE; parport0 close; open parport1; parport1 PPEXCL; parport1 PPCLAIM; "
+      "parport1 PPDATADIR 0; parport1 PPWDATA 88; ";
+  for (const bool menu : {false, true}) {
+    PpdevBench bench;
+    bench.StartOnLpt1();
+    EXPECT_TRUE(menu ? bench.app->Cmd.SelectPort(2) : bench.app->Cmd.MoveCableTo(2));
+    EXPECT_EQ(bench.kernel->calls,
+              menu ? moved
+                   : "parport0 PPWDATA 00; parport0 PPWDATA 80; parport0 PPWDATA 88; " + moved +
+                         "parport1 PPWDATA 98; parport1 PPWDATA 18; parport1 PPWDATA 10; ");
+    EXPECT_TRUE(bench.window.messageBoxes.empty()) << menu;
+  }
+}
+
+}  // namespace
+}  // namespace vql
