@@ -9,6 +9,7 @@
 // clock edge is one pump. "accesses_per_bit" counts Inport and Outport calls.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,7 +37,11 @@ class IdleWindow final : public vql::WindowServices, public vql::MicrosecondCloc
   std::optional<std::string> ChooseHexFile() override { return {}; }
   void ShowFileName(std::string_view) override {}
   void ShowImage(const vql::CodeImage&) override {}
-  std::uint64_t NowMicroseconds() override { return 0; }
+  std::uint64_t NowMicroseconds() override {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  }
 };
 
 // Counts accesses and otherwise behaves as a cable whose SENSE is always 1.
@@ -64,7 +69,7 @@ class CountingPort final : public vql::PortIo {
 void ClockBits(benchmark::State& state, vql::PortIo* inner, std::int32_t loopCalibration) {
   IdleWindow window;
   CountingPort port(inner);
-  vql::ProgrammerLink link(port, window);
+  vql::ProgrammerLink link(port, window, window);
   link.Lpt1Base = 0x378;
   link.SelectStartupPort();
   link.HoldTargetInProgramMode();
@@ -119,7 +124,7 @@ void BM_VirtualChipOfWrites(benchmark::State& state) {
   for (auto _ : state) {
     vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{10'000, 0});
     vql::SimulatedPort sim(window, vql::ParseSimOptions("target=loopback"));
-    vql::ProgrammerLink link(sim, window);
+    vql::ProgrammerLink link(sim, window, window);
     link.Lpt1Base = 0x378;
     link.SelectStartupPort();
     link.HoldTargetInProgramMode();
