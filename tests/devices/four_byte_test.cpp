@@ -122,13 +122,14 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
   struct Case {
     std::string device;
     int echoFrom;  // 0: never
-    std::size_t attempts;
+    std::size_t attempts;  // at the set SCK speed, then one at 16 us and one at 64 us
     bool result;
+    std::int32_t halfUs;  // the link's SCK half period afterwards
   };
-  const Case cases[] = {{"AT89S52", 3, 3, true},   {"AT89S52", 10, 10, true},
-                        {"AT89S52", 0, 10, false}, {"AT89S51", 11, 10, false},
-                        {"AT89S8253", 0, 1, false}, {"AT89S2051", 0, 1, false},
-                        {"AT89S4051", 1, 1, true}};
+  const Case cases[] = {{"AT89S52", 3, 3, true, 4},       {"AT89S52", 10, 10, true, 4},
+                        {"AT89S52", 0, 10 + 2, false, 4}, {"AT89S51", 11, 11, true, 16},
+                        {"AT89S51", 12, 12, true, 64},    {"AT89S8253", 0, 1 + 2, false, 4},
+                        {"AT89S2051", 0, 1 + 2, false, 4}, {"AT89S4051", 1, 1, true, 4}};
   for (const auto& c : cases) {
     ProgrammerWorld world(c.device);
     auto enables = std::make_shared<int>(0);
@@ -141,6 +142,8 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
     }));
     EXPECT_EQ(world.Ops().EnableProgramming4(), c.result) << c.device << " " << c.echoFrom;
     EXPECT_EQ(world.Instructions(4), Strings(c.attempts, kEnable)) << c.device << " " << c.echoFrom;
+    EXPECT_EQ(world.app->Link.SckHalfPeriodUs, c.halfUs) << c.device << " " << c.echoFrom;
+    EXPECT_EQ(world.window.messageBoxes.size(), c.halfUs != 4 ? 1u : 0u) << c.device;
     // Each attempt: 50 ms low, 50 ms high before the instruction.
     EXPECT_GE(world.window.NowNanoseconds(), c.attempts * 100'000'000u);
   }
