@@ -41,7 +41,9 @@ void ProgrammerLink::SpinDelay(std::int32_t count) const {
 
 void ProgrammerLink::AwaitHalfPeriod() {
   if (SckHalfPeriodUs <= 0) return;
-  const std::uint64_t due = lastSckEdgeUs_ + static_cast<std::uint64_t>(SckHalfPeriodUs);
+  // The clock counts whole microseconds: the edge came before its stamp's next
+  // microsecond began, so the floor counts from there.
+  const std::uint64_t due = lastSckEdgeUs_ + 1 + static_cast<std::uint64_t>(SckHalfPeriodUs);
   // One reading of the clock when the floor has passed already, as it has whenever
   // the port and the pumps are slower than the floor.
   if (clock_.NowMicroseconds() < due) clock_.WaitUntil(due);
