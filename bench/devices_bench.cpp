@@ -57,7 +57,7 @@ void RunOp(benchmark::State& state, const char* device, Op op) {
     vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{100, 0});
     vql::SimulatedPort sim(window, vql::ParseSimOptions(std::string("target=") + device));
     CountingPort port(sim);
-    auto app = std::make_unique<vql::Programmer>(port, window);
+    auto app = std::make_unique<vql::Programmer>(port, window, window);
     app->Link.Lpt1Base = 0x378;
     app->Link.SelectStartupPort();
     app->Link.HoldTargetInProgramMode();

@@ -5,14 +5,24 @@
 //   ClockedBit/null-port  the link over a port that does nothing: the link's own work
 //   PortAccess/sim        one simulated Inport + Outport pair, for comparison
 //
-// The window's pump does nothing and its tick stands still, so every wait after a
-// clock edge is one pump. "accesses_per_bit" counts Inport and Outport calls.
+// The arguments are LoopCalibration and the SCK floor in microseconds. The window's
+// pump costs what the Qt window's does when nothing is pending (a counter, and the
+// steady clock every 32nd call) and its tick stands still, so every wait after a
+// clock edge is one pump; the floor is timed on the steady clock. "accesses_per_bit"
+// counts Inport and Outport calls; "over_floor_ns_per_bit" is the time a bit takes
+// beyond its two half periods at the floor, which the floor cannot hide (with a
+// floor of 0: the whole software cost of a bit); with a floor, up to 2 us of it is
+// the link's rounding to whole microseconds of the clock (each half period waits
+// from the microsecond after its edge's stamp).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+#include "commands/programmer.h"
 #include "link/programmer_link.h"
 #include "sim/sim_options.h"
 #include "sim/sim_port.h"
@@ -22,10 +32,26 @@
 
 namespace {
 
+std::uint64_t SteadyUs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+// The thread's CPU time: the floor spins, so it counts the floor too, but not the
+// time that other programs on a busy machine take from the benchmark.
+double ThreadCpuNs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
 class IdleWindow final : public vql::WindowServices, public vql::MicrosecondClock {
  public:
   std::uint32_t GetTickCount() override { return 0; }
-  void PumpMessages() override {}
+  void PumpMessages() override {
+    if (++pumps_ % 32 == 0) benchmark::DoNotOptimize(SteadyUs());
+  }
   void WaitForEvents(std::uint32_t) override {}
   void StartTimer(std::uint32_t, std::function<void()>) override {}
   void StopTimer() override {}
@@ -36,7 +62,10 @@ class IdleWindow final : public vql::WindowServices, public vql::MicrosecondCloc
   std::optional<std::string> ChooseHexFile() override { return {}; }
   void ShowFileName(std::string_view) override {}
   void ShowImage(const vql::CodeImage&) override {}
-  std::uint64_t NowMicroseconds() override { return 0; }
+  std::uint64_t NowMicroseconds() override { return SteadyUs(); }
+
+ private:
+  std::uint32_t pumps_ = 0;
 };
 
 // Counts accesses and otherwise behaves as a cable whose SENSE is always 1.
@@ -61,34 +90,37 @@ class CountingPort final : public vql::PortIo {
   vql::PortIo* inner_;
 };
 
-void ClockBits(benchmark::State& state, vql::PortIo* inner, std::int32_t loopCalibration) {
+void ClockBits(benchmark::State& state, vql::PortIo* inner) {
   IdleWindow window;
   CountingPort port(inner);
-  vql::ProgrammerLink link(port, window);
+  vql::ProgrammerLink link(port, window, window);
   link.Lpt1Base = 0x378;
   link.SelectStartupPort();
   link.HoldTargetInProgramMode();
-  link.LoopCalibration = loopCalibration;
+  link.LoopCalibration = static_cast<std::int32_t>(state.range(0));
+  link.SckHalfPeriodUs = static_cast<std::int32_t>(state.range(1));
   port.accesses = 0;
+  const double start = ThreadCpuNs();
   for (auto _ : state) {
     link.SendByteBits(1, 0, 1, 0, 0, 1, 0, 1);
     benchmark::DoNotOptimize(link.ReceivedBits);
   }
+  const double spent = ThreadCpuNs() - start;
   const auto bits = static_cast<double>(state.iterations()) * 8;
   state.counters["accesses_per_bit"] = static_cast<double>(port.accesses) / bits;
   state.counters["ns_per_bit"] = benchmark::Counter(
       bits, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["over_floor_ns_per_bit"] =
+      spent / bits - 2000.0 * static_cast<double>(state.range(1));
 }
 
 void BM_ClockedBitSim(benchmark::State& state) {
   IdleWindow clock;
   vql::SimulatedPort sim(clock, vql::ParseSimOptions("target=loopback"));
-  ClockBits(state, &sim, static_cast<std::int32_t>(state.range(0)));
+  ClockBits(state, &sim);
 }
 
-void BM_ClockedBitNullPort(benchmark::State& state) {
-  ClockBits(state, nullptr, static_cast<std::int32_t>(state.range(0)));
-}
+void BM_ClockedBitNullPort(benchmark::State& state) { ClockBits(state, nullptr); }
 
 void BM_PortAccessSim(benchmark::State& state) {
   IdleWindow clock;
@@ -102,9 +134,10 @@ void BM_PortAccessSim(benchmark::State& state) {
   benchmark::DoNotOptimize(value);
 }
 
-// The argument is LoopCalibration: 0 on a slow machine, about 10 to 20 on a fast one.
-BENCHMARK(BM_ClockedBitSim)->Name("ClockedBit/sim")->Arg(0)->Arg(10);
-BENCHMARK(BM_ClockedBitNullPort)->Name("ClockedBit/null-port")->Arg(0)->Arg(10);
+// LoopCalibration is 0 on a slow machine, about 10 to 20 on a fast one; the floors
+// are none, 1 us, and the default.
+BENCHMARK(BM_ClockedBitSim)->Name("ClockedBit/sim")->ArgsProduct({{0, 10}, {0, 1, 4}});
+BENCHMARK(BM_ClockedBitNullPort)->Name("ClockedBit/null-port")->ArgsProduct({{0, 10}, {0, 1, 4}});
 BENCHMARK(BM_PortAccessSim)->Name("PortAccess/sim");
 
 }  // namespace
@@ -119,7 +152,8 @@ void BM_VirtualChipOfWrites(benchmark::State& state) {
   for (auto _ : state) {
     vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{10'000, 0});
     vql::SimulatedPort sim(window, vql::ParseSimOptions("target=loopback"));
-    vql::ProgrammerLink link(sim, window);
+    vql::ProgrammerLink link(sim, window, window);
+    link.SckHalfPeriodUs = 0;  // the pumps alone pace it, as before the floor
     link.Lpt1Base = 0x378;
     link.SelectStartupPort();
     link.HoldTargetInProgramMode();
@@ -133,5 +167,75 @@ void BM_VirtualChipOfWrites(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_VirtualChipOfWrites)->Name("VirtualChip/12KiB-writes")->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+// A 12 KiB chip (AT89S8253) read and written whole on the virtual clock, at the
+// default SCK floor (12 MHz crystal) and at the floor for a 1 MHz crystal (16 us,
+// this chip's class). Each pump takes 1 us of virtual time, as the front ends'
+// virtual clocks do. "floor_s" is the least time the floor allows for the bits
+// clocked (bits x 2 x half period); "virtual_s" what the operation took, waits
+// included (a write waits 5 ms per byte, on the millisecond tick, which the clocking
+// of the byte partly fills).
+
+namespace {
+
+// Counts the rising SCK edges written to LPT1's data register.
+class SckCountingPort final : public vql::PortIo {
+ public:
+  explicit SckCountingPort(vql::PortIo& inner) : inner_(inner) {}
+  void AttachPort(std::string_view name, std::uint16_t base) override { inner_.AttachPort(name, base); }
+  std::uint16_t Inport(std::uint16_t address) override { return inner_.Inport(address); }
+  void Outport(std::uint16_t address, std::uint16_t value) override {
+    const bool sck = (value & vql::cable::kSck) != 0;
+    if (address == 0x378 && sck && !sck_) ++bits;
+    if (address == 0x378) sck_ = sck;
+    inner_.Outport(address, value);
+  }
+  std::string Description() const override { return inner_.Description(); }
+  std::uint64_t bits = 0;
+
+ private:
+  vql::PortIo& inner_;
+  bool sck_ = false;
+};
+
+void BM_VirtualChipAtFloor(benchmark::State& state) {
+  const bool write = state.range(0) != 0;
+  const auto halfUs = static_cast<std::int32_t>(state.range(1));
+  const std::string options = halfUs <= 4 ? "target=AT89S8253" : "target=AT89S8253,xtal=1";
+  for (auto _ : state) {
+    vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{1000, 0});
+    vql::SimulatedPort sim(window, vql::ParseSimOptions(options));
+    SckCountingPort port(sim);
+    auto app = std::make_unique<vql::Programmer>(port, window, window);
+    app->Link.Lpt1Base = 0x378;
+    app->Link.SelectStartupPort();
+    app->Link.HoldTargetInProgramMode();
+    app->Link.SckHalfPeriodUs = halfUs;
+    app->Selection.Select(vql::DeviceIndexOf("AT89S8253"));
+    app->Controls.AutoReloadFile = false;
+    constexpr std::int32_t kLast = 12 * 1024 - 1;
+    for (std::int32_t a = 0; a <= kLast; ++a) {
+      const auto i = static_cast<std::size_t>(a);
+      app->Image.Image.HighDigits[i] = "0123456789ABCDEF"[(a >> 4) % 15];
+      app->Image.Image.LowDigits[i] = "0123456789ABCDEF"[a & 0xF];
+    }
+    const auto start = window.NowNanoseconds();
+    const vql::Outcome outcome = write ? app->Ops.WriteCode4(kLast) : app->Ops.ReadCode4(kLast);
+    const double seconds = static_cast<double>(window.NowNanoseconds() - start) / 1e9;
+    const double floor = static_cast<double>(port.bits) * 2 * halfUs / 1e6;
+    state.counters["done"] = outcome == vql::Outcome::Done ? 1 : 0;
+    state.counters["bits"] = static_cast<double>(port.bits);
+    state.counters["virtual_s"] = seconds;
+    state.counters["floor_s"] = floor;
+  }
+}
+BENCHMARK(BM_VirtualChipAtFloor)
+    ->Name("VirtualChip/12KiB")
+    ->ArgNames({"write", "half_us"})
+    ->ArgsProduct({{0, 1}, {4, 16}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace

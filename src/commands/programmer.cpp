@@ -5,8 +5,8 @@
 
 namespace vql {
 
-Programmer::Programmer(PortIo& port, WindowServices& window)
-    : Link(port, window),
+Programmer::Programmer(PortIo& port, WindowServices& window, MicrosecondClock& clock)
+    : Link(port, window, clock),
       Ops(Link, Image, window, Selection, Controls),
       Cmd(Link, Image, Selection, Controls, Ops, window),
       window_(window) {}

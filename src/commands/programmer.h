@@ -20,7 +20,8 @@ namespace vql {
 
 class Programmer {
  public:
-  Programmer(PortIo& port, WindowServices& window);
+  // The clock times the serial clock's edges (the one the port back end uses).
+  Programmer(PortIo& port, WindowServices& window, MicrosecondClock& clock);
   Programmer(const Programmer&) = delete;
   Programmer& operator=(const Programmer&) = delete;
 

@@ -10,7 +10,7 @@ ProgrammerSetup SetUpProgrammer(const GetEnv& getenv, WindowServices& window,
   ProgrammerSetup setup;
   setup.port = std::move(selected.port);
   setup.notice = std::move(selected.notice);
-  setup.programmer = std::make_unique<Programmer>(*setup.port, window);
+  setup.programmer = std::make_unique<Programmer>(*setup.port, window, clock);
   return setup;
 }
 

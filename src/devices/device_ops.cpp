@@ -182,6 +182,29 @@ bool DeviceOps::EnableProgramming4() {
     if (Ended()) return false;
     if (EnableAttempt4()) return true;
   }
+  return EnableAtSlowerClock();
+}
+
+bool DeviceOps::EnableAtSlowerClock() {
+  // A chip on a slow crystal takes every bit wrong at the set speed and so never
+  // echoes. A quarter of the speed each time, down to what a 1 MHz crystal of the
+  // slower class needs; one attempt each, as the set speed's attempts have given a
+  // busy chip its time already.
+  const std::int32_t set = link_.SckHalfPeriodUs;
+  for (std::int32_t tried = std::max(set, 1); tried < kSlowestSckHalfPeriodUs; tried *= 4) {
+    if (Ended()) break;
+    const std::int32_t halfUs = tried * 4;
+    link_.SckHalfPeriodUs = halfUs;
+    if (EnableAttempt4()) {
+      // Kept for the rest of the session, so that the box comes once.
+      window_.ShowMessageBox(
+          "The chip answered only with a slower serial clock: SCK half period " +
+          std::to_string(halfUs) + " us. Set it as the default with --sck-half-us " +
+          std::to_string(halfUs) + " or Option > SCK half period.");
+      return true;
+    }
+  }
+  link_.SckHalfPeriodUs = set;
   return false;
 }
 

@@ -45,7 +45,11 @@ class DeviceOps {
             const DeviceSelection& selection, OperatorControls& controls);
 
   // --- Programming enable. EnableProgramming4 is true only when the chip echoed
-  // 69; the operations end with Outcome::NoAnswer when it is false.
+  // 69; the operations end with Outcome::NoAnswer when it is false. When the chip
+  // does not echo at the link's SCK half period, it tries a quarter of the speed at
+  // a time until the half period reaches kSlowestSckHalfPeriodUs; a speed that works
+  // stays set in the link, and a box tells the operator once which it was.
+  static constexpr std::int32_t kSlowestSckHalfPeriodUs = 40;  // 20 periods at 1 MHz, doubled
   void EnableProgramming3(std::int32_t delay);
   bool EnableProgramming4();
   // EnableProgramming4 as an operation of its own: a chip that does not echo ends
@@ -134,6 +138,8 @@ class DeviceOps {
   bool NoFourByteChip();
   // One attempt of the four-byte enable; true when the chip echoed 69.
   bool EnableAttempt4();
+  // The enable at ever slower clocks, after the set one has had no echo.
+  bool EnableAtSlowerClock();
   // EnableProgramming4 inside an operation: no echo ends the operation.
   bool Enable4();
   void ShowNoAnswer();

@@ -1,5 +1,6 @@
-// The link's delays: the calibrated busy loop, the waits on the window's tick, and
-// the calibration that measures the busy loop once at start-up.
+// The link's delays: the calibrated busy loop, the waits on the window's tick, the
+// floor under SCK's half period, and the calibration that measures the busy loop
+// once at start-up.
 #include <algorithm>
 
 #include "link/programmer_link.h"
@@ -36,6 +37,16 @@ void ProgrammerLink::SpinDelay(std::int32_t count) const {
       i = i + 1;
     }
   }
+}
+
+void ProgrammerLink::AwaitHalfPeriod() {
+  if (SckHalfPeriodUs <= 0) return;
+  // The clock counts whole microseconds: the edge came before its stamp's next
+  // microsecond began, so the floor counts from there.
+  const std::uint64_t due = lastSckEdgeUs_ + 1 + static_cast<std::uint64_t>(SckHalfPeriodUs);
+  // One reading of the clock when the floor has passed already, as it has whenever
+  // the port and the pumps are slower than the floor.
+  if (clock_.NowMicroseconds() < due) clock_.WaitUntil(due);
 }
 
 void ProgrammerLink::WaitMilliseconds(std::int32_t ms) {

@@ -29,8 +29,8 @@ std::string InConfigFile(const std::string& path) {
 
 }  // namespace
 
-ProgrammerLink::ProgrammerLink(PortIo& port, WindowServices& window)
-    : port_(port), window_(window) {}
+ProgrammerLink::ProgrammerLink(PortIo& port, WindowServices& window, MicrosecondClock& clock)
+    : port_(port), window_(window), clock_(clock) {}
 
 std::string ProgrammerLink::PortProblem() const {
   if (selected_) return portProblem_;
@@ -110,6 +110,7 @@ bool ProgrammerLink::AccessFailed() {
 
 bool ProgrammerLink::ReadStatusBit(std::int32_t port, std::int32_t bit) {
   if (!PortUsable()) return false;
+  if (bit == kMisoBit) AwaitHalfPeriod();
   const std::uint16_t value = port_.Inport(Address(port));
   if (AccessFailed()) return false;
   return (value & Mask(bit)) != 0;
@@ -117,10 +118,15 @@ bool ProgrammerLink::ReadStatusBit(std::int32_t port, std::int32_t bit) {
 
 void ProgrammerLink::ChangeDataBit(std::int32_t port, std::int32_t bit, bool set) {
   if (!PortUsable()) return;
+  const bool sck = bit == kSckBit;
+  if (sck) AwaitHalfPeriod();
   const std::uint16_t value = port_.Inport(Address(port));
   if (AccessFailed()) return;
   port_.Outport(Address(port), set ? static_cast<std::uint16_t>(value | Mask(bit))
                                    : static_cast<std::uint16_t>(value & ~Mask(bit)));
+  // Stamped after the write: the edge happened during it, so the next one waits at
+  // least the floor from the edge itself.
+  if (sck) lastSckEdgeUs_ = clock_.NowMicroseconds();
   if (AccessFailed()) return;
   SpinDelay(5);
 }

@@ -6,7 +6,7 @@
 // on the window's tick that keep the window alive, and the polling count derived
 // from the calibration), the choice between LPT1 and LPT2, the cable loop test, and
 // the bit-serial transfer of one instruction byte with the sampling of the target's
-// answer.
+// answer, with SCK's half period held above a floor in microseconds.
 #pragma once
 
 #include <array>
@@ -26,7 +26,18 @@ using ByteFlags = std::array<BitFlag, 8>;
 
 class ProgrammerLink {
  public:
-  ProgrammerLink(PortIo& port, WindowServices& window);
+  // The clock times SCK's edges; front ends pass the one the port back end stamps
+  // with, so that a simulated chip sees the same time.
+  ProgrammerLink(PortIo& port, WindowServices& window, MicrosecondClock& clock);
+
+  // --- The serial clock's floor. Every SCK edge, and every MISO sample, comes at
+  // least SckHalfPeriodUs after the previous SCK edge, by the clock, whatever the
+  // port and the pumps cost; the SpinDelay and BitDelay waits come on top. A chip
+  // needs a half period of 8 crystal periods (AT89S51/52 class) or 20 (AT89S8252
+  // class); the default is twice the AT89S8252 class's need at 12 MHz (1.67 us),
+  // rounded up.
+  static constexpr std::int32_t kDefaultSckHalfPeriodUs = 4;
+  std::int32_t SckHalfPeriodUs = kDefaultSckHalfPeriodUs;
 
   // --- From the configuration file (all 0 until start-up reads it).
   std::int32_t DelayScale = 0;
@@ -115,9 +126,13 @@ class ProgrammerLink {
   void CountCalibrationTick() { ++LoopCalibration; }
   void ClockOut(const ByteFlags& bits);
   void ChangeDataBit(std::int32_t port, std::int32_t bit, bool set);
+  // Waits until the floor has passed since the last SCK edge.
+  void AwaitHalfPeriod();
 
   PortIo& port_;
   WindowServices& window_;
+  MicrosecondClock& clock_;
+  std::uint64_t lastSckEdgeUs_ = 0;  // by the clock, just after the write that made it
   std::int32_t dataPort_ = 0;
   std::int32_t selectedLpt_ = 1;
   bool selected_ = false;  // no port until start-up selects one

@@ -30,6 +30,13 @@ class MicrosecondClock {
  public:
   virtual ~MicrosecondClock() = default;
   virtual std::uint64_t NowMicroseconds() = 0;
+  // Returns once NowMicroseconds has reached us. The waits are a few microseconds
+  // between clock edges, far below any sleep's resolution, so a real clock spins; a
+  // virtual clock jumps there instead.
+  virtual void WaitUntil(std::uint64_t us) {
+    while (NowMicroseconds() < us) {
+    }
+  }
 };
 
 class PortIo {

@@ -121,8 +121,18 @@ std::uint32_t SimChip::EraseUs() const { return settings_.eraseMs.value_or(model
 
 std::uint32_t SimChip::WriteUs() const { return settings_.writeUs.value_or(model_.writeUs); }
 
+bool SimChip::PhaseTooShort(std::uint64_t us) const {
+  return static_cast<double>(us) * settings_.xtalMHz < static_cast<double>(model_.sckPhaseClocks);
+}
+
 void SimChip::LinesChanged(const TargetLines& lines, std::uint64_t us) {
-  switch (shifter_.LinesChanged(lines)) {
+  TargetLines taken = lines;
+  if (lines.sck != sck_) {
+    if (lines.sck && PhaseTooShort(us - sckEdgeUs_)) taken.mosi = !lines.mosi;
+    sck_ = lines.sck;
+    sckEdgeUs_ = us;
+  }
+  switch (shifter_.LinesChanged(taken)) {
     case SimSerialShifter::Event::kSessionStarted:
     case SimSerialShifter::Event::kSessionEnded:
       // Either way the chip leaves programming; a write or erase under way goes on.

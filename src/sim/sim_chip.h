@@ -11,6 +11,12 @@
 // before it. A read that the chip does not obey (not enabled, busy) answers the
 // complement of the stored byte, so that it can never pass for a good read.
 //
+// The chip runs on a crystal (12 MHz unless the settings say otherwise) and needs
+// each phase of SCK to last its row's number of crystal periods. When SCK rises
+// sooner than that after its fall, the chip takes the MOSI bit inverted, as a part
+// that samples too early sees the line it had before: every fast bit is wrong, so a
+// Programming Enable clocked too fast is never recognised and never echoes 69.
+//
 // Tests of other code reach the chip through SimulatedPort::TargetAs<SimChip>() to
 // prepare it and to look at what it stores and how often it was asked.
 #pragma once
@@ -93,6 +99,8 @@ class SimChip final : public SimTarget {
   void SaveState() const;
 
  private:
+  // Whether a phase of SCK of this many microseconds is shorter than the chip needs.
+  bool PhaseTooShort(std::uint64_t us) const;
   void ByteReceived(std::uint8_t byte, std::uint64_t us);
   const SimInstructionPattern* Match(bool answersInSlot) const;
   std::uint8_t Answer(SimInstruction op, std::uint64_t us);
@@ -124,6 +132,8 @@ class SimChip final : public SimTarget {
   std::uint8_t writingData_ = 0xFF;
   std::uint64_t random_;
   SimChipCounters counters_;
+  bool sck_ = false;             // SCK as last seen
+  std::uint64_t sckEdgeUs_ = 0;  // when SCK last changed
 };
 
 }  // namespace vql

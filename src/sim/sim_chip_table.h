@@ -10,6 +10,10 @@
 // They are near the parts' own worst cases, short enough that the program's waits
 // (5 ms after a four-byte write, 100 ms per programming enable) cover them, except
 // the AT89S51/52 erase, which outlasts one enable attempt as the real parts do.
+//
+// Each phase of SCK (high or low) must last some periods of the chip's crystal:
+//   8 periods (SCK below fosc/16)   AT89S51, AT89S52, AT89S8253, AT89S2051, AT89S4051
+//  20 periods (SCK below fosc/40)   AT89S53, AT89S8252
 #pragma once
 
 #include <array>
@@ -44,6 +48,9 @@ struct SimChipModel {
   bool x2Fuse;
   std::uint32_t eraseMs;
   std::uint32_t writeUs;
+  // The crystal periods that SCK must stay low before it rises (and high before it
+  // falls) for the chip to take the bit.
+  std::uint32_t sckPhaseClocks;
 
   std::size_t InstructionBytes() const {
     return instructions == SimInstructionSet::kFourByte ? 4 : 3;
@@ -55,19 +62,19 @@ struct SimChipModel {
 
 inline constexpr std::array kSimChips{
     SimChipModel{"AT89S51", 4096, SimInstructionSet::kFourByte, SimLockLayout::kModesInOrder, false,
-                 500, 500},
+                 500, 500, 8},
     SimChipModel{"AT89S52", 8192, SimInstructionSet::kFourByte, SimLockLayout::kModesInOrder, false,
-                 500, 500},
+                 500, 500, 8},
     SimChipModel{"AT89S53", 12288, SimInstructionSet::kThreeByte,
-                 SimLockLayout::kThreeByteWriteOnly, false, 16, 2000},
+                 SimLockLayout::kThreeByteWriteOnly, false, 16, 2000, 20},
     SimChipModel{"AT89S8252", 8192, SimInstructionSet::kThreeByte,
-                 SimLockLayout::kThreeByteWriteOnly, false, 16, 2000},
+                 SimLockLayout::kThreeByteWriteOnly, false, 16, 2000, 20},
     SimChipModel{"AT89S8253", 12288, SimInstructionSet::kFourByte, SimLockLayout::kBitsAtOnce, true,
-                 20, 500},
+                 20, 500, 8},
     SimChipModel{"AT89S2051", 2048, SimInstructionSet::kFourByte, SimLockLayout::kBitsAtOnce, true,
-                 20, 500},
+                 20, 500, 8},
     SimChipModel{"AT89S4051", 4096, SimInstructionSet::kFourByte, SimLockLayout::kBitsAtOnce, true,
-                 20, 500},
+                 20, 500, 8},
 };
 
 // The row whose name matches, ignoring case; nullptr when there is none.

@@ -88,6 +88,17 @@ std::optional<double> Rate(std::string_view value) {
   return rate;
 }
 
+// A crystal in MHz, as decimal digits with an optional fraction (11.0592).
+std::optional<double> Megahertz(std::string_view value) {
+  double mhz = 0.0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, mhz, std::chars_format::fixed);
+  if (value.empty() || error != std::errc{} || stop != end || !(mhz >= 0.1 && mhz <= 60.0)) {
+    return std::nullopt;
+  }
+  return mhz;
+}
+
 constexpr std::uint64_t kMostEraseMs = 60'000;
 constexpr std::uint64_t kMostWriteUs = 1'000'000;
 
@@ -217,6 +228,18 @@ const std::vector<SimKey>& SimKeys() {
            },
            SimKeyGroup::kChip, "write=US",
            TimeHelp("byte write time in microseconds", &SimChipModel::writeUs)},
+    SimKey{"xtal", "the crystal in MHz from 0.1 to 60 (11.0592 for instance)",
+           [](SimOptions& options, std::string_view value) {
+             const auto mhz = Megahertz(value);
+             if (!mhz) return false;
+             options.chip.xtalMHz = *mhz;
+             return true;
+           },
+           SimKeyGroup::kChip, "xtal=MHZ",
+           "the chip's crystal in MHz (default 12): SCK\n"
+           "must stay low 8 crystal periods before it rises\n"
+           "(20 on the AT89S53/8252), or the chip takes the\n"
+           "bit inverted"},
     SimKey{"echo-from", "the first programming enable that is heard (1 or more)",
            [](SimOptions& options, std::string_view value) {
              const auto first = Count(value, std::numeric_limits<std::uint32_t>::max());

@@ -30,6 +30,7 @@ struct SimChipSettings {
   double flakyRate = 0.0;  // share of read answers that come back with one bit flipped
   std::uint64_t seed = 1;  // of the flaky answers, so that a run can be repeated
   std::string stateFile;   // empty: the chip lives only as long as the program
+  double xtalMHz = 12.0;   // the chip's crystal, which sets how fast SCK may go
 };
 
 struct SimOptions {

@@ -85,6 +85,11 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
 
   // --- MicrosecondClock.
   std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
+  // Virtual time jumps there; the real clock spins.
+  void WaitUntil(std::uint64_t us) override {
+    if (!virtualClock_) return MicrosecondClock::WaitUntil(us);
+    if (virtualNs_ < us * 1000) virtualNs_ = us * 1000;
+  }
 
  private:
   std::uint64_t NowNanoseconds() const;

@@ -366,7 +366,7 @@ TEST(Startup, BringsEveryPartIntoItsWorkingStateOrStopsAtABadConfiguration) {
   {
     testing::VirtualWindow window(testing::VirtualWindow::Settings{1000, 0});
     SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
-    auto app = std::make_unique<Programmer>(sim, window);
+    auto app = std::make_unique<Programmer>(sim, window, window);
     ASSERT_TRUE(app->Startup());
     EXPECT_EQ(app->Link.DataPort(), 0x378);
     EXPECT_EQ(app->Link.PortCaption(2), "LPT2 : 278");
@@ -386,7 +386,7 @@ TEST(Startup, BringsEveryPartIntoItsWorkingStateOrStopsAtABadConfiguration) {
   {
     testing::VirtualWindow window;
     SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
-    auto app = std::make_unique<Programmer>(sim, window);
+    auto app = std::make_unique<Programmer>(sim, window, window);
     ASSERT_TRUE(app->Startup());
     const std::string path = std::filesystem::current_path().string() + "/CONFIG.VQL";
     EXPECT_EQ(window.messageBoxes,
@@ -400,7 +400,7 @@ TEST(Startup, BringsEveryPartIntoItsWorkingStateOrStopsAtABadConfiguration) {
   {
     testing::VirtualWindow window;
     SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
-    auto app = std::make_unique<Programmer>(sim, window);
+    auto app = std::make_unique<Programmer>(sim, window, window);
     EXPECT_FALSE(app->Startup());
     const std::string path = std::filesystem::current_path().string() + "/CONFIG.VQL";
     EXPECT_EQ(window.messageBoxes,
@@ -441,7 +441,7 @@ TEST(Startup, ReadsTheFileTheLookupFoundOrNamesEveryPlaceLookedAt) {
   for (const Case& c : cases) {
     testing::VirtualWindow window;
     SimulatedPort sim(window, ParseSimOptions("target=AT89S8253"));
-    auto app = std::make_unique<Programmer>(sim, window);
+    auto app = std::make_unique<Programmer>(sim, window, window);
     EXPECT_EQ(app->Startup(c.lookup), c.configured) << c.name;
     EXPECT_EQ(window.messageBoxes, c.boxes) << c.name;
     EXPECT_EQ(app->Link.ConfigPath, c.lookup.path) << c.name;

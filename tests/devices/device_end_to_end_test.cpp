@@ -73,6 +73,33 @@ TEST_P(EveryDevice, ErasesWritesVerifiesReadsAndChecksBlankOverTheWholeChip) {
   }
 }
 
+TEST_P(EveryDevice, WritesAndReadsAtTheDefaultSckSpeedOnCommonCrystals) {
+  const std::string name = GetParam();
+  const DeviceInfo& device = *DeviceAt(DeviceIndexOf(name));
+  // A 1 MHz crystal with the half period that its class needs, doubled.
+  const std::int32_t slowUs = 2 * static_cast<std::int32_t>(FindSimChip(name)->sckPhaseClocks);
+  const std::pair<const char*, std::int32_t> crystals[] = {
+      {"12", ProgrammerLink::kDefaultSckHalfPeriodUs},
+      {"11.0592", ProgrammerLink::kDefaultSckHalfPeriodUs},
+      {"1", slowUs}};
+  for (const auto& [mhz, halfUs] : crystals) {
+    // The pump takes 1 us: the floor, not the pumps, paces SCK.
+    ProgrammerWorld world(name, ProgrammerWorld::ChipOptions(name, std::string("xtal=") + mhz),
+                          false, 1000);
+    world.app->Link.SckHalfPeriodUs = halfUs;
+    SetOps set{world.Ops(), device};
+    for (std::int32_t a = 0; a < 16; ++a) world.SetImageByte(a, static_cast<std::uint8_t>(a * 13 + 1));
+    const std::string image = testing::ImageText(world.Image(), 0, 16);
+    ASSERT_EQ(set.Write(15), Outcome::Done) << mhz;
+    ClearCodeImage(world.Image());
+    ASSERT_EQ(set.Read(15), Outcome::Done) << mhz;
+    EXPECT_EQ(testing::ImageText(world.Image(), 0, 16), image) << mhz;
+    EXPECT_EQ(world.Chip().Code(15), 15 * 13 + 1) << mhz;
+    EXPECT_TRUE(world.window.messageBoxes.empty()) << mhz;
+    EXPECT_EQ(world.app->Link.SckHalfPeriodUs, halfUs) << mhz;
+  }
+}
+
 TEST_P(EveryDevice, LocksAtEachLevelVerifiesAsTheLockAllowsAndErasesAgain) {
   const std::string name = GetParam();
   const DeviceInfo& device = *DeviceAt(DeviceIndexOf(name));

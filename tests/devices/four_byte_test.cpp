@@ -122,13 +122,14 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
   struct Case {
     std::string device;
     int echoFrom;  // 0: never
-    std::size_t attempts;
+    std::size_t attempts;  // at the set SCK speed, then one at 16 us and one at 64 us
     bool result;
+    std::int32_t halfUs;  // the link's SCK half period afterwards
   };
-  const Case cases[] = {{"AT89S52", 3, 3, true},   {"AT89S52", 10, 10, true},
-                        {"AT89S52", 0, 10, false}, {"AT89S51", 11, 10, false},
-                        {"AT89S8253", 0, 1, false}, {"AT89S2051", 0, 1, false},
-                        {"AT89S4051", 1, 1, true}};
+  const Case cases[] = {{"AT89S52", 3, 3, true, 4},       {"AT89S52", 10, 10, true, 4},
+                        {"AT89S52", 0, 10 + 2, false, 4}, {"AT89S51", 11, 11, true, 16},
+                        {"AT89S51", 12, 12, true, 64},    {"AT89S8253", 0, 1 + 2, false, 4},
+                        {"AT89S2051", 0, 1 + 2, false, 4}, {"AT89S4051", 1, 1, true, 4}};
   for (const auto& c : cases) {
     ProgrammerWorld world(c.device);
     auto enables = std::make_shared<int>(0);
@@ -141,8 +142,45 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
     }));
     EXPECT_EQ(world.Ops().EnableProgramming4(), c.result) << c.device << " " << c.echoFrom;
     EXPECT_EQ(world.Instructions(4), Strings(c.attempts, kEnable)) << c.device << " " << c.echoFrom;
+    EXPECT_EQ(world.app->Link.SckHalfPeriodUs, c.halfUs) << c.device << " " << c.echoFrom;
+    EXPECT_EQ(world.window.messageBoxes.size(), c.halfUs != 4 ? 1u : 0u) << c.device;
     // Each attempt: 50 ms low, 50 ms high before the instruction.
     EXPECT_GE(world.window.NowNanoseconds(), c.attempts * 100'000'000u);
+  }
+}
+
+TEST(EnableProgramming4, FindsTheSckSpeedThatASlowCrystalNeeds) {
+  struct Case {
+    const char* mhz;
+    std::int32_t halfUs;  // the half period that worked; 0: none did
+  };
+  // 8 crystal periods per phase: 8 us at 1 MHz, 27 us at 0.3 MHz, 80 us at 0.1 MHz.
+  const Case cases[] = {{"12", 4}, {"1", 16}, {"0.3", 64}, {"0.1", 0}};
+  for (const auto& c : cases) {
+    ProgrammerWorld world("AT89S8253", ProgrammerWorld::ChipOptions("AT89S8253", std::string("xtal=") + c.mhz),
+                          true, 1000);
+    world.Chip().SetCode(0x0001, 0x3C);
+    const Outcome outcome = world.Ops().ReadCode4(1);
+    const auto instructions = world.Instructions(4);
+    EXPECT_EQ(outcome, c.halfUs != 0 ? Outcome::Done : Outcome::NoAnswer) << c.mhz;
+    // One attempt at the set speed (the device's rule), then one per slower speed.
+    const std::size_t slower = c.halfUs == 4 ? 0 : c.halfUs == 16 ? 1 : 2;
+    EXPECT_EQ(Count(instructions, kEnable), 1 + slower) << c.mhz;
+    EXPECT_EQ(Count(instructions, "20 00 01"), c.halfUs != 0 ? 1u : 0u) << c.mhz;
+    EXPECT_EQ(world.app->Link.SckHalfPeriodUs, c.halfUs != 0 ? c.halfUs : 4) << c.mhz;
+    // The slower speed that worked is named once; at none, the chip does not answer.
+    const std::string h = std::to_string(c.halfUs);
+    const std::string box =
+        c.halfUs == 0 ? "The chip does not answer on LPT1 (0378)"
+                      : "The chip answered only with a slower serial clock: SCK half period " + h +
+                            " us. Set it as the default with --sck-half-us " + h +
+                            " or Option > SCK half period.";
+    ASSERT_EQ(world.window.messageBoxes.size(), c.halfUs == 4 ? 0u : 1u) << c.mhz;
+    if (c.halfUs != 4) {
+      EXPECT_TRUE(world.window.messageBoxes[0].starts_with(box)) << c.mhz;
+    }
+    EXPECT_EQ(world.Image().HighDigits[1] == '3' && world.Image().LowDigits[1] == 'C', c.halfUs != 0)
+        << c.mhz;
   }
 }
 

@@ -160,5 +160,37 @@ TEST(BitDelay, EachEdgeWaitsItsScaledTime) {
   }
 }
 
+TEST(SckHalfPeriod, NoTwoEdgesNorAnEdgeAndItsSampleCloserThanTheFloor) {
+  // The pump takes 1 us, less than any floor here: the floor alone sets the pace.
+  for (const std::int32_t floorUs : {1, 4, 16, 64}) {
+    Bench bench({0x5A});
+    bench.link.SckHalfPeriodUs = floorUs;
+    const auto start = bench.window.NowMicroseconds();
+    bench.link.SendByteDigits('A', '5');
+    const auto floor = static_cast<std::uint64_t>(floorUs);
+    std::uint64_t lastEdge = 0;
+    int edges = 0;
+    for (const auto& access : bench.Accesses()) {
+      const bool sckWrite = access.write && access.address == LinkWorld::kLpt1 &&
+                            ((access.value & cable::kSck) != 0) == (edges % 2 == 0);
+      const bool misoRead = !access.write && access.address == LinkWorld::kLpt1 + 1 && edges % 2;
+      if (edges > 0 && (sckWrite || misoRead)) {
+        EXPECT_GE(access.us - lastEdge, floor) << floorUs << " us, edge " << edges;
+      }
+      if (sckWrite) {
+        lastEdge = access.us;
+        ++edges;
+      }
+    }
+    EXPECT_EQ(edges, 16) << floorUs;
+    EXPECT_EQ(bench.link.ReceivedBits, Flags(0x5A)) << floorUs;
+    // At the floor and not much beyond: 15 gaps between the 16 edges, each at most
+    // one pump longer.
+    const auto elapsed = bench.window.NowMicroseconds() - start;
+    EXPECT_GE(elapsed, 15 * floor) << floorUs;
+    EXPECT_LE(elapsed, 16 * (floor + 2)) << floorUs;
+  }
+}
+
 }  // namespace
 }  // namespace vql

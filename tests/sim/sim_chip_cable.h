@@ -40,7 +40,11 @@ class ChipCable {
     port.Outport(kData, data);
   }
   bool Miso() { return (port.Inport(kStatus) & cable::kMiso) != 0; }
+  // Each edge comes a half period after the one before, slow enough for any crystal
+  // the chips run on by default.
+  static constexpr std::uint64_t kHalfPeriodUs = 2;
   void Sck(bool high) {
+    clock.Advance(kHalfPeriodUs);
     Drive(static_cast<std::uint8_t>(high ? data_ | cable::kSck : data_ & ~cable::kSck));
   }
 

@@ -89,5 +89,21 @@ TEST(SimChipUnderTheLink, RunModeEndsProgramming) {
   EXPECT_FALSE(world.Chip().ProgrammingEnabled());
 }
 
+TEST(SimChipUnderTheLink, ASlowCrystalNeedsTheHalfPeriodItsClassAsks) {
+  // A 1 MHz crystal: 8 us per phase for most chips, 20 us for the AT89S53/8252. The
+  // default floor is too fast for either; the class's need, doubled, is enough.
+  for (const SimChipModel& model : kSimChips) {
+    const auto needUs = static_cast<std::int32_t>(model.sckPhaseClocks);
+    for (const auto& [halfUs, enables] :
+         {std::pair{ProgrammerLink::kDefaultSckHalfPeriodUs, false}, {2 * needUs, true}}) {
+      ChipWorld world("target=" + std::string(model.name) + ",xtal=1");
+      world.link.SckHalfPeriodUs = halfUs;
+      world.Enable(model.instructions == SimInstructionSet::kFourByte);
+      EXPECT_EQ(world.Chip().ProgrammingEnabled(), enables) << model.name << " at " << halfUs;
+      EXPECT_EQ(world.Answer() == 0x69, enables && model.InstructionBytes() == 4) << model.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vql

@@ -145,15 +145,17 @@ TEST(SimChipOptions, EraseAndWriteTimesReplaceTheChipsOwn) {
   EXPECT_EQ(chip.WriteUs(), 40u);
   cable.Enable();
   cable.Erase();
-  cable.clock.Advance(2999);
-  EXPECT_TRUE(chip.BusyAt(cable.clock.NowMicroseconds()));
-  cable.clock.Advance(1);
+  // Each instruction takes effect at the last rising edge of SCK, a half period ago.
+  const std::uint64_t erased = cable.clock.NowMicroseconds() - ChipCable::kHalfPeriodUs;
+  EXPECT_TRUE(chip.BusyAt(erased + 2999));
+  EXPECT_FALSE(chip.BusyAt(erased + 3000));
+  cable.clock.Set(erased + 3000);
   cable.Enable();
   EXPECT_TRUE(chip.ProgrammingEnabled());
   cable.WriteCode(0x0001, 0x00);
-  cable.clock.Advance(39);
-  EXPECT_NE(cable.ReadCode(0x0001), 0x00);
-  cable.clock.Advance(1);
+  const std::uint64_t written = cable.clock.NowMicroseconds() - ChipCable::kHalfPeriodUs;
+  EXPECT_TRUE(chip.BusyAt(written + 39));
+  EXPECT_FALSE(chip.BusyAt(written + 40));
   EXPECT_EQ(cable.ReadCode(0x0001), 0x00);
 }
 

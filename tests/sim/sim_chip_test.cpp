@@ -181,14 +181,16 @@ TEST(SimChip, EraseClearsCodeAndLocksKeepsTheFuseAndTakesItsTime) {
     EXPECT_EQ(chip.X2Clock(), model.x2Fuse);
     EXPECT_EQ(chip.EraseUs(), model.eraseMs * 1000);
 
-    // While it erases the chip neither echoes nor takes an enable.
-    cable.clock.Advance(chip.EraseUs() - 1);
+    // While it erases the chip neither echoes nor takes an enable (one that starts
+    // 200 us before the end is heard before it).
+    const std::uint64_t erased = cable.clock.NowMicroseconds() - ChipCable::kHalfPeriodUs;
+    cable.clock.Set(erased + chip.EraseUs() - 200);
     const auto busyAnswers = cable.Enable();
     EXPECT_FALSE(chip.ProgrammingEnabled());
     if (cable.FourByte()) {
       EXPECT_EQ(busyAnswers.back(), 0x55);
     }
-    cable.clock.Advance(1);
+    cable.clock.Set(erased + chip.EraseUs());
     const auto readyAnswers = cable.Enable();
     EXPECT_TRUE(chip.ProgrammingEnabled());
     if (cable.FourByte()) {
@@ -268,9 +270,10 @@ TEST(SimChip, ThreeByteSetAnswersDataPollingWhileItWrites) {
     EXPECT_TRUE(chip.BusyAt(5000));
     EXPECT_EQ(cable.ReadCode(0x1234), 0xDA);  // bit 7 inverted, the rest as written
     EXPECT_EQ(cable.ReadCode(0x0100), 0xEE);  // another cell: not answered
-    cable.clock.Advance(chip.WriteUs() - 1);
+    const std::uint64_t written = 5000 + 3 * 16 * ChipCable::kHalfPeriodUs - ChipCable::kHalfPeriodUs;
+    cable.clock.Set(written + chip.WriteUs() - 100);  // the read is heard 100 us early
     EXPECT_EQ(cable.ReadCode(0x1234), 0xDA);
-    cable.clock.Advance(1);
+    cable.clock.Set(written + chip.WriteUs());
     EXPECT_EQ(cable.ReadCode(0x1234), 0x5A);
     EXPECT_EQ(cable.ReadCode(0x0100), 0x11);
 

@@ -14,7 +14,7 @@ namespace vql::testing {
 class LinkWorld : public CableBench {
  public:
   explicit LinkWorld(std::string_view simOptions = "", VirtualWindow::Settings settings = {})
-      : CableBench(simOptions, settings), link(port, window) {
+      : CableBench(simOptions, settings), link(port, window, window) {
     SetUpPorts(link);
   }
 

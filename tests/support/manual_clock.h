@@ -19,6 +19,8 @@ class ManualClock : public MicrosecondClock {
     return now;
   }
 
+  void WaitUntil(std::uint64_t us) override { nowUs_ = nowUs_ < us ? us : nowUs_; }
+
   void Set(std::uint64_t us) { nowUs_ = us; }
   void Advance(std::uint64_t us) { nowUs_ += us; }
   void SetStep(std::uint64_t stepPerReadingUs) { stepUs_ = stepPerReadingUs; }

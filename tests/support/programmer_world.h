@@ -27,7 +27,7 @@ class ProgrammerWorld : public CableBench {
   explicit ProgrammerWorld(std::string_view device, std::string_view simOptions = "",
                            bool traced = true, std::uint64_t pumpStepNs = 100'000)
       : CableBench(simOptions, VirtualWindow::Settings{pumpStepNs, 0}, traced),
-        app(std::make_unique<Programmer>(port, window)) {
+        app(std::make_unique<Programmer>(port, window, window)) {
     SetUpPorts(app->Link);
     app->Cmd.SetOperatingMode(true);
     app->Selection.Select(DeviceIndexOf(device));

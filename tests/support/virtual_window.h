@@ -8,6 +8,7 @@
 // What the core shows (message boxes, the file name, the grid) is recorded.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -74,6 +75,8 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   }
 
   std::uint64_t NowMicroseconds() override { return nowNs_ / 1000; }
+  // Jumps to the time, so that a wait never spins on a clock that only pumps move.
+  void WaitUntil(std::uint64_t us) override { nowNs_ = std::max(nowNs_, us * 1000); }
   std::uint64_t NowNanoseconds() const { return nowNs_; }
   void Advance(std::uint64_t ns) { nowNs_ += ns; }
 
