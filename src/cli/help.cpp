@@ -87,6 +87,10 @@ OPTIONS
   --no-run-after     leave the target in program mode after auto (Option > Auto
                      RUN after auto program, ticked by default); the program
                      still releases it when it ends
+  --sck-half-us N    the shortest time between two edges of the serial clock,
+                     in microseconds, 1 to 10000 (default 4: every device up to
+                     a 12 MHz crystal); see SERIAL CLOCK. Not stored: each run
+                     starts from the default
   --config PATH      read this configuration file alone (default: the first
                      CONFIG.VQL of the places under FILES)
   -o, --output OUT   with read: the Intel HEX file to write, from address 0 to the
@@ -116,6 +120,15 @@ EXIT STATUS
        at the next address and the target was released to run mode
 
 {exit status 0}
+
+SERIAL CLOCK
+  The chip samples the serial clock with its own crystal: a half period of SCK
+  must last at least 8 crystal periods on the four-byte devices and 20 on the
+  three-byte ones (see the devices command). The program times every edge
+  against the monotonic clock; twice the need is safe: 4 us covers every device
+  up to 12 MHz, 40 us a 1 MHz crystal. When a four-byte chip
+  does not echo the programming enable, the program tries again at a quarter of
+  the speed, down to a 64 us half period, and says which half period worked.
 
 INTEL HEX FILES
   Data records (type 00) are loaded; the extended-address records (02, 04) set

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "devices/device_table.h"
+#include "link/programmer_link.h"
 
 namespace vql {
 
@@ -72,6 +75,18 @@ bool OnOff(std::string_view text) {
   throw UsageError("--x2clock takes on or off, not " + Quoted(text));
 }
 
+std::int32_t SckHalfPeriodOf(std::string_view text) {
+  std::int32_t us = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), us);
+  if (error == std::errc() && end == text.data() + text.size() &&
+      us >= ProgrammerLink::kMinSckHalfPeriodUs && us <= ProgrammerLink::kMaxSckHalfPeriodUs) {
+    return us;
+  }
+  throw UsageError("--sck-half-us takes whole microseconds from " +
+                   std::to_string(ProgrammerLink::kMinSckHalfPeriodUs) + " to " +
+                   std::to_string(ProgrammerLink::kMaxSckHalfPeriodUs) + ", not " + Quoted(text));
+}
+
 // Hands out the arguments one by one, and the value of the option just read.
 class ArgReader {
  public:
@@ -115,6 +130,8 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     options.lockLevel = LockLevelOf(value());
   } else if (name == "--x2clock") {
     options.x2Clock = OnOff(value());
+  } else if (name == "--sck-half-us") {
+    options.sckHalfUs = SckHalfPeriodOf(value());
   } else if (name == "--config") {
     options.config = value();
     if (options.config.empty()) throw UsageError("--config needs a file name");

@@ -104,6 +104,7 @@ void Session::ApplyControls() {
   // Ticking the highest box ticks those below it through the rules.
   if (options_.lockLevel > 0) programmer_.Controls.Lock.Set(options_.lockLevel, true);
   programmer_.Controls.X2Clock = options_.x2Clock;
+  if (options_.sckHalfUs) programmer_.Link.SckHalfPeriodUs = *options_.sckHalfUs;
   programmer_.Controls.AutoReloadFile = options_.autoReload;
   programmer_.Cmd.AutoRunAfterProgram = options_.runAfter;
 }

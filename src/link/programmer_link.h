@@ -38,6 +38,9 @@ class ProgrammerLink {
   // rounded up.
   static constexpr std::int32_t kDefaultSckHalfPeriodUs = 4;
   std::int32_t SckHalfPeriodUs = kDefaultSckHalfPeriodUs;
+  // What the operator may set: from 1 us up to 10 ms, far beyond any crystal's need.
+  static constexpr std::int32_t kMinSckHalfPeriodUs = 1;
+  static constexpr std::int32_t kMaxSckHalfPeriodUs = 10000;
 
   // --- From the configuration file (all 0 until start-up reads it).
   std::int32_t DelayScale = 0;

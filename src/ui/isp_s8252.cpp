@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -227,6 +228,21 @@ void TfrmMain::BuildControls() {
   OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
   OpenDialog1->setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
   OpenDialog1->setNameFilter(QStringLiteral("Hex File Format (*.hex);;All Files (*)"));
+
+  SckHalfPeriodDialog = new QInputDialog(this);
+  SckHalfPeriodDialog->setObjectName(QStringLiteral("SckHalfPeriodDialog"));
+  SckHalfPeriodDialog->setWindowTitle(QStringLiteral("SCK Half Period"));
+  SckHalfPeriodDialog->setInputMode(QInputDialog::IntInput);
+  SckHalfPeriodDialog->setIntRange(ProgrammerLink::kMinSckHalfPeriodUs,
+                                   ProgrammerLink::kMaxSckHalfPeriodUs);
+  SckHalfPeriodDialog->setLabelText(QString::fromStdString(
+      "The shortest time between two edges of the serial clock, in microseconds.\n"
+      "It must be at least 8 crystal periods on the four-byte devices and 20 on the\n"
+      "three-byte ones, doubled for safety: " +
+      std::to_string(ProgrammerLink::kDefaultSckHalfPeriodUs) +
+      " suits every device up to 12 MHz, 40 a 1 MHz crystal.\n"
+      "Not stored: the program starts with " +
+      std::to_string(ProgrammerLink::kDefaultSckHalfPeriodUs) + " every time."));
 }
 
 void TfrmMain::BuildMenu() {
@@ -261,6 +277,8 @@ void TfrmMain::BuildMenu() {
   for (QAction* item : {ProgramMode1, RUNMode1, AutoRUNafterprogram1, AutoReloadFile1}) {
     item->setCheckable(true);
   }
+  Option1->addSeparator();
+  SckHalfPeriod1 = Option1->addAction(QStringLiteral("SCK Half Period..."));
 
   // A menu-bar entry without items that acts when chosen.
   About1 = bar->addAction(QStringLiteral("About"));
@@ -299,6 +317,7 @@ void TfrmMain::Wire() {
   connect(LPT21, &QAction::triggered, this, [this] { LPT21Click(); });
   connect(AutoRUNafterprogram1, &QAction::triggered, this, [this] { AutoRUNafterprogram1Click(); });
   connect(AutoReloadFile1, &QAction::triggered, this, [this] { AutoReloadFile1Click(); });
+  connect(SckHalfPeriod1, &QAction::triggered, this, [this] { SckHalfPeriod1Click(); });
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
@@ -439,6 +458,14 @@ void TfrmMain::AutoRUNafterprogram1Click() {
 
 void TfrmMain::AutoReloadFile1Click() {
   programmer_.Controls.AutoReloadFile = !programmer_.Controls.AutoReloadFile;
+  ReadControls();
+}
+
+void TfrmMain::SckHalfPeriod1Click() {
+  if (programmer_.Cmd.Busy()) return;
+  SckHalfPeriodDialog->setIntValue(programmer_.Link.SckHalfPeriodUs);
+  if (SckHalfPeriodDialog->exec() != QDialog::Accepted) return;
+  programmer_.Link.SckHalfPeriodUs = SckHalfPeriodDialog->intValue();
   ReadControls();
 }
 
@@ -588,6 +615,9 @@ void TfrmMain::ReadControls() {
   RUNMode1->setChecked(cmd.RunModeTicked);
   AutoRUNafterprogram1->setChecked(cmd.AutoRunAfterProgram);
   AutoReloadFile1->setChecked(controls.AutoReloadFile);
+  SckHalfPeriod1->setEnabled(idle);
+  SckHalfPeriod1->setText(QStringLiteral("SCK Half Period (%1 us)...")
+                              .arg(programmer_.Link.SckHalfPeriodUs));
 
   btnMode->setEnabled(idle);
   Button1->setEnabled(idle);

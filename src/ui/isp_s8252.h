@@ -21,6 +21,7 @@
 #include "ui/qt_window.h"
 
 class QAction;
+class QInputDialog;
 class QCheckBox;
 class QComboBox;
 class QFileDialog;
@@ -90,6 +91,8 @@ class TfrmMain final : public QMainWindow, private WindowView {
   CodeGrid* StringGrid1 = nullptr;
   QPushButton* Button1 = nullptr;  // "Test IO", below the client area
   QFileDialog* OpenDialog1 = nullptr;
+  // Option > SCK Half Period: the shortest time between two serial clock edges.
+  QInputDialog* SckHalfPeriodDialog = nullptr;
   // Timer1 is the window services' timer: its ticks arrive from inside the pump.
 
   // --- The main menu.
@@ -108,6 +111,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QAction* RUNMode1 = nullptr;
   QAction* AutoRUNafterprogram1 = nullptr;
   QAction* AutoReloadFile1 = nullptr;
+  QAction* SckHalfPeriod1 = nullptr;
   QAction* About1 = nullptr;
 
   TfrmAboutVql* frmAboutVql = nullptr;
@@ -147,6 +151,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void LPT21Click();
   void AutoRUNafterprogram1Click();
   void AutoReloadFile1Click();
+  void SckHalfPeriod1Click();
   void Image1DblClick();
   void About1Click();
   void Button1Click();

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -130,7 +131,8 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
   EXPECT_EQ(Captions(f.Device1), DeviceNames([](const DeviceInfo&) { return true; }, "|", "|"));
   EXPECT_EQ(Captions(f.Port1), "LPT1 : 378|LPT2 : 278");
   EXPECT_EQ(Captions(f.Option1),
-            "Program Mode|RUN Mode|-|Auto RUN after auto program|Auto Reload File");
+            "Program Mode|RUN Mode|-|Auto RUN after auto program|Auto Reload File|-|"
+            "SCK Half Period (4 us)...");
   EXPECT_EQ(f.menuBar()->actions().back(), f.About1);
   EXPECT_EQ(f.About1->menu(), nullptr);  // acts when chosen
 
@@ -158,6 +160,18 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
   EXPECT_FALSE(f.frmAboutVql->isVisible());
   f.About1->trigger();
   EXPECT_TRUE(aboutShownModally);
+
+  // Option > SCK Half Period: the dialog sets the link's floor, Cancel keeps it.
+  for (const bool accept : {true, false}) {
+    QTimer::singleShot(0, [&] {
+      if (QApplication::activeModalWidget() != f.SckHalfPeriodDialog) return;
+      f.SckHalfPeriodDialog->setIntValue(accept ? 40 : 7);
+      accept ? f.SckHalfPeriodDialog->accept() : f.SckHalfPeriodDialog->reject();
+    });
+    f.SckHalfPeriod1->trigger();
+    EXPECT_EQ(w.setup.programmer->Link.SckHalfPeriodUs, 40);
+    EXPECT_EQ(f.SckHalfPeriod1->text(), "SCK Half Period (40 us)...");
+  }
 }
 
 TEST(MainWindow, EachCommandShowsItsTextsAndLeavesTheChipAsItSays) {
