@@ -200,7 +200,7 @@ bool DeviceOps::EnableAtSlowerClock() {
       window_.ShowMessageBox(
           "The chip answered only with a slower serial clock: SCK half period " +
           std::to_string(halfUs) + " us. Set it as the default with --sck-half-us " +
-          std::to_string(halfUs) + " or Option > SCK half period.");
+          std::to_string(halfUs) + " or Option > SCK Half Period.");
       return true;
     }
   }

@@ -174,7 +174,7 @@ TEST(EnableProgramming4, FindsTheSckSpeedThatASlowCrystalNeeds) {
         c.halfUs == 0 ? "The chip does not answer on LPT1 (0378)"
                       : "The chip answered only with a slower serial clock: SCK half period " + h +
                             " us. Set it as the default with --sck-half-us " + h +
-                            " or Option > SCK half period.";
+                            " or Option > SCK Half Period.";
     ASSERT_EQ(world.window.messageBoxes.size(), c.halfUs == 4 ? 0u : 1u) << c.mhz;
     if (c.halfUs != 4) {
       EXPECT_TRUE(world.window.messageBoxes[0].starts_with(box)) << c.mhz;

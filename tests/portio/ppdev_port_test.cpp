@@ -62,7 +62,7 @@ struct PpdevBench {
     auto fake = std::make_unique<FakeKernel>();
     kernel = fake.get();
     port = MakePpdevPort(root.Path().string(), std::move(fake));
-    app = std::make_unique<Programmer>(*port, window);
+    app = std::make_unique<Programmer>(*port, window, window);
     app->Link.Lpt1Base = 0x378;
     app->Link.Lpt2Base = 0x278;
     app->Selection.Select(DeviceIndexOf("AT89S8253"));
