@@ -237,8 +237,8 @@ void TfrmMain::BuildControls() {
                                    ProgrammerLink::kMaxSckHalfPeriodUs);
   SckHalfPeriodDialog->setLabelText(QString::fromStdString(
       "The shortest time between two edges of the serial clock, in microseconds.\n"
-      "It must be at least 8 crystal periods on the four-byte devices and 20 on the\n"
-      "three-byte ones, doubled for safety: " +
+      "A half period must last 8 crystal periods on the four-byte devices and 20 on\n"
+      "the three-byte ones; twice that is safe: " +
       std::to_string(ProgrammerLink::kDefaultSckHalfPeriodUs) +
       " suits every device up to 12 MHz, 40 a 1 MHz crystal.\n"
       "Not stored: the program starts with " +
