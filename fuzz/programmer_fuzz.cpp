@@ -260,12 +260,15 @@ std::string At(const char* what, std::int32_t address, int chip, int image) {
   return text;
 }
 
-// The chip equals the image at every address from 0 to last.
+// The chip equals the image at every address from 0 to last. Program writes only the
+// image's bytes that are not FF (an FF is an empty place, as on an erased chip), so
+// after it, without an erase before, only those must match: skipEmpty.
 void ChipEqualsImage(const char* promise, const SimChip& chip, const vql::CodeImage& image,
-                     std::int32_t last) {
+                     std::int32_t last, bool skipEmpty = false) {
   for (std::int32_t n = 0; n <= last; ++n) {
     const auto a = static_cast<std::size_t>(n);
     const std::int32_t want = vql::HexPairValue(image.HighDigits[a], image.LowDigits[a]);
+    if (skipEmpty && want == 0xFF) continue;
     const std::uint8_t have = chip.Code(static_cast<std::uint16_t>(n));
     if (want != have) Broken(promise, At("differs", n, have, want));
   }
@@ -383,7 +386,7 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
     case Op::kProgram:
     case Op::kAuto:
       ChipEqualsImage("Program and Auto-program end Done only if the chip is the image", *chip,
-                      app.Image.Image, imageLast);
+                      app.Image.Image, imageLast, op == Op::kProgram);
       if (device.hasFuse) {
         ChipHasFuse("Program and Auto-program end Done only with the fuse asked", *chip,
                     app.Controls.X2Clock);
