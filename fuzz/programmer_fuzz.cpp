@@ -1,0 +1,547 @@
+// The whole programmer against the simulated one, on a virtual clock. The input
+// chooses the device, the chip in the socket (now and then another one, or none),
+// the simulator's faults, a short sequence of commands and the text of the HEX file,
+// which is built from the bytes so that most inputs are near-valid Intel HEX with
+// records at the edges. After every command the promises below must hold; any that
+// breaks aborts with a line that says which, so libFuzzer keeps the input.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+#include "commands/programmer.h"
+#include "devices/device_table.h"
+#include "image/hex_digits.h"
+#include "portio/cable_pins.h"
+#include "sim/sim_chip.h"
+#include "sim/sim_chip_serial.h"
+#include "sim/sim_options.h"
+#include "sim/sim_port.h"
+#include "sim/sim_target.h"
+#include "support/virtual_window.h"
+
+namespace {
+
+using vql::CommandResult;
+using vql::DeviceInfo;
+using vql::Outcome;
+using vql::SimChip;
+
+constexpr std::uint16_t kLpt1 = 0x378;
+constexpr std::uint16_t kLpt2 = 0x278;
+// Virtual time per message pump: large, so that the 5 ms waits after a write and
+// the 100 ms enable waits cost a handful of pumps.
+constexpr std::uint64_t kPumpStepNs = 500'000;
+
+[[noreturn]] void Broken(const char* promise, const std::string& detail) {
+  std::fprintf(stderr, "\n*** broken promise: %s\n    %s\n", promise, detail.c_str());
+  std::abort();
+}
+
+// The input read front to back; past its end every byte is 0.
+class Bytes {
+ public:
+  Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::uint8_t Take() { return at_ < size_ ? data_[at_++] : 0; }
+  std::uint16_t Take16() { return static_cast<std::uint16_t>(Take() << 8 | Take()); }
+  bool Empty() const { return at_ >= size_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// The HEX file.
+
+void AppendHex(std::string& text, std::uint32_t value, int digits, bool lower) {
+  static constexpr char kUpper[] = "0123456789ABCDEF";
+  static constexpr char kLower[] = "0123456789abcdef";
+  for (int i = digits - 1; i >= 0; --i) {
+    text += (lower ? kLower : kUpper)[(value >> (4 * i)) & 0xF];
+  }
+}
+
+// One record: the usual fields, now and then spoilt (lower case, a wrong checksum,
+// no colon, a CR before the newline).
+void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
+                  const std::vector<std::uint8_t>& data, std::uint8_t flags) {
+  const bool lower = (flags & 1) != 0;
+  if ((flags & 4) == 0) text += ':';
+  std::uint32_t sum = static_cast<std::uint32_t>(data.size()) + (address >> 8) + (address & 0xFFu) + type;
+  AppendHex(text, static_cast<std::uint32_t>(data.size()), 2, lower);
+  AppendHex(text, address, 4, lower);
+  AppendHex(text, type, 2, lower);
+  for (const std::uint8_t byte : data) {
+    AppendHex(text, byte, 2, lower);
+    sum += byte;
+  }
+  std::uint32_t check = (0x100 - (sum & 0xFF)) & 0xFF;
+  if ((flags & 2) != 0) check ^= 0x01;
+  AppendHex(text, check, 2, lower);
+  text += (flags & 8) != 0 ? "\r\n" : "\n";
+}
+
+std::string MakeHexText(Bytes& in, const DeviceInfo& device) {
+  std::string text;
+  const int records = 1 + in.Take() % 6;
+  for (int r = 0; r < records; ++r) {
+    const std::uint8_t control = in.Take();
+    // Most flags clear: a spoilt record now and then, not in every file.
+    const std::uint8_t flags = (control & 0x80) != 0 ? in.Take() : 0;
+    const auto length = static_cast<std::uint16_t>(in.Take() % 17);
+    std::uint16_t address = 0;
+    // Half the records low in the image, so that most walks stay short; the others
+    // at the edges: FFFF, the device's last address, just past it, anywhere.
+    switch ((control >> 3) % 8) {
+      case 1: address = 0xFFFF; break;
+      case 2: address = static_cast<std::uint16_t>(device.lastAddress); break;
+      case 3: address = static_cast<std::uint16_t>(device.lastAddress + 1 - length); break;
+      case 4: address = in.Take16(); break;
+      default: address = in.Take(); break;
+    }
+    switch (control % 8) {
+      case 4:
+        AppendRecord(text, 0x01, 0, {}, flags);
+        break;
+      case 5:  // a segment base, usually 0 or one that moves past 64 KiB
+      case 6: {  // the upper half of a linear address
+        const std::uint8_t high = in.Take();
+        const std::uint8_t low = (high & 0x80) != 0 ? in.Take() : 0;
+        AppendRecord(text, control % 8 == 5 ? 0x02 : 0x04, 0,
+                     {static_cast<std::uint8_t>(high & 0x7F), low}, flags);
+        break;
+      }
+      case 7: {  // a line of whatever the input holds
+        const int n = in.Take() % 24;
+        for (int i = 0; i < n; ++i) text += static_cast<char>(in.Take());
+        text += '\n';
+        break;
+      }
+      default: {
+        std::vector<std::uint8_t> data(length);
+        for (auto& byte : data) byte = in.Take();
+        AppendRecord(text, 0x00, address, data, flags);
+        break;
+      }
+    }
+  }
+  if (in.Take() % 4 != 0) text += ":00000001FF\n";
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// What the hardware sees: the port's data-register writes and the instructions.
+
+// The port as the program sees it, remembering the last write to the cable's data
+// register.
+class WatchedPort final : public vql::PortIo {
+ public:
+  explicit WatchedPort(vql::PortIo& inner) : inner_(inner) {}
+  void AttachPort(std::string_view name, std::uint16_t base) override { inner_.AttachPort(name, base); }
+  void DetachPort(std::uint16_t base) override { inner_.DetachPort(base); }
+  std::uint16_t Inport(std::uint16_t address) override { return inner_.Inport(address); }
+  void Outport(std::uint16_t address, std::uint16_t value) override {
+    if (address == kLpt1) lastData = static_cast<std::uint8_t>(value);
+    inner_.Outport(address, value);
+  }
+  std::string Description() const override { return inner_.Description(); }
+
+  std::optional<std::uint8_t> lastData;
+
+ private:
+  vql::PortIo& inner_;
+};
+
+// Sits between the cable and the real target and reads the instructions off the
+// lines as the program sent them, before any crystal or contact spoils them.
+class WatchTarget final : public vql::SimTarget {
+ public:
+  WatchTarget(std::unique_ptr<vql::SimTarget> inner, const DeviceInfo& device)
+      : inner_(std::move(inner)), device_(device) {}
+
+  void LinesChanged(const vql::TargetLines& lines, std::uint64_t us) override {
+    switch (shifter_.LinesChanged(lines)) {
+      case vql::SimSerialShifter::Event::kSessionStarted:
+      case vql::SimSerialShifter::Event::kSessionEnded:
+        count_ = 0;
+        inSession_ = 0;
+        break;
+      case vql::SimSerialShifter::Event::kByteReceived:
+        ByteReceived(shifter_.Received());
+        break;
+      case vql::SimSerialShifter::Event::kNone:
+        break;
+    }
+    inner_->LinesChanged(lines, us);
+  }
+  bool Miso(std::uint64_t us) override { return inner_->Miso(us); }
+
+  SimChip* Chip() { return dynamic_cast<SimChip*>(inner_.get()); }
+
+ private:
+  void ByteReceived(std::uint8_t byte) {
+    ++inSession_;
+    const bool three = device_.set == vql::InstructionSet::ThreeByte;
+    // A three-byte operation opens with the four-byte enable AC 53 55 55: its last
+    // byte belongs to no three-byte instruction.
+    if (three && inSession_ == 4 && byte == 0x55 && bytes_[0] == 0xAC && bytes_[1] == 0x53) return;
+    bytes_[count_++] = byte;
+    const std::size_t length = three ? 3 : 4;
+    if (count_ < length) return;
+    count_ = 0;
+    std::int32_t address = -1;
+    if (!three && (bytes_[0] == 0x20 || bytes_[0] == 0x40)) {
+      address = (bytes_[1] & 0x3F) << 8 | bytes_[2];
+    } else if (three && ((bytes_[0] & 3) == 1 || (bytes_[0] & 3) == 2)) {
+      address = ((bytes_[0] >> 3) & 0x1F) << 8 | ((bytes_[0] >> 2) & 1) << 13 | bytes_[1];
+    }
+    if (address > device_.lastAddress) {
+      char text[120];
+      std::snprintf(text, sizeof text, "%s instruction %02X %02X %02X names address %04X",
+                    std::string(device_.name).c_str(), bytes_[0], bytes_[1], bytes_[2],
+                    static_cast<unsigned>(address));
+      Broken("no instruction carries an address above the device's last address", text);
+    }
+  }
+
+  std::unique_ptr<vql::SimTarget> inner_;
+  const DeviceInfo& device_;
+  vql::SimSerialShifter shifter_;
+  std::array<std::uint8_t, 4> bytes_{};
+  std::size_t count_ = 0;
+  std::size_t inSession_ = 0;  // bytes since the reset
+};
+
+// ---------------------------------------------------------------------------
+// The promises.
+
+enum class Op { kLoad, kReadChip, kErase, kBlank, kProgram, kVerify, kAuto, kLock, kFuse, kStop, kPrepare };
+constexpr std::array<const char*, 11> kOpNames{"Load",   "Read Chip", "Erase",      "Blank check",
+                                               "Program", "Verify",   "Auto-program", "Lock",
+                                               "Fuse",    "Stop",     "Prepare"};
+
+// What a command byte chooses. Read Chip and Blank check always walk the whole chip,
+// which costs a hundred times a short program and verify: they come rarely, so that
+// the search runs at hundreds of inputs a second.
+constexpr std::array<Op, 32> kOpChoice{
+    Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kProgram, Op::kProgram,
+    Op::kProgram, Op::kProgram, Op::kVerify,  Op::kVerify,  Op::kVerify,  Op::kVerify,
+    Op::kAuto,    Op::kAuto,    Op::kAuto,    Op::kLock,    Op::kLock,    Op::kLock,
+    Op::kFuse,    Op::kFuse,    Op::kFuse,    Op::kStop,    Op::kStop,    Op::kStop,
+    Op::kPrepare, Op::kPrepare, Op::kPrepare, Op::kPrepare, Op::kErase,   Op::kErase,
+    Op::kReadChip, Op::kBlank};
+
+struct ChipSnapshot {
+  std::vector<std::uint8_t> code;
+  vql::SimLockBits lockBits;
+  bool x2Clock = false;
+  bool operator==(const ChipSnapshot&) const = default;
+};
+
+ChipSnapshot Snapshot(const SimChip& chip) {
+  return {chip.Memory().code, chip.LockBits(), chip.X2Clock()};
+}
+
+std::string At(const char* what, std::int32_t address, int chip, int image) {
+  char text[120];
+  std::snprintf(text, sizeof text, "%s: at %04X the chip holds %02X, the image %02X", what,
+                static_cast<unsigned>(address), static_cast<unsigned>(chip),
+                static_cast<unsigned>(image));
+  return text;
+}
+
+// The chip equals the image at every address from 0 to last. Program writes only the
+// image's bytes that are not FF (an FF is an empty place, as on an erased chip), so
+// after it, without an erase before, only those must match: skipEmpty.
+void ChipEqualsImage(const char* promise, const SimChip& chip, const vql::CodeImage& image,
+                     std::int32_t last, bool skipEmpty = false) {
+  for (std::int32_t n = 0; n <= last; ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    const std::int32_t want = vql::HexPairValue(image.HighDigits[a], image.LowDigits[a]);
+    if (skipEmpty && want == 0xFF) continue;
+    const std::uint8_t have = chip.Code(static_cast<std::uint16_t>(n));
+    if (want != have) Broken(promise, At("differs", n, have, want));
+  }
+}
+
+void ChipIsBlank(const char* promise, const SimChip& chip, std::int32_t last) {
+  for (std::int32_t n = 0; n <= last; ++n) {
+    const std::uint8_t have = chip.Code(static_cast<std::uint16_t>(n));
+    if (have != 0xFF) Broken(promise, At("not erased", n, have, 0xFF));
+  }
+}
+
+// A lock level is on the chip when every bit it sets is set (the bits clear only by
+// an erase, so a higher level already there also holds the one asked for).
+void ChipHasLockLevel(const char* promise, const SimChip& chip, std::int32_t level) {
+  const vql::SimLockBits bits = chip.LockBits();
+  if ((level >= 1 && !bits.lb1) || (level >= 2 && !bits.lb2) || (level >= 3 && !bits.lb3)) {
+    Broken(promise, "level " + std::to_string(level) + " asked; the chip has LB1=" +
+                        std::to_string(bits.lb1) + " LB2=" + std::to_string(bits.lb2) +
+                        " LB3=" + std::to_string(bits.lb3));
+  }
+}
+
+void ChipHasFuse(const char* promise, const SimChip& chip, bool x2Clock) {
+  if (chip.X2Clock() != x2Clock) {
+    Broken(promise, std::string("x2 clock asked ") + (x2Clock ? "on" : "off") + ", the chip has " +
+                        (chip.X2Clock() ? "on" : "off"));
+  }
+}
+
+// Outcomes by which a command refuses before the chip is touched.
+bool Refusal(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Refused:
+    case Outcome::NoFile:
+    case Outcome::FileError:
+    case Outcome::CodeTooLarge:
+    case Outcome::BadImage:
+    case Outcome::NoDevice:
+    case Outcome::NoPort:
+    case Outcome::NotSupported:
+    case Outcome::Busy:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// One run.
+
+const DeviceInfo& ChooseDevice(std::uint8_t byte) {
+  // Mostly the small AT89S2051, so that whole-chip walks stay short.
+  if (byte < 128) return vql::kDevices[static_cast<std::size_t>(vql::DeviceIndexOf("AT89S2051"))];
+  return vql::kDevices[byte % vql::kDevices.size()];
+}
+
+std::string ChooseOptions(Bytes& in, const DeviceInfo& device, bool& isChip) {
+  const std::uint8_t which = in.Take();
+  std::string target(device.name);
+  if (which >= 224) target = "none";
+  else if (which >= 192) target = vql::kSimChips[which % vql::kSimChips.size()].name;
+  isChip = target != "none";
+  std::string options = "target=" + target;
+  const std::uint8_t faults = in.Take();
+  if ((faults & 0xC0) != 0xC0) return options;  // a quarter of the inputs have faults
+  const std::uint8_t kinds = in.Take();
+  if (isChip) {
+    if ((kinds & 1) != 0) {
+      char dead[16];
+      std::snprintf(dead, sizeof dead, ",dead=%04X", static_cast<unsigned>(in.Take16() & 0x1FFF));
+      options += dead;
+    }
+    if ((kinds & 2) != 0) options += ",echo-from=" + std::to_string(1 + in.Take() % 12);
+    if ((kinds & 4) != 0) {
+      options += ",flaky=0.00" + std::to_string(1 + in.Take() % 9);
+      options += ",seed=" + std::to_string(in.Take());
+    }
+    if ((kinds & 8) != 0) options += ",erase=" + std::to_string(in.Take() * 4);
+    if ((kinds & 16) != 0) options += ",write=" + std::to_string(in.Take() * 40);
+    if ((kinds & 32) != 0) options += ",xtal=" + std::to_string(1 + in.Take() % 24);
+  }
+  if ((kinds & 64) != 0) options += (in.Take() & 1) != 0 ? ",miso=1" : ",miso=0";
+  if ((kinds & 128) != 0 && (in.Take() & 7) == 0) options += ",sense=0";
+  return options;
+}
+
+std::string HexPath() {
+  return "/tmp/vqlisp-programmer-fuzz-" + std::to_string(getpid()) + ".hex";
+}
+
+void SetLockLevel(vql::LockBoxes& boxes, std::int32_t level) {
+  // Down from the top, then up, so that the boxes' rules leave exactly this level.
+  for (std::int32_t box = 3; box > level; --box) boxes.Set(box, false);
+  for (std::int32_t box = 1; box <= level; ++box) boxes.Set(box, true);
+}
+
+void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* chip,
+                  const DeviceInfo& device, const ChipSnapshot& before, bool wrongSet) {
+  if (chip == nullptr) return;
+  const std::int32_t imageLast = std::min(app.Cmd.CodeExtent, device.lastAddress);
+  const std::int32_t lockLevel = app.Controls.Lock.LockLevel();
+  if (Refusal(result.outcome) && Snapshot(*chip) != before) {
+    Broken("a refused command leaves the chip unchanged",
+           std::string(kOpNames[static_cast<std::size_t>(op)]) + " ended " +
+               vql::OutcomeText(result.outcome));
+  }
+  if (wrongSet && (op == Op::kReadChip || op == Op::kVerify || op == Op::kBlank) &&
+      Snapshot(*chip) != before) {
+    Broken("a read with the wrong instruction set leaves the chip unchanged",
+           kOpNames[static_cast<std::size_t>(op)]);
+  }
+  if (!result.Ok()) return;
+  switch (op) {
+    case Op::kProgram:
+    case Op::kAuto:
+      ChipEqualsImage("Program and Auto-program end Done only if the chip is the image", *chip,
+                      app.Image.Image, imageLast, op == Op::kProgram);
+      if (device.hasFuse) {
+        ChipHasFuse("Program and Auto-program end Done only with the fuse asked", *chip,
+                    app.Controls.X2Clock);
+      }
+      ChipHasLockLevel("Program and Auto-program end Done only with the lock level asked", *chip,
+                       lockLevel);
+      break;
+    case Op::kVerify:
+      ChipEqualsImage("Verify ends Done only if the chip is the image", *chip, app.Image.Image,
+                      imageLast);
+      break;
+    case Op::kErase:
+      ChipIsBlank("Erase ends Done only if the chip is all FF", *chip, device.lastAddress);
+      break;
+    case Op::kBlank:
+      ChipIsBlank("Blank check ends Done only if the chip is all FF", *chip, device.lastAddress);
+      break;
+    case Op::kReadChip:
+      ChipEqualsImage("Read Chip ends Done only if the image is the chip", *chip,
+                      app.Image.Image, device.lastAddress);
+      break;
+    case Op::kLock:
+      ChipHasLockLevel("Lock ends Done only with the lock level asked", *chip, lockLevel);
+      break;
+    case Op::kFuse:
+      ChipHasFuse("Fuse ends Done only with the fuse asked", *chip, app.Controls.X2Clock);
+      break;
+    default:
+      break;
+  }
+}
+
+void Run(Bytes& in) {
+  const DeviceInfo& device = ChooseDevice(in.Take());
+  bool isChip = false;
+  const std::string options = ChooseOptions(in, device, isChip);
+  const std::uint8_t settings = in.Take();
+  std::vector<std::pair<Op, std::uint8_t>> commands(1 + in.Take() % 6);
+  for (auto& [op, param] : commands) {
+    op = kOpChoice[in.Take() % kOpChoice.size()];
+    param = in.Take();
+  }
+  const std::string hexPath = HexPath();
+  const std::string hexText = MakeHexText(in, device);
+  {
+    std::ofstream file(hexPath, std::ios::binary | std::ios::trunc);
+    file << hexText;
+  }
+  // VQLISP_FUZZ_VERBOSE=1 with one input shows what it does: the device, the
+  // simulator's options, the file and each command's outcome.
+  static const bool verbose = std::getenv("VQLISP_FUZZ_VERBOSE") != nullptr;
+  if (verbose) std::fprintf(stderr, "device %s\n%s", std::string(device.name).c_str(), hexText.c_str());
+
+  vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{kPumpStepNs, 0});
+  vql::SimulatedPort sim(window, vql::ParseSimOptions(options));
+  auto& watch = sim.PlugTarget(
+      std::make_unique<WatchTarget>(vql::MakeSimTarget(sim.Options()), device));
+  SimChip* chip = watch.Chip();
+  const bool wrongSet =
+      chip != nullptr && (chip->Model().instructions == vql::SimInstructionSet::kFourByte) !=
+                             (device.set == vql::InstructionSet::FourByte);
+  WatchedPort port(sim);
+  vql::Programmer app(port, window, window);
+  app.Link.Lpt1Base = kLpt1;
+  app.Link.Lpt2Base = kLpt2;
+  app.Link.ConfigPath = "/fuzz/CONFIG.VQL";
+  app.Link.SelectStartupPort();
+  app.Cmd.SetOperatingMode(true);
+  app.Selection.Select(vql::DeviceIndexOf(device.name));
+  app.Controls.AutoReloadFile = (settings & 1) != 0;
+  app.Cmd.AutoRunAfterProgram = (settings & 2) != 0;
+
+  std::uint64_t stopAtPump = 0;  // 0: no stop asked
+  window.onPump = [&] {
+    if (stopAtPump != 0 && window.pumps >= stopAtPump) {
+      app.Cmd.RequestStop();
+      stopAtPump = 0;
+    }
+  };
+
+  for (const auto& [op, param] : commands) {
+    const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
+    CommandResult result;
+    switch (op) {
+      case Op::kLoad:
+        window.nextChoice = (param & 0xF) == 0 ? std::nullopt : std::optional<std::string>(hexPath);
+        result = app.Cmd.Load();
+        break;
+      case Op::kReadChip: result = app.Cmd.ReadChip(); break;
+      case Op::kErase: result = app.Cmd.Erase(); break;
+      case Op::kBlank: result = app.Cmd.BlankCheck(); break;
+      case Op::kProgram:
+      case Op::kAuto:
+        app.Controls.X2Clock = (param & 1) != 0;
+        SetLockLevel(app.Controls.Lock, (param >> 1) % 4 == 3 ? (param >> 3) % 4 : 0);
+        result = op == Op::kProgram ? app.Cmd.Program() : app.Cmd.AutoProgram();
+        break;
+      case Op::kVerify: result = app.Cmd.Verify(); break;
+      case Op::kLock:
+        SetLockLevel(app.Controls.Lock, param % 4);
+        result = app.Cmd.WriteLockBits();
+        break;
+      case Op::kFuse:
+        app.Controls.X2Clock = (param & 1) != 0;
+        result = app.Cmd.WriteFuse();
+        break;
+      case Op::kStop:
+        // A stop during the next command, some pumps into it.
+        stopAtPump = window.pumps + 1 + std::uint64_t{param} * 37;
+        continue;
+      case Op::kPrepare:
+        // A state that a later command needs, put straight into the chip.
+        if (chip == nullptr) continue;
+        switch (param % 4) {
+          case 0:
+            for (std::int32_t n = 0; n <= std::min(app.Cmd.CodeExtent, device.lastAddress); ++n) {
+              const auto a = static_cast<std::size_t>(n);
+              const std::int32_t byte =
+                  vql::HexPairValue(app.Image.Image.HighDigits[a], app.Image.Image.LowDigits[a]);
+              if (byte >= 0) chip->SetCode(static_cast<std::uint16_t>(n), static_cast<std::uint8_t>(byte));
+            }
+            break;
+          case 1:
+            chip->SetCode(static_cast<std::uint16_t>((param >> 2) * 41 % (device.lastAddress + 1)),
+                          static_cast<std::uint8_t>(param * 29));
+            break;
+          case 2:
+            chip->SetLockBits({(param & 4) != 0, (param & 8) != 0, (param & 16) != 0});
+            break;
+          default:
+            chip->SetX2Clock(!chip->X2Clock());
+            break;
+        }
+        continue;
+    }
+    if (verbose) {
+      std::fprintf(stderr, "%s | %s: %s\n", options.c_str(), kOpNames[static_cast<std::size_t>(op)],
+                   vql::OutcomeText(result.outcome).c_str());
+    }
+    CheckCommand(op, result, app, chip, device, before, wrongSet);
+  }
+
+  app.Shutdown();
+  const std::uint8_t released = vql::cable::kMode7 | vql::cable::kMode3;
+  if (port.lastData && (*port.lastData & (vql::cable::kRst | released)) != released) {
+    char text[80];
+    std::snprintf(text, sizeof text, "last data-register write %02X", static_cast<unsigned>(*port.lastData));
+    Broken("at the end the cable releases the target (RST low, MODE7 and MODE3 high)", text);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Bytes in(data, size);
+  Run(in);
+  return 0;
+}
