@@ -366,8 +366,24 @@ void SetLockLevel(vql::LockBoxes& boxes, std::int32_t level) {
   for (std::int32_t box = 1; box <= level; ++box) boxes.Set(box, true);
 }
 
+// The AT89S53 and AT89S8252 neither echo their programming enable nor report their
+// lock bits. A chip that missed the enable, or hides its code, answers every read with
+// the complement of what it holds, and nothing the program can send tells that from
+// code (it refuses the one telling case, 00 at every address of a Read Chip). On these
+// devices the promises about what the chip holds stand when the chip heard every
+// instruction of the command and showed its code when the command began.
+bool ChipAnswersAreItsCode(const DeviceInfo& device, const SimChip& chip,
+                           const ChipSnapshot& before, std::uint32_t ignoredBefore) {
+  if (device.enable != vql::EnableRule::NoEcho || device.lockRead != vql::LockRead::None) {
+    return true;
+  }
+  return chip.Counters().ignored == ignoredBefore && !before.lockBits.lb2 &&
+         !before.lockBits.lb3;
+}
+
 void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* chip,
-                  const DeviceInfo& device, const ChipSnapshot& before, bool wrongSet) {
+                  const DeviceInfo& device, const ChipSnapshot& before, bool wrongSet,
+                  std::uint32_t ignoredBefore) {
   if (chip == nullptr) return;
   const std::int32_t imageLast = std::min(app.Cmd.CodeExtent, device.lastAddress);
   const std::int32_t lockLevel = app.Controls.Lock.LockLevel();
@@ -382,9 +398,11 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
            kOpNames[static_cast<std::size_t>(op)]);
   }
   if (!result.Ok()) return;
+  const bool trusted = ChipAnswersAreItsCode(device, *chip, before, ignoredBefore);
   switch (op) {
     case Op::kProgram:
     case Op::kAuto:
+      if (!trusted) break;
       ChipEqualsImage("Program and Auto-program end Done only if the chip is the image", *chip,
                       app.Image.Image, imageLast, op == Op::kProgram);
       if (device.hasFuse) {
@@ -395,6 +413,7 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
                        lockLevel);
       break;
     case Op::kVerify:
+      if (!trusted) break;
       ChipEqualsImage("Verify ends Done only if the chip is the image", *chip, app.Image.Image,
                       imageLast);
       break;
@@ -405,6 +424,7 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
       ChipIsBlank("Blank check ends Done only if the chip is all FF", *chip, device.lastAddress);
       break;
     case Op::kReadChip:
+      if (!trusted) break;
       ChipEqualsImage("Read Chip ends Done only if the image is the chip", *chip,
                       app.Image.Image, device.lastAddress);
       break;
@@ -469,6 +489,7 @@ void Run(Bytes& in) {
 
   for (const auto& [op, param] : commands) {
     const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
+    const std::uint32_t ignoredBefore = chip != nullptr ? chip->Counters().ignored : 0;
     CommandResult result;
     switch (op) {
       case Op::kLoad:
@@ -526,7 +547,7 @@ void Run(Bytes& in) {
       std::fprintf(stderr, "%s | %s: %s\n", options.c_str(), kOpNames[static_cast<std::size_t>(op)],
                    vql::OutcomeText(result.outcome).c_str());
     }
-    CheckCommand(op, result, app, chip, device, before, wrongSet);
+    CheckCommand(op, result, app, chip, device, before, wrongSet, ignoredBefore);
   }
 
   app.Shutdown();

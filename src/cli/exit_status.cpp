@@ -10,6 +10,7 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::NotProgrammed:
     case Outcome::ReadError:
     case Outcome::ReadLocked:
+    case Outcome::WriteLocked:
     case Outcome::NoAnswer:
     case Outcome::WrongDevice:
     case Outcome::LockTimeOut:

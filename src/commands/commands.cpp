@@ -202,15 +202,54 @@ CommandResult Commands::Load() {
   return result;
 }
 
-void Commands::CheckReadable(CommandResult& result) {
-  // From level 2 on the chip hides its code: a read gives something else.
+std::optional<std::int32_t> Commands::ChipLockLevel(CommandResult& result) {
+  if (device_->lockRead == LockRead::None) return std::nullopt;
+  const LockBoxes asked = controls_.Lock;
+  const bool mustEnd = RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_));
   const std::int32_t level = controls_.Lock.LockLevel();
-  if (device_->lockRead == LockRead::None || level < 2 || !result.Ok()) return;
-  window_.ShowMessageBox("The " + std::string(device_->name) + " is locked at lock bit level " +
-                         std::to_string(level) +
-                         ", which forbids reading its code: the bytes read are not its "
-                         "content. Only an erase clears the lock bits, and the code with them.");
-  result.outcome = Outcome::ReadLocked;
+  controls_.Lock = asked;
+  window_.ControlsChanged();
+  if (mustEnd) return std::nullopt;
+  return level;
+}
+
+bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access access) {
+  // Any lock bit stops the chip taking code bytes; from level 2 on it also hides its
+  // code: a read gives something else.
+  if (level < (access == Access::Write ? 1 : 2)) return false;
+  const std::string head = "The " + std::string(device_->name) + " is locked at lock bit level " +
+                           std::to_string(level);
+  if (access == Access::Write) {
+    window_.ShowMessageBox(head +
+                           ", which forbids programming it: its code was not changed. Only an "
+                           "erase clears the lock bits, and the code with them (Auto-program "
+                           "erases first).");
+    result.outcome = Outcome::WriteLocked;
+  } else {
+    window_.ShowMessageBox(head +
+                           ", which forbids reading its code: the bytes read are not its "
+                           "content. Only an erase clears the lock bits, and the code with them.");
+    result.outcome = Outcome::ReadLocked;
+  }
+  return true;
+}
+
+void Commands::CheckHeard(CommandResult& result) {
+  // A chip that is not enabled, or hides its code, answers the complement of what it
+  // holds: 00 everywhere on an erased chip. Without an echo to the enable, and without
+  // a lock read, nothing else tells this device's answers from its code.
+  const CodeImage& read = image_.Image;
+  for (std::int32_t n = 0; n <= CodeExtent; ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    if (read.HighDigits[a] != '0' || read.LowDigits[a] != '0') return;
+  }
+  window_.ShowMessageBox(
+      "The " + std::string(device_->name) +
+      " answered 00 at every address. An erased chip that did not hear the programming "
+      "enable answers so, and so does one locked at lock bit level 2 or 3; this device can "
+      "report neither, so the image does not hold its content. Check the contact of RST "
+      "and read again.");
+  result.outcome = Outcome::ReadError;
 }
 
 void Commands::CompareReads(CommandResult& result, const CodeImage& first) {
@@ -250,7 +289,8 @@ CommandResult Commands::ReadChip() {
   }
   if (RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_))) return result;
   if (FuseCapable() && RecordAndMustEnd(result, ops_.ReadUserFuses())) return result;
-  CheckReadable(result);
+  if (result.Ok()) LockForbids(result, controls_.Lock.LockLevel(), Access::Read);
+  if (result.Ok() && device_->enable == EnableRule::NoEcho) CheckHeard(result);
   SetOperatingMode(true);
   Status("Read Chip finished");
   return result;
@@ -294,6 +334,10 @@ CommandResult Commands::Program() {
   Run run(*this);
   Status("Programming...", true);
   if (!CheckImage(result, true)) return result;
+  // A locked chip ignores the writes, and from level 2 on its answers to the
+  // read-back can match the image by chance: its lock bits decide first.
+  const std::optional<std::int32_t> locked = ChipLockLevel(result);
+  if (!result.Ok() || (locked && LockForbids(result, *locked, Access::Write))) return result;
   if (RecordAndMustEnd(result, (ops_.*Set().WriteCode)(ImageLast(), kReloaded))) return result;
   Status(Set().programmedStatus, true);
   // The x2 Clock box is written on every Program, but not after a failed write.
@@ -309,6 +353,10 @@ CommandResult Commands::Verify() {
   Run run(*this);
   Status("Verify Code...", true);
   if (!CheckImage(result, false)) return result;
+  // A chip that hides its code answers with other bytes, which can even be what a
+  // Read Chip of it left in the image.
+  const std::optional<std::int32_t> locked = ChipLockLevel(result);
+  if (!result.Ok() || (locked && LockForbids(result, *locked, Access::Read))) return result;
   const Outcome match = (ops_.*Set().VerifyCode)(ImageLast());
   if (RecordAndMustEnd(result, match)) return result;
   SetOperatingMode(true);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "devices/device_ops.h"
@@ -130,10 +131,20 @@ class Commands {
   CommandResult WriteLockLevel(CommandResult result);
   // Writes the lock bits for LockLevel, by the device's lock write.
   Outcome WriteLocks();
+  // Read Chip of a device with no echo to its enable: all 00 is what an unheard or
+  // read-locked erased chip answers, never taken for its code.
+  void CheckHeard(CommandResult& result);
   // Read Chip: the second pass of a four-byte read must give what the first gave.
   void CompareReads(CommandResult& result, const CodeImage& first);
-  // Read Chip of a chip whose lock bits forbid reading: what was read is not its code.
-  void CheckReadable(CommandResult& result);
+  // The chip's lock level, read before a command touches its code, while the
+  // operator's boxes (what a later lock write will write) are left as they are.
+  // Nothing on a device that cannot read its lock bits, or when the read ended the
+  // command (the outcome then says why).
+  std::optional<std::int32_t> ChipLockLevel(CommandResult& result);
+  // Whether lock bits at this level forbid the command: a read from level 2 on, a
+  // write from level 1 on. Shows why in a box and sets the outcome.
+  enum class Access { Read, Write };
+  bool LockForbids(CommandResult& result, std::int32_t level, Access access);
 
   ProgrammerLink& link_;
   ImageState& image_;

@@ -10,6 +10,8 @@ std::string OutcomeText(Outcome outcome) {
     case Outcome::NotProgrammed: return "a byte could not be programmed";
     case Outcome::ReadError: return "the chip could not be read reliably";
     case Outcome::ReadLocked: return "the chip's lock bits forbid reading its code";
+    case Outcome::WriteLocked:
+      return "the chip's lock bits forbid programming it; its code was not changed";
     case Outcome::LockTimeOut: return "the lock bits could not be confirmed (time-out)";
     case Outcome::Refused:
       return "the cable refused a byte: the target is not powered or not in program mode";

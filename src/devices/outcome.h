@@ -14,6 +14,7 @@ enum class Outcome {
   NotProgrammed,   // a byte never read back after its write; the write stopped there
   ReadError,       // two reads of an address never agreed
   ReadLocked,      // the chip's lock bits forbid reading its code: what was read is not it
+  WriteLocked,     // the chip's lock bits forbid programming it; nothing was written
   LockTimeOut,     // a lock mode was never confirmed
   Refused,         // the cable refused a byte: SENSE low
   NoAnswer,        // the chip never echoed the programming enable

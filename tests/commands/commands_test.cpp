@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/hex_digits.h"
 #include "support/image_text.h"
 #include "support/programmer_world.h"
 #include "support/temp_dir.h"
@@ -175,6 +176,46 @@ TEST(Commands, ProgramWritesTheFuseEveryTimeAndTheLockWhenALevelIsChosen) {
   EXPECT_EQ(bench.window.statuses,
             (Strings{"Programming...", "Program completed.", "Lock bit level 3"}));
   EXPECT_EQ(bench.Chip().LockBits(), (SimLockBits{true, true, true}));
+}
+
+// A chip that is locked, or that did not hear its enable, answers reads with the
+// complement of what it holds; when that equals the image, the read-backs and
+// compares match. None of these commands may end Done on such a chip.
+TEST(Commands, AChipThatHidesItsCodeIsNeverProgrammedVerifiedOrReadAsDone) {
+  struct Case {
+    std::string device;
+    std::string more;
+    SimLockBits locks;
+    bool holdsComplement;  // the chip holds the complement of the image, else FF
+    CommandResult (Commands::*command)();
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {"AT89S2051", "", {true, true, false}, true, &Commands::Program, Outcome::WriteLocked},
+      {"AT89S52", "", {true, false, false}, false, &Commands::Program, Outcome::WriteLocked},
+      {"AT89S2051", "", {true, true, true}, true, &Commands::Verify, Outcome::ReadLocked},
+      {"AT89S8253", "", {true, true, false}, true, &Commands::Verify, Outcome::ReadLocked},
+      {"AT89S53", "echo-from=9", {}, false, &Commands::ReadChip, Outcome::ReadError},
+  };
+  for (const auto& c : cases) {
+    Bench bench(c.device, c.more);
+    const CodeImage& image = bench.app->Image.Image;
+    for (std::int32_t n = 0; c.holdsComplement && n <= bench.Cmd().CodeExtent; ++n) {
+      const auto a = static_cast<std::size_t>(n);
+      const auto byte = HexPairValue(image.HighDigits[a], image.LowDigits[a]);
+      bench.Chip().SetCode(static_cast<std::uint16_t>(n), static_cast<std::uint8_t>(~byte));
+    }
+    bench.Chip().SetLockBits(c.locks);
+    bench.app->Controls.Lock.Set(1, true);  // the level the operator asks for stays
+    const auto code = bench.Chip().Memory().code;
+    EXPECT_EQ((bench.Cmd().*c.command)().outcome, c.outcome) << c.device;
+    EXPECT_EQ(bench.window.messageBoxes.size(), 1u) << c.device;
+    EXPECT_EQ(bench.Chip().Memory().code, code) << c.device;
+    EXPECT_EQ(bench.Chip().LockBits(), c.locks) << c.device;
+    if (c.command != &Commands::ReadChip) {
+      EXPECT_EQ(bench.app->Controls.Lock.LockLevel(), 1) << c.device;
+    }
+  }
 }
 
 TEST(Load, ReportsCodeOverTheDeviceWithABeepAndKeepsTheImage) {
