@@ -107,10 +107,10 @@ OPTIONS
 EXIT STATUS
   0    the command did what was asked
   1    the chip operation failed: verify mismatch, not blank, a byte that could
-       not be programmed, unreliable reads, a chip locked against reading, lock
-       bits not confirmed, a byte refused by the cable (no power, not in program
-       mode), a chip that does not answer, the wrong device type in the socket,
-       or a failed loop test
+       not be programmed, unreliable reads, a chip locked against reading or
+       programming, lock bits not confirmed, a byte refused by the cable (no
+       power, not in program mode), a chip that does not answer, the wrong
+       device type in the socket, or a failed loop test
   2    usage, configuration and file errors, found before the chip is touched:
        a bad command line, a configuration file that cannot be read, a port that
        cannot be used, a HEX file that cannot be read or written, holds no
@@ -242,7 +242,10 @@ std::string ManualText() {
                      DeviceNames(mute, ", ", " and ") +
                      " neither echo the enable nor read back their lock bits, so an erase or "
                      "lock of these parts is as good as the cable, and a missing chip reads as a "
-                     "blank one.",
+                     "blank one. Their code hidden by lock bits, or read without the enable "
+                     "heard, comes back as other bytes; only a read of 00 everywhere is refused. "
+                     "Program and verify read the lock bits of the other devices first, and "
+                     "refuse a chip that forbids them.",
                  79));
   return text;
 }
