@@ -551,6 +551,7 @@ void Run(Bytes& in) {
   }
 
   app.Shutdown();
+  std::remove(hexPath.c_str());
   const std::uint8_t released = vql::cable::kMode7 | vql::cable::kMode3;
   if (port.lastData && (*port.lastData & (vql::cable::kRst | released)) != released) {
     char text[80];
