@@ -303,6 +303,7 @@ void ChipHasFuse(const char* promise, const SimChip& chip, bool x2Clock) {
 bool Refusal(Outcome outcome) {
   switch (outcome) {
     case Outcome::Refused:
+    case Outcome::WriteLocked:
     case Outcome::NoFile:
     case Outcome::FileError:
     case Outcome::CodeTooLarge:
@@ -367,13 +368,15 @@ void SetLockLevel(vql::LockBoxes& boxes, std::int32_t level) {
 }
 
 // The AT89S53 and AT89S8252 neither echo their programming enable nor report their
-// lock bits. A chip that missed the enable, or hides its code, answers every read with
-// the complement of what it holds, and nothing the program can send tells that from
-// code (it refuses the one telling case, 00 at every address of a Read Chip). On these
-// devices the promises about what the chip holds stand when the chip heard every
-// instruction of the command and showed its code when the command began.
-bool ChipAnswersAreItsCode(const DeviceInfo& device, const SimChip& chip,
-                           const ChipSnapshot& before, std::uint32_t ignoredBefore) {
+// lock bits, and their erase and lock writes have no read-back. A chip that missed the
+// enable ignores what follows and answers every read with the complement of what it
+// holds; so does one whose lock bits hide its code. Nothing the program can send tells
+// those answers from code (it refuses the one telling case, a Read Chip of 00
+// everywhere), and the help says that Done cannot vouch for them. On these devices the
+// promises stand when the chip heard every instruction of the command and showed its
+// code when the command began.
+bool ChipHeardEverything(const DeviceInfo& device, const SimChip& chip,
+                         const ChipSnapshot& before, std::uint32_t ignoredBefore) {
   if (device.enable != vql::EnableRule::NoEcho || device.lockRead != vql::LockRead::None) {
     return true;
   }
@@ -397,12 +400,10 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
     Broken("a read with the wrong instruction set leaves the chip unchanged",
            kOpNames[static_cast<std::size_t>(op)]);
   }
-  if (!result.Ok()) return;
-  const bool trusted = ChipAnswersAreItsCode(device, *chip, before, ignoredBefore);
+  if (!result.Ok() || !ChipHeardEverything(device, *chip, before, ignoredBefore)) return;
   switch (op) {
     case Op::kProgram:
     case Op::kAuto:
-      if (!trusted) break;
       ChipEqualsImage("Program and Auto-program end Done only if the chip is the image", *chip,
                       app.Image.Image, imageLast, op == Op::kProgram);
       if (device.hasFuse) {
@@ -413,7 +414,6 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
                        lockLevel);
       break;
     case Op::kVerify:
-      if (!trusted) break;
       ChipEqualsImage("Verify ends Done only if the chip is the image", *chip, app.Image.Image,
                       imageLast);
       break;
@@ -424,7 +424,6 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
       ChipIsBlank("Blank check ends Done only if the chip is all FF", *chip, device.lastAddress);
       break;
     case Op::kReadChip:
-      if (!trusted) break;
       ChipEqualsImage("Read Chip ends Done only if the image is the chip", *chip,
                       app.Image.Image, device.lastAddress);
       break;
