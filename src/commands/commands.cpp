@@ -213,24 +213,17 @@ std::optional<std::int32_t> Commands::ChipLockLevel(CommandResult& result) {
   return level;
 }
 
-bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access access) {
+bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access access,
+                           std::string_view consequence) {
   // Any lock bit stops the chip taking code bytes; from level 2 on it also hides its
   // code: a read gives something else.
   if (level < (access == Access::Write ? 1 : 2)) return false;
-  const std::string head = "The " + std::string(device_->name) + " is locked at lock bit level " +
-                           std::to_string(level);
-  if (access == Access::Write) {
-    window_.ShowMessageBox(head +
-                           ", which forbids programming it: its code was not changed. Only an "
-                           "erase clears the lock bits, and the code with them (Auto-program "
-                           "erases first).");
-    result.outcome = Outcome::WriteLocked;
-  } else {
-    window_.ShowMessageBox(head +
-                           ", which forbids reading its code: the bytes read are not its "
-                           "content. Only an erase clears the lock bits, and the code with them.");
-    result.outcome = Outcome::ReadLocked;
-  }
+  window_.ShowMessageBox("The " + std::string(device_->name) + " is locked at lock bit level " +
+                         std::to_string(level) + ", which forbids " +
+                         (access == Access::Write ? "programming it" : "reading its code") +
+                         ": " + std::string(consequence) +
+                         " Only an erase clears the lock bits, and the code with them.");
+  result.outcome = access == Access::Write ? Outcome::WriteLocked : Outcome::ReadLocked;
   return true;
 }
 
@@ -289,7 +282,10 @@ CommandResult Commands::ReadChip() {
   }
   if (RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_))) return result;
   if (FuseCapable() && RecordAndMustEnd(result, ops_.ReadUserFuses())) return result;
-  if (result.Ok()) LockForbids(result, controls_.Lock.LockLevel(), Access::Read);
+  if (result.Ok()) {
+    LockForbids(result, controls_.Lock.LockLevel(), Access::Read,
+                "the bytes read are not its content.");
+  }
   if (result.Ok() && device_->enable == EnableRule::NoEcho) CheckHeard(result);
   SetOperatingMode(true);
   Status("Read Chip finished");
@@ -337,7 +333,11 @@ CommandResult Commands::Program() {
   // A locked chip ignores the writes, and from level 2 on its answers to the
   // read-back can match the image by chance: its lock bits decide first.
   const std::optional<std::int32_t> locked = ChipLockLevel(result);
-  if (!result.Ok() || (locked && LockForbids(result, *locked, Access::Write))) return result;
+  if (!result.Ok()) return result;
+  if (locked && LockForbids(result, *locked, Access::Write,
+                            "its code was not changed (Auto-program erases first).")) {
+    return result;
+  }
   if (RecordAndMustEnd(result, (ops_.*Set().WriteCode)(ImageLast(), kReloaded))) return result;
   Status(Set().programmedStatus, true);
   // The x2 Clock box is written on every Program, but not after a failed write.
@@ -356,7 +356,10 @@ CommandResult Commands::Verify() {
   // A chip that hides its code answers with other bytes, which can even be what a
   // Read Chip of it left in the image.
   const std::optional<std::int32_t> locked = ChipLockLevel(result);
-  if (!result.Ok() || (locked && LockForbids(result, *locked, Access::Read))) return result;
+  if (!result.Ok()) return result;
+  if (locked && LockForbids(result, *locked, Access::Read, "it cannot be compared with the image.")) {
+    return result;
+  }
   const Outcome match = (ops_.*Set().VerifyCode)(ImageLast());
   if (RecordAndMustEnd(result, match)) return result;
   SetOperatingMode(true);

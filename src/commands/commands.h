@@ -142,9 +142,11 @@ class Commands {
   // command (the outcome then says why).
   std::optional<std::int32_t> ChipLockLevel(CommandResult& result);
   // Whether lock bits at this level forbid the command: a read from level 2 on, a
-  // write from level 1 on. Shows why in a box and sets the outcome.
+  // write from level 1 on. Shows why in a box, with what that means for this command,
+  // and sets the outcome.
   enum class Access { Read, Write };
-  bool LockForbids(CommandResult& result, std::int32_t level, Access access);
+  bool LockForbids(CommandResult& result, std::int32_t level, Access access,
+                   std::string_view consequence);
 
   ProgrammerLink& link_;
   ImageState& image_;
