@@ -245,7 +245,9 @@ std::string ManualText() {
                      "blank one. Their code hidden by lock bits, or read without the enable "
                      "heard, comes back as other bytes; only a read of 00 everywhere is refused. "
                      "Program and verify read the lock bits of the other devices first, and "
-                     "refuse a chip that forbids them.",
+                     "refuse a chip that forbids them. The device chosen is taken as the chip in "
+                     "the socket: another model of the same instruction set takes the same "
+                     "instructions, and nothing tells it apart.",
                  79));
   return text;
 }
