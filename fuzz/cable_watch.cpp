@@ -15,6 +15,7 @@ void WatchedPort::Outport(std::uint16_t address, std::uint16_t value) {
 }
 
 std::string WatchedPort::Failure() const { return inner_.Failure(); }
+bool WatchedPort::Failed() const { return inner_.Failed(); }
 std::string WatchedPort::Description() const { return inner_.Description(); }
 
 void WatchTarget::LinesChanged(const TargetLines& lines, std::uint64_t us) {

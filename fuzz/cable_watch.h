@@ -33,6 +33,7 @@ class WatchedPort final : public PortIo {
   std::uint16_t Inport(std::uint16_t address) override;
   void Outport(std::uint16_t address, std::uint16_t value) override;
   std::string Failure() const override;
+  bool Failed() const override;
   std::string Description() const override;
 
   std::optional<std::uint8_t> lastData;

@@ -45,6 +45,7 @@ class SimulatedPort final : public PortIo {
   void Outport(std::uint16_t address, std::uint16_t value) override;
   // Never fails: the ports exist only in memory.
   std::string Failure() const override;
+  bool Failed() const override { return false; }
   std::string Description() const override;
 
   // Replaces the target behind the cable; it is told at once what lines it sees.
