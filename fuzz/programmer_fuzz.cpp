@@ -150,8 +150,8 @@ constexpr std::array<const char*, 11> kOpNames{"Load",   "Read Chip", "Erase",  
 
 // What a command byte chooses. Read Chip and Blank check always walk the whole chip,
 // which costs a hundred times a short program and verify: they come rarely (and run
-// only when their parameter's low two bits are 0), so that the search runs at
-// hundreds of inputs a second.
+// only when their parameter's three low bits are all 0 or all 1), so that the search
+// runs at hundreds of inputs a second.
 constexpr std::array<Op, 32> kOpChoice{
     Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kProgram, Op::kProgram,
     Op::kProgram, Op::kProgram, Op::kVerify,  Op::kVerify,  Op::kVerify,  Op::kVerify,
@@ -402,7 +402,7 @@ void Run(Bytes& in) {
       case Op::kReadChip:
       case Op::kBlank:
         // Whole-chip walks: three in four are left out (kOpChoice).
-        if ((param & 3) != 0) continue;
+        if ((param & 7) != 0 && (param & 7) != 7) continue;
         result = op == Op::kReadChip ? app.Cmd.ReadChip() : app.Cmd.BlankCheck();
         break;
       case Op::kErase: result = app.Cmd.Erase(); break;
