@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,23 +29,23 @@
 #include "sim/sim_target.h"
 #include "support/virtual_window.h"
 
+#include "cable_watch.h"
+
 namespace {
 
 using vql::CommandResult;
 using vql::DeviceInfo;
 using vql::Outcome;
 using vql::SimChip;
+using vql::fuzz::Broken;
+using vql::fuzz::WatchedPort;
+using vql::fuzz::WatchTarget;
 
 constexpr std::uint16_t kLpt1 = 0x378;
 constexpr std::uint16_t kLpt2 = 0x278;
 // Virtual time per message pump: large, so that the 5 ms waits after a write and
 // the 100 ms enable waits cost a handful of pumps.
 constexpr std::uint64_t kPumpStepNs = 500'000;
-
-[[noreturn]] void Broken(const char* promise, const std::string& detail) {
-  std::fprintf(stderr, "\n*** broken promise: %s\n    %s\n", promise, detail.c_str());
-  std::abort();
-}
 
 // The input read front to back; past its end every byte is 0.
 class Bytes {
@@ -140,89 +141,6 @@ std::string MakeHexText(Bytes& in, const DeviceInfo& device) {
 }
 
 // ---------------------------------------------------------------------------
-// What the hardware sees: the port's data-register writes and the instructions.
-
-// The port as the program sees it, remembering the last write to the cable's data
-// register.
-class WatchedPort final : public vql::PortIo {
- public:
-  explicit WatchedPort(vql::PortIo& inner) : inner_(inner) {}
-  void AttachPort(std::string_view name, std::uint16_t base) override { inner_.AttachPort(name, base); }
-  void DetachPort(std::uint16_t base) override { inner_.DetachPort(base); }
-  std::uint16_t Inport(std::uint16_t address) override { return inner_.Inport(address); }
-  void Outport(std::uint16_t address, std::uint16_t value) override {
-    if (address == kLpt1) lastData = static_cast<std::uint8_t>(value);
-    inner_.Outport(address, value);
-  }
-  std::string Description() const override { return inner_.Description(); }
-
-  std::optional<std::uint8_t> lastData;
-
- private:
-  vql::PortIo& inner_;
-};
-
-// Sits between the cable and the real target and reads the instructions off the
-// lines as the program sent them, before any crystal or contact spoils them.
-class WatchTarget final : public vql::SimTarget {
- public:
-  WatchTarget(std::unique_ptr<vql::SimTarget> inner, const DeviceInfo& device)
-      : inner_(std::move(inner)), device_(device) {}
-
-  void LinesChanged(const vql::TargetLines& lines, std::uint64_t us) override {
-    switch (shifter_.LinesChanged(lines)) {
-      case vql::SimSerialShifter::Event::kSessionStarted:
-      case vql::SimSerialShifter::Event::kSessionEnded:
-        count_ = 0;
-        inSession_ = 0;
-        break;
-      case vql::SimSerialShifter::Event::kByteReceived:
-        ByteReceived(shifter_.Received());
-        break;
-      case vql::SimSerialShifter::Event::kNone:
-        break;
-    }
-    inner_->LinesChanged(lines, us);
-  }
-  bool Miso(std::uint64_t us) override { return inner_->Miso(us); }
-
-  SimChip* Chip() { return dynamic_cast<SimChip*>(inner_.get()); }
-
- private:
-  void ByteReceived(std::uint8_t byte) {
-    ++inSession_;
-    const bool three = device_.set == vql::InstructionSet::ThreeByte;
-    // A three-byte operation opens with the four-byte enable AC 53 55 55: its last
-    // byte belongs to no three-byte instruction.
-    if (three && inSession_ == 4 && byte == 0x55 && bytes_[0] == 0xAC && bytes_[1] == 0x53) return;
-    bytes_[count_++] = byte;
-    const std::size_t length = three ? 3 : 4;
-    if (count_ < length) return;
-    count_ = 0;
-    std::int32_t address = -1;
-    if (!three && (bytes_[0] == 0x20 || bytes_[0] == 0x40)) {
-      address = (bytes_[1] & 0x3F) << 8 | bytes_[2];
-    } else if (three && ((bytes_[0] & 3) == 1 || (bytes_[0] & 3) == 2)) {
-      address = ((bytes_[0] >> 3) & 0x1F) << 8 | ((bytes_[0] >> 2) & 1) << 13 | bytes_[1];
-    }
-    if (address > device_.lastAddress) {
-      char text[120];
-      std::snprintf(text, sizeof text, "%s instruction %02X %02X %02X names address %04X",
-                    std::string(device_.name).c_str(), bytes_[0], bytes_[1], bytes_[2],
-                    static_cast<unsigned>(address));
-      Broken("no instruction carries an address above the device's last address", text);
-    }
-  }
-
-  std::unique_ptr<vql::SimTarget> inner_;
-  const DeviceInfo& device_;
-  vql::SimSerialShifter shifter_;
-  std::array<std::uint8_t, 4> bytes_{};
-  std::size_t count_ = 0;
-  std::size_t inSession_ = 0;  // bytes since the reset
-};
-
-// ---------------------------------------------------------------------------
 // The promises.
 
 enum class Op { kLoad, kReadChip, kErase, kBlank, kProgram, kVerify, kAuto, kLock, kFuse, kStop, kPrepare };
@@ -231,8 +149,9 @@ constexpr std::array<const char*, 11> kOpNames{"Load",   "Read Chip", "Erase",  
                                                "Fuse",    "Stop",     "Prepare"};
 
 // What a command byte chooses. Read Chip and Blank check always walk the whole chip,
-// which costs a hundred times a short program and verify: they come rarely, so that
-// the search runs at hundreds of inputs a second.
+// which costs a hundred times a short program and verify: they come rarely (and run
+// only when their parameter's three low bits are 0), so that the search runs at
+// hundreds of inputs a second.
 constexpr std::array<Op, 32> kOpChoice{
     Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kProgram, Op::kProgram,
     Op::kProgram, Op::kProgram, Op::kVerify,  Op::kVerify,  Op::kVerify,  Op::kVerify,
@@ -322,9 +241,10 @@ bool Refusal(Outcome outcome) {
 // One run.
 
 const DeviceInfo& ChooseDevice(std::uint8_t byte) {
-  // Mostly the small AT89S2051, so that whole-chip walks stay short.
-  if (byte < 128) return vql::kDevices[static_cast<std::size_t>(vql::DeviceIndexOf("AT89S2051"))];
-  return vql::kDevices[byte % vql::kDevices.size()];
+  // Mostly (three in four) the small AT89S2051, so that whole-chip walks stay short:
+  // on the others they are up to six times as long.
+  if (byte >= 128 && byte < 192) return vql::kDevices[byte % vql::kDevices.size()];
+  return vql::kDevices[static_cast<std::size_t>(vql::DeviceIndexOf("AT89S2051"))];
 }
 
 std::string ChooseOptions(Bytes& in, const DeviceInfo& device, bool& isChip) {
@@ -481,7 +401,7 @@ void Run(Bytes& in) {
     socket = fourByte == (device.set == vql::InstructionSet::FourByte) ? Socket::kSameSet
                                                                         : Socket::kOtherSet;
   }
-  WatchedPort port(sim);
+  WatchedPort port(sim, kLpt1);
   vql::Programmer app(port, window, window);
   app.Link.Lpt1Base = kLpt1;
   app.Link.Lpt2Base = kLpt2;
@@ -493,14 +413,18 @@ void Run(Bytes& in) {
   app.Cmd.AutoRunAfterProgram = (settings & 2) != 0;
 
   std::uint64_t stopAtPump = 0;  // 0: no stop asked
-  window.onPump = [&] {
+  const std::function<void()> stopWhenDue = [&] {
     if (stopAtPump != 0 && window.pumps >= stopAtPump) {
       app.Cmd.RequestStop();
       stopAtPump = 0;
     }
   };
+  // The window pumps twice for every clocked bit: it calls the handler only while a
+  // stop is waiting.
+  const auto watchPumps = [&] { window.onPump = stopAtPump != 0 ? stopWhenDue : nullptr; };
 
   for (const auto& [op, param] : commands) {
+    watchPumps();
     const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
     const std::uint32_t ignoredBefore = chip != nullptr ? chip->Counters().ignored : 0;
     CommandResult result;
@@ -509,9 +433,13 @@ void Run(Bytes& in) {
         window.nextChoice = (param & 0xF) == 0 ? std::nullopt : std::optional<std::string>(hexPath);
         result = app.Cmd.Load();
         break;
-      case Op::kReadChip: result = app.Cmd.ReadChip(); break;
+      case Op::kReadChip:
+      case Op::kBlank:
+        // Whole-chip walks: three in four are left out (kOpChoice).
+        if ((param & 7) != 0) continue;
+        result = op == Op::kReadChip ? app.Cmd.ReadChip() : app.Cmd.BlankCheck();
+        break;
       case Op::kErase: result = app.Cmd.Erase(); break;
-      case Op::kBlank: result = app.Cmd.BlankCheck(); break;
       case Op::kProgram:
       case Op::kAuto:
         app.Controls.X2Clock = (param & 1) != 0;
@@ -563,6 +491,7 @@ void Run(Bytes& in) {
     CheckCommand(op, result, app, chip, device, before, socket, ignoredBefore);
   }
 
+  watchPumps();
   app.Shutdown();
   std::remove(hexPath.c_str());
   const std::uint8_t released = vql::cable::kMode7 | vql::cable::kMode3;
@@ -574,6 +503,11 @@ void Run(Bytes& in) {
 }
 
 }  // namespace
+
+void vql::fuzz::Broken(const char* promise, const std::string& detail) {
+  std::fprintf(stderr, "\n*** broken promise: %s\n    %s\n", promise, detail.c_str());
+  std::abort();
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Bytes in(data, size);

@@ -1,7 +1,6 @@
 // Port selection, single-line access and the program-mode and run-mode lines.
 #include <cstdio>
 #include <string>
-#include <utility>
 
 #include "link/programmer_link.h"
 
@@ -100,10 +99,9 @@ bool ProgrammerLink::CheckPort() {
 }
 
 bool ProgrammerLink::AccessFailed() {
-  std::string failure = port_.Failure();
-  if (failure.empty()) return false;
+  if (!port_.Failed()) return false;
   // From now on the port is refused like one that could not be attached.
-  portProblem_ = std::move(failure);
+  portProblem_ = port_.Failure();
   window_.ShowMessageBox(portProblem_);
   return true;
 }

@@ -68,6 +68,9 @@ class PortIo {
   // set it stays until the port is detached, and the back end no longer touches that
   // port: Inport answers FF and Outport does nothing, and neither is data.
   virtual std::string Failure() const { return {}; }
+  // Whether Failure() has anything to say. The link asks after every access, so a
+  // back end that can tell without building the text answers it itself.
+  virtual bool Failed() const { return !Failure().empty(); }
 
   // What is in use, for the operator, e.g. "simulated programmer" or
   // "/dev/parport0 (ppdev)".

@@ -48,6 +48,7 @@ void TracingPort::Outport(std::uint16_t address, std::uint16_t value) {
 // Neither is a register access, so neither is traced.
 void TracingPort::DetachPort(std::uint16_t base) { inner_->DetachPort(base); }
 std::string TracingPort::Failure() const { return inner_->Failure(); }
+bool TracingPort::Failed() const { return inner_->Failed(); }
 
 std::string TracingPort::Description() const {
   std::string text = inner_->Description();

@@ -34,6 +34,7 @@ class TracingPort final : public PortIo {
   void AttachPort(std::string_view name, std::uint16_t base) override;
   void DetachPort(std::uint16_t base) override;
   std::string Failure() const override;
+  bool Failed() const override;
   std::uint16_t Inport(std::uint16_t address) override;
   void Outport(std::uint16_t address, std::uint16_t value) override;
   std::string Description() const override;

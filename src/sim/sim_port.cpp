@@ -36,6 +36,7 @@ void SimulatedPort::AttachPort(std::string_view name, std::uint16_t base) {
     port->base = base;
   }
   port->names.push_back(upperName);
+  FindCablePort();
   UpdateTargetLines();
 }
 
@@ -67,6 +68,8 @@ void SimulatedPort::Outport(std::uint16_t address, std::uint16_t value) {
   // The status register is read-only.
 }
 
+std::string SimulatedPort::Failure() const { return {}; }
+
 std::string SimulatedPort::Description() const { return "simulated programmer"; }
 
 void SimulatedPort::ReplaceTarget(std::unique_ptr<SimTarget> target) {
@@ -86,11 +89,11 @@ SimulatedPort::Port* SimulatedPort::PortAt(std::uint16_t address, std::uint16_t&
   return nullptr;
 }
 
-const SimulatedPort::Port* SimulatedPort::CablePort() const {
-  for (const auto& port : ports_) {
-    if (std::ranges::find(port.names, options_.cable) != port.names.end()) return &port;
-  }
-  return nullptr;
+void SimulatedPort::FindCablePort() {
+  const auto names = [this](const Port& port) {
+    return std::ranges::find(port.names, options_.cable) != port.names.end();
+  };
+  cableIndex_ = static_cast<std::size_t>(std::ranges::find_if(ports_, names) - ports_.begin());
 }
 
 bool SimulatedPort::BufferDrives() const {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +43,9 @@ class SimulatedPort final : public PortIo {
   void DetachPort(std::uint16_t /*base*/) override {}
   std::uint16_t Inport(std::uint16_t address) override;
   void Outport(std::uint16_t address, std::uint16_t value) override;
+  // Never fails: the ports exist only in memory.
+  std::string Failure() const override;
+  bool Failed() const override { return false; }
   std::string Description() const override;
 
   // Replaces the target behind the cable; it is told at once what lines it sees.
@@ -71,7 +75,12 @@ class SimulatedPort final : public PortIo {
 
   void ReplaceTarget(std::unique_ptr<SimTarget> target);
   Port* PortAt(std::uint16_t address, std::uint16_t& offset);
-  const Port* CablePort() const;
+  // The port that the cable hangs on, or nullptr. Looked up when a port is attached,
+  // the only time it can change, not at every access.
+  const Port* CablePort() const {
+    return cableIndex_ < ports_.size() ? &ports_[cableIndex_] : nullptr;
+  }
+  void FindCablePort();
   bool BufferDrives() const;
   std::uint8_t Status(const Port& port);
   void UpdateTargetLines();
@@ -79,6 +88,7 @@ class SimulatedPort final : public PortIo {
   MicrosecondClock& clock_;
   SimOptions options_;
   std::vector<Port> ports_;
+  std::size_t cableIndex_ = 0;  // into ports_; past its end when no port has the cable
   std::unique_ptr<SimTarget> target_;
   TargetLines targetLines_;  // what the target was last told
 };

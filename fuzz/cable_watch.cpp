@@ -1,0 +1,64 @@
+#include "cable_watch.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace vql::fuzz {
+
+void WatchedPort::AttachPort(std::string_view name, std::uint16_t base) { inner_.AttachPort(name, base); }
+void WatchedPort::DetachPort(std::uint16_t base) { inner_.DetachPort(base); }
+std::uint16_t WatchedPort::Inport(std::uint16_t address) { return inner_.Inport(address); }
+
+void WatchedPort::Outport(std::uint16_t address, std::uint16_t value) {
+  if (address == dataRegister_) lastData = static_cast<std::uint8_t>(value);
+  inner_.Outport(address, value);
+}
+
+std::string WatchedPort::Failure() const { return inner_.Failure(); }
+bool WatchedPort::Failed() const { return inner_.Failed(); }
+std::string WatchedPort::Description() const { return inner_.Description(); }
+
+void WatchTarget::LinesChanged(const TargetLines& lines, std::uint64_t us) {
+  switch (shifter_.LinesChanged(lines)) {
+    case SimSerialShifter::Event::kSessionStarted:
+    case SimSerialShifter::Event::kSessionEnded:
+      count_ = 0;
+      inSession_ = 0;
+      break;
+    case SimSerialShifter::Event::kByteReceived:
+      ByteReceived(shifter_.Received());
+      break;
+    case SimSerialShifter::Event::kNone:
+      break;
+  }
+  inner_->LinesChanged(lines, us);
+}
+
+bool WatchTarget::Miso(std::uint64_t us) { return inner_->Miso(us); }
+
+void WatchTarget::ByteReceived(std::uint8_t byte) {
+  ++inSession_;
+  const bool three = device_.set == InstructionSet::ThreeByte;
+  // A three-byte operation opens with the four-byte enable AC 53 55 55: its last
+  // byte belongs to no three-byte instruction.
+  if (three && inSession_ == 4 && byte == 0x55 && bytes_[0] == 0xAC && bytes_[1] == 0x53) return;
+  bytes_[count_++] = byte;
+  const std::size_t length = three ? 3 : 4;
+  if (count_ < length) return;
+  count_ = 0;
+  std::int32_t address = -1;
+  if (!three && (bytes_[0] == 0x20 || bytes_[0] == 0x40)) {
+    address = (bytes_[1] & 0x3F) << 8 | bytes_[2];
+  } else if (three && ((bytes_[0] & 3) == 1 || (bytes_[0] & 3) == 2)) {
+    address = ((bytes_[0] >> 3) & 0x1F) << 8 | ((bytes_[0] >> 2) & 1) << 13 | bytes_[1];
+  }
+  if (address > device_.lastAddress) {
+    char text[120];
+    std::snprintf(text, sizeof text, "%s instruction %02X %02X %02X names address %04X",
+                  std::string(device_.name).c_str(), bytes_[0], bytes_[1], bytes_[2],
+                  static_cast<unsigned>(address));
+    Broken("no instruction carries an address above the device's last address", text);
+  }
+}
+
+}  // namespace vql::fuzz
