@@ -5,19 +5,6 @@
 
 namespace vql::fuzz {
 
-void WatchedPort::AttachPort(std::string_view name, std::uint16_t base) { inner_.AttachPort(name, base); }
-void WatchedPort::DetachPort(std::uint16_t base) { inner_.DetachPort(base); }
-std::uint16_t WatchedPort::Inport(std::uint16_t address) { return inner_.Inport(address); }
-
-void WatchedPort::Outport(std::uint16_t address, std::uint16_t value) {
-  if (address == dataRegister_) lastData = static_cast<std::uint8_t>(value);
-  inner_.Outport(address, value);
-}
-
-std::string WatchedPort::Failure() const { return inner_.Failure(); }
-bool WatchedPort::Failed() const { return inner_.Failed(); }
-std::string WatchedPort::Description() const { return inner_.Description(); }
-
 void WatchTarget::LinesChanged(const TargetLines& lines, std::uint64_t us) {
   switch (shifter_.LinesChanged(lines)) {
     case SimSerialShifter::Event::kSessionStarted:
