@@ -273,9 +273,10 @@ CommandResult Commands::ReadChip() {
   CodeExtent = LastAddress();
   const SetOperations& set = Set();
   if (RecordAndMustEnd(result, (ops_.*set.ReadCode)(CodeExtent))) return result;
-  if (!set.readsEachByteTwice) {
-    // A read that takes each byte once is read twice: the second pass shows
-    // whether the contact can be trusted.
+  if (result.Ok()) {
+    // The chip is read twice: the second pass shows whether the contact can be
+    // trusted. A read that repeats each byte until two answers agree needs it too,
+    // since a poor contact now and then spoils two answers alike.
     const auto first = std::make_unique<CodeImage>(image_.Image);
     if (RecordAndMustEnd(result, (ops_.*set.ReadCode)(CodeExtent))) return result;
     CompareReads(result, *first);

@@ -134,7 +134,7 @@ class Commands {
   // Read Chip of a device with no echo to its enable: all 00 is what an unheard or
   // read-locked erased chip answers, never taken for its code.
   void CheckHeard(CommandResult& result);
-  // Read Chip: the second pass of a four-byte read must give what the first gave.
+  // Read Chip: the second pass must give what the first gave.
   void CompareReads(CommandResult& result, const CodeImage& first);
   // The chip's lock level, read before a command touches its code, while the
   // operator's boxes (what a later lock write will write) are left as they are.

@@ -22,9 +22,6 @@ struct SetOperations {
   Outcome (DeviceOps::*BlankCheck)(std::int32_t last);
   // The status after Program has written the code.
   std::string_view programmedStatus;
-  // Whether ReadCode already reads every byte until two reads agree; otherwise
-  // Read Chip reads the chip twice and compares.
-  bool readsEachByteTwice;
   // Whether a chip of this set echoes the programming enable that follows the
   // reset pulse before Auto-program's verify, so that a missing echo ends it.
   bool echoesEnableAfterReset;
@@ -34,10 +31,10 @@ struct SetOperations {
 inline constexpr std::array<SetOperations, 2> kSetOperations{{
     {InstructionSet::ThreeByte, &DeviceOps::EraseChip3, &DeviceOps::WriteCode3,
      &DeviceOps::ReadCode3, &DeviceOps::VerifyCode3, &DeviceOps::BlankCheck3, "Program finished.",
-     true, false},
+     false},
     {InstructionSet::FourByte, &DeviceOps::EraseChip4, &DeviceOps::WriteCode4,
      &DeviceOps::ReadCode4, &DeviceOps::VerifyCode4, &DeviceOps::BlankCheck4,
-     "Program completed.", false, true},
+     "Program completed.", true},
 }};
 
 // Indexed by LockWrite: writes the lock bits for a lock level.
