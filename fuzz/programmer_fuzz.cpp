@@ -289,17 +289,18 @@ void SetLockLevel(vql::LockBoxes& boxes, std::int32_t level) {
 // The AT89S53 and AT89S8252 neither echo their programming enable nor report their
 // lock bits, and their erase and lock writes have no read-back. A chip that missed the
 // enable ignores what follows and answers every read with the complement of what it
-// holds; so does one whose lock bits hide its code. Nothing the program can send tells
-// those answers from code (it refuses the one telling case, a Read Chip of 00
-// everywhere), and the help says that Done cannot vouch for them. On these devices the
-// promises stand when the chip heard every instruction of the command and showed its
-// code when the command began.
-bool ChipHeardEverything(const DeviceInfo& device, const SimChip& chip,
-                         const ChipSnapshot& before, std::uint32_t ignoredBefore) {
+// holds; so does one whose lock bits hide its code; a MISO line stuck at a level
+// answers 00 or FF for any chip. Nothing the program can send tells those answers from
+// code (it refuses the one telling case, a Read Chip of 00 everywhere), and the help
+// says that Done cannot vouch for them. On these devices the promises stand when the
+// cable's MISO follows the chip, and the chip heard every instruction of the command
+// and showed its code when the command began.
+bool AnswersAreTheChips(const DeviceInfo& device, const SimChip& chip, bool misoStuck,
+                        const ChipSnapshot& before, std::uint32_t ignoredBefore) {
   if (device.enable != vql::EnableRule::NoEcho || device.lockRead != vql::LockRead::None) {
     return true;
   }
-  return chip.Counters().ignored == ignoredBefore && !before.lockBits.lb2 &&
+  return !misoStuck && chip.Counters().ignored == ignoredBefore && !before.lockBits.lb2 &&
          !before.lockBits.lb3;
 }
 
@@ -312,7 +313,7 @@ enum class Socket {
 
 void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* chip,
                   const DeviceInfo& device, const ChipSnapshot& before, Socket socket,
-                  std::uint32_t ignoredBefore) {
+                  bool misoStuck, std::uint32_t ignoredBefore) {
   if (chip == nullptr) return;
   const std::int32_t imageLast = std::min(app.Cmd.CodeExtent, device.lastAddress);
   const std::int32_t lockLevel = app.Controls.Lock.LockLevel();
@@ -330,7 +331,9 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
   // instruction set takes the same instructions, and nothing the program sends tells
   // them apart, while its size and lock and fuse layouts differ.
   if (socket == Socket::kSameSet) return;
-  if (!result.Ok() || !ChipHeardEverything(device, *chip, before, ignoredBefore)) return;
+  if (!result.Ok() || !AnswersAreTheChips(device, *chip, misoStuck, before, ignoredBefore)) {
+    return;
+  }
   switch (op) {
     case Op::kProgram:
     case Op::kAuto:
@@ -486,7 +489,8 @@ void Run(Bytes& in) {
       std::fprintf(stderr, "%s | %s: %s\n", options.c_str(), kOpNames[static_cast<std::size_t>(op)],
                    vql::OutcomeText(result.outcome).c_str());
     }
-    CheckCommand(op, result, app, chip, device, before, socket, ignoredBefore);
+    CheckCommand(op, result, app, chip, device, before, socket,
+                 sim.Options().misoStuckAt.has_value(), ignoredBefore);
   }
 
   watchPumps();
