@@ -77,7 +77,8 @@ void AppendRecord(std::string& text, std::uint8_t type, std::uint16_t address,
                   const std::vector<std::uint8_t>& data, std::uint8_t flags) {
   const bool lower = (flags & 1) != 0;
   if ((flags & 4) == 0) text += ':';
-  std::uint32_t sum = static_cast<std::uint32_t>(data.size()) + (address >> 8) + (address & 0xFFu) + type;
+  std::uint32_t sum =
+      static_cast<std::uint32_t>(data.size()) + (address >> 8) + (address & 0xFFu) + type;
   AppendHex(text, static_cast<std::uint32_t>(data.size()), 2, lower);
   AppendHex(text, address, 4, lower);
   AppendHex(text, type, 2, lower);
@@ -142,7 +143,9 @@ std::string MakeHexText(Bytes& in, const DeviceInfo& device) {
 // ---------------------------------------------------------------------------
 // The promises.
 
-enum class Op { kLoad, kReadChip, kErase, kBlank, kProgram, kVerify, kAuto, kLock, kFuse, kStop, kPrepare };
+enum class Op {
+  kLoad, kReadChip, kErase, kBlank, kProgram, kVerify, kAuto, kLock, kFuse, kStop, kPrepare
+};
 constexpr std::array<const char*, 11> kOpNames{"Load",   "Read Chip", "Erase",      "Blank check",
                                                "Program", "Verify",   "Auto-program", "Lock",
                                                "Fuse",    "Stop",     "Prepare"};
@@ -322,7 +325,8 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
            std::string(kOpNames[static_cast<std::size_t>(op)]) + " ended " +
                vql::OutcomeText(result.outcome));
   }
-  if (socket == Socket::kOtherSet && (op == Op::kReadChip || op == Op::kVerify || op == Op::kBlank) &&
+  const bool reads = op == Op::kReadChip || op == Op::kVerify || op == Op::kBlank;
+  if (socket == Socket::kOtherSet && reads &&
       Snapshot(*chip) != before) {
     Broken("a read with the wrong instruction set leaves the chip unchanged",
            kOpNames[static_cast<std::size_t>(op)]);
@@ -390,7 +394,9 @@ void Run(Bytes& in) {
   // VQLISP_FUZZ_VERBOSE=1 with one input shows what it does: the device, the
   // simulator's options, the file and each command's outcome.
   static const bool verbose = std::getenv("VQLISP_FUZZ_VERBOSE") != nullptr;
-  if (verbose) std::fprintf(stderr, "device %s\n%s", std::string(device.name).c_str(), hexText.c_str());
+  if (verbose) {
+    std::fprintf(stderr, "device %s\n%s", std::string(device.name).c_str(), hexText.c_str());
+  }
 
   vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{kPumpStepNs, 0});
   vql::SimulatedPort sim(window, vql::ParseSimOptions(options));
@@ -469,7 +475,9 @@ void Run(Bytes& in) {
               const auto a = static_cast<std::size_t>(n);
               const std::int32_t byte =
                   vql::HexPairValue(app.Image.Image.HighDigits[a], app.Image.Image.LowDigits[a]);
-              if (byte >= 0) chip->SetCode(static_cast<std::uint16_t>(n), static_cast<std::uint8_t>(byte));
+              if (byte >= 0) {
+                chip->SetCode(static_cast<std::uint16_t>(n), static_cast<std::uint8_t>(byte));
+              }
             }
             break;
           case 1:

@@ -358,7 +358,8 @@ CommandResult Commands::Verify() {
   // Read Chip of it left in the image.
   const std::optional<std::int32_t> locked = ChipLockLevel(result);
   if (!result.Ok()) return result;
-  if (locked && LockForbids(result, *locked, Access::Read, "it cannot be compared with the image.")) {
+  if (locked &&
+      LockForbids(result, *locked, Access::Read, "it cannot be compared with the image.")) {
     return result;
   }
   const Outcome match = (ops_.*Set().VerifyCode)(ImageLast());
