@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/exit_status.h"
 #include "commands/programmer.h"
 #include "devices/device_table.h"
 #include "image/hex_digits.h"
@@ -220,23 +221,12 @@ void ChipHasFuse(const char* promise, const SimChip& chip, bool x2Clock) {
   }
 }
 
-// Outcomes by which a command refuses before the chip is touched.
+// Outcomes by which a command refuses before the chip is touched: exit status 2 says
+// so, a byte refused by the cable clocked nothing, and a chip locked against
+// programming was only asked for its lock bits.
 bool Refusal(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Refused:
-    case Outcome::WriteLocked:
-    case Outcome::NoFile:
-    case Outcome::FileError:
-    case Outcome::CodeTooLarge:
-    case Outcome::BadImage:
-    case Outcome::NoDevice:
-    case Outcome::NoPort:
-    case Outcome::NotSupported:
-    case Outcome::Busy:
-      return true;
-    default:
-      return false;
-  }
+  return vql::ExitStatusOf(outcome) == vql::kExitUsage || outcome == Outcome::Refused ||
+         outcome == Outcome::WriteLocked;
 }
 
 // ---------------------------------------------------------------------------
