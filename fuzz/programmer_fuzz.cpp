@@ -102,12 +102,19 @@ std::string MakeHexText(Bytes& in, const DeviceInfo& device) {
     const std::uint8_t flags = (control & 0x80) != 0 ? in.Take() : 0;
     const auto length = static_cast<std::uint16_t>(in.Take() % 17);
     std::uint16_t address = 0;
-    // Half the records low in the image, so that most walks stay short; the others
-    // at the edges: FFFF, the device's last address, just past it, anywhere.
+    // Most records low in the image, so that most walks stay short; the others at the
+    // edges: FFFF, the device's last address, just past it, anywhere. A record at the
+    // end of the device makes Program and Verify walk the whole chip, so those come
+    // only when bit 6 is clear as well.
+    const bool atEnd = (control & 0x40) == 0;
     switch ((control >> 3) % 8) {
       case 1: address = 0xFFFF; break;
-      case 2: address = static_cast<std::uint16_t>(device.lastAddress); break;
-      case 3: address = static_cast<std::uint16_t>(device.lastAddress + 1 - length); break;
+      case 2:
+        address = atEnd ? static_cast<std::uint16_t>(device.lastAddress) : in.Take();
+        break;
+      case 3:
+        address = atEnd ? static_cast<std::uint16_t>(device.lastAddress + 1 - length) : in.Take();
+        break;
       case 4: address = in.Take16(); break;
       default: address = in.Take(); break;
     }
@@ -152,9 +159,9 @@ constexpr std::array<const char*, 11> kOpNames{"Load",   "Read Chip", "Erase",  
                                                "Fuse",    "Stop",     "Prepare"};
 
 // What a command byte chooses. Read Chip and Blank check always walk the whole chip,
-// which costs a hundred times a short program and verify: they come rarely (and run
-// only when their parameter's three low bits are 0), so that the search runs at
-// hundreds of inputs a second.
+// which costs a hundred times a short program and verify: they come rarely, and run
+// only for some parameters (see Run), so that the search runs at hundreds of inputs
+// a second.
 constexpr std::array<Op, 32> kOpChoice{
     Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kProgram, Op::kProgram,
     Op::kProgram, Op::kProgram, Op::kVerify,  Op::kVerify,  Op::kVerify,  Op::kVerify,
@@ -432,8 +439,9 @@ void Run(Bytes& in) {
         break;
       case Op::kReadChip:
       case Op::kBlank:
-        // Whole-chip walks: three in four are left out (kOpChoice).
-        if ((param & 7) != 0) continue;
+        // Whole-chip walks run for one parameter in 8, and on the chips over 4 KiB,
+        // which take up to a second each, for one in 64 (kOpChoice).
+        if ((param & 7) != 0 || (device.codeSize > 4096 && (param & 0x38) != 0x38)) continue;
         result = op == Op::kReadChip ? app.Cmd.ReadChip() : app.Cmd.BlankCheck();
         break;
       case Op::kErase: result = app.Cmd.Erase(); break;
