@@ -323,8 +323,7 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
                vql::OutcomeText(result.outcome));
   }
   const bool reads = op == Op::kReadChip || op == Op::kVerify || op == Op::kBlank;
-  if (socket == Socket::kOtherSet && reads &&
-      Snapshot(*chip) != before) {
+  if (socket == Socket::kOtherSet && reads && Snapshot(*chip) != before) {
     Broken("a read with the wrong instruction set leaves the chip unchanged",
            kOpNames[static_cast<std::size_t>(op)]);
   }

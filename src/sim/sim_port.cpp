@@ -68,8 +68,6 @@ void SimulatedPort::Outport(std::uint16_t address, std::uint16_t value) {
   // The status register is read-only.
 }
 
-std::string SimulatedPort::Failure() const { return {}; }
-
 std::string SimulatedPort::Description() const { return "simulated programmer"; }
 
 void SimulatedPort::ReplaceTarget(std::unique_ptr<SimTarget> target) {

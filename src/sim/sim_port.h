@@ -43,8 +43,7 @@ class SimulatedPort final : public PortIo {
   void DetachPort(std::uint16_t /*base*/) override {}
   std::uint16_t Inport(std::uint16_t address) override;
   void Outport(std::uint16_t address, std::uint16_t value) override;
-  // Never fails: the ports exist only in memory.
-  std::string Failure() const override;
+  // Never fails: the ports exist only in memory, so Failure() stays the default.
   bool Failed() const override { return false; }
   std::string Description() const override;
 
