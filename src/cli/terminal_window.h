@@ -55,15 +55,19 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
 
   // --- MicrosecondClock.
   std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
+  std::uint64_t NowNanoseconds() override;
   // Virtual time jumps there; the real clock spins.
-  void WaitUntil(std::uint64_t us) override {
-    if (!settings_.virtualClock) return MicrosecondClock::WaitUntil(us);
-    if (virtualNs_ < us * 1000) virtualNs_ = us * 1000;
+  void WaitUntil(std::uint64_t us) override { WaitUntilNanoseconds(us * 1000); }
+  void WaitUntilNanoseconds(std::uint64_t ns) override {
+    if (settings_.virtualClock) {
+      if (virtualNs_ < ns) virtualNs_ = ns;
+      return;
+    }
+    while (NowNanoseconds() < ns) {
+    }
   }
 
  private:
-  std::uint64_t NowNanoseconds();
-
   Settings settings_;
   std::int64_t startNs_;               // the steady clock at construction
   std::uint64_t virtualNs_ = 0;        // virtual time, moved on by the pumps

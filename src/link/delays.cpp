@@ -39,14 +39,16 @@ void ProgrammerLink::SpinDelay(std::int32_t count) const {
   }
 }
 
-void ProgrammerLink::AwaitHalfPeriod() {
+void ProgrammerLink::AwaitHalfPeriodSince(std::uint64_t ns) {
   if (SckHalfPeriodUs <= 0) return;
-  // The clock counts whole microseconds: the edge came before its stamp's next
-  // microsecond began, so the floor counts from there.
-  const std::uint64_t due = lastSckEdgeUs_ + 1 + static_cast<std::uint64_t>(SckHalfPeriodUs);
+  const std::uint64_t due = ns + static_cast<std::uint64_t>(SckHalfPeriodUs) * 1000;
+  if (reachedNs_ >= due) return;
   // One reading of the clock when the floor has passed already, as it has whenever
   // the port and the pumps are slower than the floor.
-  if (clock_.NowMicroseconds() < due) clock_.WaitUntil(due);
+  reachedNs_ = clock_.NowNanoseconds();
+  if (reachedNs_ >= due) return;
+  clock_.WaitUntilNanoseconds(due);
+  reachedNs_ = due;
 }
 
 void ProgrammerLink::WaitMilliseconds(std::int32_t ms) {

@@ -124,7 +124,10 @@ void ProgrammerLink::ChangeDataBit(std::int32_t port, std::int32_t bit, bool set
                                    : static_cast<std::uint16_t>(value & ~Mask(bit)));
   // Stamped after the write: the edge happened during it, so the next one waits at
   // least the floor from the edge itself.
-  if (sck) lastSckEdgeUs_ = clock_.NowMicroseconds();
+  if (sck || bit == kRstBit) {
+    reachedNs_ = clock_.NowNanoseconds();
+    (sck ? lastSckEdgeNs_ : lastRstEdgeNs_) = reachedNs_;
+  }
   if (AccessFailed()) return;
   SpinDelay(5);
 }
@@ -135,6 +138,13 @@ void ProgrammerLink::SetDataBit(std::int32_t port, std::int32_t bit) {
 
 void ProgrammerLink::ClearDataBit(std::int32_t port, std::int32_t bit) {
   ChangeDataBit(port, bit, false);
+}
+
+void ProgrammerLink::PulseRstLow() {
+  ClearDataBit(dataPort_, kRstBit);
+  if (!PortUsable()) return;
+  AwaitHalfPeriodSince(lastRstEdgeNs_);
+  SetDataBit(dataPort_, kRstBit);
 }
 
 void ProgrammerLink::HoldTargetInProgramMode() {

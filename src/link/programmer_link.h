@@ -6,7 +6,8 @@
 // on the window's tick that keep the window alive, and the polling count derived
 // from the calibration), the choice between LPT1 and LPT2, the cable loop test, and
 // the bit-serial transfer of one instruction byte with the sampling of the target's
-// answer, with SCK's half period held above a floor in microseconds.
+// answer, with SCK's half period held above a floor that the operator sets in
+// microseconds and the link times in nanoseconds.
 #pragma once
 
 #include <array>
@@ -31,11 +32,12 @@ class ProgrammerLink {
   ProgrammerLink(PortIo& port, WindowServices& window, MicrosecondClock& clock);
 
   // --- The serial clock's floor. Every SCK edge, and every MISO sample, comes at
-  // least SckHalfPeriodUs after the previous SCK edge, by the clock, whatever the
-  // port and the pumps cost; the SpinDelay and BitDelay waits come on top. A chip
-  // needs a half period of 8 crystal periods (AT89S51/52 class) or 20 (AT89S8252
-  // class); the default is twice the AT89S8252 class's need at 12 MHz (1.67 us),
-  // rounded up.
+  // least SckHalfPeriodUs after the previous SCK edge, by the clock's nanoseconds
+  // from just after the write that made the edge, whatever the port and the pumps
+  // cost; the SpinDelay and BitDelay waits come on top, and nothing rounds the
+  // floor up to the next microsecond. A chip needs a half period of 8 crystal
+  // periods (AT89S51/52 class) or 20 (AT89S8252 class); the default is twice the
+  // AT89S8252 class's need at 12 MHz (1.67 us), rounded up.
   static constexpr std::int32_t kDefaultSckHalfPeriodUs = 4;
   std::int32_t SckHalfPeriodUs = kDefaultSckHalfPeriodUs;
   // What the operator may set: from 1 us up to 10 ms, far beyond any crystal's need.
@@ -80,6 +82,11 @@ class ProgrammerLink {
   bool ReadStatusBit(std::int32_t port, std::int32_t bit);
   void SetDataBit(std::int32_t port, std::int32_t bit);
   void ClearDataBit(std::int32_t port, std::int32_t bit);
+  // A low pulse on RST of the selected port: RST cleared, then set again once at
+  // least SckHalfPeriodUs has passed since the clearing write, so that even a port
+  // that writes in a fraction of a microsecond holds it low for a few of the
+  // target's machine cycles (a half period lasts 8 or 20 crystal periods).
+  void PulseRstLow();
 
   // --- Delays.
   void SpinDelay(std::int32_t count) const;  // count x (LoopCalibration + 1) empty iterations
@@ -129,13 +136,21 @@ class ProgrammerLink {
   void CountCalibrationTick() { ++LoopCalibration; }
   void ClockOut(const ByteFlags& bits);
   void ChangeDataBit(std::int32_t port, std::int32_t bit, bool set);
-  // Waits until the floor has passed since the last SCK edge.
-  void AwaitHalfPeriod();
+  // Waits until the floor has passed since the last SCK edge, or since the time
+  // given (by the clock's nanoseconds).
+  void AwaitHalfPeriod() { AwaitHalfPeriodSince(lastSckEdgeNs_); }
+  void AwaitHalfPeriodSince(std::uint64_t ns);
 
   PortIo& port_;
   WindowServices& window_;
   MicrosecondClock& clock_;
-  std::uint64_t lastSckEdgeUs_ = 0;  // by the clock, just after the write that made it
+  // By the clock's nanoseconds, just after the write that made the edge.
+  std::uint64_t lastSckEdgeNs_ = 0;
+  std::uint64_t lastRstEdgeNs_ = 0;
+  // A time the clock is known to have reached: the latest reading or wait. A floor
+  // that ends before it has passed without another reading, as the falling edge's
+  // has once its MISO sample waited for it.
+  std::uint64_t reachedNs_ = 0;
   std::int32_t dataPort_ = 0;
   std::int32_t selectedLpt_ = 1;
   bool selected_ = false;  // no port until start-up selects one

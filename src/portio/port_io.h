@@ -24,12 +24,20 @@ class PortError : public std::runtime_error {
 };
 
 // Time as the port layer sees it: the simulated target's edges and the trace are
-// stamped with it. The test window's virtual clock implements it too, so simulated
-// chips and waits share one time.
+// stamped with it in microseconds. The test window's virtual clock implements it too,
+// so simulated chips and waits share one time.
+//
+// The link times SCK's half period in nanoseconds: a floor of a few microseconds
+// measured in whole ones would be overshot by up to a microsecond per half period.
+// The front ends' clocks read the steady clock in nanoseconds; a clock that counts
+// whole microseconds (the test clocks, whose time is exactly their reading) may keep
+// the defaults.
 class MicrosecondClock {
  public:
   virtual ~MicrosecondClock() = default;
   virtual std::uint64_t NowMicroseconds() = 0;
+  // The same time in nanoseconds.
+  virtual std::uint64_t NowNanoseconds() { return NowMicroseconds() * 1000; }
   // Returns once NowMicroseconds has reached us. The waits are a few microseconds
   // between clock edges, far below any sleep's resolution, so a real clock spins; a
   // virtual clock jumps there instead.
@@ -37,6 +45,10 @@ class MicrosecondClock {
     while (NowMicroseconds() < us) {
     }
   }
+  // Returns once NowNanoseconds has reached ns, in the same way. A clock that
+  // overrides NowNanoseconds overrides this too; the default waits for the first
+  // whole microsecond at or after ns.
+  virtual void WaitUntilNanoseconds(std::uint64_t ns) { WaitUntil((ns + 999) / 1000); }
 };
 
 class PortIo {

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "portio/port_io.h"
 #include "services/pump_timer.h"
@@ -85,13 +86,20 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
 
   // --- MicrosecondClock.
   std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
+  std::uint64_t NowNanoseconds() override { return std::as_const(*this).NowNanoseconds(); }
   // Virtual time jumps there; the real clock spins.
-  void WaitUntil(std::uint64_t us) override {
-    if (!virtualClock_) return MicrosecondClock::WaitUntil(us);
-    if (virtualNs_ < us * 1000) virtualNs_ = us * 1000;
+  void WaitUntil(std::uint64_t us) override { WaitUntilNanoseconds(us * 1000); }
+  void WaitUntilNanoseconds(std::uint64_t ns) override {
+    if (virtualClock_) {
+      if (virtualNs_ < ns) virtualNs_ = ns;
+      return;
+    }
+    while (NowNanoseconds() < ns) {
+    }
   }
 
  private:
+  // The clock itself: the steady clock since construction, or virtual time.
   std::uint64_t NowNanoseconds() const;
   // Lets Qt handle what is pending: input, painting, timers of its own.
   void HandleEvents();

@@ -50,7 +50,7 @@ TEST(Waits, SleepUntilTheTickHasMovedAndPumpAtLeastOnce) {
     } else {
       world.link.WaitScaled(c.scaled);
     }
-    const VirtualWindow& window = world.window;
+    VirtualWindow& window = world.window;
     if (c.lasts == 0) {
       // The poll pauses are counted in such waits: exactly one pump, no sleep.
       EXPECT_EQ(window.pumps, 1u) << c.name;
@@ -194,6 +194,7 @@ TEST(PortSelection, AnUnusableBaseRefusesEveryCableOperationAndTouchesNoAddress)
 
     world.link.HoldTargetInProgramMode();
     world.link.ReleaseTargetToRun();
+    world.link.PulseRstLow();
     world.link.RunLoopTest();
     EXPECT_FALSE(world.link.SendByteDigits('A', 'C'));
     EXPECT_FALSE(world.link.SendByteBits(1, 0, 1, 0, 1, 1, 0, 0));
@@ -248,6 +249,33 @@ TEST(Modes, ProgramAndRunModeDriveTheirLinesInOrderAndLeaveD0ToD2) {
       EXPECT_EQ(changes, expected) << c.name << " from " << int{start};
       EXPECT_EQ(world.port.Inport(LinkWorld::kLpt1) & 0x07, start & 0x07);
     }
+  }
+}
+
+TEST(Modes, ARstPulseHoldsRstLowForAtLeastTheHalfPeriodAndMovesNothingElse) {
+  struct Case {
+    std::int32_t halfUs;
+    std::uint64_t startNs;  // when the pulse starts: on the microsecond or off it
+  };
+  const Case cases[] = {{1, 2'000'000}, {1, 2'000'999}, {4, 2'000'000}, {4, 2'000'001},
+                        {16, 2'000'500}};
+  for (const auto& c : cases) {
+    LinkWorld world;
+    world.link.HoldTargetInProgramMode();
+    world.link.SckHalfPeriodUs = c.halfUs;
+    world.window.Advance(c.startNs - world.window.NowNanoseconds());
+    world.ClearTrace();
+    world.link.PulseRstLow();
+    const auto half = static_cast<std::uint64_t>(c.halfUs);
+    const auto changes = world.Decode().changes;
+    ASSERT_EQ(changes.size(), 2u) << c.halfUs;
+    EXPECT_EQ(changes[0], (testing::LineChange{c.startNs / 1000, "RST", false}));
+    EXPECT_EQ(changes[1].line, "RST");
+    EXPECT_TRUE(changes[1].level);
+    // Low for the half period, and short: it ends within the microsecond after it.
+    EXPECT_GE(changes[1].us - changes[0].us, half) << c.halfUs << " us from " << c.startNs;
+    EXPECT_LE(changes[1].us - changes[0].us, half + 1) << c.halfUs << " us from " << c.startNs;
+    EXPECT_EQ(world.Accesses().size(), 4u) << c.halfUs;  // two read-modify-writes
   }
 }
 

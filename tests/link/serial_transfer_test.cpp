@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,9 @@ ByteFlags Flags(std::uint8_t byte) {
 
 // A world in program mode with a scripted target that answers the given bytes.
 struct Bench : LinkWorld {
-  explicit Bench(std::vector<std::uint8_t> answers, std::string_view simOptions = "") : LinkWorld(simOptions) {
+  explicit Bench(std::vector<std::uint8_t> answers, std::string_view simOptions = "",
+                 testing::VirtualWindow::Settings settings = {})
+      : LinkWorld(simOptions, settings) {
     auto target = std::make_unique<ScriptedTarget>(std::move(answers));
     scripted = target.get();
     Plug(std::move(target));
@@ -161,13 +164,20 @@ TEST(BitDelay, EachEdgeWaitsItsScaledTime) {
 }
 
 TEST(SckHalfPeriod, NoTwoEdgesNorAnEdgeAndItsSampleCloserThanTheFloor) {
-  // The pump takes 1 us, less than any floor here: the floor alone sets the pace.
-  for (const std::int32_t floorUs : {1, 4, 16, 64}) {
-    Bench bench({0x5A});
-    bench.link.SckHalfPeriodUs = floorUs;
-    const auto start = bench.window.NowMicroseconds();
+  struct Case {
+    std::int32_t floorUs;
+    std::uint64_t pumpStepNs;  // the one pump after each edge
+  };
+  // Pumps shorter than the floor leave the pace to the floor alone, also when they
+  // end off the microsecond; a pump longer than the floor sets the pace itself.
+  const Case cases[] = {{1, 1000}, {4, 1000}, {16, 1000}, {64, 1000},
+                        {1, 300},  {4, 700},  {1, 1500}};
+  for (const auto& c : cases) {
+    Bench bench({0x5A}, "", testing::VirtualWindow::Settings{c.pumpStepNs, 0});
+    bench.link.SckHalfPeriodUs = c.floorUs;
     bench.link.SendByteDigits('A', '5');
-    const auto floor = static_cast<std::uint64_t>(floorUs);
+    const auto floor = static_cast<std::uint64_t>(c.floorUs);
+    std::uint64_t firstEdge = 0;
     std::uint64_t lastEdge = 0;
     int edges = 0;
     for (const auto& access : bench.Accesses()) {
@@ -175,20 +185,21 @@ TEST(SckHalfPeriod, NoTwoEdgesNorAnEdgeAndItsSampleCloserThanTheFloor) {
                             ((access.value & cable::kSck) != 0) == (edges % 2 == 0);
       const bool misoRead = !access.write && access.address == LinkWorld::kLpt1 + 1 && edges % 2;
       if (edges > 0 && (sckWrite || misoRead)) {
-        EXPECT_GE(access.us - lastEdge, floor) << floorUs << " us, edge " << edges;
+        EXPECT_GE(access.us - lastEdge, floor) << c.floorUs << " us, edge " << edges;
       }
       if (sckWrite) {
+        if (edges == 0) firstEdge = access.us;
         lastEdge = access.us;
         ++edges;
       }
     }
-    EXPECT_EQ(edges, 16) << floorUs;
-    EXPECT_EQ(bench.link.ReceivedBits, Flags(0x5A)) << floorUs;
-    // At the floor and not much beyond: 15 gaps between the 16 edges, each at most
-    // one pump longer.
-    const auto elapsed = bench.window.NowMicroseconds() - start;
-    EXPECT_GE(elapsed, 15 * floor) << floorUs;
-    EXPECT_LE(elapsed, 16 * (floor + 2)) << floorUs;
+    EXPECT_EQ(edges, 16) << c.floorUs;
+    EXPECT_EQ(bench.link.ReceivedBits, Flags(0x5A)) << c.floorUs;
+    // At the floor and no further, measured to the nanosecond: 15 gaps between the
+    // 16 edges, none rounded up to a whole microsecond.
+    const std::uint64_t gapNs = std::max(floor * 1000, c.pumpStepNs);
+    EXPECT_LE(lastEdge - firstEdge, (15 * gapNs + 999) / 1000)
+        << c.floorUs << " us, pumps of " << c.pumpStepNs << " ns";
   }
 }
 

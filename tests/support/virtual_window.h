@@ -75,9 +75,10 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   }
 
   std::uint64_t NowMicroseconds() override { return nowNs_ / 1000; }
+  std::uint64_t NowNanoseconds() override { return nowNs_; }
   // Jumps to the time, so that a wait never spins on a clock that only pumps move.
-  void WaitUntil(std::uint64_t us) override { nowNs_ = std::max(nowNs_, us * 1000); }
-  std::uint64_t NowNanoseconds() const { return nowNs_; }
+  void WaitUntil(std::uint64_t us) override { WaitUntilNanoseconds(us * 1000); }
+  void WaitUntilNanoseconds(std::uint64_t ns) override { nowNs_ = std::max(nowNs_, ns); }
   void Advance(std::uint64_t ns) { nowNs_ += ns; }
 
   std::optional<std::string> nextChoice;  // what the file dialog answers; nothing = Cancel
