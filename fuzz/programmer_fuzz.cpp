@@ -246,15 +246,31 @@ const DeviceInfo& ChooseDevice(std::uint8_t byte) {
   return vql::kDevices[static_cast<std::size_t>(vql::DeviceIndexOf("AT89S2051"))];
 }
 
-std::string ChooseOptions(Bytes& in, const DeviceInfo& device, bool& isChip) {
+std::string ChooseOptions(Bytes& in, const DeviceInfo& device, bool& isChip, bool& faulty) {
   const std::uint8_t which = in.Take();
   std::string target(device.name);
   if (which >= 224) target = "none";
   else if (which >= 192) target = vql::kSimChips[which % vql::kSimChips.size()].name;
   isChip = target != "none";
   std::string options = "target=" + target;
+  // The readings the sources dispute, and what a chip that missed the enable or hides
+  // its code answers: none of them is a fault, and every chip may have any.
+  const std::uint8_t readings = in.Take();
+  if (isChip) {
+    static constexpr const char* kAnswers[] = {"complement", "ff", "00", "complement"};
+    // Only the chips whose data sheets leave them in dispute: an AT89S51/52 that did
+    // not echo, or read its lock bits the other way, would be a fault.
+    const DeviceInfo* model = vql::DeviceAt(vql::DeviceIndexOf(target));
+    if (model != nullptr && model->enable == vql::EnableRule::SingleTry) {
+      if ((readings & 3) != 0) options += (readings & 1) != 0 ? ",echo=yes" : ",echo=no";
+      if ((readings & 12) != 0) options += (readings & 4) != 0 ? ",lock-read=set1" : ",lock-read=set0";
+    }
+    options += std::string(",unheard=") + kAnswers[(readings >> 4) & 3];
+    options += std::string(",locked-read=") + kAnswers[(readings >> 6) & 3];
+  }
   const std::uint8_t faults = in.Take();
-  if ((faults & 0xC0) != 0xC0) return options;  // a quarter of the inputs have faults
+  faulty = (faults & 0xC0) == 0xC0;
+  if (!faulty) return options;  // a quarter of the inputs have faults
   const std::uint8_t kinds = in.Take();
   if (isChip) {
     if ((kinds & 1) != 0) {
@@ -286,24 +302,6 @@ void SetLockLevel(vql::LockBoxes& boxes, std::int32_t level) {
   for (std::int32_t box = 1; box <= level; ++box) boxes.Set(box, true);
 }
 
-// The AT89S53 and AT89S8252 neither echo their programming enable nor report their
-// lock bits, and their erase and lock writes have no read-back. A chip that missed the
-// enable ignores what follows and answers every read with the complement of what it
-// holds; so does one whose lock bits hide its code; a MISO line stuck at a level
-// answers 00 or FF for any chip. Nothing the program can send tells those answers from
-// code (it refuses the one telling case, a Read Chip of 00 everywhere), and the help
-// says that Done cannot vouch for them. On these devices the promises stand when the
-// cable's MISO follows the chip, and the chip heard every instruction of the command
-// and showed its code when the command began.
-bool AnswersAreTheChips(const DeviceInfo& device, const SimChip& chip, bool misoStuck,
-                        const ChipSnapshot& before, std::uint32_t ignoredBefore) {
-  if (device.enable != vql::EnableRule::NoEcho || device.lockRead != vql::LockRead::None) {
-    return true;
-  }
-  return !misoStuck && chip.Counters().ignored == ignoredBefore && !before.lockBits.lb2 &&
-         !before.lockBits.lb3;
-}
-
 // What sits in the socket, against the device chosen in the program.
 enum class Socket {
   kChosen,    // a chip of the chosen device
@@ -311,29 +309,114 @@ enum class Socket {
   kOtherSet,  // a chip of the other instruction set, which the program tells apart
 };
 
+// What the chip was when a command began, and what the input did to it, for the
+// second promise: a good chip of the chosen model is never refused.
+struct Conditions {
+  // The lock level asked: a lock-bit read during the command ticks the boxes as the
+  // chip reads.
+  std::int32_t lockLevel = 0;
+  bool faulty = false;       // the simulator was given a fault
+  bool stopAsked = false;    // a stop was due during the command
+  bool echoes = true;        // the chip echoes the programming enable
+  bool misoStuck = false;
+};
+
+// Whether a failure has a reason in the chip as it was, the file or the operator's
+// choices. Usage outcomes (the file, the device's features) and a stop always have one.
+bool FailureHasAReason(Op op, Outcome outcome, const vql::Programmer& app,
+                       const DeviceInfo& device, const ChipSnapshot& before, bool stopAsked,
+                       std::int32_t level) {
+  if (vql::ExitStatusOf(outcome) == vql::kExitUsage) return true;
+  if (outcome == Outcome::Stopped) return stopAsked;
+  // Auto-program erases first: nothing that the chip held is a reason after that.
+  if (op == Op::kAuto) return false;
+  const vql::SimLockBits locks = before.lockBits;
+  const bool hidden = locks.lb2 || locks.lb3;
+  const std::int32_t imageLast = std::min(app.Cmd.CodeExtent, device.lastAddress);
+  const auto imageAt = [&](std::int32_t n) {
+    const auto a = static_cast<std::size_t>(n);
+    return vql::HexPairValue(app.Image.Image.HighDigits[a], app.Image.Image.LowDigits[a]);
+  };
+  const auto heldAt = [&](std::int32_t n) { return before.code[static_cast<std::size_t>(n)]; };
+  switch (outcome) {
+    case Outcome::VerifyMismatch:
+      if (hidden) return true;
+      for (std::int32_t n = 0; n <= imageLast; ++n) {
+        if (imageAt(n) != heldAt(n)) return true;
+      }
+      return false;
+    case Outcome::NotBlank:
+      if (hidden) return true;
+      for (std::int32_t n = 0; n <= device.lastAddress; ++n) {
+        if (heldAt(n) != 0xFF) return true;
+      }
+      return false;
+    case Outcome::NotProgrammed:
+      // A locked chip takes no writes; flash only clears bits until it is erased.
+      if (locks.Any()) return true;
+      for (std::int32_t n = 0; n <= imageLast; ++n) {
+        const int want = imageAt(n);
+        if (want != 0xFF && device.set == vql::InstructionSet::FourByte &&
+            (heldAt(n) & want) != want) {
+          return true;
+        }
+      }
+      return false;
+    case Outcome::WriteLocked: return locks.Any();
+    case Outcome::ReadLocked: return hidden;
+    case Outcome::LockNotTaken:
+    case Outcome::LockTimeOut: {
+      // Lock bits clear only by an erase: a chip with more set than the level asked.
+      return (locks.lb1 && level < 1) || (locks.lb2 && level < 2) || (locks.lb3 && level < 3);
+    }
+    default:
+      return false;
+  }
+}
+
 void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* chip,
                   const DeviceInfo& device, const ChipSnapshot& before, Socket socket,
-                  bool misoStuck, std::uint32_t ignoredBefore) {
+                  const Conditions& conditions) {
   if (chip == nullptr) return;
+  const char* name = kOpNames[static_cast<std::size_t>(op)];
   const std::int32_t imageLast = std::min(app.Cmd.CodeExtent, device.lastAddress);
-  const std::int32_t lockLevel = app.Controls.Lock.LockLevel();
+  const std::int32_t lockLevel = conditions.lockLevel;
   if (Refusal(result.outcome) && Snapshot(*chip) != before) {
     Broken("a refused command leaves the chip unchanged",
-           std::string(kOpNames[static_cast<std::size_t>(op)]) + " ended " +
-               vql::OutcomeText(result.outcome));
+           std::string(name) + " ended " + vql::OutcomeText(result.outcome));
   }
+  // The three-byte devices look for a four-byte chip by its echo, and the devices
+  // that judge the echo send nothing more without it. A chip of the other set that
+  // gives no echo, or a MISO line stuck at a level, cannot be seen: the help says so.
   const bool reads = op == Op::kReadChip || op == Op::kVerify || op == Op::kBlank;
-  if (socket == Socket::kOtherSet && reads && Snapshot(*chip) != before) {
-    Broken("a read with the wrong instruction set leaves the chip unchanged",
-           kOpNames[static_cast<std::size_t>(op)]);
+  const bool seen = conditions.echoes && !conditions.misoStuck &&
+                    device.enable != vql::EnableRule::SingleTry;
+  if (socket == Socket::kOtherSet && reads && seen && Snapshot(*chip) != before) {
+    Broken("a read with the wrong instruction set leaves the chip unchanged", name);
+  }
+  if (result.Ok() && !result.Vouched() && device.enable == vql::EnableRule::EchoJudged) {
+    Broken("a device that judges the echo vouches for every Done",
+           std::string(name) + ": " + result.caveat);
+  }
+  // The other direction: a chip of the chosen model, with no fault, is refused only
+  // for a reason in the chip, the file or the operator's choices.
+  if (socket == Socket::kChosen && !conditions.faulty && !result.Ok() &&
+      !FailureHasAReason(op, result.outcome, app, device, before, conditions.stopAsked,
+                         lockLevel)) {
+    Broken("a good chip of the chosen model is never refused",
+           std::string(name) + " ended " + vql::OutcomeText(result.outcome));
   }
   // The chosen device is the operator's word for the chip: another model of the same
   // instruction set takes the same instructions, and nothing the program sends tells
-  // them apart, while its size and lock and fuse layouts differ.
-  if (socket == Socket::kSameSet) return;
-  if (!result.Ok() || !AnswersAreTheChips(device, *chip, misoStuck, before, ignoredBefore)) {
-    return;
+  // them apart, while its size and lock and fuse layouts differ. A read leaves it as
+  // it was all the same.
+  if (socket == Socket::kSameSet && reads && Snapshot(*chip) != before) {
+    Broken("a read leaves the chip unchanged", name);
   }
+  if (socket != Socket::kChosen) return;
+  // A Done that the program does not vouch for has said why, in a box: what nothing on
+  // the wire could show (no echo, lock bits whose reading is disputed, no lock read).
+  if (!result.Vouched()) return;
   switch (op) {
     case Op::kProgram:
     case Op::kAuto:
@@ -374,7 +457,8 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
 void Run(Bytes& in) {
   const DeviceInfo& device = ChooseDevice(in.Take());
   bool isChip = false;
-  const std::string options = ChooseOptions(in, device, isChip);
+  bool faulty = false;
+  const std::string options = ChooseOptions(in, device, isChip, faulty);
   const std::uint8_t settings = in.Take();
   std::vector<std::pair<Op, std::uint8_t>> commands(1 + in.Take() % 6);
   for (auto& [op, param] : commands) {
@@ -429,7 +513,8 @@ void Run(Bytes& in) {
   for (const auto& [op, param] : commands) {
     watchPumps();
     const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
-    const std::uint32_t ignoredBefore = chip != nullptr ? chip->Counters().ignored : 0;
+    const bool stopAsked = stopAtPump != 0;
+    std::int32_t askedLevel = app.Controls.Lock.LockLevel();
     CommandResult result;
     switch (op) {
       case Op::kLoad:
@@ -448,11 +533,13 @@ void Run(Bytes& in) {
       case Op::kAuto:
         app.Controls.X2Clock = (param & 1) != 0;
         SetLockLevel(app.Controls.Lock, (param >> 1) % 4 == 3 ? (param >> 3) % 4 : 0);
+        askedLevel = app.Controls.Lock.LockLevel();
         result = op == Op::kProgram ? app.Cmd.Program() : app.Cmd.AutoProgram();
         break;
       case Op::kVerify: result = app.Cmd.Verify(); break;
       case Op::kLock:
         SetLockLevel(app.Controls.Lock, param % 4);
+        askedLevel = app.Controls.Lock.LockLevel();
         result = app.Cmd.WriteLockBits();
         break;
       case Op::kFuse:
@@ -462,10 +549,12 @@ void Run(Bytes& in) {
       case Op::kStop:
         // A stop during the next command, some pumps into it.
         stopAtPump = window.pumps + 1 + std::uint64_t{param} * 37;
+        if (verbose) std::fprintf(stderr, "Stop at pump %llu\n", static_cast<unsigned long long>(stopAtPump));
         continue;
       case Op::kPrepare:
         // A state that a later command needs, put straight into the chip.
         if (chip == nullptr) continue;
+        if (verbose) std::fprintf(stderr, "Prepare %d (parameter %d)\n", param % 4, param);
         switch (param % 4) {
           case 0:
             for (std::int32_t n = 0; n <= std::min(app.Cmd.CodeExtent, device.lastAddress); ++n) {
@@ -494,8 +583,16 @@ void Run(Bytes& in) {
       std::fprintf(stderr, "%s | %s: %s\n", options.c_str(), kOpNames[static_cast<std::size_t>(op)],
                    vql::OutcomeText(result.outcome).c_str());
     }
-    CheckCommand(op, result, app, chip, device, before, socket,
-                 sim.Options().misoStuckAt.has_value(), ignoredBefore);
+    Conditions conditions;
+    conditions.lockLevel = askedLevel;
+    conditions.faulty = faulty;
+    conditions.stopAsked = stopAsked;
+    conditions.misoStuck = sim.Options().misoStuckAt.has_value();
+    if (chip != nullptr) {
+      conditions.echoes = chip->Model().instructions == vql::SimInstructionSet::kFourByte &&
+                          sim.Options().chip.echo.value_or(chip->Model().echoesEnable);
+    }
+    CheckCommand(op, result, app, chip, device, before, socket, conditions);
   }
 
   watchPumps();

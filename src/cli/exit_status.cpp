@@ -14,6 +14,9 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::NoAnswer:
     case Outcome::WrongDevice:
     case Outcome::LockTimeOut:
+    case Outcome::LockNotTaken:
+    case Outcome::FuseNotTaken:
+    case Outcome::NotErased:
     case Outcome::LoopTestFailed:
     case Outcome::Refused: return kExitFailed;
     case Outcome::Stopped: return kExitStopped;

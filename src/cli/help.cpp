@@ -88,9 +88,9 @@ OPTIONS
                      RUN after auto program, ticked by default); the program
                      still releases it when it ends
   --sck-half-us N    the shortest time between two edges of the serial clock,
-                     in microseconds, 1 to 10000 (default 4: every device up to
-                     a 12 MHz crystal); see SERIAL CLOCK. Not stored: each run
-                     starts from the default
+                     in microseconds, 1 to 10000 (default 4: every device with
+                     a crystal of 12 MHz or more); see SERIAL CLOCK. Not stored:
+                     each run starts from the default
   --config PATH      read this configuration file alone (default: the first
                      CONFIG.VQL of the places under FILES)
   -o, --output OUT   with read: the Intel HEX file to write, from address 0 to the
@@ -107,10 +107,11 @@ OPTIONS
 EXIT STATUS
   0    the command did what was asked
   1    the chip operation failed: verify mismatch, not blank, a byte that could
-       not be programmed, unreliable reads, a chip locked against reading or
-       programming, lock bits not confirmed, a byte refused by the cable (no
-       power, not in program mode), a chip that does not answer, the wrong
-       device type in the socket, or a failed loop test
+       not be programmed, a chip that did not read erased after the erase,
+       unreliable reads, a chip locked against reading or programming, lock
+       bits or the fuse not taken, a byte refused by the cable (no power, not in
+       program mode), a chip that does not answer, the wrong device type in the
+       socket, or a failed loop test
   2    usage, configuration and file errors, found before the chip is touched:
        a bad command line, a configuration file that cannot be read, a port that
        cannot be used, a HEX file that cannot be read or written, holds no
@@ -126,7 +127,8 @@ SERIAL CLOCK
   must last at least 8 crystal periods on the four-byte devices and 20 on the
   three-byte ones (see the devices command). The program times every edge
   against the monotonic clock; twice the need is safe: 4 us covers every device
-  up to 12 MHz, 40 us a 1 MHz crystal. When a four-byte chip
+  with a crystal of 12 MHz or more, 14 us every device at 3 MHz, the lowest
+  crystal the data sheets allow for serial programming. When a four-byte chip
   does not echo the programming enable, the program tries again at a quarter of
   the speed, down to a 64 us half period, and says which half period worked.
 
@@ -230,24 +232,42 @@ std::string ManualText() {
   Replace(text, "{fuse}\n",
           Filled("  fuse            ", kEntryIndent,
                  "write the x2-clock fuse as --x2clock says (" + DeviceNames(fuse) + ")", 81));
+  const auto judged = [](const DeviceInfo& d) { return d.enable == EnableRule::EchoJudged; };
+  const auto single = [](const DeviceInfo& d) { return d.enable == EnableRule::SingleTry; };
+  const auto any = [](const DeviceInfo& d) { return d.enable != EnableRule::EchoJudged; };
   Replace(text, "{exit status 0}\n",
           Filled("  ", "  ",
                  "What exit status 0 means: the chip, or the output file, is what the command "
-                 "says. After program and auto, every byte of the file is on the chip (auto has "
-                 "also verified it), and the fuse and lock bits are written as asked; after "
-                 "erase, the chip took the erase and was given its erase time; after blank, it "
-                 "read FF everywhere; after read -o, two reads of the chip agreed and OUT holds "
-                 "them. A four-byte chip has echoed every programming enable. Status 0 cannot "
-                 "vouch for what a chip without any answer of its own cannot show: the " +
+                 "says, unless a box has said why that cannot be vouched for; the status is 0 "
+                 "then too. After program and auto, every byte of the file is on the chip (auto "
+                 "has also verified it), and the fuse and lock bits are written as asked and "
+                 "read back where the chip can read them; after erase, the chip read erased "
+                 "after its erase time; after blank, it read FF everywhere; after read -o, two "
+                 "reads of the chip agreed and OUT holds them. The " +
+                     DeviceNames(judged, ", ", " and ") +
+                     " echo every programming enable and read their lock bits first, and status "
+                     "0 vouches for every command on them. The " +
+                     DeviceNames(single, ", ", " and ") +
+                     " need not echo the enable (the AT89S8253's data sheet shows no echo), and "
+                     "the sources disagree whether a set lock bit of theirs reads 0 or 1, so "
+                     "their lock bits decide nothing: a locked chip shows in what follows, a byte "
+                     "that does not program or a verify that does not match. The " +
                      DeviceNames(mute, ", ", " and ") +
-                     " neither echo the enable nor read back their lock bits, so an erase or "
-                     "lock of these parts is as good as the cable, and a missing chip reads as a "
-                     "blank one. Their code hidden by lock bits, or read without the enable "
-                     "heard, comes back as other bytes; only a read of 00 everywhere is refused. "
-                     "Program and verify read the lock bits of the other devices first, and "
-                     "refuse a chip that forbids them. The device chosen is taken as the chip in "
-                     "the socket: another model of the same instruction set takes the same "
-                     "instructions, and nothing tells it apart.",
+                     " neither echo the enable nor read back their lock bits. On the " +
+                     DeviceNames(any, ", ", " and ") +
+                     " a box says when status 0 cannot vouch: an erase when no echo came; every "
+                     "blank check and read, since a chip that missed the enable, or whose lock "
+                     "bits hide its code, answers other bytes (a missing chip reads as a blank "
+                     "one); a lock write of a chip that cannot read its lock bits, or whose bits "
+                     "read the same before and after it; a fuse write that read the same before "
+                     "and after it when no echo came; a program whose every byte read before "
+                     "its write as after it; a verify against one byte everywhere, or against "
+                     "what such a read gave. The device chosen is taken as the chip in the "
+                     "socket: another model of the same instruction set takes the same "
+                     "instructions, and nothing tells it apart. Only a four-byte chip that "
+                     "echoes shows itself to a three-byte device, and only when MISO is free; a "
+                     "chip of the three-byte set under a device that goes on without an echo is "
+                     "not seen at all, and what is sent to it can change it.",
                  79));
   return text;
 }

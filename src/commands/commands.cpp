@@ -112,6 +112,7 @@ bool Commands::RecordAndMustEnd(CommandResult& result, Outcome outcome) {
     case Outcome::NoDevice:
     case Outcome::FileError:
     case Outcome::NoPort:
+    case Outcome::NotErased:
       return true;
     default:
       return false;
@@ -203,7 +204,10 @@ CommandResult Commands::Load() {
 }
 
 std::optional<std::int32_t> Commands::ChipLockLevel(CommandResult& result) {
-  if (device_->lockRead == LockRead::None) return std::nullopt;
+  // Only the AT89S51/52's reading of their lock bits is not in dispute: on the others
+  // a set bit reads 0 as this program reads them and 1 as the AT89S8253's data sheet
+  // says, so their reading decides nothing here.
+  if (device_->lockRead != LockRead::ToBoxes) return std::nullopt;
   const LockBoxes asked = controls_.Lock;
   const bool mustEnd = RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_));
   const std::int32_t level = controls_.Lock.LockLevel();
@@ -227,22 +231,47 @@ bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access acc
   return true;
 }
 
-void Commands::CheckHeard(CommandResult& result) {
-  // A chip that is not enabled, or hides its code, answers the complement of what it
-  // holds: 00 everywhere on an erased chip. Without an echo to the enable, and without
-  // a lock read, nothing else tells this device's answers from its code.
-  const CodeImage& read = image_.Image;
-  for (std::int32_t n = 0; n <= CodeExtent; ++n) {
-    const auto a = static_cast<std::size_t>(n);
-    if (read.HighDigits[a] != '0' || read.LowDigits[a] != '0') return;
+void Commands::Caveat(CommandResult& result, const std::string& text) {
+  if (!result.Ok() || !result.caveat.empty()) return;
+  result.caveat = text;
+  if (caveatsShown_.insert(text).second) window_.ShowMessageBox(text);
+}
+
+bool Commands::MayBeUnheard() const {
+  return device_->enable == EnableRule::NoEcho ||
+         (device_->enable == EnableRule::SingleTry && !ops_.HeardSeen());
+}
+
+std::string Commands::HiddenCodeCaveat(std::string_view what) const {
+  const std::string name(device_->name);
+  std::string text;
+  if (device_->lockRead == LockRead::None) {
+    text = "The " + name +
+           " neither echoes the programming enable nor reads back its lock bits: a chip that "
+           "missed the enable, or one whose lock bits (level 2 or 3) hide its code, answers "
+           "other bytes, and nothing tells those from its code";
+  } else {
+    char bits[4] = {};
+    for (int b = 2; b >= 0; --b) bits[2 - b] = ((ops_.LockBitsRead() >> b) & 1u) != 0 ? '1' : '0';
+    text = "The lock bits of the " + name + " read LB3..LB1 = " + bits +
+           ". Whether a set lock bit reads 0 (as this program reads these devices) or 1 (as "
+           "the AT89S8253's data sheet says) is not settled, and in one of the two readings "
+           "these bits hide the chip's code (level 2 or 3): a chip that hides it answers other "
+           "bytes";
+    if (MayBeUnheard()) text += ". It has not echoed the programming enable either";
   }
-  window_.ShowMessageBox(
-      "The " + std::string(device_->name) +
-      " answered 00 at every address. An erased chip that did not hear the programming "
-      "enable answers so, and so does one locked at lock bit level 2 or 3; this device can "
-      "report neither, so the image does not hold its content. Check the contact of RST "
-      "and read again.");
-  result.outcome = Outcome::ReadError;
+  return text + ", so nothing shows that " + std::string(what) + ".";
+}
+
+void Commands::ReadCaveat(CommandResult& result, std::string_view what) {
+  if (device_->lockRead == LockRead::ByMode) {
+    // The reading itself goes into the caveat; the boxes keep the operator's level.
+    const LockBoxes asked = controls_.Lock;
+    ops_.ReadLockBitsByMode();
+    controls_.Lock = asked;
+    window_.ControlsChanged();
+  }
+  Caveat(result, HiddenCodeCaveat(what));
 }
 
 void Commands::CompareReads(CommandResult& result, const CodeImage& first) {
@@ -283,11 +312,15 @@ CommandResult Commands::ReadChip() {
   }
   if (RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_))) return result;
   if (FuseCapable() && RecordAndMustEnd(result, ops_.ReadUserFuses())) return result;
-  if (result.Ok()) {
+  if (result.Ok() && device_->lockRead == LockRead::ToBoxes) {
     LockForbids(result, controls_.Lock.LockLevel(), Access::Read,
                 "the bytes read are not its content.");
+  } else if (result.Ok()) {
+    // The boxes show the lock bits as read; they decide nothing.
+    Caveat(result, HiddenCodeCaveat("the image holds its code"));
   }
-  if (result.Ok() && device_->enable == EnableRule::NoEcho) CheckHeard(result);
+  // Comparing the chip with what it answered here shows nothing unless this was vouched for.
+  image_.FromUnvouchedRead = !result.Vouched();
   SetOperatingMode(true);
   Status("Read Chip finished");
   return result;
@@ -299,6 +332,13 @@ CommandResult Commands::Erase() {
   Run run(*this);
   Status("Erase Chip...", true);
   if (RecordAndMustEnd(result, (ops_.*Set().EraseChip)())) return result;
+  if (MayBeUnheard()) {
+    Caveat(result, "The " + std::string(device_->name) +
+                       " has not echoed the programming enable, and a chip that missed it "
+                       "ignores the erase: the chip read FF at address 0000 after it, as an "
+                       "erased chip does, but so can one that is not there. Nothing shows that "
+                       "a chip took the erase.");
+  }
   SetOperatingMode(true);
   Status("Erase finished.");
   return result;
@@ -309,9 +349,18 @@ CommandResult Commands::BlankCheck() {
   if (!CanStart(result)) return result;
   Run run(*this);
   Status("Blank Check...", true);
+  // A chip whose lock bits hide its code can answer FF without being blank.
+  const std::optional<std::int32_t> locked = ChipLockLevel(result);
+  if (!result.Ok()) return result;
+  if (locked && LockForbids(result, *locked, Access::Read, "its answers do not show whether it is blank.")) {
+    return result;
+  }
   const std::int32_t last = LastAddress();
   const Outcome blank = (ops_.*Set().BlankCheck)(last);
   if (RecordAndMustEnd(result, blank)) return result;
+  if (blank == Outcome::Done && device_->lockRead != LockRead::ToBoxes) {
+    ReadCaveat(result, "it is blank");
+  }
   SetOperatingMode(true);
   Status(blank == Outcome::Done ? "Blank chip [OK]" : "Not blank chip!!!");
   return result;
@@ -320,6 +369,11 @@ CommandResult Commands::BlankCheck() {
 CommandResult Commands::WriteLockLevel(CommandResult result) {
   if (controls_.Lock.LockLevel() == 0 || !result.Ok()) return result;
   RecordAndMustEnd(result, WriteLocks());
+  TakeCaveat(result);
+  if (device_->lockRead == LockRead::None) {
+    Caveat(result, "The " + std::string(device_->name) +
+                       " cannot read its lock bits back: nothing shows that it took them.");
+  }
   // The level is shown only once it is on the chip.
   if (result.Ok()) Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()));
   return result;
@@ -340,10 +394,19 @@ CommandResult Commands::Program() {
     return result;
   }
   if (RecordAndMustEnd(result, (ops_.*Set().WriteCode)(ImageLast(), kReloaded))) return result;
+  if (ops_.WriteUnproved()) {
+    Caveat(result, "Every byte written read the same before its write as after it: the " +
+                       std::string(device_->name) +
+                       " already held them, or it answers without taking writes (a chip that "
+                       "missed the programming enable, or whose lock bits hide its code, can "
+                       "answer so). Nothing shows that it took the write; AUTO-PROGRAM erases "
+                       "first and shows it.");
+  }
   Status(Set().programmedStatus, true);
   // The x2 Clock box is written on every Program, but not after a failed write.
-  if (FuseCapable() && result.Ok() && RecordAndMustEnd(result, ops_.WriteUserFuses())) {
-    return result;
+  if (FuseCapable() && result.Ok()) {
+    if (RecordAndMustEnd(result, ops_.WriteUserFuses())) return result;
+    TakeCaveat(result);
   }
   return WriteLockLevel(result);
 }
@@ -364,6 +427,7 @@ CommandResult Commands::Verify() {
   }
   const Outcome match = (ops_.*Set().VerifyCode)(ImageLast());
   if (RecordAndMustEnd(result, match)) return result;
+  if (match == Outcome::Done) VerifyCaveat(result);
   SetOperatingMode(true);
   Status(match == Outcome::Done ? "Verify complete." : "Verify not match");
   return result;
@@ -385,8 +449,19 @@ CommandResult Commands::AutoProgram() {
   for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(10000);
 
   Status("Programming...", true);
-  const Outcome written = (ops_.*Set().WriteCode)(ImageLast(), kReloaded);
+  Outcome written = (ops_.*Set().WriteCode)(ImageLast(), kReloaded);
   if (RecordAndMustEnd(result, written)) return result;
+  if (written == Outcome::Done && ops_.WriteUnproved()) {
+    // After an erase a chip that takes writes reads FF where a byte goes: one that
+    // answered as the image before the write did not take the erase or the writes.
+    window_.ShowMessageBox("Every byte written read the same before its write as after it, "
+                           "although the chip had just been erased: the " +
+                           std::string(device_->name) +
+                           " did not take the erase or the writes. Check the cable, the "
+                           "target's power and crystal, and that the chip is not locked.");
+    written = Outcome::NotProgrammed;
+    RecordAndMustEnd(result, written);
+  }
   Status("Program completed.", true);
 
   Outcome match = written;
@@ -410,12 +485,13 @@ CommandResult Commands::AutoProgram() {
     if (RecordAndMustEnd(result, match)) return result;
     if (match == Outcome::Done) {
       Status("Verify complete.", true);
-      if (FuseCapable() && RecordAndMustEnd(result, ops_.WriteUserFuses())) return result;
+      if (FuseCapable()) {
+        if (RecordAndMustEnd(result, ops_.WriteUserFuses())) return result;
+        TakeCaveat(result);
+      }
       if (result.Ok() && controls_.Lock.LockLevel() != 0) {
-        if (RecordAndMustEnd(result, WriteLocks())) return result;
-        if (result.Ok()) {
-          Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()), true);
-        }
+        result = WriteLockLevel(result);
+        if (RecordAndMustEnd(result, result.outcome)) return result;
       }
     } else {
       Status("Verify not match");
@@ -447,7 +523,33 @@ CommandResult Commands::WriteFuse() {
   }
   Run run(*this);
   RecordAndMustEnd(result, ops_.WriteUserFuses());
+  TakeCaveat(result);
   return result;
+}
+
+void Commands::VerifyCaveat(CommandResult& result) {
+  if (device_->enable == EnableRule::EchoJudged) return;  // heard, and not hiding its code
+  if (image_.FromUnvouchedRead) {
+    Caveat(result, "The image holds what Read Chip got from the " + std::string(device_->name) +
+                       ", which it could not vouch for: comparing the chip with its own answers "
+                       "shows nothing.");
+    return;
+  }
+  // A chip that missed the enable, or hides its code, can answer one byte everywhere.
+  const auto byteAt = [&](std::int32_t n) {
+    const auto a = static_cast<std::size_t>(n);
+    return HexPairValue(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+  };
+  for (std::int32_t n = 1; n <= ImageLast(); ++n) {
+    if (byteAt(n) != byteAt(0)) return;
+  }
+  char text[300];
+  std::snprintf(text, sizeof text,
+                "Every byte compared is %02X: a chip that missed the programming enable, or whose "
+                "lock bits hide its code, can answer one byte at every address, so nothing shows "
+                "that the %s holds the image.",
+                static_cast<unsigned>(byteAt(0)), std::string(device_->name).c_str());
+  Caveat(result, text);
 }
 
 bool Commands::SelectDeviceOrNone(std::int32_t itemIndex) {

@@ -16,7 +16,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "devices/device_ops.h"
 #include "devices/device_selection.h"
@@ -45,10 +47,18 @@ struct CommandControls {
   bool operator==(const CommandControls&) const = default;
 };
 
-// What became of a command: Done, or the first reason it failed.
+// What became of a command: Done, or the first reason it failed. A Done that
+// nothing on the wire could check - a chip without an echo of its own, lock bits
+// whose reading the sources dispute - carries a caveat that says why, and its box
+// has been shown (once a run for each text).
 struct CommandResult {
+  CommandResult() = default;
+  CommandResult(Outcome why) : outcome(why) {}  // NOLINT: {Outcome::X} reads as the result
+
   Outcome outcome = Outcome::Done;
+  std::string caveat;
   bool Ok() const { return outcome == Outcome::Done; }
+  bool Vouched() const { return Ok() && caveat.empty(); }
 };
 
 class Commands {
@@ -131,9 +141,23 @@ class Commands {
   CommandResult WriteLockLevel(CommandResult result);
   // Writes the lock bits for LockLevel, by the device's lock write.
   Outcome WriteLocks();
-  // Read Chip of a device with no echo to its enable: all 00 is what an unheard or
-  // read-locked erased chip answers, never taken for its code.
-  void CheckHeard(CommandResult& result);
+  // Gives a Done its caveat, and shows it the first time.
+  void Caveat(CommandResult& result, const std::string& text);
+  // The caveat of the operation just run, if any.
+  void TakeCaveat(CommandResult& result) {
+    if (!ops_.Caveat().empty()) Caveat(result, ops_.Caveat());
+  }
+  // Whether this device's chip can answer without having heard the command: it
+  // does not have to echo the programming enable, and has not in this command.
+  bool MayBeUnheard() const;
+  // Why a chip of a device that cannot show whether its code is hidden cannot vouch
+  // for what it read: what (for instance "the image holds its code").
+  std::string HiddenCodeCaveat(std::string_view what) const;
+  // Read Chip, Blank check and Verify on a device whose lock reading decides nothing.
+  void ReadCaveat(CommandResult& result, std::string_view what);
+  // Verify: a match that a chip hiding its code, or one that missed the enable, could
+  // give as well.
+  void VerifyCaveat(CommandResult& result);
   // Read Chip: the second pass must give what the first gave.
   void CompareReads(CommandResult& result, const CodeImage& first);
   // The chip's lock level, read before a command touches its code, while the
@@ -155,6 +179,7 @@ class Commands {
   DeviceOps& ops_;
   WindowServices& window_;
   bool busy_ = false;
+  std::set<std::string> caveatsShown_;
   const DeviceInfo* device_ = nullptr;  // the device the running command serves
 };
 

@@ -140,6 +140,84 @@ void DeviceOps::NotProgrammed(std::int32_t n, const char* title) {
   Halt(Outcome::NotProgrammed);
 }
 
+std::uint8_t DeviceOps::ReceivedByte() const {
+  std::uint8_t byte = 0;
+  for (const BitFlag bit : link_.ReceivedBits) byte = static_cast<std::uint8_t>(byte << 1 | (bit == 1));
+  return byte;
+}
+
+std::optional<std::uint8_t> DeviceOps::ReadCounterByte(InstructionSet set) {
+  const bool sent = set == InstructionSet::FourByte ? ReadCodeByte4() : ReadCodeByte3();
+  if (!sent) return std::nullopt;
+  return ReceivedByte();
+}
+
+std::optional<std::uint8_t> DeviceOps::ReadBeforeWrite(InstructionSet set) {
+  const auto first = ReadCounterByte(set);
+  const auto second = first ? ReadCounterByte(set) : std::nullopt;
+  if (!second || *first != *second) return std::nullopt;
+  return first;
+}
+
+bool DeviceOps::TakeWriteProof(InstructionSet set, std::int32_t n,
+                               std::optional<std::uint8_t> before, WriteProof& proof,
+                               const std::function<bool(std::int32_t)>& rewrite) {
+  if (proof.proved) return true;
+  const auto byteAt = [&](std::int32_t a) {
+    const auto i = static_cast<std::size_t>(a);
+    return HexPairValue(image_.Image.HighDigits[i], image_.Image.LowDigits[i]);
+  };
+  if (!before || *before == byteAt(n)) {
+    proof.pending.push_back(n);
+    return true;
+  }
+  proof.proved = writeShown_ = true;
+  // The chip hears now; what it answered for the bytes before may not have been it.
+  bool good = true;
+  for (const std::int32_t m : proof.pending) {
+    SetAddressCounter(image_.Counter, m);
+    const auto now = ReadCounterByte(set);
+    if (!now) {
+      good = false;
+      break;
+    }
+    if (*now == byteAt(m)) continue;
+    if (!rewrite(m)) {
+      if (!halt_) NotProgrammed(m, set == InstructionSet::ThreeByte ? "Programming Time-Out\n" : "");
+      good = false;
+      break;
+    }
+  }
+  proof.pending.clear();
+  SetAddressCounter(image_.Counter, n);
+  return good;
+}
+
+void DeviceOps::AwaitEraseEnd(InstructionSet set) {
+  // An erased chip reads FF at every address; the AT89S51/52 and AT89S8253 answer 00
+  // until their erase is over. What the others answer meanwhile is not known, but a
+  // write that comes too soon is caught by its read-back.
+  ResetAddressCounter(image_.Counter);
+  std::uint8_t got = 0;
+  for (int poll = 1; poll <= kEraseEndPolls; ++poll) {
+    if (Ended()) return;
+    const auto byte = ReadCounterByte(set);
+    if (!byte || *byte == 0xFF) return;
+    got = *byte;
+    Wait(kEraseEndPollMs);
+  }
+  if (Ended()) return;
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "The %s did not read erased after the chip erase: address 0000 still read %02X "
+                "%d ms after the erase instruction, where an erased chip reads FF. The chip did "
+                "not take the erase, or erases more slowly than its kind; nothing more was sent.",
+                std::string(device_->name).c_str(), static_cast<unsigned>(got),
+                device_->eraseMs + 1 + kEraseEndPolls * kEraseEndPollMs);
+  window_.ShowMessageBox(text);
+  Halt(Outcome::NotErased);
+}
+
 void DeviceOps::PollPause() {
   for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(1000);
 }
@@ -158,9 +236,15 @@ void DeviceOps::EnableProgramming3(std::int32_t delay) {
   link_.WaitScaled(delay * 10000);
   link_.SetDataBit(port, kRstBit);
   link_.WaitScaled(delay * 10000);
-  link_.ClearDataBit(port, kRstBit);  // a short low pulse on RST
-  link_.SetDataBit(port, kRstBit);
+  link_.PulseRstLow();  // a short low pulse on RST, at least a half period of SCK
   SendInstruction("AC5355");
+}
+
+bool DeviceOps::EchoedNow() {
+  link_.SentBits = {0, 1, 1, 0, 1, 0, 0, 1};  // the echo, 69
+  const bool echoed = link_.ReceivedMatchesSent();
+  if (echoed) echoSeen_ = true;
+  return echoed;
 }
 
 bool DeviceOps::EnableAttempt4() {
@@ -169,20 +253,26 @@ bool DeviceOps::EnableAttempt4() {
   link_.SetDataBit(link_.DataPort(), kRstBit);
   Wait(50);
   if (!SendInstruction("AC535555")) return false;
-  link_.SentBits = {0, 1, 1, 0, 1, 0, 0, 1};  // the echo, 69
-  return link_.ReceivedMatchesSent();
+  return EchoedNow();
 }
 
 bool DeviceOps::EnableProgramming4() {
   Scope scope(*this);
-  // The device's row says how many attempts it gets; a chip that never echoes is
-  // not there, or not this device, and the result says so.
+  // The device's row says how many attempts it gets. On the devices that judge the
+  // echo, a chip that never echoes is not there, or not this device, and the result
+  // says so.
   const bool single = device_ == nullptr || device_->enable == EnableRule::SingleTry;
   for (std::int32_t attempt = 1; attempt <= (single ? 1 : 10); ++attempt) {
     if (Ended()) return false;
     if (EnableAttempt4()) return true;
   }
-  return EnableAtSlowerClock();
+  if (Ended()) return false;
+  if (!single) return EnableAtSlowerClock();
+  // The others need not echo, so no answer decides anything: the operation goes on.
+  // A chip that has echoed in this command hears this speed; one that has not may
+  // sit on a slow crystal, and if it echoes at all it does so at a slower clock.
+  if (!echoSeen_ && !slowSearched_) slowSearched_ = !EnableAtSlowerClock();
+  return !halt_;
 }
 
 bool DeviceOps::EnableAtSlowerClock() {

@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "devices/device_selection.h"
 #include "devices/outcome.h"
@@ -39,22 +41,57 @@ constexpr BitFlag LockBitFor(std::int32_t level, std::int32_t n) {
   return level >= 1 && level <= 3 && n <= level ? 0 : 1;
 }
 
+// What a by-mode lock write did, judged from the lock bits read before and after it
+// (LB1..LB3 in b0..b2) without knowing whether a set bit reads 0 or 1: the sources
+// disagree on that for the AT89S8253. The write was taken when some bits changed, all
+// the same way, all among those the level sets, and the bits read after it show the
+// level's bits set in the reading that the change shows.
+enum class LockWriteSeen { Taken, Unchanged, Wrong };
+constexpr LockWriteSeen JudgeLockWrite(std::int32_t level, std::uint8_t before, std::uint8_t after) {
+  const unsigned want = (1u << level) - 1u;  // LB1..LBlevel
+  const unsigned changed = (before ^ after) & 7u;
+  if (changed == 0) return LockWriteSeen::Unchanged;
+  for (const bool setReadsOne : {false, true}) {
+    const auto set = [&](unsigned bits) { return (setReadsOne ? bits : ~bits) & 7u; };
+    const bool fromClearToSet = (changed & set(before)) == 0 && (changed & ~set(after)) == 0;
+    if (fromClearToSet && (changed & ~want) == 0 && (set(after) & want) == want) {
+      return LockWriteSeen::Taken;
+    }
+  }
+  return LockWriteSeen::Wrong;
+}
+// Whether lock bits read as exactly this level in one of the two readings.
+constexpr bool LockBitsReadAsLevel(std::int32_t level, std::uint8_t bits) {
+  const unsigned want = (1u << level) - 1u;
+  return (bits & 7u) == want || (~bits & 7u) == want;
+}
+
 class DeviceOps {
  public:
   DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& window,
             const DeviceSelection& selection, OperatorControls& controls);
 
-  // --- Programming enable. EnableProgramming4 is true only when the chip echoed
-  // 69; the operations end with Outcome::NoAnswer when it is false. When the chip
-  // does not echo at the link's SCK half period, it tries a quarter of the speed at
-  // a time until the half period reaches kSlowestSckHalfPeriodUs; a speed that works
-  // stays set in the link, and a box tells the operator once which it was.
+  // --- Programming enable. The devices whose row judges the echo get up to ten
+  // attempts, and EnableProgramming4 is true only when the chip echoed 69; the
+  // operations end with Outcome::NoAnswer when it is false. The other four-byte
+  // devices get one attempt and go on whatever the answer: their chips need not
+  // echo. An echo, whenever it comes, is kept as evidence that a chip heard the
+  // command (EchoSeen). When the chip does not echo at the link's SCK half period,
+  // the enable tries a quarter of the speed at a time until the half period reaches
+  // kSlowestSckHalfPeriodUs (on the devices that go on without an echo, once a
+  // command, and only while no echo has been seen in it); a speed that works stays
+  // set in the link, and a box tells the operator once which it was.
   static constexpr std::int32_t kSlowestSckHalfPeriodUs = 40;  // 20 periods at 1 MHz, doubled
   void EnableProgramming3(std::int32_t delay);
   bool EnableProgramming4();
   // EnableProgramming4 as an operation of its own: a chip that does not echo ends
   // it with Outcome::NoAnswer and its message box.
   Outcome EnableProgramming4Checked();
+  // Whether the chip has shown, since the command began (or, outside a command, since
+  // the operation began), that it hears the command: it echoed a programming enable,
+  // or a byte read otherwise before its write than after it.
+  bool EchoSeen() const { return echoSeen_; }
+  bool HeardSeen() const { return echoSeen_ || writeShown_; }
 
   // --- Four-byte instruction set (the devices whose row names it).
   Outcome EraseChip4();
@@ -91,11 +128,34 @@ class DeviceOps {
 
   // The device that operations serve while a command runs (nullptr: none held, each
   // operation takes the selected one when it starts).
-  void HoldDevice(const DeviceInfo* device) { held_ = device; }
+  void HoldDevice(const DeviceInfo* device) {
+    held_ = device;
+    NewCommand();
+  }
 
   // Why the last operation ended early, if it did: Refused, NoAnswer, WrongDevice,
   // NotProgrammed, Stopped or NoDevice.
   std::optional<Outcome> Halted() const { return halt_; }
+
+  // Why the last operation, though Done, cannot vouch for what it did (empty when
+  // it can): a lock or fuse write whose read-back cannot tell a chip that took it
+  // from one that did not.
+  const std::string& Caveat() const { return caveat_; }
+  // After a write on a device whose chip may answer without hearing (no echo judged):
+  // no byte that was written read otherwise before its write than after it, so the
+  // read-backs cannot show that the chip took the write.
+  bool WriteUnproved() const { return writeUnproved_; }
+  // The lock bits as last read, b2..b0 of the answer of a by-mode read.
+  std::uint8_t LockBitsRead() const { return lockRaw_; }
+
+  // Waits for a four-byte lock or fuse write to finish before its read-back: the
+  // AT89S8253's write cycle lasts at most 4.5 ms; the others' are not known.
+  static constexpr std::int32_t kLockFuseWriteMs = 10;
+  // After the chip erase and its time, address 0 is read until it reads FF: every
+  // kEraseEndPollMs, at most kEraseEndPolls times. A chip that reads otherwise is
+  // still erasing (it answers 00 meanwhile) or did not take the erase.
+  static constexpr std::int32_t kEraseEndPollMs = 10;
+  static constexpr int kEraseEndPolls = 50;
 
  private:
   // How a walk goes on after one address.
@@ -108,6 +168,9 @@ class DeviceOps {
     explicit Scope(DeviceOps& ops) : ops_(ops) {
       if (ops_.depth_++ == 0) {
         ops_.halt_.reset();
+        ops_.caveat_.clear();
+        ops_.writeUnproved_ = false;
+        if (ops_.held_ == nullptr) ops_.NewCommand();
         ops_.device_ = ops_.held_ != nullptr ? ops_.held_ : ops_.selection_.Device();
         if (ops_.device_ == nullptr) ops_.halt_ = Outcome::NoDevice;
       }
@@ -131,6 +194,69 @@ class DeviceOps {
   }
   // Waits, pumping messages; a stop request ends the wait and the operation.
   void Wait(std::int32_t ms);
+
+  // What a command keeps from one operation to the next starts afresh.
+  void NewCommand() {
+    echoSeen_ = false;
+    writeShown_ = false;
+    slowSearched_ = false;
+  }
+  // Whether the enable of this device must be echoed (the devices whose row judges it).
+  bool EchoJudged() const { return device_ != nullptr && device_->enable == EnableRule::EchoJudged; }
+  // The enable's answer: whether this attempt echoed 69, kept as evidence.
+  bool EchoedNow();
+  // The byte in ReceivedBits.
+  std::uint8_t ReceivedByte() const;
+  // Reads the address the counter spells: the byte the chip answers, or nullopt
+  // when the operation ended.
+  std::optional<std::uint8_t> ReadCounterByte(InstructionSet set);
+  // Before the write of address n on a device whose chip may answer without hearing:
+  // the byte read there, when two reads agree on it (nullopt otherwise or when the
+  // operation ended: see halt_).
+  std::optional<std::uint8_t> ReadBeforeWrite(InstructionSet set);
+  // What a write has shown of the chip so far: a byte that read otherwise before its
+  // write than after it shows that the chip takes writes (proved). The bytes that
+  // read back before that (pending) may have been answered by a chip that missed the
+  // enable.
+  struct WriteProof {
+    explicit WriteProof(bool needless) : proved(needless) {}
+    bool proved;
+    bool wrote = false;
+    std::vector<std::int32_t> pending;
+  };
+  // After the byte at n read back: records what it shows. When it is the first to
+  // show the chip taking writes, the pending bytes are read again, and written again
+  // with rewrite where they read otherwise. False when one of them did not program
+  // (its box shown) or the operation ended; the counter spells n again at the end.
+  bool TakeWriteProof(InstructionSet set, std::int32_t n, std::optional<std::uint8_t> before,
+                      WriteProof& proof, const std::function<bool(std::int32_t)>& rewrite);
+  // One byte written and read back until it matches, by each set's rules: true when
+  // it did; false, without a box, when it never did or the operation ended.
+  bool WriteAndReadBack4(std::int32_t n);
+  bool WriteAndPoll3(std::int32_t n);
+  // After the erase instruction and the erase time: reads address 0 until it reads FF.
+  void AwaitEraseEnd(InstructionSet set);
+  // Sets the caveat of the operation, unless it has one already.
+  void NoteCaveat(std::string text) {
+    if (caveat_.empty()) caveat_ = std::move(text);
+  }
+  // One by-mode lock write with its read before and after, in one enable session.
+  struct LockReadings {
+    std::uint8_t before = 0;  // b2..b0 of the answers
+    std::uint8_t after = 0;
+  };
+  std::optional<LockReadings> WriteLockBitsOnce(std::int32_t level);
+  std::optional<std::uint8_t> ReadLockBitsRaw();
+  // One fuse write with its read before and after: the x2 bits (true: on) read.
+  struct FuseReadings {
+    bool before = false;
+    bool after = false;
+  };
+  std::optional<FuseReadings> WriteUserFusesOnce(bool x2);
+  std::optional<bool> ReadFuseBit();
+  // Whether a byte's read-back must be checked against its read before the write,
+  // and whether that has shown the chip taking a write yet.
+  bool NeedsWriteProof() const { return !EchoJudged(); }
 
   // The outermost three-byte operation first makes sure that no four-byte chip sits
   // in the socket: one four-byte enable attempt, which such a chip echoes and which a
@@ -183,6 +309,12 @@ class DeviceOps {
   const DeviceInfo* held_ = nullptr;    // held by the running command
   const DeviceInfo* device_ = nullptr;  // served by the current operation
   std::optional<Outcome> halt_;         // why the current operation ended early
+  std::string caveat_;                  // why the current operation cannot vouch for its Done
+  bool writeUnproved_ = false;
+  bool echoSeen_ = false;      // a 69 echo came since the command began
+  bool writeShown_ = false;    // a write read back otherwise than before it, since then
+  bool slowSearched_ = false;  // the slower clocks were tried in this command, in vain
+  std::uint8_t lockRaw_ = 0;
 };
 
 }  // namespace vql

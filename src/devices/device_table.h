@@ -51,8 +51,9 @@ struct DeviceInfo {
   LockWrite lockWrite;
   LockRead lockRead;
   bool hasFuse;  // the x2-clock user fuse
-  // How long the chip erase takes, by the data sheet: nothing is sent to the chip,
-  // and the lines are not released, before it is over.
+  // How long the program waits for the chip erase before it reads the chip again:
+  // at least the data sheet's maximum where one gives it (AT89S51/52 500 ms,
+  // AT89S8253 9 ms), and as long as the longest of the family where none does.
   std::int32_t eraseMs;
 };
 
@@ -63,15 +64,15 @@ inline constexpr auto kDevices = std::to_array<DeviceInfo>({
     {"AT89S52", 8192, 0x1FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
      LockWrite::Stepwise, LockRead::ToBoxes, false, 500},
     {"AT89S53", 12288, 0x2FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
-     LockWrite::ThreeByte, LockRead::None, false, 16},
+     LockWrite::ThreeByte, LockRead::None, false, 500},
     {"AT89S8252", 8192, 0x1FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
-     LockWrite::ThreeByte, LockRead::None, false, 16},
+     LockWrite::ThreeByte, LockRead::None, false, 500},
     {"AT89S8253", 12288, 0x2FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 20},
+     LockWrite::ByMode, LockRead::ByMode, true, 10},
     {"AT89S2051", 2048, 0x07FF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 20},
+     LockWrite::ByMode, LockRead::ByMode, true, 500},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 20},
+     LockWrite::ByMode, LockRead::ByMode, true, 500},
 });
 
 // Every device's code fits the addresses that its instruction set can name.

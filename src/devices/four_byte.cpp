@@ -1,5 +1,6 @@
 // The four-byte instruction set, and the lock bit and fuse operations that use it.
 #include <array>
+#include <optional>
 #include <string>
 
 #include "devices/device_ops.h"
@@ -29,8 +30,23 @@ Outcome DeviceOps::EraseChip4() {
   Scope scope(*this);
   // The chip takes a while to erase and hears nothing meanwhile; one millisecond
   // more, since the tick may move just after the erase instruction.
-  if (Enable4() && SendInstruction("AC800000")) Wait(device_->eraseMs + 1);
+  if (Enable4() && SendInstruction("AC800000")) {
+    Wait(device_->eraseMs + 1);
+    AwaitEraseEnd(InstructionSet::FourByte);
+  }
   return Result(Outcome::Done);
+}
+
+bool DeviceOps::WriteAndReadBack4(std::int32_t n) {
+  if (!WriteCodeByte4(n)) return false;
+  link_.WaitMilliseconds(5);
+  for (int readBack = 1; readBack <= 20; ++readBack) {
+    if (!ReadCodeByte4()) return false;
+    link_.SpinDelay(10);
+    if (ExpectImageByte(n)) return true;
+    if (readBack < 20 && !Enable4()) return false;
+  }
+  return false;
 }
 
 Outcome DeviceOps::WriteCode4(std::int32_t last, Reload reload) {
@@ -38,20 +54,22 @@ Outcome DeviceOps::WriteCode4(std::int32_t last, Reload reload) {
   if (halt_) return *halt_;
   Outcome outcome = Outcome::Done;
   if (!AutoReload(reload, outcome)) return outcome;
+  WriteProof proof(!NeedsWriteProof());
   Walk(InstructionSet::FourByte, last, true, [&](std::int32_t n) {
     if (SkipsAddress(n)) return Step::Next;
-    if (!WriteCodeByte4(n)) return Step::StopHere;
-    link_.WaitMilliseconds(5);
-    for (int readBack = 1; readBack <= 20; ++readBack) {
-      if (!ReadCodeByte4()) return Step::StopHere;
-      link_.SpinDelay(10);
-      if (ExpectImageByte(n)) return Step::Next;
-      if (readBack < 20 && !Enable4()) return Step::StopHere;
-    }
+    const auto before = proof.proved ? std::nullopt : ReadBeforeWrite(InstructionSet::FourByte);
+    if (halt_) return Step::StopHere;
+    proof.wrote = true;
     // A byte that never reads back stops the write: what follows would be no better.
-    NotProgrammed(n, "");
-    return Step::StopHere;
+    if (!WriteAndReadBack4(n)) {
+      if (!halt_) NotProgrammed(n, "");
+      return Step::StopHere;
+    }
+    const bool rechecked = TakeWriteProof(InstructionSet::FourByte, n, before, proof,
+                                          [this](std::int32_t m) { return WriteAndReadBack4(m); });
+    return rechecked ? Step::Next : Step::StopHere;
   });
+  writeUnproved_ = !halt_ && proof.wrote && !proof.proved;
   return Result(Outcome::Done);
 }
 
@@ -96,12 +114,80 @@ Outcome DeviceOps::BlankCheck4(std::int32_t last) {
   return Result(notBlank ? Outcome::NotBlank : Outcome::Done);
 }
 
+std::optional<std::uint8_t> DeviceOps::ReadLockBitsRaw() {
+  if (!SendInstruction("245555FF")) return std::nullopt;
+  return static_cast<std::uint8_t>(ReceivedByte() & 7u);
+}
+
+std::optional<DeviceOps::LockReadings> DeviceOps::WriteLockBitsOnce(std::int32_t level) {
+  // Ln is 0 (set) for every n up to the level: E6, E4, E0.
+  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
+  // Read, write and read again after one enable: a chip that missed the enable
+  // misses all three, and its answers cannot fake a change.
+  LockReadings seen;
+  if (!Enable4()) return std::nullopt;
+  const auto before = ReadLockBitsRaw();
+  if (!before) return std::nullopt;
+  seen.before = *before;
+  if (!(SendDigits('A', 'C') && SendBits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) &&
+        SendInstruction("FFFF"))) {
+    return std::nullopt;
+  }
+  Wait(kLockFuseWriteMs);
+  const auto after = Ended() ? std::nullopt : ReadLockBitsRaw();
+  if (!after) return std::nullopt;
+  seen.after = *after;
+  lockRaw_ = *after;
+  return seen;
+}
+
+namespace {
+
+std::string LockBitsText(std::uint8_t bits) {
+  std::string text;
+  for (int b = 2; b >= 0; --b) text += ((bits >> b) & 1u) != 0 ? '1' : '0';
+  return text;
+}
+
+}  // namespace
+
 Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   Scope scope(*this);
-  // Ln is 0 (set) for every n up to the level: E6, E4, E0; E7 for anything else.
-  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
-  Enable4() && SendDigits('A', 'C') && SendBits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) &&
-      SendInstruction("FFFF");
+  if (level < 1 || level > 3) {
+    // E7 sets nothing; there is nothing to see.
+    Enable4() && SendInstruction("ACE7FFFF");
+    return Result(Outcome::Done);
+  }
+  // A set lock bit reads 0 as this program reads these devices, and 1 as the
+  // AT89S8253's data sheet says: the write is judged by what changed, not by the
+  // reading. A write that changed nothing is tried again (the chip may have missed
+  // the enable).
+  LockReadings seen;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    const auto once = WriteLockBitsOnce(level);
+    if (!once) return Result(Outcome::Done);
+    seen = *once;
+    if (JudgeLockWrite(level, seen.before, seen.after) == LockWriteSeen::Taken) {
+      return Result(Outcome::Done);
+    }
+  }
+  const std::string name(device_->name);
+  const std::string lv = std::to_string(level);
+  if (seen.before == seen.after && LockBitsReadAsLevel(level, seen.after)) {
+    NoteCaveat("The lock bits of the " + name + " read LB3..LB1 = " + LockBitsText(seen.after) +
+               " before and after the write of level " + lv + ": level " + lv +
+               " in one of the two ways these bits are read (this program reads a set bit as "
+               "0; the AT89S8253's data sheet reads it as 1). The chip may have had the level "
+               "already, but nothing shows that it took the write.");
+    return Result(Outcome::Done);
+  }
+  window_.ShowMessageBox("The lock bits of the " + name + " did not take level " + lv +
+                         ": LB3..LB1 read " + LockBitsText(seen.before) + " before the write and " +
+                         LockBitsText(seen.after) +
+                         " after it, in three tries. A chip with more lock bits set than the "
+                         "level keeps them until an erase; otherwise check the cable and the "
+                         "target's crystal.");
+  Halt(Outcome::LockNotTaken);
   return Result(Outcome::Done);
 }
 
@@ -159,6 +245,7 @@ Outcome DeviceOps::ReadLockBitsByMode() {
   Scope scope(*this);
   if (Enable4() && SendInstruction("245555FF")) {
     const ByteFlags& got = link_.ReceivedBits;  // a set lock bit reads 0
+    lockRaw_ = static_cast<std::uint8_t>(ReceivedByte() & 7u);
     controls_.Lock.Set(1, got[Bit(0)] == 0);
     controls_.Lock.Set(2, got[Bit(1)] == 0);
     controls_.Lock.Set(3, got[Bit(2)] == 0);
@@ -167,21 +254,63 @@ Outcome DeviceOps::ReadLockBitsByMode() {
   return Result(Outcome::Done);
 }
 
+std::optional<bool> DeviceOps::ReadFuseBit() {
+  if (!SendInstruction("215555FF")) return std::nullopt;
+  return link_.ReceivedBits[Bit(1)] == 0;  // b1 reads 0 when x2 is on
+}
+
 Outcome DeviceOps::ReadUserFuses() {
   Scope scope(*this);
-  if (Enable4() && SendInstruction("215555FF")) {
-    controls_.X2Clock = link_.ReceivedBits[Bit(1)] == 0;
-    window_.ControlsChanged();
+  if (Enable4()) {
+    if (const auto on = ReadFuseBit()) {
+      controls_.X2Clock = *on;
+      window_.ControlsChanged();
+    }
   }
   return Result(Outcome::Done);
 }
 
+std::optional<DeviceOps::FuseReadings> DeviceOps::WriteUserFusesOnce(bool x2) {
+  // Read, write and read again after one enable, as the lock bits are.
+  FuseReadings seen;
+  if (!Enable4()) return std::nullopt;
+  const auto before = ReadFuseBit();
+  if (!before) return std::nullopt;
+  seen.before = *before;
+  if (!(SendDigits('A', 'C') && SendBits(0, 0, 0, 1, 1, 0, x2 ? 0 : 1, 0) &&
+        SendInstruction("55FF"))) {
+    return std::nullopt;
+  }
+  Wait(kLockFuseWriteMs);
+  const auto after = Ended() ? std::nullopt : ReadFuseBit();
+  if (!after) return std::nullopt;
+  seen.after = *after;
+  return seen;
+}
+
 Outcome DeviceOps::WriteUserFuses() {
   Scope scope(*this);
-  const BitFlag x = controls_.X2Clock ? 0 : 1;
-  // Read first; the answer is not used.
-  Enable4() && SendInstruction("215555FF") && Enable4() && SendDigits('A', 'C') &&
-      SendBits(0, 0, 0, 1, 1, 0, x, 0) && SendInstruction("55FF");
+  const bool x2 = controls_.X2Clock;
+  FuseReadings seen;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    const auto once = WriteUserFusesOnce(x2);
+    if (!once) return Result(Outcome::Done);
+    seen = *once;
+    if (seen.after == x2) break;
+  }
+  const auto onOff = [](bool on) { return std::string(on ? "on" : "off"); };
+  const std::string name(device_->name);
+  if (seen.after != x2) {
+    window_.ShowMessageBox("The x2-clock fuse of the " + name + " did not take the write: it "
+                           "was written " + onOff(x2) + " and read back " + onOff(seen.after) +
+                           ", in three tries. Check the cable and the target's crystal.");
+    Halt(Outcome::FuseNotTaken);
+  } else if (seen.before == seen.after && !HeardSeen()) {
+    NoteCaveat("The x2-clock fuse of the " + name + " read " + onOff(x2) +
+               " before the write as after it, and the chip has neither echoed the programming "
+               "enable nor taken a write that showed: a chip that missed the enable can answer "
+               "so, so nothing shows that it took the write.");
+  }
   return Result(Outcome::Done);
 }
 

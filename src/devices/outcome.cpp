@@ -13,6 +13,9 @@ std::string OutcomeText(Outcome outcome) {
     case Outcome::WriteLocked:
       return "the chip's lock bits forbid programming it; its code was not changed";
     case Outcome::LockTimeOut: return "the lock bits could not be confirmed (time-out)";
+    case Outcome::LockNotTaken: return "the lock bits did not read back as the level written";
+    case Outcome::FuseNotTaken: return "the x2-clock fuse did not read back as written";
+    case Outcome::NotErased: return "the chip did not read erased after the erase";
     case Outcome::Refused:
       return "the cable refused a byte: the target is not powered or not in program mode";
     case Outcome::NoAnswer:

@@ -16,6 +16,9 @@ enum class Outcome {
   ReadLocked,      // the chip's lock bits forbid reading its code: what was read is not it
   WriteLocked,     // the chip's lock bits forbid programming it; nothing was written
   LockTimeOut,     // a lock mode was never confirmed
+  LockNotTaken,    // the lock bits did not read back as the level written
+  FuseNotTaken,    // the x2-clock fuse did not read back as written
+  NotErased,       // the chip did not read erased after the erase and its time
   Refused,         // the cable refused a byte: SENSE low
   NoAnswer,        // the chip never echoed the programming enable
   WrongDevice,     // a chip of the other instruction set sits in the socket

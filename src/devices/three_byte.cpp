@@ -1,5 +1,6 @@
 // The three-byte instruction set. Writes are polled until the chip gives the byte
 // back; reads are repeated until two agree.
+#include <optional>
 #include <string>
 
 #include "devices/device_ops.h"
@@ -23,8 +24,33 @@ Outcome DeviceOps::EraseChip3() {
   EnableProgramming3(100);
   // The chip takes a while to erase and hears nothing meanwhile; one millisecond
   // more, since the tick may move just after the erase instruction.
-  if (SendInstruction("AC0400")) Wait(device_->eraseMs + 1);
+  if (SendInstruction("AC0400")) {
+    Wait(device_->eraseMs + 1);
+    AwaitEraseEnd(InstructionSet::ThreeByte);
+  }
   return Result(Outcome::Done);
+}
+
+bool DeviceOps::WriteAndPoll3(std::int32_t n) {
+  // Up to 300 polls for the byte just written, with a pause between them.
+  const auto polled = [&] {
+    for (int poll = 1; poll <= 300; ++poll) {
+      if (!ReadCodeByte3()) return false;
+      if (ExpectImageByte(n)) return true;
+      PollPause();
+    }
+    return false;
+  };
+  bool written = WriteCodeByte3(n);
+  PollPause();
+  written = written && polled();
+  for (int rewrite = 1; rewrite <= 8 && !written && !Ended(); ++rewrite) {
+    EnableProgramming3(100);
+    written = WriteCodeByte3(n);
+    PollPause();
+    written = written && polled();
+  }
+  return written && !halt_;
 }
 
 Outcome DeviceOps::WriteCode3(std::int32_t last, Reload reload) {
@@ -34,32 +60,25 @@ Outcome DeviceOps::WriteCode3(std::int32_t last, Reload reload) {
   if (!AutoReload(reload, outcome)) return outcome;
   if (!NoFourByteChip()) return *halt_;
   std::int32_t timedOutAt = -1;
+  // These chips answer without an echo: only a byte that read otherwise before its
+  // write shows that the chip takes writes (see TakeWriteProof).
+  WriteProof proof(false);
   Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
     if (SkipsAddress(n)) return Step::Next;
-    // Up to 300 polls for the byte just written, with a pause between them.
-    const auto polled = [&] {
-      for (int poll = 1; poll <= 300; ++poll) {
-        if (!ReadCodeByte3()) return false;
-        if (ExpectImageByte(n)) return true;
-        PollPause();
-      }
-      return false;
-    };
-    bool written = WriteCodeByte3(n);
-    PollPause();
-    written = written && polled();
-    for (int rewrite = 1; rewrite <= 8 && !written && !Ended(); ++rewrite) {
-      EnableProgramming3(100);
-      written = WriteCodeByte3(n);
-      PollPause();
-      written = written && polled();
-    }
+    const auto before = proof.proved ? std::nullopt : ReadBeforeWrite(InstructionSet::ThreeByte);
     if (halt_) return Step::StopHere;
-    if (written) return Step::Next;
-    timedOutAt = n;
-    return Step::StopAfterAdvance;
+    proof.wrote = true;
+    if (!WriteAndPoll3(n)) {
+      if (halt_) return Step::StopHere;
+      timedOutAt = n;
+      return Step::StopAfterAdvance;
+    }
+    const bool rechecked = TakeWriteProof(InstructionSet::ThreeByte, n, before, proof,
+                                          [this](std::int32_t m) { return WriteAndPoll3(m); });
+    return rechecked ? Step::Next : Step::StopHere;
   });
   if (timedOutAt >= 0) NotProgrammed(timedOutAt, "Programming Time-Out\n");
+  writeUnproved_ = !halt_ && proof.wrote && !proof.proved;
   return Result(Outcome::Done);
 }
 

@@ -13,6 +13,12 @@ void ClearCodeImage(CodeImage& image) {
 
 void ResetAddressCounter(AddressCounter& counter) { counter = AddressCounter{}; }
 
+void SetAddressCounter(AddressCounter& counter, std::int32_t address) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto digit = [&](int shift) { return kDigits[(static_cast<unsigned>(address) >> shift) & 0xFu]; };
+  counter = {digit(12), digit(8), digit(4), digit(0)};
+}
+
 void AdvanceAddressCounter(AddressCounter& counter) {
   if (AdvanceHexDigit(counter.Digit4) && AdvanceHexDigit(counter.Digit3) &&
       AdvanceHexDigit(counter.Digit2)) {

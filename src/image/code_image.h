@@ -36,4 +36,7 @@ void ResetAddressCounter(AddressCounter& counter);
 // Adds one with carry from Digit4 upwards; FFFF becomes 0000.
 void AdvanceAddressCounter(AddressCounter& counter);
 
+// Spells the low 16 bits of address, for a walk that steps back to an earlier address.
+void SetAddressCounter(AddressCounter& counter, std::int32_t address);
+
 }  // namespace vql

@@ -14,6 +14,10 @@ struct ImageState {
   AddressCounter Counter;
   std::string HexFilePath;  // the file last chosen in the dialog; empty until then
   HexLoadReport LastReport;  // what was wrong with the records of the last load or reload
+  // The image holds what a Read Chip got from a chip that may not have shown its code
+  // (a chip that missed the enable, or one whose lock bits may hide it): comparing
+  // the chip with it shows nothing.
+  bool FromUnvouchedRead = false;
 };
 
 }  // namespace vql

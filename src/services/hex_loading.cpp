@@ -30,6 +30,7 @@ std::int32_t ReadFile(ImageState& state, WindowServices& window, FileCharStream&
 
 std::int32_t LoadHexFromDialog(ImageState& state, WindowServices& window) {
   ClearCodeImage(state.Image);  // before the dialog: a cancelled load leaves an empty image
+  state.FromUnvouchedRead = false;
   std::int32_t extent = 0;
   if (auto chosen = window.ChooseHexFile()) {
     state.HexFilePath = std::move(*chosen);
@@ -46,6 +47,7 @@ std::int32_t LoadHexFromDialog(ImageState& state, WindowServices& window) {
 
 std::int32_t ReloadHexFile(ImageState& state, WindowServices& window) {
   ClearCodeImage(state.Image);
+  state.FromUnvouchedRead = false;
   std::int32_t extent = 0;
   if (state.HexFilePath.empty()) {
     window.ShowMessageBox("The file name does not indentify!!");

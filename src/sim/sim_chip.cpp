@@ -92,12 +92,26 @@ bool ModelHas(const SimChipModel& model, Needs needs) {
 
 constexpr std::uint8_t kEcho = 0x69;
 
+// The answer the chip gives in place of one it withholds.
+std::uint8_t Withheld(SimAnswer answer, std::uint8_t trueAnswer) {
+  switch (answer) {
+    case SimAnswer::kFF:
+      return 0xFF;
+    case SimAnswer::k00:
+      return 0x00;
+    case SimAnswer::kComplement:
+      break;
+  }
+  return static_cast<std::uint8_t>(~trueAnswer);
+}
+
 }  // namespace
 
 SimChip::SimChip(const SimChipModel& model, SimChipSettings settings)
     : model_(model),
       settings_(std::move(settings)),
       memory_(SimChipMemory::Erased(model)),
+      shifter_(model.spiMode),
       random_(settings_.seed) {
   if (!settings_.stateFile.empty()) {
     if (auto kept = LoadSimChipState(settings_.stateFile, model_)) memory_ = std::move(*kept);
@@ -128,7 +142,9 @@ bool SimChip::PhaseTooShort(std::uint64_t us) const {
 void SimChip::LinesChanged(const TargetLines& lines, std::uint64_t us) {
   TargetLines taken = lines;
   if (lines.sck != sck_) {
-    if (lines.sck && PhaseTooShort(us - sckEdgeUs_)) taken.mosi = !lines.mosi;
+    if (shifter_.SamplesOn(lines.sck) && PhaseTooShort(us - sckEdgeUs_)) {
+      taken.mosi = !lines.mosi;
+    }
     sck_ = lines.sck;
     sckEdgeUs_ = us;
   }
@@ -186,41 +202,55 @@ const SimInstructionPattern* SimChip::Match(bool answersInSlot) const {
 }
 
 std::uint8_t SimChip::Answer(SimInstruction op, std::uint64_t us) {
-  const bool obeys = enabled_ && !BusyAt(us);
-  switch (op) {
-    case SimInstruction::kEnable:
-      // Unheard or busy: the slot carries the plain echo, never 69.
-      return TakeEnable(us) ? kEcho : instruction_[bytes_ - 1];
-    case SimInstruction::kReadCode: {
-      const std::uint16_t address = Address();
-      const auto index = CodeIndex(address);
-      if (enabled_ && BusyAt(us) && index && writing_ == index &&
-          model_.instructions == SimInstructionSet::kThreeByte) {
-        // Data polling: bit 7 reads inverted until the write cycle is over.
-        ++counters_.reads;
-        return Flaky(static_cast<std::uint8_t>(writingData_ ^ 0x80));
-      }
-      if (!obeys) break;
+  if (op == SimInstruction::kEnable) {
+    // Unheard, busy, or a chip that does not echo: the slot carries the plain echo.
+    const bool taken = TakeEnable(us);
+    return taken && settings_.echo.value_or(model_.echoesEnable) ? kEcho
+                                                                 : instruction_[bytes_ - 1];
+  }
+  if (enabled_ && BusyAt(us)) {
+    if (const auto busy = BusyAnswer(op)) {
       ++counters_.reads;
-      return Flaky(ReadCode(address));
+      return Flaky(*busy);
     }
-    case SimInstruction::kReadLockBits:
-      if (!obeys) break;
-      return Flaky(LockBitsAnswer());
-    case SimInstruction::kReadFuse:
-      if (!obeys) break;
-      return Flaky(FuseAnswer());
-    default:
-      break;
+  } else if (enabled_) {
+    switch (op) {
+      case SimInstruction::kReadCode:
+        ++counters_.reads;
+        return Flaky(ReadCode(Address()));
+      case SimInstruction::kReadLockBits:
+        return Flaky(LockBitsAnswer());
+      case SimInstruction::kReadFuse:
+        return Flaky(FuseAnswer());
+      default:
+        break;
+    }
   }
   ++counters_.ignored;
+  return Unheard(op);
+}
+
+std::optional<std::uint8_t> SimChip::BusyAnswer(SimInstruction op) const {
+  if (op != SimInstruction::kReadCode) return std::nullopt;
+  if (erasing_) {
+    if (!model_.dataSheetBusyReads) return std::nullopt;
+    return std::uint8_t{0x00};
+  }
+  // Data polling: bit 7 reads inverted until the write cycle is over.
+  const bool polls =
+      model_.dataSheetBusyReads || model_.instructions == SimInstructionSet::kThreeByte;
+  if (!polls || !writing_ || writing_ != CodeIndex(Address())) return std::nullopt;
+  return static_cast<std::uint8_t>(writingData_ ^ 0x80);
+}
+
+std::uint8_t SimChip::Unheard(SimInstruction op) const {
   switch (op) {
     case SimInstruction::kReadLockBits:
-      return static_cast<std::uint8_t>(~LockBitsAnswer());
+      return Withheld(settings_.unheard, LockBitsAnswer());
     case SimInstruction::kReadFuse:
-      return static_cast<std::uint8_t>(~FuseAnswer());
+      return Withheld(settings_.unheard, FuseAnswer());
     default:
-      return static_cast<std::uint8_t>(~Code(Address()));
+      return Withheld(settings_.unheard, Code(Address()));
   }
 }
 
@@ -272,8 +302,15 @@ void SimChip::Erase(std::uint64_t us) {
   std::ranges::fill(memory_.code, std::uint8_t{0xFF});
   memory_.lockBits = {};
   writing_.reset();
+  erasing_ = true;
   busyUntilUs_ = us + EraseUs();
   ++counters_.erases;
+}
+
+void SimChip::StartWriteCycle(std::uint64_t us, std::optional<std::size_t> cell) {
+  busyUntilUs_ = us + WriteUs();
+  erasing_ = false;
+  writing_ = cell;
 }
 
 void SimChip::WriteCode(std::uint64_t us) {
@@ -291,10 +328,9 @@ void SimChip::WriteCode(std::uint64_t us) {
   } else {
     cell &= data;  // flash: a write only clears bits; only an erase sets them again
   }
-  writing_ = index;
   writingData_ = data;
   ++counters_.writes;
-  StartWriteCycle(us);
+  StartWriteCycle(us, index);
 }
 
 bool SimChip::SetLockBitsFrom(SimInstruction op) {
@@ -358,19 +394,24 @@ void SimChip::SetCode(std::uint16_t address, std::uint8_t byte) {
 
 std::uint8_t SimChip::ReadCode(std::uint16_t address) const {
   const std::uint8_t stored = Code(address);
-  // From lock level 2 on the code cannot be read back; the answer is garbage.
+  // From lock level 2 on the code cannot be read back; what comes instead is the
+  // settings' choice.
   const bool hidden = memory_.lockBits.lb2 || memory_.lockBits.lb3;
-  return hidden ? static_cast<std::uint8_t>(~stored) : stored;
+  return hidden ? Withheld(settings_.lockedRead, stored) : stored;
 }
 
 std::uint8_t SimChip::LockBitsAnswer() const {
   const SimLockBits& bits = memory_.lockBits;
+  const auto set =
+      static_cast<std::uint8_t>((bits.lb1 ? 1 : 0) | (bits.lb2 ? 2 : 0) | (bits.lb3 ? 4 : 0));
+  const bool setReadsOne =
+      settings_.lockRead.value_or(model_.lockReading) == SimLockReading::kSetReadsOne;
+  const auto field = static_cast<std::uint8_t>(setReadsOne ? set : ~set & 0x07);
   if (model_.locks == SimLockLayout::kModesInOrder) {
-    return static_cast<std::uint8_t>((bits.lb1 ? 0x04 : 0) | (bits.lb2 ? 0x08 : 0) |
-                                     (bits.lb3 ? 0x10 : 0));
+    return static_cast<std::uint8_t>(field << 2);  // b2..b4, the other bits 0
   }
-  return static_cast<std::uint8_t>(
-      0xFF & ~((bits.lb1 ? 0x01 : 0) | (bits.lb2 ? 0x02 : 0) | (bits.lb3 ? 0x04 : 0)));
+  // b0..b2, the bits above as a clear lock bit reads.
+  return setReadsOne ? field : static_cast<std::uint8_t>(0xF8 | field);
 }
 
 std::uint8_t SimChip::FuseAnswer() const { return memory_.x2Clock ? 0xFD : 0xFF; }

@@ -6,16 +6,20 @@
 // kept in a state file between runs.
 //
 // Bytes are counted into instructions from the reset. The answer slot of an
-// instruction (byte 4, or byte 3 of the three-byte set) carries a read's answer or
-// the 69 echo of Programming Enable; every other byte echoes the byte received
-// before it. A read that the chip does not obey (not enabled, busy) answers the
-// complement of the stored byte, so that it can never pass for a good read.
+// instruction (byte 4, or byte 3 of the three-byte set) carries a read's answer or,
+// on the chips that echo, the 69 of Programming Enable; every other byte echoes the
+// byte received before it. A read that the chip does not carry out (not enabled,
+// busy) answers as the settings' unheard says, by default the complement of the
+// true answer, so that it can never pass for a good read. While busy, the chips
+// whose row says so answer 00 to code reads during an erase and poll the byte
+// being written (bit 7 inverted); the three-byte chips poll theirs in any case.
 //
 // The chip runs on a crystal (12 MHz unless the settings say otherwise) and needs
-// each phase of SCK to last its row's number of crystal periods. When SCK rises
-// sooner than that after its fall, the chip takes the MOSI bit inverted, as a part
+// each phase of SCK to last its row's number of crystal periods. When the edge on
+// which it samples MOSI (the rise in mode 0, the fall in mode 1) comes sooner than
+// that after the edge before it, the chip takes the MOSI bit inverted, as a part
 // that samples too early sees the line it had before: every fast bit is wrong, so a
-// Programming Enable clocked too fast is never recognised and never echoes 69.
+// Programming Enable clocked too fast is never recognised.
 //
 // Tests of other code reach the chip through SimulatedPort::TargetAs<SimChip>() to
 // prepare it and to look at what it stores and how often it was asked.
@@ -104,12 +108,17 @@ class SimChip final : public SimTarget {
   void ByteReceived(std::uint8_t byte, std::uint64_t us);
   const SimInstructionPattern* Match(bool answersInSlot) const;
   std::uint8_t Answer(SimInstruction op, std::uint64_t us);
+  // What a read gets while the chip is busy, if its row promises anything.
+  std::optional<std::uint8_t> BusyAnswer(SimInstruction op) const;
+  // What a read that the chip does not carry out gets.
+  std::uint8_t Unheard(SimInstruction op) const;
   void Execute(SimInstruction op, std::uint64_t us);
   bool TakeEnable(std::uint64_t us);
   void Erase(std::uint64_t us);
   void WriteCode(std::uint64_t us);
   bool SetLockBitsFrom(SimInstruction op);
-  void StartWriteCycle(std::uint64_t us) { busyUntilUs_ = us + WriteUs(); }
+  // cell: the code byte being written, which data polling reads back.
+  void StartWriteCycle(std::uint64_t us, std::optional<std::size_t> cell = std::nullopt);
 
   std::uint16_t Address() const;
   std::optional<std::size_t> CodeIndex(std::uint16_t address) const;
@@ -128,6 +137,7 @@ class SimChip final : public SimTarget {
   bool answeredInSlot_ = false;  // the opening was an instruction that acts in its answer slot
   bool enabled_ = false;
   std::uint64_t busyUntilUs_ = 0;
+  bool erasing_ = false;                // the busy time is a chip erase's
   std::optional<std::size_t> writing_;  // the cell in its write cycle, for data polling
   std::uint8_t writingData_ = 0xFF;
   std::uint64_t random_;

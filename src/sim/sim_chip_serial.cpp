@@ -15,7 +15,9 @@ SimSerialShifter::Event SimSerialShifter::LinesChanged(const TargetLines& lines)
     outBit_ = 0;
     inShift_ = 0;
     answer_ = 0xFF;
-    answerPending_ = false;
+    nextAnswer_ = 0xFF;
+    // In mode 1 the first answer goes out at the first rise, as every later one does.
+    answerPending_ = mode_ == SimSpiMode::kMode1;
     if (!lines.rst) return Event::kSessionEnded;
     return listening_ ? Event::kSessionStarted : Event::kNone;
   }
@@ -24,32 +26,37 @@ SimSerialShifter::Event SimSerialShifter::LinesChanged(const TargetLines& lines)
   if (lines.sck) {
     clocked_ = true;
     fresh_ = false;
-    inShift_ = static_cast<std::uint8_t>((inShift_ << 1) | (lines.mosi ? 1 : 0));
-    if (++inBits_ < 8) return Event::kNone;
-    received_ = inShift_;
-    nextAnswer_ = received_;
-    inBits_ = 0;
-    inShift_ = 0;
-    answerPending_ = true;
-    return Event::kByteReceived;
+  } else if (!std::exchange(clocked_, false)) {
+    return Event::kNone;  // a fall with no rise of this session before it
   }
-  if (!std::exchange(clocked_, false)) return Event::kNone;
-  if (answerPending_) {
-    answerPending_ = false;
+  if (SamplesOn(lines.sck)) return Sample(lines.mosi);
+  MoveOut();
+  return Event::kNone;
+}
+
+SimSerialShifter::Event SimSerialShifter::Sample(bool mosi) {
+  inShift_ = static_cast<std::uint8_t>((inShift_ << 1) | (mosi ? 1 : 0));
+  if (++inBits_ < 8) return Event::kNone;
+  received_ = inShift_;
+  nextAnswer_ = received_;
+  inBits_ = 0;
+  inShift_ = 0;
+  answerPending_ = true;
+  return Event::kByteReceived;
+}
+
+void SimSerialShifter::MoveOut() {
+  if (std::exchange(answerPending_, false)) {
     answer_ = nextAnswer_;
     outBit_ = 0;
   } else if (outBit_ < 7) {
     ++outBit_;
   }
-  return Event::kNone;
 }
 
 void SimSerialShifter::SetNextAnswer(std::uint8_t answer) {
-  if (fresh_) {
-    answer_ = answer;
-  } else {
-    nextAnswer_ = answer;
-  }
+  if (fresh_) answer_ = answer;
+  nextAnswer_ = answer;
 }
 
 bool SimSerialShifter::Miso() const {

@@ -1,12 +1,14 @@
 #include "sim/sim_options.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <map>
+#include <utility>
 
 #include "portio/help_text.h"
 #include "portio/port_io.h"
@@ -99,6 +101,26 @@ std::optional<double> Megahertz(std::string_view value) {
   return mhz;
 }
 
+// One of a key's spelt-out values, looked up in any case.
+template <typename T, std::size_t N>
+std::optional<T> Choice(std::string_view value,
+                        const std::array<std::pair<std::string_view, T>, N>& choices) {
+  const std::string lower = Lower(value);
+  for (const auto& [name, choice] : choices) {
+    if (name == lower) return choice;
+  }
+  return std::nullopt;
+}
+
+constexpr std::array kYesNo{std::pair{std::string_view("yes"), true},
+                            std::pair{std::string_view("no"), false}};
+constexpr std::array kLockReadings{
+    std::pair{std::string_view("set1"), SimLockReading::kSetReadsOne},
+    std::pair{std::string_view("set0"), SimLockReading::kSetReadsZero}};
+constexpr std::array kAnswers{std::pair{std::string_view("complement"), SimAnswer::kComplement},
+                              std::pair{std::string_view("ff"), SimAnswer::kFF},
+                              std::pair{std::string_view("00"), SimAnswer::k00}};
+
 constexpr std::uint64_t kMostEraseMs = 60'000;
 constexpr std::uint64_t kMostWriteUs = 1'000'000;
 
@@ -147,6 +169,28 @@ std::string TimeHelp(std::string_view what, std::uint32_t SimChipModel::*time) {
                             : others.empty() ? most
                                              : most + "; " + others;
   return WrapHelp(std::string(what) + " (default " + times + ")", kHelpColumn, kHelpColumn, 79);
+}
+
+// "(default yes for the AT89S51/52, no for the AT89S8253/2051/4051)": the four-byte
+// chips grouped by the word for what their rows say, in the order of the table.
+std::string FourByteDefaults(std::string_view (*word)(const SimChipModel&)) {
+  std::vector<std::pair<std::string_view, std::vector<std::string_view>>> groups;
+  for (const SimChipModel& chip : kSimChips) {
+    if (chip.instructions != SimInstructionSet::kFourByte) continue;
+    const auto group = std::ranges::find_if(
+        groups, [&chip, word](const auto& g) { return g.first == word(chip); });
+    if (group == groups.end()) {
+      groups.push_back({word(chip), {chip.name}});
+    } else {
+      group->second.push_back(chip.name);
+    }
+  }
+  std::string text;
+  for (const auto& [value, names] : groups) {
+    text += text.empty() ? "(default " : ", ";
+    text += std::string(value) + " for the " + ShortChipNames(names);
+  }
+  return text + ")";
 }
 
 // The target's entry: the chips' names are wrapped after the fixed lines, to the
@@ -238,8 +282,8 @@ const std::vector<SimKey>& SimKeys() {
            SimKeyGroup::kChip, "xtal=MHZ",
            "the chip's crystal in MHz (default 12): SCK\n"
            "must stay low 8 crystal periods before it rises\n"
-           "(20 on the AT89S53/8252), or the chip takes the\n"
-           "bit inverted"},
+           "(20 on the AT89S53/8252; high before it falls on\n"
+           "the AT89S8253), or the chip takes the bit inverted"},
     SimKey{"echo-from", "the first programming enable that is heard (1 or more)",
            [](SimOptions& options, std::string_view value) {
              const auto first = Count(value, std::numeric_limits<std::uint32_t>::max());
@@ -250,6 +294,53 @@ const std::vector<SimKey>& SimKeys() {
            SimKeyGroup::kChip, "echo-from=N",
            "the chip hears programming enables only from the\n"
            "Nth one on, counted from the start (default 1)"},
+    SimKey{"echo", "yes or no (69 in byte 4 of the programming enable)",
+           [](SimOptions& options, std::string_view value) {
+             options.chip.echo = Choice(value, kYesNo);
+             return options.chip.echo.has_value();
+           },
+           SimKeyGroup::kChip, "echo=yes|no",
+           WrapHelp("byte 4 of a programming enable that the chip takes answers 69 (yes) "
+                    "or echoes byte 3 (no) " +
+                        FourByteDefaults([](const SimChipModel& chip) -> std::string_view {
+                          return chip.echoesEnable ? "yes" : "no";
+                        }),
+                    kHelpColumn, kHelpColumn, 79)},
+    SimKey{"lock-read", "set1 or set0 (how a set lock bit reads)",
+           [](SimOptions& options, std::string_view value) {
+             options.chip.lockRead = Choice(value, kLockReadings);
+             return options.chip.lockRead.has_value();
+           },
+           SimKeyGroup::kChip, "lock-read=set1|set0",
+           WrapHelp("a set lock bit reads 1 or 0 in Read Lock Bits " +
+                        FourByteDefaults([](const SimChipModel& chip) -> std::string_view {
+                          return chip.lockReading == SimLockReading::kSetReadsOne ? "set1"
+                                                                                   : "set0";
+                        }),
+                    kHelpColumn, kHelpColumn, 79)},
+    SimKey{"unheard", "complement or ff or 00 (a read the chip does not carry out)",
+           [](SimOptions& options, std::string_view value) {
+             const auto answer = Choice(value, kAnswers);
+             if (!answer) return false;
+             options.chip.unheard = *answer;
+             return true;
+           },
+           SimKeyGroup::kChip, "unheard=complement|ff|00",
+           "what a read answers before the\n"
+           "programming enable, or while the chip is busy and\n"
+           "cannot serve it: the complement of the true answer\n"
+           "(default), FF or 00"},
+    SimKey{"locked-read", "complement or ff or 00 (the code read of a locked chip)",
+           [](SimOptions& options, std::string_view value) {
+             const auto answer = Choice(value, kAnswers);
+             if (!answer) return false;
+             options.chip.lockedRead = *answer;
+             return true;
+           },
+           SimKeyGroup::kChip, "locked-read=complement|ff|00",
+           "what a code read answers\n"
+           "while lock bit 2 or 3 is set: the complement of\n"
+           "the stored byte (default), FF or 00"},
     SimKey{"dead", "a code address in hex (0000 to FFFF) that never programs",
            [](SimOptions& options, std::string_view value) {
              options.chip.deadAddress = HexAddress(value);

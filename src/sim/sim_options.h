@@ -16,16 +16,37 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/sim_chip_table.h"
+
 namespace vql {
 
+// What a chip answers to a read that it does not carry out: the complement of the
+// answer it would give, so that it never passes for a good read, or a fixed byte.
+enum class SimAnswer {
+  kComplement,
+  kFF,
+  k00,
+};
+
 // What a simulated chip takes from the options: its times when they differ from its
-// own, the faults it shows, and the file that keeps its memory between runs.
+// own, the readings it plays where the sources on the chips disagree or say nothing,
+// the faults it shows, and the file that keeps its memory between runs.
 struct SimChipSettings {
   std::optional<std::uint32_t> eraseMs;  // unset: the chip's own time
   std::optional<std::uint32_t> writeUs;  // unset: the chip's own time
   // The first Programming Enable, counted from 1 since the chip was created, that the
-  // chip obeys and echoes; the earlier ones go unheard.
+  // chip obeys (and echoes, if it echoes); the earlier ones go unheard.
   std::uint32_t echoFrom = 1;
+  // Byte 4 of a Programming Enable that the chip takes carries 69 (true) or the
+  // plain echo of byte 3 (false). Unset: the chip's own row says.
+  std::optional<bool> echo;
+  // How a set lock bit reads in Read Lock Bits. Unset: the chip's own row says.
+  std::optional<SimLockReading> lockRead;
+  // The answer to a read (code, lock bits, fuse) before the chip has taken the
+  // programming enable, and to one that it cannot serve while busy.
+  SimAnswer unheard = SimAnswer::kComplement;
+  // The answer to a code read while lock bit 2 or 3 forbids reading the code.
+  SimAnswer lockedRead = SimAnswer::kComplement;
   std::optional<std::uint16_t> deadAddress;  // a cell that never programs
   double flakyRate = 0.0;  // share of read answers that come back with one bit flipped
   std::uint64_t seed = 1;  // of the flaky answers, so that a run can be repeated

@@ -240,7 +240,9 @@ void TfrmMain::BuildControls() {
       "A half period must last 8 crystal periods on the four-byte devices and 20 on\n"
       "the three-byte ones; twice that is safe: " +
       std::to_string(ProgrammerLink::kDefaultSckHalfPeriodUs) +
-      " suits every device up to 12 MHz, 40 a 1 MHz crystal.\n"
+      " suits every device\n"
+      "with a crystal of 12 MHz or more, 14 every device at 3 MHz, the lowest crystal\n"
+      "the data sheets allow for serial programming.\n"
       "Not stored: the program starts with " +
       std::to_string(ProgrammerLink::kDefaultSckHalfPeriodUs) + " every time."));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -76,12 +77,32 @@ TEST(DeviceTable, AgreesWithTheSimulatedChipsFieldByField) {
     }
     EXPECT_TRUE(layoutFound);
     EXPECT_EQ(chip->x2Fuse, d.hasFuse);
-    // The program waits out the erase, and the 5 ms after a four-byte write, that
-    // the simulated chip takes by default.
-    EXPECT_EQ(chip->eraseMs, static_cast<std::uint32_t>(d.eraseMs));
+    // A device that judges the echo has chips that give it; the lock bits read by
+    // default as the program reads them, so that the boxes show what it means.
+    if (d.enable == EnableRule::EchoJudged) {
+      EXPECT_TRUE(chip->echoesEnable);
+    }
+    if (d.lockRead == LockRead::ToBoxes) {
+      EXPECT_EQ(chip->lockReading, SimLockReading::kSetReadsOne);
+    }
+    if (d.lockRead == LockRead::ByMode) {
+      EXPECT_EQ(chip->lockReading, SimLockReading::kSetReadsZero);
+    }
+    // The 5 ms after a four-byte write covers the chip's write cycle by default.
     if (four) {
       EXPECT_LE(chip->writeUs, 5000u);
     }
+  }
+}
+
+// The program waits for the erase at least as long as the data sheets give as their
+// maximum; where no data sheet gives one, as long as the longest of the family.
+TEST(DeviceTable, WaitsForTheEraseAsLongAsTheDataSheetsAllow) {
+  const std::pair<std::string_view, std::int32_t> maxima[] = {
+      {"AT89S51", 500}, {"AT89S52", 500}, {"AT89S8253", 9}};
+  for (const DeviceInfo& d : kDevices) {
+    const auto known = std::ranges::find(maxima, d.name, &std::pair<std::string_view, std::int32_t>::first);
+    EXPECT_GE(d.eraseMs, known != std::end(maxima) ? known->second : 500) << d.name;
   }
 }
 

@@ -38,20 +38,48 @@ std::unique_ptr<ProtocolTarget> Chip4(std::function<std::uint8_t(int read)> read
 }
 
 TEST(WriteCode4, WritesAByteWaitsAndReadsItBack) {
-  ProgrammerWorld world("AT89S8253", "target=AT89S8253");
-  world.SetImageByte(0x2ABC, 0x5A);
-  ASSERT_EQ(world.Ops().WriteCode4(0x2FFF), Outcome::Done);
-  EXPECT_EQ(world.Instructions(4), (Strings{kEnable, "40 2A BC 5A", "20 2A BC 00"}));
-  EXPECT_EQ(world.Chip().Code(0x2ABC), 0x5A);
-  EXPECT_EQ(world.window.lastProgress, (std::pair{0x2FFF, 0x2FFF}));
+  ProgrammerWorld world("AT89S52", "target=AT89S52");
+  world.SetImageByte(0x1ABC, 0x5A);
+  ASSERT_EQ(world.Ops().WriteCode4(0x1FFF), Outcome::Done);
+  EXPECT_EQ(world.Instructions(4), (Strings{kEnable, "40 1A BC 5A", "20 1A BC 00"}));
+  EXPECT_EQ(world.Chip().Code(0x1ABC), 0x5A);
+  EXPECT_EQ(world.window.lastProgress, (std::pair{0x1FFF, 0x1FFF}));
+  EXPECT_FALSE(world.Ops().WriteUnproved());
+}
 
-  // The 5 ms wait lies between the last bit of the write and the first of the read.
-  const auto accesses = world.Decode();
-  ASSERT_EQ(accesses.bytes.size(), 12u);
+TEST(WriteCode4, WithoutAJudgedEchoTheFirstBytesAreReadBeforeTheirWriteUntilOneShowsTheChange) {
+  struct Case {
+    std::string options;
+    std::uint8_t held;  // what the chip holds at 2ABC and 2ABD before the write
+    Strings sent;       // after the enable
+    bool unproved;
+  };
+  const Case cases[] = {
+      {"", 0xFF,
+       {"20 2A BC 00", "20 2A BC 00", "40 2A BC 5A", "20 2A BC 00", "40 2A BD 5A", "20 2A BD 00"},
+       false},
+      // Already there: nothing shows a write, so each byte is read first.
+      {"", 0x5A,
+       {"20 2A BC 00", "20 2A BC 00", "40 2A BC 5A", "20 2A BC 00", "20 2A BD 00", "20 2A BD 00",
+        "40 2A BD 5A", "20 2A BD 00"},
+       true},
+  };
+  for (const auto& c : cases) {
+    ProgrammerWorld world("AT89S8253", ProgrammerWorld::ChipOptions("AT89S8253", "echo=yes"));
+    world.Chip().SetCode(0x2ABC, c.held);
+    world.Chip().SetCode(0x2ABD, c.held);
+    world.SetImageByte(0x2ABC, 0x5A);
+    world.SetImageByte(0x2ABD, 0x5A);
+    ASSERT_EQ(world.Ops().WriteCode4(0x2FFF), Outcome::Done);
+    Strings sent = world.Instructions(4);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(Strings(sent.begin() + 1, sent.end()), c.sent) << int{c.held};
+    EXPECT_EQ(world.Ops().WriteUnproved(), c.unproved) << int{c.held};
+  }
 }
 
 TEST(WriteCode4, AnEmptyImageSendsOnlyTheEnableAndStillRunsTheProgressBar) {
-  ProgrammerWorld world("AT89S8253", "target=AT89S8253");
+  ProgrammerWorld world("AT89S8253", "target=AT89S8253,echo=yes");
   ASSERT_EQ(world.Ops().WriteCode4(0x2FFF), Outcome::Done);
   EXPECT_EQ(world.Instructions(4), Strings{kEnable});
   EXPECT_EQ(world.window.progressUpdates, 0x3000u);
@@ -128,8 +156,9 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
   };
   const Case cases[] = {{"AT89S52", 3, 3, true, 4},       {"AT89S52", 10, 10, true, 4},
                         {"AT89S52", 0, 10 + 2, false, 4}, {"AT89S51", 11, 11, true, 16},
-                        {"AT89S51", 12, 12, true, 64},    {"AT89S8253", 0, 1 + 2, false, 4},
-                        {"AT89S2051", 0, 1 + 2, false, 4}, {"AT89S4051", 1, 1, true, 4}};
+                        {"AT89S51", 12, 12, true, 64},    {"AT89S8253", 0, 1 + 2, true, 4},
+                        {"AT89S2051", 0, 1 + 2, true, 4}, {"AT89S4051", 1, 1, true, 4},
+                        {"AT89S4051", 2, 2, true, 16}};
   for (const auto& c : cases) {
     ProgrammerWorld world(c.device);
     auto enables = std::make_shared<int>(0);
@@ -142,6 +171,15 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
     }));
     EXPECT_EQ(world.Ops().EnableProgramming4(), c.result) << c.device << " " << c.echoFrom;
     EXPECT_EQ(world.Instructions(4), Strings(c.attempts, kEnable)) << c.device << " " << c.echoFrom;
+    // The devices that go on without an echo look for a slower clock once a command.
+    if (world.app->Selection.Device()->enable == EnableRule::SingleTry) {
+      world.ClearTrace();
+      world.Ops().HoldDevice(world.app->Selection.Device());
+      EXPECT_TRUE(world.Ops().EnableProgramming4());
+      EXPECT_TRUE(world.Ops().EnableProgramming4());
+      EXPECT_EQ(world.Instructions(4).size(), c.echoFrom == 0 ? 1u + 2u + 1u : 2u) << c.device;
+      world.Ops().HoldDevice(nullptr);
+    }
     EXPECT_EQ(world.app->Link.SckHalfPeriodUs, c.halfUs) << c.device << " " << c.echoFrom;
     EXPECT_EQ(world.window.messageBoxes.size(), c.halfUs != 4 ? 1u : 0u) << c.device;
     // Each attempt: 50 ms low, 50 ms high before the instruction.
@@ -157,41 +195,100 @@ TEST(EnableProgramming4, FindsTheSckSpeedThatASlowCrystalNeeds) {
   // 8 crystal periods per phase: 8 us at 1 MHz, 27 us at 0.3 MHz, 80 us at 0.1 MHz.
   const Case cases[] = {{"12", 4}, {"1", 16}, {"0.3", 64}, {"0.1", 0}};
   for (const auto& c : cases) {
-    ProgrammerWorld world("AT89S8253", ProgrammerWorld::ChipOptions("AT89S8253", std::string("xtal=") + c.mhz),
+    ProgrammerWorld world("AT89S8253",
+                          ProgrammerWorld::ChipOptions("AT89S8253", std::string("echo=yes,xtal=") + c.mhz),
                           true, 1000);
     world.Chip().SetCode(0x0001, 0x3C);
     const Outcome outcome = world.Ops().ReadCode4(1);
     const auto instructions = world.Instructions(4);
-    EXPECT_EQ(outcome, c.halfUs != 0 ? Outcome::Done : Outcome::NoAnswer) << c.mhz;
+    // This device goes on without an echo: what it reads then is not the chip's.
+    EXPECT_EQ(outcome, Outcome::Done) << c.mhz;
     // One attempt at the set speed (the device's rule), then one per slower speed.
     const std::size_t slower = c.halfUs == 4 ? 0 : c.halfUs == 16 ? 1 : 2;
     EXPECT_EQ(Count(instructions, kEnable), 1 + slower) << c.mhz;
-    EXPECT_EQ(Count(instructions, "20 00 01"), c.halfUs != 0 ? 1u : 0u) << c.mhz;
     EXPECT_EQ(world.app->Link.SckHalfPeriodUs, c.halfUs != 0 ? c.halfUs : 4) << c.mhz;
-    // The slower speed that worked is named once; at none, the chip does not answer.
+    EXPECT_EQ(world.Ops().EchoSeen(), c.halfUs != 0) << c.mhz;
+    // The slower speed that worked is named once.
     const std::string h = std::to_string(c.halfUs);
-    const std::string box =
-        c.halfUs == 0 ? "The chip does not answer on LPT1 (0378)"
-                      : "The chip answered only with a slower serial clock: SCK half period " + h +
+    const std::string box = "The chip answered only with a slower serial clock: SCK half period " + h +
                             " us. Set it as the default with --sck-half-us " + h +
                             " or Option > SCK Half Period.";
-    ASSERT_EQ(world.window.messageBoxes.size(), c.halfUs == 4 ? 0u : 1u) << c.mhz;
-    if (c.halfUs != 4) {
-      EXPECT_TRUE(world.window.messageBoxes[0].starts_with(box)) << c.mhz;
-    }
+    const bool named = c.halfUs != 4 && c.halfUs != 0;
+    EXPECT_EQ(world.window.messageBoxes, named ? Strings{box} : Strings{}) << c.mhz;
     EXPECT_EQ(world.Image().HighDigits[1] == '3' && world.Image().LowDigits[1] == 'C', c.halfUs != 0)
         << c.mhz;
   }
 }
 
-TEST(LockBits4, ByModeSendsOneInstructionForTheLevel) {
-  const std::pair<std::int32_t, std::string> cases[] = {
-      {1, "AC E6 FF FF"}, {2, "AC E4 FF FF"}, {3, "AC E0 FF FF"}, {0, "AC E7 FF FF"}, {7, "AC E7 FF FF"}};
-  for (const auto& [level, sent] : cases) {
-    ProgrammerWorld world("AT89S8253", "target=AT89S8253");
-    ASSERT_EQ(world.Ops().WriteLockBitsByMode(level), Outcome::Done);
-    EXPECT_EQ(world.Instructions(4), (Strings{kEnable, sent})) << level;
+TEST(LockBits4, ByModeIsJudgedByWhatChangedWhicheverWayASetBitReads) {
+  struct Case {
+    std::string options;
+    SimLockBits held;
+    std::int32_t level;
+    Outcome outcome;
+    std::size_t writes;  // tries of read, write, read
+    bool caveat;
+  };
+  const Case cases[] = {
+      {"lock-read=set0", {}, 1, Outcome::Done, 1, false},
+      {"lock-read=set1", {}, 2, Outcome::Done, 1, false},
+      {"lock-read=set1", {true, false, false}, 3, Outcome::Done, 1, false},
+      // The level is there already: nothing changes, and the reading cannot say more.
+      {"lock-read=set0", {true, true, true}, 3, Outcome::Done, 3, true},
+      {"lock-read=set1", {true, true, true}, 3, Outcome::Done, 3, true},
+      // More bits set than asked: the chip keeps them, and level 1 is not what it reads.
+      {"lock-read=set1", {true, true, true}, 1, Outcome::LockNotTaken, 3, false},
+      // A chip that misses every enable: its answers never change.
+      {"lock-read=set1,echo-from=99", {}, 1, Outcome::LockNotTaken, 3, false},
+      {"lock-read=set0,echo-from=99,unheard=00", {}, 3, Outcome::Done, 3, true},
+      // Missed only the first enable: the slower clocks' enables are heard.
+      {"lock-read=set0,echo-from=2", {}, 2, Outcome::Done, 1, false},
+  };
+  const std::string sent[] = {"", "AC E6 FF FF", "AC E4 FF FF", "AC E0 FF FF"};
+  for (const auto& c : cases) {
+    const std::string name = c.options + " level " + std::to_string(c.level);
+    ProgrammerWorld world("AT89S8253", ProgrammerWorld::ChipOptions("AT89S8253", c.options));
+    world.Chip().SetLockBits(c.held);
+    EXPECT_EQ(world.Ops().WriteLockBitsByMode(c.level), c.outcome) << name;
+    const auto instructions = world.Instructions(4);
+    EXPECT_EQ(Count(instructions, sent[c.level]), c.writes) << name;
+    EXPECT_EQ(Count(instructions, "24 55 55 FF"), 2 * c.writes) << name;
+    EXPECT_EQ(world.Ops().Caveat().empty(), !c.caveat) << name;
+    if (c.outcome == Outcome::Done && c.options.find("echo-from=99") == std::string::npos) {
+      EXPECT_EQ(world.Chip().LockBits(),
+                (SimLockBits{c.held.lb1 || c.level >= 1, c.held.lb2 || c.level >= 2, c.held.lb3 || c.level >= 3}))
+          << name;
+    }
+    EXPECT_EQ(world.window.messageBoxes.size(), c.outcome == Outcome::Done ? 0u : 1u) << name;
   }
+  // No level to write: E7, which sets nothing.
+  ProgrammerWorld world("AT89S8253", "target=AT89S8253");
+  ASSERT_EQ(world.Ops().WriteLockBitsByMode(0), Outcome::Done);
+  EXPECT_EQ(Count(world.Instructions(4), "AC E7 FF FF"), 1u);
+}
+
+TEST(LockBits4, JudgingAWriteNeedsNoReadingOfTheBits) {
+  struct Case {
+    std::int32_t level;
+    std::uint8_t before, after;  // LB3..LB1 in b2..b0
+    LockWriteSeen seen;
+  };
+  const Case cases[] = {
+      {1, 0b111, 0b110, LockWriteSeen::Taken},     {1, 0b000, 0b001, LockWriteSeen::Taken},
+      {3, 0b110, 0b000, LockWriteSeen::Taken},     {3, 0b001, 0b111, LockWriteSeen::Taken},
+      {2, 0b111, 0b110, LockWriteSeen::Wrong},     // LB2 did not come
+      {1, 0b111, 0b100, LockWriteSeen::Wrong},     // LB2 came unasked
+      {2, 0b101, 0b110, LockWriteSeen::Wrong},     // bits moved both ways
+      {3, 0b000, 0b000, LockWriteSeen::Unchanged}, {1, 0b110, 0b110, LockWriteSeen::Unchanged},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JudgeLockWrite(c.level, c.before, c.after), c.seen)
+        << c.level << " " << int{c.before} << " " << int{c.after};
+  }
+  EXPECT_TRUE(LockBitsReadAsLevel(3, 0b000));
+  EXPECT_TRUE(LockBitsReadAsLevel(3, 0b111));
+  EXPECT_TRUE(LockBitsReadAsLevel(1, 0b110));
+  EXPECT_FALSE(LockBitsReadAsLevel(2, 0b101));
 }
 
 TEST(LockBits4, StepwiseWritesEachModeAfterItsOwnEnableAndConfirmsIt) {
@@ -255,17 +352,40 @@ TEST(LockBits4, ReadsSetTheBoxesByTheDeviceLayout) {
   }
 }
 
-TEST(Fuse4, WriteReadsFirstThenWritesTheBoxAndReadSetsTheBox) {
-  for (const bool x2 : {true, false}) {
-    ProgrammerWorld world("AT89S8253");
-    world.sim->PlugTarget(Chip4([](int) { return 0xFF; }, 0xFF, x2 ? 0xFD : 0xFF));
-    world.app->Controls.X2Clock = x2;
-    world.Ops().WriteUserFuses();
-    EXPECT_EQ(world.Instructions(4),
-              (Strings{kEnable, "21 55 55 FF", kEnable, x2 ? "AC 18 55 FF" : "AC 1A 55 FF"}));
-    world.app->Controls.X2Clock = !x2;
-    world.Ops().ReadUserFuses();
-    EXPECT_EQ(world.app->Controls.X2Clock, x2);
+TEST(Fuse4, AWriteIsReadBeforeAndAfterAndMustReadBackAsWritten) {
+  struct Case {
+    std::string options;
+    bool held, x2;
+    Outcome outcome;
+    std::size_t writes;
+    bool caveat;
+  };
+  const Case cases[] = {
+      {"", false, true, Outcome::Done, 1, false},
+      {"", true, false, Outcome::Done, 1, false},
+      // No change to see, but the echo shows the chip heard it.
+      {"echo=yes", true, true, Outcome::Done, 1, false},
+      {"echo=no", true, true, Outcome::Done, 1, true},
+      // A chip that misses every enable reads back the same, whatever is written.
+      {"echo-from=99,unheard=ff", true, true, Outcome::FuseNotTaken, 3, false},
+      {"echo-from=99,unheard=ff", true, false, Outcome::Done, 1, true},
+  };
+  for (const auto& c : cases) {
+    const std::string name = c.options + (c.x2 ? " on" : " off");
+    ProgrammerWorld world("AT89S8253", ProgrammerWorld::ChipOptions("AT89S8253", c.options));
+    world.Chip().SetX2Clock(c.held);
+    world.app->Controls.X2Clock = c.x2;
+    EXPECT_EQ(world.Ops().WriteUserFuses(), c.outcome) << name;
+    const auto instructions = world.Instructions(4);
+    EXPECT_EQ(Count(instructions, c.x2 ? "AC 18 55 FF" : "AC 1A 55 FF"), c.writes) << name;
+    EXPECT_EQ(Count(instructions, "21 55 55 FF"), 2 * c.writes) << name;
+    EXPECT_EQ(world.Ops().Caveat().empty(), !c.caveat) << name;
+    if (c.options.find("echo-from") == std::string::npos) {
+      EXPECT_EQ(world.Chip().X2Clock(), c.x2) << name;
+      world.app->Controls.X2Clock = !c.x2;
+      world.Ops().ReadUserFuses();
+      EXPECT_EQ(world.app->Controls.X2Clock, c.x2) << name;
+    }
   }
 }
 

@@ -41,10 +41,15 @@ class ChipCable {
   }
   bool Miso() { return (port.Inport(kStatus) & cable::kMiso) != 0; }
   // Each edge comes a half period after the one before, slow enough for any crystal
-  // the chips run on by default.
+  // the chips run on by default; a test may make either phase of SCK longer or
+  // shorter.
   static constexpr std::uint64_t kHalfPeriodUs = 2;
+  std::uint64_t lowUs = kHalfPeriodUs;   // before each rise
+  std::uint64_t highUs = kHalfPeriodUs;  // before each fall
+  // The MOSI bits that flip while SCK is high, after the rise.
+  std::uint8_t flipWhileHigh = 0x00;
   void Sck(bool high) {
-    clock.Advance(kHalfPeriodUs);
+    clock.Advance(high ? lowUs : highUs);
     Drive(static_cast<std::uint8_t>(high ? data_ | cable::kSck : data_ & ~cable::kSck));
   }
 
@@ -55,12 +60,14 @@ class ChipCable {
   }
 
   // One byte each way, MSB first: MOSI set while SCK is low, MISO read while high.
+  // Both serial modes take the bit that way.
   std::uint8_t Exchange(std::uint8_t out) {
     std::uint8_t in = 0;
     for (int bit = 7; bit >= 0; --bit) {
       const bool one = ((out >> bit) & 1) != 0;
       Drive(static_cast<std::uint8_t>(cable::kRst | (one ? cable::kMosi : 0)));
       Sck(true);
+      if (((flipWhileHigh >> bit) & 1) != 0) Drive(static_cast<std::uint8_t>(data_ ^ cable::kMosi));
       in = static_cast<std::uint8_t>((in << 1) | (Miso() ? 1 : 0));
       Sck(false);
     }

@@ -1,6 +1,7 @@
 // Lock bits and the x2-clock fuse of the simulated chips, through the cable.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,65 +15,82 @@ using testing::ChipCable;
 
 std::string Target(std::string_view chip) { return "target=" + std::string(chip); }
 
+// The ways a set lock bit may read: the chip's own (unset), then set1 and set0.
+struct LockReading {
+  std::string options;
+  std::optional<bool> setReadsOne;
+};
+const LockReading kReadings[] = {
+    {"", std::nullopt}, {",lock-read=set1", true}, {",lock-read=set0", false}};
+
 TEST(SimChipLocks, AT89S51And52TakeTheirModesOnlyInOrder) {
   struct Case {
     std::string name;
     std::vector<std::uint8_t> modes;  // byte 2 of each Write Lock Mode, E0 to E3
-    std::uint8_t answer;              // Read Lock Bits: LB1 b2, LB2 b3, LB3 b4, set = 1
+    std::uint8_t set1;                // Read Lock Bits: LB1 b2, LB2 b3, LB3 b4, set = 1
+    std::uint8_t set0;                // the same bits, set = 0; the others 0 still
   };
   const Case cases[] = {
-      {"none", {}, 0x00},
-      {"E0 does nothing", {0xE0}, 0x00},
-      {"E1 sets LB1", {0xE0, 0xE1}, 0x04},
-      {"E1 E2", {0xE1, 0xE2}, 0x0C},
-      {"E1 E2 E3", {0xE1, 0xE2, 0xE3}, 0x1C},
-      {"E2 without LB1 is refused", {0xE2}, 0x00},
-      {"E3 without LB2 is refused", {0xE1, 0xE3}, 0x04},
-      {"E3 first, then in order", {0xE3, 0xE2, 0xE1, 0xE2, 0xE3}, 0x1C},
-      {"E0 after all clears nothing", {0xE1, 0xE2, 0xE3, 0xE0}, 0x1C},
+      {"none", {}, 0x00, 0x1C},
+      {"E0 does nothing", {0xE0}, 0x00, 0x1C},
+      {"E1 sets LB1", {0xE0, 0xE1}, 0x04, 0x18},
+      {"E1 E2", {0xE1, 0xE2}, 0x0C, 0x10},
+      {"E1 E2 E3", {0xE1, 0xE2, 0xE3}, 0x1C, 0x00},
+      {"E2 without LB1 is refused", {0xE2}, 0x00, 0x1C},
+      {"E3 without LB2 is refused", {0xE1, 0xE3}, 0x04, 0x18},
+      {"E3 first, then in order", {0xE3, 0xE2, 0xE1, 0xE2, 0xE3}, 0x1C, 0x00},
+      {"E0 after all clears nothing", {0xE1, 0xE2, 0xE3, 0xE0}, 0x1C, 0x00},
   };
   for (const char* chipName : {"AT89S51", "AT89S52"}) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(chipName) + ": " + c.name);
-      ChipCable cable(Target(chipName));
-      cable.Enable();
-      for (std::uint8_t mode : c.modes) {
-        cable.Send({0xAC, mode, 0x00, 0x00});
-        cable.Settle();
+    for (const auto& reading : kReadings) {
+      const bool setReadsOne = reading.setReadsOne.value_or(true);
+      for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(chipName) + reading.options + ": " + c.name);
+        ChipCable cable(Target(chipName) + reading.options);
+        cable.Enable();
+        for (std::uint8_t mode : c.modes) {
+          cable.Send({0xAC, mode, 0x00, 0x00});
+          cable.Settle();
+        }
+        cable.Send({0xAC, 0xE1, 0xFF, 0xFF});  // the other family's form: no lock mode
+        EXPECT_EQ(cable.ReadLockBits(), setReadsOne ? c.set1 : c.set0);
       }
-      cable.Send({0xAC, 0xE1, 0xFF, 0xFF});  // the other family's form: no lock mode
-      EXPECT_EQ(cable.ReadLockBits(), c.answer);
     }
   }
 }
 
-TEST(SimChipLocks, AT89S8253FamilyWritesItsBitsAtOnceAndReadsThemInverted) {
+TEST(SimChipLocks, AT89S8253FamilyWritesItsBitsAtOnceAndReadsThemEitherWay) {
   struct Case {
     std::string name;
     std::vector<std::uint8_t> writes;  // byte 2 of Write Lock Bits: [1,1,1,0,0,L3,L2,L1]
-    std::uint8_t answer;               // LB1 b0, LB2 b1, LB3 b2, set = 0
+    std::uint8_t set1;                 // LB1 b0, LB2 b1, LB3 b2, set = 1, the others 0
+    std::uint8_t set0;                 // the same bits, set = 0, the others 1
   };
   const Case cases[] = {
-      {"none", {}, 0xFF},
-      {"E7 sets nothing", {0xE7}, 0xFF},
-      {"level 1", {0xE6}, 0xFE},
-      {"level 2", {0xE4}, 0xFC},
-      {"level 3", {0xE0}, 0xF8},
-      {"LB2 alone", {0xE5}, 0xFD},
-      {"bits add up", {0xE6, 0xE5, 0xE3}, 0xF8},
-      {"a set bit stays set", {0xE0, 0xE7}, 0xF8},
+      {"none", {}, 0x00, 0xFF},
+      {"E7 sets nothing", {0xE7}, 0x00, 0xFF},
+      {"level 1", {0xE6}, 0x01, 0xFE},
+      {"level 2", {0xE4}, 0x03, 0xFC},
+      {"level 3", {0xE0}, 0x07, 0xF8},
+      {"LB2 alone", {0xE5}, 0x02, 0xFD},
+      {"bits add up", {0xE6, 0xE5, 0xE3}, 0x07, 0xF8},
+      {"a set bit stays set", {0xE0, 0xE7}, 0x07, 0xF8},
   };
   for (const char* chipName : {"AT89S8253", "AT89S2051", "AT89S4051"}) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(chipName) + ": " + c.name);
-      ChipCable cable(Target(chipName));
-      cable.Enable();
-      for (std::uint8_t bits : c.writes) {
-        cable.Send({0xAC, bits, 0xFF, 0xFF});
-        cable.Settle();
+    for (const auto& reading : kReadings) {
+      // The program's reading unless told otherwise; set1 is the AT89S8253 data sheet's.
+      const bool setReadsOne = reading.setReadsOne.value_or(false);
+      for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(chipName) + reading.options + ": " + c.name);
+        ChipCable cable(Target(chipName) + reading.options);
+        cable.Enable();
+        for (std::uint8_t bits : c.writes) {
+          cable.Send({0xAC, bits, 0xFF, 0xFF});
+          cable.Settle();
+        }
+        cable.Send({0xAC, 0xE0, 0x00, 0x00});  // the AT89S51/52 form: not this family's
+        EXPECT_EQ(cable.ReadLockBits(), setReadsOne ? c.set1 : c.set0);
       }
-      cable.Send({0xAC, 0xE0, 0x00, 0x00});  // the AT89S51/52 form: not this family's
-      EXPECT_EQ(cable.ReadLockBits(), c.answer);
     }
   }
 }

@@ -42,6 +42,10 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_FALSE(defaults.chip.eraseMs.has_value());
   EXPECT_FALSE(defaults.chip.writeUs.has_value());
   EXPECT_EQ(defaults.chip.echoFrom, 1u);
+  EXPECT_FALSE(defaults.chip.echo.has_value());
+  EXPECT_FALSE(defaults.chip.lockRead.has_value());
+  EXPECT_EQ(defaults.chip.unheard, SimAnswer::kComplement);
+  EXPECT_EQ(defaults.chip.lockedRead, SimAnswer::kComplement);
   EXPECT_FALSE(defaults.chip.deadAddress.has_value());
   EXPECT_EQ(defaults.chip.flakyRate, 0.0);
   EXPECT_TRUE(defaults.chip.stateFile.empty());
@@ -72,6 +76,21 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_EQ(chip.chip.stateFile, "/tmp/chip.txt");
   EXPECT_TRUE(chip.virtualClock);
   EXPECT_EQ(ParseSimOptions("flaky=1").chip.flakyRate, 1.0);
+
+  const SimOptions readings =
+      ParseSimOptions("echo=No,lock-read=SET1,unheard=FF,locked-read=00");
+  EXPECT_EQ(readings.chip.echo, false);
+  EXPECT_EQ(readings.chip.lockRead, SimLockReading::kSetReadsOne);
+  EXPECT_EQ(readings.chip.unheard, SimAnswer::kFF);
+  EXPECT_EQ(readings.chip.lockedRead, SimAnswer::k00);
+  const SimOptions others =
+      ParseSimOptions("echo=yes,lock-read=set0,unheard=00,locked-read=complement");
+  EXPECT_EQ(others.chip.echo, true);
+  EXPECT_EQ(others.chip.lockRead, SimLockReading::kSetReadsZero);
+  EXPECT_EQ(others.chip.unheard, SimAnswer::k00);
+  EXPECT_EQ(others.chip.lockedRead, SimAnswer::kComplement);
+  EXPECT_EQ(ParseSimOptions("unheard=complement").chip.unheard, SimAnswer::kComplement);
+  EXPECT_EQ(ParseSimOptions("locked-read=ff").chip.lockedRead, SimAnswer::kFF);
 }
 
 TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
@@ -80,7 +99,9 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
       "miso=0,miso=1", "Target=none", "=1",      "erase=-1", "erase=60001", "erase=5ms",
       "write=",      "write=1000001", "echo-from=0", "echo-from=x", "dead=10000", "dead=xyz",
       "dead=",       "flaky=1.5",   "flaky=-0.1", "flaky=1e-3", "seed=-1",     "seed=1.5",
-      "state=",      "clock=real",  "clock="};
+      "state=",      "clock=real",  "clock=",     "echo=1",     "echo=",       "echo=yes,echo=no",
+      "lock-read=1", "lock-read=set", "lock-read=", "unheard=0", "unheard=fff", "unheard=",
+      "locked-read=0x00", "locked-read=complemented", "locked-read="};
   for (const auto& text : bad) {
     try {
       ParseSimOptions(text);
@@ -94,7 +115,8 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
     }
   }
   for (const char* key : {"target=", "cable=", "sense=", "miso=", "erase=", "write=",
-                          "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual"}) {
+                          "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual",
+                          "echo=", "lock-read=", "unheard=", "locked-read="}) {
     EXPECT_NE(SimOptionKeys().find(key), std::string::npos) << key;
   }
   for (const auto& chip : kSimChips) {
@@ -128,6 +150,10 @@ TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
       {"erase=10", {"\"erase=10\"", "chip", "AT89S51"}},
       {"target=loopback,state=x.txt", {"\"state=x.txt\"", "loopback"}},
       {"target=none,flaky=0.5", {"\"flaky=0.5\""}},
+      {"target=loopback,echo=no", {"\"echo=no\"", "loopback"}},
+      {"lock-read=set1", {"\"lock-read=set1\"", "none"}},
+      {"target=none,unheard=ff", {"\"unheard=ff\""}},
+      {"target=loopback,locked-read=00", {"\"locked-read=00\""}},
   };
   for (const auto& c : cases) {
     const std::string message = ErrorOf(c.options);
@@ -159,21 +185,72 @@ TEST(SimChipOptions, EraseAndWriteTimesReplaceTheChipsOwn) {
   EXPECT_EQ(cable.ReadCode(0x0001), 0x00);
 }
 
-TEST(SimChipOptions, EchoFromCountsEnablesSinceTheStart) {
-  for (const char* chipName : {"AT89S52", "AT89S8252"}) {
-    SCOPED_TRACE(chipName);
-    ChipCable cable(std::string("target=") + chipName + ",echo-from=3");
+TEST(SimChipOptions, EchoFromCountsEnablesSinceTheStartAndEchoSaysWhetherThereIs69) {
+  struct Case {
+    std::string options;
+    std::vector<bool> echoed;  // byte 4 of each enable carried 69
+  };
+  const Case cases[] = {
+      {"target=AT89S52", {false, false, true, true}},
+      {"target=AT89S52,echo=no", {false, false, false, false}},
+      {"target=AT89S8253", {false, false, false, false}},
+      {"target=AT89S8253,echo=yes", {false, false, true, true}},
+      {"target=AT89S8252", {false, false, false, false}},  // no byte 4
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ChipCable cable(c.options + ",echo-from=3");
     std::vector<bool> echoed;
     std::vector<bool> enabled;
     for (int attempt = 1; attempt <= 4; ++attempt) {
       echoed.push_back(cable.Enable().back() == 0x69);
       enabled.push_back(cable.Chip().ProgrammingEnabled());
     }
-    const bool fourByte = cable.FourByte();
-    EXPECT_EQ(echoed, (std::vector<bool>{false, false, fourByte, fourByte}));
+    EXPECT_EQ(echoed, c.echoed);
     EXPECT_EQ(enabled, (std::vector<bool>{false, false, true, true}));
     EXPECT_EQ(cable.Chip().Counters().enables, 4u);
     EXPECT_EQ(cable.Chip().Counters().enablesObeyed, 2u);
+  }
+}
+
+TEST(SimChipOptions, UnheardAndLockedReadsAnswerAsChosen) {
+  // The chip holds 34 at 0012, LB1 set, the x2-clock fuse on where it has one. Until
+  // the enable every read is unheard; enabled with LB2 set too, the code read is
+  // refused by the lock.
+  struct Case {
+    std::string options;
+    std::uint8_t code;      // unheard: 34 would be the true answer
+    std::uint8_t lockBits;  // unheard: FE (AT89S8253), 04 (AT89S52)
+    std::uint8_t fuse;      // unheard: FD (fuse on); 55, the plain echo, without a fuse
+    std::uint8_t locked;    // enabled, LB2 set
+  };
+  const Case cases[] = {
+      {"target=AT89S8253", 0xCB, 0x01, 0x02, 0xCB},
+      {"target=AT89S8253,unheard=ff", 0xFF, 0xFF, 0xFF, 0xCB},
+      {"target=AT89S8253,unheard=00,locked-read=ff", 0x00, 0x00, 0x00, 0xFF},
+      {"target=AT89S8253,locked-read=00", 0xCB, 0x01, 0x02, 0x00},
+      {"target=AT89S52", 0xCB, 0xFB, 0x55, 0xCB},
+      {"target=AT89S52,unheard=00,locked-read=ff", 0x00, 0x00, 0x55, 0xFF},
+      {"target=AT89S53,unheard=ff,locked-read=00", 0xFF, 0, 0, 0x00},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ChipCable cable(c.options);
+    SimChip& chip = cable.Chip();
+    chip.SetCode(0x0012, 0x34);
+    chip.SetLockBits({.lb1 = true});
+    chip.SetX2Clock(chip.Model().x2Fuse);
+    cable.Reset();
+    EXPECT_EQ(cable.ReadCode(0x0012), c.code);
+    if (cable.FourByte()) {
+      EXPECT_EQ(cable.ReadLockBits(), c.lockBits);
+      EXPECT_EQ(cable.ReadFuse(), c.fuse);
+    }
+    cable.Enable();
+    EXPECT_EQ(cable.ReadCode(0x0012), 0x34);  // LB1 alone leaves the code readable
+    chip.SetLockBits({.lb1 = true, .lb2 = true});
+    EXPECT_EQ(cable.ReadCode(0x0012), c.locked);
+    EXPECT_EQ(chip.Code(0x0012), 0x34);
   }
 }
 

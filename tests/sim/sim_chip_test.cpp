@@ -38,7 +38,12 @@ TEST(SimChipTable, RowsAreConsistent) {
     EXPECT_EQ(chip.codeBytes % 32, 0u);
     // Writes on the four-byte set finish within the 5 ms the program waits; the
     // three-byte parts are polled and take at most 2.5 ms.
-    EXPECT_LT(chip.writeUs, threeByte ? 2500u : 1000u);
+    EXPECT_LT(chip.writeUs, threeByte ? 2500u : 5000u);
+    // The three-byte parts poll their writes in their own way and answer in mode 0.
+    if (threeByte) {
+      EXPECT_FALSE(chip.dataSheetBusyReads);
+      EXPECT_EQ(chip.spiMode, SimSpiMode::kMode0);
+    }
   }
   EXPECT_EQ(names.size(), kSimChips.size());
 }
@@ -54,43 +59,109 @@ TEST(SimChipTable, NamesAreFoundInAnyCase) {
       << SimChipNames();
 }
 
-TEST(SimChip, ProgrammingEnableIsAnsweredByEchoesAnd69OnTheFourByteSet) {
-  for (const auto& model : kSimChips) {
-    SCOPED_TRACE(std::string(model.name));
-    ChipCable cable(Target(model.name));
+TEST(SimChip, ProgrammingEnableIsAnsweredByEchoesAnd69WhereTheChipGivesIt) {
+  struct Case {
+    std::string options;
+    std::vector<std::uint8_t> answers;  // each byte echoes the one before, but byte 4
+  };
+  const std::vector<std::uint8_t> four69{0xFF, 0xAC, 0x53, 0x69};
+  const std::vector<std::uint8_t> fourEcho{0xFF, 0xAC, 0x53, 0x55};
+  const std::vector<std::uint8_t> three{0xFF, 0xAC, 0x53};
+  const Case cases[] = {
+      {"target=AT89S51", four69},
+      {"target=AT89S52", four69},
+      {"target=AT89S8253", fourEcho},  // its data sheet shows byte 4 as "xxxx xxxx"
+      {"target=AT89S2051", fourEcho},
+      {"target=AT89S4051", fourEcho},
+      {"target=AT89S53", three},
+      {"target=AT89S8252", three},
+      {"target=AT89S52,echo=no", fourEcho},
+      {"target=AT89S8253,echo=yes", four69},
+      {"target=AT89S4051,echo=yes", four69},
+      {"target=AT89S8252,echo=yes", three},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ChipCable cable(c.options);
     EXPECT_FALSE(cable.Chip().ProgrammingEnabled());
-    const auto answers = cable.Enable();
-    // Each byte echoes the one before; byte 4 of the four-byte set carries 69.
-    const std::vector<std::uint8_t> expected =
-        cable.FourByte() ? std::vector<std::uint8_t>{0xFF, 0xAC, 0x53, 0x69}
-                         : std::vector<std::uint8_t>{0xFF, 0xAC, 0x53};
-    EXPECT_EQ(answers, expected);
+    EXPECT_EQ(cable.Enable(), c.answers);
     EXPECT_TRUE(cable.Chip().ProgrammingEnabled());
     EXPECT_EQ(cable.Chip().Counters().enables, 1u);
     EXPECT_EQ(cable.Chip().Counters().enablesObeyed, 1u);
   }
 }
 
-TEST(SimChip, MisoHoldsWhileSckIsHighAndMovesAfterItFalls) {
-  ChipCable cable("target=AT89S52");
-  EXPECT_TRUE(cable.Miso());  // RST low: the pull-up
-  cable.Reset();
-  cable.Send({0xAC, 0x53});
-  // Byte 3 answers 53 (0101 0011); clock it by hand up to its last bit.
-  for (int bit = 7; bit >= 1; --bit) {
-    cable.Drive(cable::kRst | ((0x55 >> bit) & 1 ? cable::kMosi : 0));
-    cable.Sck(true);
-    cable.Sck(false);
+TEST(SimChip, MisoMovesOnTheEdgeThatTheChipsModeSays) {
+  struct Case {
+    std::string options;
+    bool beforeFirstRise;    // MISO once byte 3 is in: b7 of 69, or still b0 of 53
+    std::string afterRises;  // MISO after each rise of byte 4 (answer 69)
+    std::string afterFalls;  // and after each fall
+  };
+  const Case cases[] = {
+      // Mode 0: steady while SCK is high, the next bit after the fall; byte 4 is in
+      // at its last rise, so its echo 55 starts at the last fall.
+      {"target=AT89S52", false, "01101001", "11010010"},
+      // Mode 1: the next bit after each rise, steady through the fall.
+      {"target=AT89S8253,echo=yes", true, "01101001", "01101001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ChipCable cable(c.options);
+    EXPECT_TRUE(cable.Miso());  // RST low: the pull-up
+    cable.Reset();
+    cable.Send({0xAC, 0x53, 0x55});
+    EXPECT_EQ(cable.Miso(), c.beforeFirstRise);
+    std::string rises;
+    std::string falls;
+    for (int bit = 7; bit >= 0; --bit) {
+      cable.Drive(cable::kRst | ((0x55 >> bit) & 1 ? cable::kMosi : 0));
+      cable.Sck(true);
+      rises += cable.Miso() ? '1' : '0';
+      cable.Sck(false);
+      falls += cable.Miso() ? '1' : '0';
+    }
+    EXPECT_EQ(rises, c.afterRises);
+    EXPECT_EQ(falls, c.afterFalls);
+    EXPECT_TRUE(cable.Chip().ProgrammingEnabled());
+    cable.Drive(0);
+    EXPECT_TRUE(cable.Miso());
   }
-  cable.Drive(cable::kRst | cable::kMosi);
-  EXPECT_TRUE(cable.Miso());  // b0 of 53, before the edge
-  cable.Sck(true);
-  EXPECT_TRUE(cable.Miso());  // and still while SCK is high: the byte is in, 69 waits
-  cable.Sck(false);
-  EXPECT_FALSE(cable.Miso());  // b7 of 69
-  EXPECT_EQ(cable.Exchange(0x55), 0x69);
-  cable.Drive(0);
-  EXPECT_TRUE(cable.Miso());
+}
+
+TEST(SimChip, TakesMosiOnTheEdgeOfItsModeAndNeedsThePhaseBeforeIt) {
+  // At 1 MHz each phase must last 8 us (20 us on the AT89S53/8252).
+  struct Case {
+    std::string name;
+    std::uint64_t lowUs;
+    std::uint64_t highUs;
+    bool flipWhileHigh;  // MOSI set to the wrong bit while low, the right one after the rise
+    bool mode0Enables;
+    bool mode1Enables;
+  };
+  const Case cases[] = {
+      {"both phases long enough", 30, 30, false, true, true},
+      {"MOSI flips while SCK is high", 30, 30, true, false, true},
+      {"a short high phase", 30, 2, false, true, false},
+      {"a short low phase", 2, 30, false, false, true},
+  };
+  for (const auto& model : kSimChips) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(model.name) + ": " + c.name);
+      ChipCable cable(Target(model.name) + ",xtal=1");
+      cable.lowUs = c.lowUs;
+      cable.highUs = c.highUs;
+      std::vector<std::uint8_t> bytes = cable.EnableBytes();
+      if (c.flipWhileHigh) {
+        cable.flipWhileHigh = 0xFF;
+        for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(~byte);
+      }
+      cable.Reset();
+      cable.Send(bytes);
+      const bool mode1 = model.name == std::string_view("AT89S8253");
+      EXPECT_EQ(cable.Chip().ProgrammingEnabled(), mode1 ? c.mode1Enables : c.mode0Enables);
+    }
+  }
 }
 
 TEST(SimChip, ProgrammingNeedsAResetWithSckLowAndEndsWithRst) {
@@ -132,7 +203,7 @@ TEST(SimChip, ProgrammingNeedsAResetWithSckLowAndEndsWithRst) {
   for (const auto& model : kSimChips) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(model.name) + ": " + c.name);
-      ChipCable cable(Target(model.name));
+      ChipCable cable(Target(model.name) + ",echo=yes");
       c.prepare(cable);
       const auto answers = cable.Send(cable.EnableBytes());
       EXPECT_EQ(cable.Chip().ProgrammingEnabled(), c.enabled);
@@ -164,7 +235,7 @@ TEST(SimChip, RstLowEndsProgrammingUntilTheNextEnable) {
 TEST(SimChip, EraseClearsCodeAndLocksKeepsTheFuseAndTakesItsTime) {
   for (const auto& model : kSimChips) {
     SCOPED_TRACE(std::string(model.name));
-    ChipCable cable(Target(model.name));
+    ChipCable cable(Target(model.name) + ",echo=yes");
     SimChip& chip = cable.Chip();
     chip.SetCode(0x0000, 0x12);
     chip.SetCode(Last(model), 0x00);
@@ -258,8 +329,8 @@ TEST(SimChip, FourByteWritesOnlyClearBitsThreeByteWritesReplaceTheByte) {
   }
 }
 
-TEST(SimChip, ThreeByteSetAnswersDataPollingWhileItWrites) {
-  for (const char* name : {"AT89S53", "AT89S8252"}) {
+TEST(SimChip, DataPollingReadsBit7InvertedUntilTheWriteIsDone) {
+  for (const char* name : {"AT89S51", "AT89S52", "AT89S8253", "AT89S53", "AT89S8252"}) {
     SCOPED_TRACE(name);
     ChipCable cable(Target(name));
     SimChip& chip = cable.Chip();
@@ -267,11 +338,14 @@ TEST(SimChip, ThreeByteSetAnswersDataPollingWhileItWrites) {
     cable.Enable();
     cable.clock.Set(5000);
     cable.WriteCode(0x1234, 0x5A);
+    // The write took effect during its last byte, and a read's address is in before
+    // the read's last byte.
+    const std::uint64_t written = cable.clock.NowMicroseconds();
     EXPECT_TRUE(chip.BusyAt(5000));
     EXPECT_EQ(cable.ReadCode(0x1234), 0xDA);  // bit 7 inverted, the rest as written
     EXPECT_EQ(cable.ReadCode(0x0100), 0xEE);  // another cell: not answered
-    const std::uint64_t written = 5000 + 3 * 16 * ChipCable::kHalfPeriodUs - ChipCable::kHalfPeriodUs;
-    cable.clock.Set(written + chip.WriteUs() - 100);  // the read is heard 100 us early
+    // Heard just before the write cycle ends, and just after.
+    cable.clock.Set(written + chip.WriteUs() - 100);
     EXPECT_EQ(cable.ReadCode(0x1234), 0xDA);
     cable.clock.Set(written + chip.WriteUs());
     EXPECT_EQ(cable.ReadCode(0x1234), 0x5A);
@@ -282,16 +356,47 @@ TEST(SimChip, ThreeByteSetAnswersDataPollingWhileItWrites) {
   }
 }
 
-TEST(SimChip, FourByteSetDoesNotAnswerReadsWhileItWrites) {
-  for (const auto& model : kSimChips) {
-    if (model.instructions != SimInstructionSet::kFourByte) continue;
-    SCOPED_TRACE(std::string(model.name));
-    ChipCable cable(Target(model.name));
+TEST(SimChip, ReadsWhileBusyAnswerAsTheChipsRowSays) {
+  // A read that the busy chip does not serve answers FF here (unheard=ff), and a
+  // clear lock bit reads 0 on every layout (lock-read=set1), so that neither can
+  // pass for a served read.
+  struct Case {
+    std::string chip;
+    std::uint8_t erasing;  // a code read during a chip erase
+    std::uint8_t written;  // the cell being written with 5A
+  };
+  const Case cases[] = {
+      {"AT89S51", 0x00, 0xDA},   {"AT89S52", 0x00, 0xDA},   {"AT89S8253", 0x00, 0xDA},
+      {"AT89S2051", 0xFF, 0xFF}, {"AT89S4051", 0xFF, 0xFF}, {"AT89S53", 0xFF, 0xDA},
+      {"AT89S8252", 0xFF, 0xDA},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chip);
+    ChipCable cable(Target(c.chip) + ",unheard=ff,lock-read=set1");
+    SimChip& chip = cable.Chip();
     cable.Enable();
+    cable.Erase();
+    EXPECT_EQ(cable.ReadCode(0x0100), c.erasing);
+    if (cable.FourByte()) {
+      EXPECT_EQ(cable.ReadLockBits(), 0xFF);
+    }
+    cable.Settle();
+    chip.SetCode(0x0100, 0x11);
     cable.WriteCode(0x0123, 0x5A);
-    EXPECT_NE(cable.ReadCode(0x0123), 0x5A);
-    cable.clock.Advance(cable.Chip().WriteUs());
+    EXPECT_EQ(cable.ReadCode(0x0123), c.written);
+    EXPECT_EQ(cable.ReadCode(0x0100), 0xFF);  // another cell
+    if (cable.FourByte()) {
+      EXPECT_EQ(cable.ReadLockBits(), 0xFF);
+    }
+    if (chip.Model().x2Fuse) {
+      EXPECT_EQ(cable.ReadFuse(), 0xFF);
+    }
+    cable.Settle();
     EXPECT_EQ(cable.ReadCode(0x0123), 0x5A);
+    EXPECT_EQ(cable.ReadCode(0x0100), 0x11);
+    if (cable.FourByte()) {
+      EXPECT_EQ(cable.ReadLockBits(), 0x00);
+    }
   }
 }
 
