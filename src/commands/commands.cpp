@@ -251,9 +251,7 @@ std::string Commands::HiddenCodeCaveat(std::string_view what) const {
            "missed the enable, or one whose lock bits (level 2 or 3) hide its code, answers "
            "other bytes, and nothing tells those from its code";
   } else {
-    char bits[4] = {};
-    for (int b = 2; b >= 0; --b) bits[2 - b] = ((ops_.LockBitsRead() >> b) & 1u) != 0 ? '1' : '0';
-    text = "The lock bits of the " + name + " read LB3..LB1 = " + bits +
+    text = "The lock bits of the " + name + " read LB3..LB1 = " + LockBitsText(ops_.LockBitsRead()) +
            ". Whether a set lock bit reads 0 (as this program reads these devices) or 1 (as "
            "the AT89S8253's data sheet says) is not settled, and in one of the two readings "
            "these bits hide the chip's code (level 2 or 3): a chip that hides it answers other "

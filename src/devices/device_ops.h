@@ -60,6 +60,9 @@ constexpr LockWriteSeen JudgeLockWrite(std::int32_t level, std::uint8_t before, 
   }
   return LockWriteSeen::Wrong;
 }
+// LB3..LB1 as read, "100" for b2..b0 of 100.
+std::string LockBitsText(std::uint8_t bits);
+
 // Whether lock bits read as exactly this level in one of the two readings.
 constexpr bool LockBitsReadAsLevel(std::int32_t level, std::uint8_t bits) {
   const unsigned want = (1u << level) - 1u;
@@ -138,8 +141,8 @@ class DeviceOps {
   std::optional<Outcome> Halted() const { return halt_; }
 
   // Why the last operation, though Done, cannot vouch for what it did (empty when
-  // it can): a lock or fuse write whose read-back cannot tell a chip that took it
-  // from one that did not.
+  // it can): a lock write whose read-back cannot tell a chip that took it from one
+  // that did not.
   const std::string& Caveat() const { return caveat_; }
   // After a write on a device whose chip may answer without hearing (no echo judged):
   // no byte that was written read otherwise before its write than after it, so the
@@ -252,7 +255,9 @@ class DeviceOps {
     bool before = false;
     bool after = false;
   };
-  std::optional<FuseReadings> WriteUserFusesOnce(bool x2);
+  // viaOther: the other value is written (and read) first; before is what it read.
+  std::optional<FuseReadings> WriteUserFusesOnce(bool x2, bool viaOther);
+  bool WriteFuseBit(bool x2);  // the write and its wait; false when the operation ended
   std::optional<bool> ReadFuseBit();
   // Whether a byte's read-back must be checked against its read before the write,
   // and whether that has shown the chip taking a write yet.

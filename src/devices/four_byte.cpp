@@ -141,15 +141,11 @@ std::optional<DeviceOps::LockReadings> DeviceOps::WriteLockBitsOnce(std::int32_t
   return seen;
 }
 
-namespace {
-
 std::string LockBitsText(std::uint8_t bits) {
   std::string text;
-  for (int b = 2; b >= 0; --b) text += ((bits >> b) & 1u) != 0 ? '1' : '0';
+  for (unsigned b = 3; b-- > 0;) text += ((static_cast<unsigned>(bits) >> b) & 1u) != 0 ? '1' : '0';
   return text;
 }
-
-}  // namespace
 
 Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   Scope scope(*this);
@@ -174,11 +170,14 @@ Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   const std::string name(device_->name);
   const std::string lv = std::to_string(level);
   if (seen.before == seen.after && LockBitsReadAsLevel(level, seen.after)) {
+    // A chip that hears takes the write unless it has the level already.
+    if (HeardSeen()) return Result(Outcome::Done);
     NoteCaveat("The lock bits of the " + name + " read LB3..LB1 = " + LockBitsText(seen.after) +
                " before and after the write of level " + lv + ": level " + lv +
                " in one of the two ways these bits are read (this program reads a set bit as "
                "0; the AT89S8253's data sheet reads it as 1). The chip may have had the level "
-               "already, but nothing shows that it took the write.");
+               "already, but it has not shown that it hears (no echo, no write that showed), "
+               "so nothing shows that it took the write.");
     return Result(Outcome::Done);
   }
   window_.ShowMessageBox("The lock bits of the " + name + " did not take level " + lv +
@@ -270,19 +269,29 @@ Outcome DeviceOps::ReadUserFuses() {
   return Result(Outcome::Done);
 }
 
-std::optional<DeviceOps::FuseReadings> DeviceOps::WriteUserFusesOnce(bool x2) {
-  // Read, write and read again after one enable, as the lock bits are.
+bool DeviceOps::WriteFuseBit(bool x2) {
+  if (!(SendDigits('A', 'C') && SendBits(0, 0, 0, 1, 1, 0, x2 ? 0 : 1, 0) &&
+        SendInstruction("55FF"))) {
+    return false;
+  }
+  Wait(kLockFuseWriteMs);
+  return !Ended();
+}
+
+std::optional<DeviceOps::FuseReadings> DeviceOps::WriteUserFusesOnce(bool x2, bool viaOther) {
+  // Read, write and read again after one enable, as the lock bits are. By way of the
+  // other value, the chip shows that it hears even when it had the value asked.
   FuseReadings seen;
   if (!Enable4()) return std::nullopt;
   const auto before = ReadFuseBit();
   if (!before) return std::nullopt;
   seen.before = *before;
-  if (!(SendDigits('A', 'C') && SendBits(0, 0, 0, 1, 1, 0, x2 ? 0 : 1, 0) &&
-        SendInstruction("55FF"))) {
-    return std::nullopt;
+  if (viaOther) {
+    const auto other = WriteFuseBit(!x2) ? ReadFuseBit() : std::nullopt;
+    if (!other) return std::nullopt;
+    seen.before = *other;
   }
-  Wait(kLockFuseWriteMs);
-  const auto after = Ended() ? std::nullopt : ReadFuseBit();
+  const auto after = WriteFuseBit(x2) ? ReadFuseBit() : std::nullopt;
   if (!after) return std::nullopt;
   seen.after = *after;
   return seen;
@@ -291,25 +300,30 @@ std::optional<DeviceOps::FuseReadings> DeviceOps::WriteUserFusesOnce(bool x2) {
 Outcome DeviceOps::WriteUserFuses() {
   Scope scope(*this);
   const bool x2 = controls_.X2Clock;
+  // A chip that missed the enable answers as it likes, and may answer the value asked
+  // before and after a write it never heard. Unless the chip has shown in this command
+  // that it hears, the write must show a change: when the fuse read as asked already,
+  // the other value is written first, then the one asked.
   FuseReadings seen;
-  for (int attempt = 1; attempt <= 3; ++attempt) {
-    const auto once = WriteUserFusesOnce(x2);
+  bool taken = false;
+  bool viaOther = false;
+  for (int attempt = 1; attempt <= 3 && !taken; ++attempt) {
+    const auto once = WriteUserFusesOnce(x2, viaOther);
     if (!once) return Result(Outcome::Done);
     seen = *once;
-    if (seen.after == x2) break;
+    taken = seen.after == x2 && (seen.before != seen.after || HeardSeen());
+    viaOther = seen.after == x2 && seen.before == x2;
   }
-  const auto onOff = [](bool on) { return std::string(on ? "on" : "off"); };
-  const std::string name(device_->name);
-  if (seen.after != x2) {
-    window_.ShowMessageBox("The x2-clock fuse of the " + name + " did not take the write: it "
-                           "was written " + onOff(x2) + " and read back " + onOff(seen.after) +
+  if (!taken) {
+    const auto onOff = [](bool on) { return std::string(on ? "on" : "off"); };
+    window_.ShowMessageBox("The x2-clock fuse of the " + std::string(device_->name) +
+                           " did not take the write: it was written " + onOff(x2) +
+                           " and read back " + onOff(seen.after) +
+                           (seen.after == x2 ? " as it had read before, with nothing to show "
+                                               "that the chip heard the write"
+                                             : "") +
                            ", in three tries. Check the cable and the target's crystal.");
     Halt(Outcome::FuseNotTaken);
-  } else if (seen.before == seen.after && !HeardSeen()) {
-    NoteCaveat("The x2-clock fuse of the " + name + " read " + onOff(x2) +
-               " before the write as after it, and the chip has neither echoed the programming "
-               "enable nor taken a write that showed: a chip that missed the enable can answer "
-               "so, so nothing shows that it took the write.");
   }
   return Result(Outcome::Done);
 }
