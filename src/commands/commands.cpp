@@ -423,7 +423,20 @@ CommandResult Commands::Verify() {
       LockForbids(result, *locked, Access::Read, "it cannot be compared with the image.")) {
     return result;
   }
-  const Outcome match = (ops_.*Set().VerifyCode)(ImageLast());
+  Outcome match = (ops_.*Set().VerifyCode)(ImageLast());
+  if (match == Outcome::Done && device_->enable != EnableRule::EchoJudged &&
+      ops_.MatchedAfterEnable()) {
+    // The chip answered otherwise after a new enable: what it answered before may have
+    // come from a chip that had not heard. Once more from the start.
+    match = (ops_.*Set().VerifyCode)(ImageLast());
+    if (match == Outcome::Done && ops_.MatchedAfterEnable()) {
+      Caveat(result, "The " + std::string(device_->name) +
+                         " matched the image at some addresses only after a new programming "
+                         "enable, twice over: a chip that misses enables, or a poor contact, "
+                         "answers so, so nothing shows that every byte matched. Check the "
+                         "contact and verify again.");
+    }
+  }
   if (RecordAndMustEnd(result, match)) return result;
   if (match == Outcome::Done) VerifyCaveat(result);
   SetOperatingMode(true);

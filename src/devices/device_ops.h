@@ -148,6 +148,9 @@ class DeviceOps {
   // no byte that was written read otherwise before its write than after it, so the
   // read-backs cannot show that the chip took the write.
   bool WriteUnproved() const { return writeUnproved_; }
+  // After a verify: an address matched only after a new programming enable, so the
+  // chip may not have heard the ones before it.
+  bool MatchedAfterEnable() const { return matchedAfterEnable_; }
   // The lock bits as last read, b2..b0 of the answer of a by-mode read.
   std::uint8_t LockBitsRead() const { return lockRaw_; }
 
@@ -173,6 +176,7 @@ class DeviceOps {
         ops_.halt_.reset();
         ops_.caveat_.clear();
         ops_.writeUnproved_ = false;
+        ops_.matchedAfterEnable_ = false;
         if (ops_.held_ == nullptr) ops_.NewCommand();
         ops_.device_ = ops_.held_ != nullptr ? ops_.held_ : ops_.selection_.Device();
         if (ops_.device_ == nullptr) ops_.halt_ = Outcome::NoDevice;
@@ -316,6 +320,7 @@ class DeviceOps {
   std::optional<Outcome> halt_;         // why the current operation ended early
   std::string caveat_;                  // why the current operation cannot vouch for its Done
   bool writeUnproved_ = false;
+  bool matchedAfterEnable_ = false;
   bool echoSeen_ = false;      // a 69 echo came since the command began
   bool writeShown_ = false;    // a write read back otherwise than before it, since then
   bool slowSearched_ = false;  // the slower clocks were tried in this command, in vain

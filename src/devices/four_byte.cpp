@@ -89,7 +89,10 @@ Outcome DeviceOps::VerifyCode4(std::int32_t last) {
   Walk(InstructionSet::FourByte, last, false, [&](std::int32_t n) {
     for (int read = 1; read <= 20; ++read) {
       if (!ReadCodeByte4()) return Step::StopHere;
-      if (ExpectImageByte(n)) return Step::Next;
+      if (ExpectImageByte(n)) {
+        if (read > 1) matchedAfterEnable_ = true;
+        return Step::Next;
+      }
       if (read < 20 && !Enable4()) return Step::StopHere;
     }
     mismatch = true;

@@ -112,7 +112,10 @@ Outcome DeviceOps::VerifyCode3(std::int32_t last) {
     for (int read = 1; read <= 20; ++read) {
       if (read == 10) EnableProgramming3(100);
       if (!ReadCodeByte3()) return Step::StopHere;
-      if (ExpectImageByte(n)) return Step::Next;
+      if (ExpectImageByte(n)) {
+        if (read >= 10) matchedAfterEnable_ = true;
+        return Step::Next;
+      }
     }
     mismatch = true;
     return Step::StopHere;

@@ -244,6 +244,27 @@ TEST(Commands, AChipThatMayHideItsCodeIsNeverProgrammedVerifiedOrReadAsVouchedDo
   }
 }
 
+TEST(Verify, AMatchOnlyAfterANewEnableSendsTheWalkBackToTheStart) {
+  // A chip that misses its first enables answers an erased cell as 00 until then:
+  // the image's 00 bytes match, and the 5A at 0008 only after enables.
+  for (const bool holdsImage : {false, true}) {
+    ProgrammerWorld world("AT89S2051", "target=AT89S2051,echo-from=4");
+    for (std::int32_t a = 0; a < 8; ++a) {
+      world.SetImageByte(a, 0x00);
+      if (holdsImage) world.Chip().SetCode(static_cast<std::uint16_t>(a), 0x00);
+    }
+    world.SetImageByte(8, 0x5A);
+    world.Chip().SetCode(8, 0x5A);
+    world.app->Cmd.CodeExtent = 8;
+    const CommandResult result = world.app->Cmd.Verify();
+    EXPECT_EQ(result.outcome, holdsImage ? Outcome::Done : Outcome::VerifyMismatch);
+    EXPECT_EQ(result.Vouched(), holdsImage);
+    // Two passes: the first reads 0000 until the chip hears (twice) where the cell holds
+    // 00, whose complement does not match; the second twenty times where it holds FF.
+    EXPECT_EQ(ProgrammerWorld::Count(world.Instructions(4), "20 00 00 00"), holdsImage ? 3u : 21u);
+  }
+}
+
 TEST(Load, ReportsCodeOverTheDeviceWithABeepAndKeepsTheImage) {
   testing::TempDir dir;
   struct Case {
