@@ -11,6 +11,7 @@ void WatchTarget::LinesChanged(const TargetLines& lines, std::uint64_t us) {
     case SimSerialShifter::Event::kSessionEnded:
       count_ = 0;
       inSession_ = 0;
+      heldProbeByte_ = false;
       break;
     case SimSerialShifter::Event::kByteReceived:
       ByteReceived(shifter_.Received());
@@ -26,9 +27,20 @@ bool WatchTarget::Miso(std::uint64_t us) { return inner_->Miso(us); }
 void WatchTarget::ByteReceived(std::uint8_t byte) {
   ++inSession_;
   const bool three = device_.set == InstructionSet::ThreeByte;
-  // A three-byte operation opens with the four-byte enable AC 53 55 55: its last
-  // byte belongs to no three-byte instruction.
-  if (three && inSession_ == 4 && byte == 0x55 && bytes_[0] == 0xAC && bytes_[1] == 0x53) return;
+  // A three-byte operation opens with the four-byte enable AC 53 55 55 in a session of
+  // its own: its last byte belongs to no three-byte instruction. A 55 after the
+  // three-byte enable AC 53 55 can also open a read (of 2A00..2AFF), which more bytes
+  // follow in the same session: it is held until one does.
+  if (three && inSession_ == 4 && byte == 0x55 && bytes_[0] == 0xAC && bytes_[1] == 0x53) {
+    heldProbeByte_ = true;
+    return;
+  }
+  if (std::exchange(heldProbeByte_, false)) Take(0x55);
+  Take(byte);
+}
+
+void WatchTarget::Take(std::uint8_t byte) {
+  const bool three = device_.set == InstructionSet::ThreeByte;
   bytes_[count_++] = byte;
   const std::size_t length = three ? 3 : 4;
   if (count_ < length) return;

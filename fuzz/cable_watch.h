@@ -33,6 +33,8 @@ class WatchTarget final : public SimTarget {
 
  private:
   void ByteReceived(std::uint8_t byte);
+  // A byte of an instruction, counted into it.
+  void Take(std::uint8_t byte);
 
   std::unique_ptr<SimTarget> inner_;
   const DeviceInfo& device_;
@@ -40,6 +42,7 @@ class WatchTarget final : public SimTarget {
   std::array<std::uint8_t, 4> bytes_{};
   std::size_t count_ = 0;
   std::size_t inSession_ = 0;  // bytes since the reset
+  bool heldProbeByte_ = false;  // a 55 that may be the four-byte enable's last byte
 };
 
 }  // namespace vql::fuzz

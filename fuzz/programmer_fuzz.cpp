@@ -512,6 +512,7 @@ void Run(Bytes& in) {
 
   for (const auto& [op, param] : commands) {
     watchPumps();
+    if (verbose) std::fprintf(stderr, "%s (parameter %d)...\n", kOpNames[static_cast<std::size_t>(op)], param);
     const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
     const bool stopAsked = stopAtPump != 0;
     std::int32_t askedLevel = app.Controls.Lock.LockLevel();
