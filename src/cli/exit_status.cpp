@@ -22,6 +22,7 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::Stopped: return kExitStopped;
     case Outcome::NoFile:
     case Outcome::FileError:
+    case Outcome::DamagedFile:
     case Outcome::CodeTooLarge:
     case Outcome::BadImage:
     case Outcome::NoDevice:

@@ -106,6 +106,7 @@ void Session::ApplyControls() {
   programmer_.Controls.X2Clock = options_.x2Clock;
   if (options_.sckHalfUs) programmer_.Link.SckHalfPeriodUs = *options_.sckHalfUs;
   programmer_.Controls.AutoReloadFile = options_.autoReload;
+  programmer_.Cmd.StopOnDamagedReload = !options_.ignoreHexErrors;
   programmer_.Cmd.AutoRunAfterProgram = options_.runAfter;
 }
 

@@ -134,6 +134,10 @@ bool Commands::CheckImage(CommandResult& result, bool forWrite) {
       result.outcome = Outcome::NoFile;
       return false;
     }
+    if (StopOnDamagedReload && !image_.LastReport.Clean()) {  // the report has been shown
+      result.outcome = Outcome::DamagedFile;
+      return false;
+    }
   }
   const std::int32_t last = LastAddress();
   if (CodeExtent > last + 1) {

@@ -73,6 +73,10 @@ class Commands {
   bool ProgramModeTicked = true;    // Option > Program Mode
   bool RunModeTicked = false;       // Option > RUN Mode
   CommandControls Controls;
+  // A reload whose records have problems ends the command before the chip is
+  // touched, as the terminal front end does with a load (unless told to go on). The
+  // window loads the file as it stands and leaves the operator to decide.
+  bool StopOnDamagedReload = false;
 
   // --- The commands (Load1Click, ReadChip1Click, btnEraseClick, ...).
   CommandResult Load();

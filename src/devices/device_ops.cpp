@@ -199,11 +199,15 @@ void DeviceOps::AwaitEraseEnd(InstructionSet set) {
   // write that comes too soon is caught by its read-back.
   ResetAddressCounter(image_.Counter);
   std::uint8_t got = 0;
+  const auto erased = [&] {
+    const auto byte = ReadCounterByte(set);
+    if (byte) got = *byte;
+    return byte && *byte == 0xFF;
+  };
   for (int poll = 1; poll <= kEraseEndPolls; ++poll) {
     if (Ended()) return;
-    const auto byte = ReadCounterByte(set);
-    if (!byte || *byte == 0xFF) return;
-    got = *byte;
+    if (erased() && Confirmed(poll > 1, erased)) return;
+    if (halt_) return;
     Wait(kEraseEndPollMs);
   }
   if (Ended()) return;

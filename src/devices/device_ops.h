@@ -212,6 +212,12 @@ class DeviceOps {
   bool EchoJudged() const { return device_ != nullptr && device_->enable == EnableRule::EchoJudged; }
   // The enable's answer: whether this attempt echoed 69, kept as evidence.
   bool EchoedNow();
+  // In a retry loop, once an answer has disagreed with what is wanted, a matching one
+  // counts only when the next read agrees with it: a poor contact spoils an answer
+  // into the wanted one now and then. matchesAgain sends the read and compares.
+  bool Confirmed(bool missed, const std::function<bool()>& matchesAgain) {
+    return !missed || (matchesAgain() && !halt_);
+  }
   // The byte in ReceivedBits.
   std::uint8_t ReceivedByte() const;
   // Reads the address the counter spells: the byte the chip answers, or nullopt
@@ -241,7 +247,15 @@ class DeviceOps {
   // it did; false, without a box, when it never did or the operation ended.
   bool WriteAndReadBack4(std::int32_t n);
   bool WriteAndPoll3(std::int32_t n);
-  // After the erase instruction and the erase time: reads address 0 until it reads FF.
+  // After the erase instruction: its time passes even when a stop is asked meanwhile,
+  // since a chip in its self-timed erase must not be released; the stop ends the
+  // operation after it. One millisecond more, as the tick may move just after the
+  // instruction.
+  void AwaitEraseTime() {
+    link_.WaitMilliseconds(device_->eraseMs + 1);
+    Ended();
+  }
+  // After the erase time: reads address 0 until it reads FF.
   void AwaitEraseEnd(InstructionSet set);
   // Sets the caveat of the operation, unless it has one already.
   void NoteCaveat(std::string text) {
@@ -254,6 +268,11 @@ class DeviceOps {
   };
   std::optional<LockReadings> WriteLockBitsOnce(std::int32_t level);
   std::optional<std::uint8_t> ReadLockBitsRaw();
+  // An instruction ("245555FF") sent until two answers in a row agree, at most
+  // kAgreedReads times; then the operation ends with ReadError and a box that names
+  // what (the "lock bits").
+  static constexpr int kAgreedReads = 10;
+  std::optional<std::uint8_t> ReadAgreed(const char* instruction, const char* what);
   // One fuse write with its read before and after: the x2 bits (true: on) read.
   struct FuseReadings {
     bool before = false;

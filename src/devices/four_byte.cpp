@@ -28,10 +28,9 @@ bool DeviceOps::ReadCodeByte4() {
 
 Outcome DeviceOps::EraseChip4() {
   Scope scope(*this);
-  // The chip takes a while to erase and hears nothing meanwhile; one millisecond
-  // more, since the tick may move just after the erase instruction.
+  // The chip takes a while to erase and hears nothing meanwhile.
   if (Enable4() && SendInstruction("AC800000")) {
-    Wait(device_->eraseMs + 1);
+    AwaitEraseTime();
     AwaitEraseEnd(InstructionSet::FourByte);
   }
   return Result(Outcome::Done);
@@ -40,11 +39,14 @@ Outcome DeviceOps::EraseChip4() {
 bool DeviceOps::WriteAndReadBack4(std::int32_t n) {
   if (!WriteCodeByte4(n)) return false;
   link_.WaitMilliseconds(5);
-  for (int readBack = 1; readBack <= 20; ++readBack) {
+  const auto readBack = [&] {
     if (!ReadCodeByte4()) return false;
     link_.SpinDelay(10);
-    if (ExpectImageByte(n)) return true;
-    if (readBack < 20 && !Enable4()) return false;
+    return ExpectImageByte(n);
+  };
+  for (int read = 1; read <= 20; ++read) {
+    if (readBack() && Confirmed(read > 1, readBack)) return true;
+    if (halt_ || (read < 20 && !Enable4())) return false;
   }
   return false;
 }
@@ -87,13 +89,13 @@ Outcome DeviceOps::VerifyCode4(std::int32_t last) {
   Scope scope(*this);
   bool mismatch = false;
   Walk(InstructionSet::FourByte, last, false, [&](std::int32_t n) {
+    const auto matches = [&] { return ReadCodeByte4() && ExpectImageByte(n); };
     for (int read = 1; read <= 20; ++read) {
-      if (!ReadCodeByte4()) return Step::StopHere;
-      if (ExpectImageByte(n)) {
+      if (matches() && Confirmed(read > 1, matches)) {
         if (read > 1) matchedAfterEnable_ = true;
         return Step::Next;
       }
-      if (read < 20 && !Enable4()) return Step::StopHere;
+      if (halt_ || (read < 20 && !Enable4())) return Step::StopHere;
     }
     mismatch = true;
     window_.ShowMessageBox("Error address : " + std::to_string(n));
@@ -106,10 +108,10 @@ Outcome DeviceOps::BlankCheck4(std::int32_t last) {
   Scope scope(*this);
   bool notBlank = false;
   Walk(InstructionSet::FourByte, last, false, [&](std::int32_t) {
+    const auto blank = [&] { return ReadCodeByte4() && ExpectByte('F', 'F'); };
     for (int read = 1; read <= 10; ++read) {
-      if (!ReadCodeByte4()) return Step::StopHere;
-      if (ExpectByte('F', 'F')) return Step::Next;
-      if (read < 10 && !Enable4()) return Step::StopHere;
+      if (blank() && Confirmed(read > 1, blank)) return Step::Next;
+      if (halt_ || (read < 10 && !Enable4())) return Step::StopHere;
     }
     notBlank = true;
     return Step::StopHere;
@@ -117,9 +119,27 @@ Outcome DeviceOps::BlankCheck4(std::int32_t last) {
   return Result(notBlank ? Outcome::NotBlank : Outcome::Done);
 }
 
+std::optional<std::uint8_t> DeviceOps::ReadAgreed(const char* instruction, const char* what) {
+  // Two answers in a row that agree: a poor contact now and then spoils one.
+  std::optional<std::uint8_t> last;
+  for (int read = 1; read <= kAgreedReads; ++read) {
+    if (!SendInstruction(instruction)) return std::nullopt;
+    const std::uint8_t got = ReceivedByte();
+    if (last == got) return got;
+    last = got;
+  }
+  window_.ShowMessageBox("The " + std::string(what) + " of the " + std::string(device_->name) +
+                         " read differently at each of " + std::to_string(kAgreedReads) +
+                         " tries: the contact is unreliable, so nothing was decided from them. "
+                         "Check the cable and the target's power.");
+  Halt(Outcome::ReadError);
+  return std::nullopt;
+}
+
 std::optional<std::uint8_t> DeviceOps::ReadLockBitsRaw() {
-  if (!SendInstruction("245555FF")) return std::nullopt;
-  return static_cast<std::uint8_t>(ReceivedByte() & 7u);
+  const auto got = ReadAgreed("245555FF", "lock bits");
+  if (!got) return std::nullopt;
+  return static_cast<std::uint8_t>(*got & 7u);
 }
 
 std::optional<DeviceOps::LockReadings> DeviceOps::WriteLockBitsOnce(std::int32_t level) {
@@ -214,6 +234,10 @@ Outcome DeviceOps::WriteLockBitsStepwise(std::int32_t level) {
     bool written = false;
     for (int attempt = 1; attempt <= 11 && !written; ++attempt) {
       written = Enable4() && WriteLockModeAndConfirm(lb1, lb2);
+      // After an unconfirmed try, the confirmation must hold on a second read.
+      if (written && attempt > 1 && (lb1 != 0 || lb2 != 0)) {
+        written = ReadLockBitsToBoxes(2 * lb1 + lb2);
+      }
       if (Ended()) return *halt_;
     }
     if (!written) {
@@ -238,8 +262,15 @@ bool DeviceOps::ReadLockBitsToBoxes(std::int32_t which) {
 
 Outcome DeviceOps::ReadLockBitsToBoxesChecked() {
   Scope scope(*this);
-  ReadLockBitsToBoxes(1);
-  // Only an early end counts: the boxes show whatever the chip answered.
+  // This reading decides whether a command goes on: two answers must agree.
+  if (Enable4()) {
+    if (const auto got = ReadAgreed("245555FF", "lock bits")) {
+      controls_.Lock.Set(1, (*got & 0x04u) != 0);  // a set lock bit reads 1
+      controls_.Lock.Set(2, (*got & 0x08u) != 0);
+      controls_.Lock.Set(3, (*got & 0x10u) != 0);
+      window_.ControlsChanged();
+    }
+  }
   return halt_ ? *halt_ : Outcome::Done;
 }
 
@@ -257,8 +288,9 @@ Outcome DeviceOps::ReadLockBitsByMode() {
 }
 
 std::optional<bool> DeviceOps::ReadFuseBit() {
-  if (!SendInstruction("215555FF")) return std::nullopt;
-  return link_.ReceivedBits[Bit(1)] == 0;  // b1 reads 0 when x2 is on
+  const auto got = ReadAgreed("215555FF", "x2-clock fuse");
+  if (!got) return std::nullopt;
+  return (*got & 0x02u) == 0;  // b1 reads 0 when x2 is on
 }
 
 Outcome DeviceOps::ReadUserFuses() {

@@ -25,6 +25,8 @@ std::string OutcomeText(Outcome outcome) {
     case Outcome::Stopped: return "stopped by the operator";
     case Outcome::LoopTestFailed: return "MISO did not follow SCK in the loop test";
     case Outcome::FileError: return "a file could not be read";
+    case Outcome::DamagedFile:
+      return "the HEX file has damaged records (see above); the chip was not touched";
     case Outcome::CodeTooLarge: return "the code does not fit the device; the chip was not touched";
     case Outcome::BadImage:
       return "the image holds bytes that are no hex digits; the chip was not touched";

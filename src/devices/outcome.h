@@ -27,6 +27,7 @@ enum class Outcome {
   LoopTestFailed,  // MISO did not follow SCK in the cable loop test
   // Commands.
   FileError,     // a file could not be opened or read
+  DamagedFile,   // the HEX file's records are damaged, and the command was to stop on that
   CodeTooLarge,  // the loaded code reaches past the device's last address
   BadImage,      // the image holds characters that are no hex digits
   NoDevice,      // no device selected

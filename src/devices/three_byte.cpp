@@ -22,10 +22,9 @@ Outcome DeviceOps::EraseChip3() {
   Scope scope(*this);
   if (!NoFourByteChip()) return *halt_;
   EnableProgramming3(100);
-  // The chip takes a while to erase and hears nothing meanwhile; one millisecond
-  // more, since the tick may move just after the erase instruction.
+  // The chip takes a while to erase and hears nothing meanwhile.
   if (SendInstruction("AC0400")) {
-    Wait(device_->eraseMs + 1);
+    AwaitEraseTime();
     AwaitEraseEnd(InstructionSet::ThreeByte);
   }
   return Result(Outcome::Done);
@@ -33,10 +32,13 @@ Outcome DeviceOps::EraseChip3() {
 
 bool DeviceOps::WriteAndPoll3(std::int32_t n) {
   // Up to 300 polls for the byte just written, with a pause between them.
+  const auto matches = [&] { return ReadCodeByte3() && ExpectImageByte(n); };
+  bool missed = false;  // over all the byte's polls, rewrites included
   const auto polled = [&] {
     for (int poll = 1; poll <= 300; ++poll) {
-      if (!ReadCodeByte3()) return false;
-      if (ExpectImageByte(n)) return true;
+      if (matches() && Confirmed(missed, matches)) return true;
+      if (halt_) return false;
+      missed = true;
       PollPause();
     }
     return false;
@@ -109,13 +111,14 @@ Outcome DeviceOps::VerifyCode3(std::int32_t last) {
   if (!NoFourByteChip()) return *halt_;
   bool mismatch = false;
   Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+    const auto matches = [&] { return ReadCodeByte3() && ExpectImageByte(n); };
     for (int read = 1; read <= 20; ++read) {
       if (read == 10) EnableProgramming3(100);
-      if (!ReadCodeByte3()) return Step::StopHere;
-      if (ExpectImageByte(n)) {
+      if (matches() && Confirmed(read > 1, matches)) {
         if (read >= 10) matchedAfterEnable_ = true;
         return Step::Next;
       }
+      if (halt_) return Step::StopHere;
     }
     mismatch = true;
     return Step::StopHere;

@@ -2,12 +2,14 @@
 // in order, the outcomes, the modes and the enabling of the command controls.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "image/hex_digits.h"
 #include "support/image_text.h"
 #include "support/programmer_world.h"
+#include "support/protocol_target.h"
 #include "support/temp_dir.h"
 
 namespace vql {
@@ -244,6 +246,44 @@ TEST(Commands, AChipThatMayHideItsCodeIsNeverProgrammedVerifiedOrReadAsVouchedDo
   }
 }
 
+TEST(AutoReload, AFileDamagedSinceTheLoadStopsTheCommandBeforeTheChipIsTouched) {
+  // The terminal front end stops on a damaged reload; the window goes on with the
+  // file as it stands, as it does after a load.
+  for (const bool stop : {true, false}) {
+    testing::TempDir dir;
+    ProgrammerWorld world("AT89S52", "target=AT89S52");
+    world.window.nextChoice = dir.Write("f.hex", ":01000000758A\n:00000001FF\n");
+    ASSERT_TRUE(world.app->Cmd.Load().Ok());
+    ASSERT_TRUE(world.app->Image.LastReport.Clean());
+    dir.Write("f.hex", ":01000000758B\n:00000001FF\n");  // a checksum off by one
+    world.app->Controls.AutoReloadFile = true;
+    world.app->Cmd.StopOnDamagedReload = stop;
+    const CommandResult result = world.app->Cmd.AutoProgram();
+    EXPECT_EQ(result.outcome, stop ? Outcome::DamagedFile : Outcome::Done);
+    EXPECT_EQ(world.Chip().Counters().erases, stop ? 0u : 1u);
+    EXPECT_FALSE(world.window.messageBoxes.empty());  // the reload's report
+  }
+}
+
+TEST(Verify, ALockReadThatDecidesIsTakenOnlyWhenTwoAnswersAgree) {
+  // An AT89S52 locked at level 2 (LB1 and LB2 read 1, b2 and b3) whose first lock
+  // answer a poor contact spoils into "no lock"; its code reads as the image.
+  ProgrammerWorld world("AT89S52");
+  world.window.nextChoice = kBlink;
+  world.app->Cmd.Load();
+  auto lockReads = std::make_shared<int>(0);
+  const CodeImage& image = world.Image();
+  world.sim->PlugTarget(std::make_unique<testing::ProtocolTarget>([&, lockReads](const std::vector<std::uint8_t>& r) {
+    if (r.size() % 4 != 3) return std::uint8_t{0};
+    if (testing::EndsWith(r, {0xAC, 0x53, 0x55})) return std::uint8_t{0x69};
+    if (testing::EndsWith(r, {0x24, 0x55, 0x55})) return static_cast<std::uint8_t>(++*lockReads == 1 ? 0x00 : 0x0C);
+    const auto a = static_cast<std::size_t>((r[r.size() - 2] & 0x3F) << 8 | r.back());
+    return static_cast<std::uint8_t>(HexPairValue(image.HighDigits[a], image.LowDigits[a]));
+  }));
+  EXPECT_EQ(world.app->Cmd.Verify().outcome, Outcome::ReadLocked);
+  EXPECT_EQ(*lockReads, 3);
+}
+
 TEST(Verify, AMatchOnlyAfterANewEnableSendsTheWalkBackToTheStart) {
   // A chip that misses its first enables answers an erased cell as 00 until then:
   // the image's 00 bytes match, and the 5A at 0008 only after enables.
@@ -259,9 +299,10 @@ TEST(Verify, AMatchOnlyAfterANewEnableSendsTheWalkBackToTheStart) {
     const CommandResult result = world.app->Cmd.Verify();
     EXPECT_EQ(result.outcome, holdsImage ? Outcome::Done : Outcome::VerifyMismatch);
     EXPECT_EQ(result.Vouched(), holdsImage);
-    // Two passes: the first reads 0000 until the chip hears (twice) where the cell holds
-    // 00, whose complement does not match; the second twenty times where it holds FF.
-    EXPECT_EQ(ProgrammerWorld::Count(world.Instructions(4), "20 00 00 00"), holdsImage ? 3u : 21u);
+    // Two passes: the first reads 0000 until the chip hears, and once more to confirm,
+    // where the cell holds 00, whose complement does not match; the second reads it
+    // twenty times where it holds FF.
+    EXPECT_EQ(ProgrammerWorld::Count(world.Instructions(4), "20 00 00 00"), holdsImage ? 4u : 21u);
   }
 }
 
@@ -420,6 +461,12 @@ TEST(Modes, ACommandHoldsItsDeviceRefusesChangesAndAStopLastsUntilTheNextCommand
   EXPECT_EQ(bench.Chip().Counters().writes, writes + 3);
   bench.window.onPump = nullptr;
   EXPECT_TRUE(bench.Cmd().Erase().Ok());
+  EXPECT_FALSE(bench.Chip().BusyAt(bench.window.NowMicroseconds()));
+  // A stop during the erase is honoured once the erase time has passed.
+  bench.window.onPump = [&] {
+    if (bench.Chip().BusyAt(bench.window.NowMicroseconds())) bench.Cmd().RequestStop();
+  };
+  EXPECT_EQ(bench.Cmd().Erase().outcome, Outcome::Stopped);
   EXPECT_FALSE(bench.Chip().BusyAt(bench.window.NowMicroseconds()));
 }
 

@@ -93,10 +93,13 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
     std::size_t reads, enables;
     Outcome outcome;
     Strings boxes;
+    int spoilt = 0;  // a read before goodFrom that a poor contact turns right
   };
-  // Read-backs of a write: at most 20, an enable between two.
+  // Read-backs of a write: at most 20, an enable between two. After a wrong answer a
+  // right one counts only when the next read agrees.
   const Case writes[] = {
-      {"write, right at the 20th read-back", 20, 20, 1 + 19, Outcome::Done, {}},
+      {"write, right at the 20th read-back", 20, 20 + 1, 1 + 19, Outcome::Done, {}},
+      {"write, right once at the 3rd, then from the 10th", 10, 10 + 1, 1 + 8, Outcome::Done, {}, 3},
       {"write, never right: the write stops there", 0, 20, 1 + 19, Outcome::NotProgrammed,
        {"The byte at address 0100 (256) was not programmed: wrote 42, read back 40. The write "
         "stopped there; nothing after it was written. A locked chip refuses writes: erase it "
@@ -104,7 +107,9 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
   };
   for (const auto& c : writes) {
     ProgrammerWorld world("AT89S52");
-    world.sim->PlugTarget(Chip4([&](int read) { return c.goodFrom && read >= c.goodFrom ? 0x42 : 0x40; }));
+    world.sim->PlugTarget(Chip4([&](int read) {
+      return read == c.spoilt || (c.goodFrom && read >= c.goodFrom) ? 0x42 : 0x40;
+    }));
     world.SetImageByte(0x0100, 0x42);
     EXPECT_EQ(world.Ops().WriteCode4(0x0100), c.outcome) << c.name;
     const auto instructions = world.Instructions(4);
@@ -115,12 +120,16 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
   }
   // Verify reads: at most 20, an enable between two; the address is reported.
   const Case verifies[] = {
-      {"verify, right at the 20th read", 20, 20, 1 + 19, Outcome::Done, {}},
+      {"verify, right at the 20th read", 20, 20 + 1, 1 + 19, Outcome::Done, {}},
+      {"verify, right once at the 3rd, then never", 0, 20 + 1, 1 + 19, Outcome::VerifyMismatch,
+       {"Error address : 256"}, 3},
       {"verify, never right", 0, 20, 1 + 19, Outcome::VerifyMismatch, {"Error address : 256"}},
   };
   for (const auto& c : verifies) {
     ProgrammerWorld world("AT89S52");
-    world.sim->PlugTarget(Chip4([&](int read) { return c.goodFrom && read >= c.goodFrom ? 0x42 : 0x40; }));
+    world.sim->PlugTarget(Chip4([&](int read) {
+      return read == c.spoilt || (c.goodFrom && read >= c.goodFrom) ? 0x42 : 0x40;
+    }));
     world.SetImageByte(0x0100, 0x42);
     EXPECT_EQ(world.Ops().VerifyCode4(0x0200), c.outcome) << c.name;
     const auto instructions = world.Instructions(4);
@@ -132,12 +141,15 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
   }
   // Blank reads: at most 10, an enable between two; no message.
   const Case blanks[] = {
-      {"blank, FF at the 10th read", 10, 10, 1 + 9, Outcome::Done, {}},
+      {"blank, FF at the 10th read", 10, 10 + 1, 1 + 9, Outcome::Done, {}},
+      {"blank, FF once at the 2nd, then never", 0, 10 + 1, 1 + 9, Outcome::NotBlank, {}, 2},
       {"blank, never FF", 0, 10, 1 + 9, Outcome::NotBlank, {}},
   };
   for (const auto& c : blanks) {
     ProgrammerWorld world("AT89S51");
-    world.sim->PlugTarget(Chip4([&](int read) { return c.goodFrom && read >= c.goodFrom ? 0xFF : 0x00; }));
+    world.sim->PlugTarget(Chip4([&](int read) {
+      return read == c.spoilt || (c.goodFrom && read >= c.goodFrom) ? 0xFF : 0x00;
+    }));
     EXPECT_EQ(world.Ops().BlankCheck4(0x0100), c.outcome) << c.name;
     const auto instructions = world.Instructions(4);
     EXPECT_EQ(Count(instructions, "20 01 00"), c.reads) << c.name;
@@ -252,7 +264,8 @@ TEST(LockBits4, ByModeIsJudgedByWhatChangedWhicheverWayASetBitReads) {
     EXPECT_EQ(world.Ops().WriteLockBitsByMode(c.level), c.outcome) << name;
     const auto instructions = world.Instructions(4);
     EXPECT_EQ(Count(instructions, sent[c.level]), c.writes) << name;
-    EXPECT_EQ(Count(instructions, "24 55 55 FF"), 2 * c.writes) << name;
+    // Read before and after, each time twice in a row: the answers must agree.
+    EXPECT_EQ(Count(instructions, "24 55 55 FF"), 2 * 2 * c.writes) << name;
     EXPECT_EQ(world.Ops().Caveat().empty(), !c.caveat) << name;
     if (c.outcome == Outcome::Done && c.options.find("echo-from=99") == std::string::npos) {
       EXPECT_EQ(world.Chip().LockBits(),
@@ -379,7 +392,7 @@ TEST(Fuse4, AWriteIsReadBeforeAndAfterAndMustShowTheChipTakingIt) {
     const auto instructions = world.Instructions(4);
     EXPECT_EQ(Count(instructions, c.x2 ? "AC 18 55 FF" : "AC 1A 55 FF"), c.asked) << name;
     EXPECT_EQ(Count(instructions, c.x2 ? "AC 1A 55 FF" : "AC 18 55 FF"), c.other) << name;
-    EXPECT_EQ(Count(instructions, "21 55 55 FF"), c.reads) << name;
+    EXPECT_EQ(Count(instructions, "21 55 55 FF"), 2 * c.reads) << name;  // twice in a row each
     EXPECT_TRUE(world.Ops().Caveat().empty()) << name;
     EXPECT_EQ(world.window.messageBoxes.size(), c.outcome == Outcome::Done ? 0u : 1u) << name;
     if (c.options.find("echo-from") == std::string::npos) {
