@@ -161,6 +161,7 @@ Verdict Session::Read() {
   const std::int32_t last = programmer_.Selection.Device()->lastAddress;
   const CommandResult read = programmer_.Cmd.ReadChip();
   if (!read.Ok()) return VerdictOf(read);
+  if (StopSignals::Received()) return {kExitStopped, {}};
   if (!writer) {
     PrintUsedRows(programmer_.Image.Image, stdout);
     return {};

@@ -13,7 +13,9 @@ void Install(int signal, void (*handler)(int), struct sigaction& previous) {
   struct sigaction action{};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;  // output to a terminal or pipe goes on undisturbed
+  // Not restarted: a signal ends an open, read or write that waits (a FIFO nobody
+  // reads or writes) with EINTR, and the stop is honoured on the way out.
+  action.sa_flags = 0;
   sigaction(signal, &action, &previous);
 }
 

@@ -271,7 +271,9 @@ bool DeviceOps::EnableProgramming4() {
     if (EnableAttempt4()) return true;
   }
   if (Ended()) return false;
-  if (!single) return EnableAtSlowerClock();
+  // A chip that echoed at this speed earlier in the command does not need a slower
+  // one: it is busy, or gone.
+  if (!single) return !echoSeen_ && EnableAtSlowerClock();
   // The others need not echo, so no answer decides anything: the operation goes on.
   // A chip that has echoed in this command hears this speed; one that has not may
   // sit on a slow crystal, and if it echoes at all it does so at a slower clock.
@@ -307,6 +309,13 @@ void DeviceOps::ShowNoAnswer() {
   char port[64];
   std::snprintf(port, sizeof port, "LPT%d (%04X)", link_.SelectedLpt(),
                 static_cast<unsigned>(link_.DataPort()));
+  if (echoSeen_) {
+    window_.ShowMessageBox("The chip on " + std::string(port) +
+                           " echoed the programming enable earlier in this command, but no "
+                           "longer does, in ten tries: nothing more was sent. Check the "
+                           "contact of the cable and the target's power.");
+    return;
+  }
   window_.ShowMessageBox("The chip does not answer on " + std::string(port) +
                          ": it never echoed the programming enable, so nothing more was sent. "
                          "Check the cable, the target's power, and that the selected device "

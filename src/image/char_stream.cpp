@@ -16,7 +16,8 @@ std::string FileErrorText(std::string_view verb, std::string_view path, int erro
   text += " \"";
   text += path;
   text += "\": ";
-  text += std::strerror(error);
+  // The front ends' stop signals interrupt a wait on a FIFO or a device, and only they.
+  text += error == EINTR ? "stopped by a signal while it waited" : std::strerror(error);
   return text;
 }
 
@@ -39,11 +40,10 @@ FileCharStream::FileCharStream(std::string path, std::size_t bufferSize)
 FileCharStream::~FileCharStream() { ::close(fd_); }
 
 std::size_t FileCharStream::ReadSome(char* buffer, std::size_t capacity) {
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer, capacity);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throw FileError(FileErrorText("read", path_, errno));
-  }
+  const ssize_t got = ::read(fd_, buffer, capacity);
+  if (got >= 0) return static_cast<std::size_t>(got);
+  // A stop signal interrupts a read that waits (a FIFO nobody writes): it ends here.
+  throw FileError(FileErrorText("read", path_, errno));
 }
 
 MemoryCharStream::MemoryCharStream(std::string_view data, std::size_t chunkSize)

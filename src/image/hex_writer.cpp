@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -103,10 +104,7 @@ int FollowSymlinks(const std::filesystem::path& path, std::filesystem::path& nam
 int WriteAll(int fd, std::string_view text) {
   while (!text.empty()) {
     const ssize_t wrote = ::write(fd, text.data(), text.size());
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
+    if (wrote < 0) return errno;  // EINTR too: a stop signal ends a write that waits
     text.remove_prefix(static_cast<std::size_t>(wrote));
   }
   return 0;
@@ -171,7 +169,11 @@ HexFileWriter::HexFileWriter(std::string path) : path_(std::move(path)) {
     // 0666 leaves the permissions to the umask, as for any new file.
     fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
-      throw FileError(FileErrorText("write", path_, errno));
+      if (!exists) throw FileError(FileErrorText("write", path_, errno));
+      // The file is written under a temporary name beside it: say that this failed,
+      // not the file itself, which exists (a file in /proc, say).
+      throw FileError("Cannot write \"" + path_ + "\": the temporary file \"" + tempPath_ +
+                      "\" beside it cannot be created: " + std::strerror(errno));
     }
   }
 }

@@ -1,6 +1,8 @@
 // vql-isp-cli as a user runs it: the real executable, started in a scratch directory
 // with the shipped configuration, on the simulated programmer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -330,6 +332,26 @@ TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
 
 INSTANTIATE_TEST_SUITE_P(CliSignals, CliStop, ::testing::Values(SIGINT, SIGTERM),
                          [](const auto& test) { return test.param == SIGINT ? "Int" : "Term"; });
+
+TEST_F(CliTest, AStopSignalEndsAWaitForAFifosReaderAndReleasesTheTarget) {
+  // read -o into a FIFO that nobody reads: the open waits until the signal ends it.
+  ASSERT_EQ(::mkfifo((dir.Path() / "out.fifo").c_str(), 0600), 0);
+  bool sent = false;
+  const CliResult result = Cli({"read", "-o", "out.fifo"}, kChip, {"VQLISP_TRACE=port.trace"},
+                               [&](pid_t pid, const std::string& out) {
+                                 if (sent || !Contains(out, "Read Chip finished\n")) return;
+                                 ::usleep(200'000);  // into the open that waits
+                                 ::kill(pid, SIGTERM);
+                                 sent = true;
+                               });
+  ASSERT_TRUE(sent) << result.out << result.err;
+  EXPECT_EQ(result.status, 130) << result.err;
+  EXPECT_TRUE(Contains(result.err, "Stopped: the target has been released to run mode.\n"))
+      << result.err;
+  const auto last = LastDataWrite("port.trace", kLpt1);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(*last & kRst, 0) << "RST released";
+}
 
 TEST_F(CliTest, HelpIsAManualPageWithThePortVariables) {
   const CliResult help = RunCli({"--help"}, {}, dir.Path());

@@ -199,6 +199,25 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
   }
 }
 
+TEST(EnableProgramming4, AChipThatEchoedInTheCommandIsNotSoughtAtSlowerClocks) {
+  // It echoes once, then is busy (or gone): ten tries at the set speed, no slower one.
+  ProgrammerWorld world("AT89S52");
+  auto enables = std::make_shared<int>(0);
+  world.sim->PlugTarget(std::make_unique<ProtocolTarget>([=](const std::vector<std::uint8_t>& r) {
+    if (r.size() == 3 && EndsWith(r, {0xAC, 0x53, 0x55})) {
+      return static_cast<std::uint8_t>(++*enables == 1 ? 0x69 : 0x00);
+    }
+    return std::uint8_t{0x00};
+  }));
+  world.Ops().HoldDevice(world.app->Selection.Device());
+  EXPECT_EQ(world.Ops().EnableProgramming4Checked(), Outcome::Done);
+  EXPECT_EQ(world.Ops().EnableProgramming4Checked(), Outcome::NoAnswer);
+  EXPECT_EQ(world.Instructions(4), Strings(1 + 10, kEnable));
+  EXPECT_EQ(world.app->Link.SckHalfPeriodUs, 4);
+  ASSERT_EQ(world.window.messageBoxes.size(), 1u);
+  EXPECT_NE(world.window.messageBoxes[0].find("no longer"), std::string::npos);
+}
+
 TEST(EnableProgramming4, FindsTheSckSpeedThatASlowCrystalNeeds) {
   struct Case {
     const char* mhz;

@@ -340,6 +340,15 @@ TEST(HexWriter, AnUnwritablePlaceShowsWhenTheWriterIsCreated) {
   const std::string directory = dir.Path().string();
   EXPECT_THROW(HexFileWriter{directory}, FileError);
   EXPECT_TRUE(DirEntries(dir.Path()).empty());
+  // A file that exists where no file can be created beside it: what failed is named.
+  try {
+    HexFileWriter writer("/proc/version");
+    FAIL() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with(
+        "Cannot write \"/proc/version\": the temporary file \"/proc/.version"))
+        << error.what();
+  }
 }
 
 TEST(HexWriter, AWriterDroppedWithoutCommitLeavesNoFile) {
