@@ -46,6 +46,7 @@ constexpr std::uint16_t kLpt2 = 0x278;
 // Virtual time per message pump: large, so that the 5 ms waits after a write and
 // the 100 ms enable waits cost a handful of pumps.
 constexpr std::uint64_t kPumpStepNs = 500'000;
+constexpr std::uint64_t kFinePumpStepNs = 2'000;
 
 // The input read front to back; past its end every byte is 0.
 class Bytes {
@@ -275,7 +276,11 @@ std::string ChooseOptions(Bytes& in, const DeviceInfo& device, bool& isChip, boo
   if (isChip) {
     if ((kinds & 1) != 0) {
       char dead[16];
-      std::snprintf(dead, sizeof dead, ",dead=%04X", static_cast<unsigned>(in.Take16() & 0x1FFF));
+      // Mostly among the first bytes, where the files put their data: a byte there one
+      // bit off what the cell holds is what a poor contact can fake.
+      const std::uint16_t at = in.Take16();
+      std::snprintf(dead, sizeof dead, ",dead=%04X",
+                    static_cast<unsigned>((at & 0xC000) != 0 ? at % 24 : at & 0x1FFF));
       options += dead;
     }
     if ((kinds & 2) != 0) options += ",echo-from=" + std::to_string(1 + in.Take() % 12);
@@ -283,8 +288,9 @@ std::string ChooseOptions(Bytes& in, const DeviceInfo& device, bool& isChip, boo
       options += ",flaky=0.00" + std::to_string(1 + in.Take() % 9);
       options += ",seed=" + std::to_string(in.Take());
     }
-    if ((kinds & 8) != 0) options += ",erase=" + std::to_string(in.Take() * 4);
-    if ((kinds & 16) != 0) options += ",write=" + std::to_string(in.Take() * 40);
+    // Up to well beyond the program's waits: 5 s for an erase, 25 ms for a write.
+    if ((kinds & 8) != 0) options += ",erase=" + std::to_string(in.Take() * 20);
+    if ((kinds & 16) != 0) options += ",write=" + std::to_string(in.Take() * 100);
     if ((kinds & 32) != 0) options += ",xtal=" + std::to_string(1 + in.Take() % 24);
   }
   if ((kinds & 64) != 0) options += (in.Take() & 1) != 0 ? ",miso=1" : ",miso=0";
@@ -478,7 +484,10 @@ void Run(Bytes& in) {
     std::fprintf(stderr, "device %s\n%s", std::string(device.name).c_str(), hexText.c_str());
   }
 
-  vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{kPumpStepNs, 0});
+  // Now and then a fine step, so that an instruction takes less virtual time than a
+  // write cycle, and a program that forgot a wait would show.
+  const std::uint64_t pumpStepNs = (settings & 4) != 0 ? kFinePumpStepNs : kPumpStepNs;
+  vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{pumpStepNs, 0});
   vql::SimulatedPort sim(window, vql::ParseSimOptions(options));
   auto& watch = sim.PlugTarget(
       std::make_unique<WatchTarget>(vql::MakeSimTarget(sim.Options()), device));
