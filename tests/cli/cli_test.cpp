@@ -158,6 +158,9 @@ TEST_P(CliExitStatus, TellsSuccessChipFailureAndUsageApart) {
   std::ofstream(dir.Path() / "big.hex") << Record(0x0800, {0xAA}) << ":00000001FF\r\n";
   std::ofstream(dir.Path() / "big.hex.missing-records") << "0800 AA\n";
   std::ofstream(dir.Path() / "sum.hex") << ":0100000075FF\n";  // a wrong checksum
+  std::ofstream(dir.Path() / "locked.state")
+      << "VQL-ISP simulated chip state, version 1\nchip AT89S52\nlock-bits LB1=1 LB2=1 LB3=0\n"
+         "x2-clock off\ncode\nend\n";
   const CliResult result = Cli(c.args, c.sim);
   EXPECT_EQ(result.status, c.status) << result.out << result.err;
   EXPECT_TRUE(Contains(result.err, c.inErr)) << result.err;
@@ -190,6 +193,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "target=AT89S52,clock=virtual", 1,
                    "answered in the socket, but the selected device is the AT89S8252",
                    "Erase finished."},
+        // A lock refusal is the chip's doing, not the command line's.
+        StatusCase{"LockedChip", {"--device", "AT89S52", "program", kBlink},
+                   "target=AT89S52,state=locked.state,clock=virtual", 1,
+                   "is locked at lock bit level 2", "Program completed."},
         StatusCase{"FileWithoutData", {"auto", "big.hex.missing-records"}, kFastChip, 2,
                    "The image holds nothing to program", "Erase Chip..."},
         StatusCase{"DamagedHexFile", {"program", "sum.hex"}, kFastChip, 2,
@@ -332,6 +339,15 @@ TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
 
 INSTANTIATE_TEST_SUITE_P(CliSignals, CliStop, ::testing::Values(SIGINT, SIGTERM),
                          [](const auto& test) { return test.param == SIGINT ? "Int" : "Term"; });
+
+TEST_F(CliTest, AReadThatFailsLeavesNoOutputFile) {
+  const CliResult result = Cli({"read", "-o", "out.hex"}, "target=AT89S52,sense=0,clock=virtual");
+  EXPECT_EQ(result.status, 1) << result.err;
+  // Nor a temporary file of it.
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    EXPECT_EQ(entry.path().filename().string().find("out.hex"), std::string::npos) << entry.path();
+  }
+}
 
 TEST_F(CliTest, AStopSignalEndsAWaitForAFifosReaderAndReleasesTheTarget) {
   // read -o into a FIFO that nobody reads: the open waits until the signal ends it.

@@ -265,6 +265,33 @@ TEST(AutoReload, AFileDamagedSinceTheLoadStopsTheCommandBeforeTheChipIsTouched) 
   }
 }
 
+TEST(ReadChip, TheTwoPassesAreComparedUpToTheLastAddress) {
+  // An AT89S52 whose last byte reads differently in the second pass.
+  ProgrammerWorld world("AT89S52");
+  auto lastReads = std::make_shared<int>(0);
+  world.sim->PlugTarget(std::make_unique<testing::ProtocolTarget>([lastReads](const std::vector<std::uint8_t>& r) {
+    if (r.size() % 4 != 3) return std::uint8_t{0};
+    if (testing::EndsWith(r, {0xAC, 0x53, 0x55})) return std::uint8_t{0x69};
+    if (testing::EndsWith(r, {0x24, 0x55, 0x55})) return std::uint8_t{0x00};
+    if (testing::EndsWith(r, {0x20, 0x1F, 0xFF})) return static_cast<std::uint8_t>(++*lastReads == 1 ? 0x12 : 0x34);
+    return std::uint8_t{0xFF};
+  }));
+  EXPECT_EQ(world.app->Cmd.ReadChip().outcome, Outcome::ReadError);
+  ASSERT_FALSE(world.window.messageBoxes.empty());
+  EXPECT_NE(world.window.messageBoxes.back().find("1FFF (8191): first 12, then 34"), std::string::npos)
+      << world.window.messageBoxes.back();
+}
+
+TEST(Stop, AStopDuringTheEnableWaitsEndsTheCommandThere) {
+  // The enable waits 50 ms with RST low and 50 ms with it high: a stop ends them.
+  ProgrammerWorld world("AT89S52", "target=AT89S52");
+  world.window.onPump = [&] { world.app->Cmd.RequestStop(); };
+  const std::uint64_t before = world.window.NowNanoseconds();
+  EXPECT_EQ(world.app->Cmd.Erase().outcome, Outcome::Stopped);
+  EXPECT_LT(world.window.NowNanoseconds() - before, 10'000'000u);  // virtual time: no full wait
+  EXPECT_EQ(world.Chip().Counters().erases, 0u);
+}
+
 TEST(Verify, ALockReadThatDecidesIsTakenOnlyWhenTwoAnswersAgree) {
   // An AT89S52 locked at level 2 (LB1 and LB2 read 1, b2 and b3) whose first lock
   // answer a poor contact spoils into "no lock"; its code reads as the image.
@@ -436,12 +463,13 @@ TEST(Modes, ACommandHoldsItsDeviceRefusesChangesAndAStopLastsUntilTheNextCommand
   bench.window.onPump = [&] {
     if (!bench.Cmd().Busy() || !accepted.empty()) return;
     accepted = {bench.Cmd().SelectDevice(3), bench.Cmd().SelectDeviceOrNone(0),
-                bench.Cmd().SelectPort(2), bench.Cmd().TestIo().outcome != Outcome::Busy};
+                bench.Cmd().SelectPort(2), bench.Cmd().TestIo().outcome != Outcome::Busy,
+                bench.Cmd().Load().outcome != Outcome::Busy};
     bench.Cmd().ToggleOperatingMode();
     bench.app->Selection.SelectOrNone(-1);  // typed text, behind the command's back
   };
   EXPECT_TRUE(bench.Cmd().AutoProgram().Ok());
-  EXPECT_EQ(accepted, (std::vector<bool>{false, false, false, false}));
+  EXPECT_EQ(accepted, (std::vector<bool>{false, false, false, false, false}));
   EXPECT_EQ(bench.app->Link.SelectedLpt(), 1);
   EXPECT_EQ(bench.Chip().Code(0x0000), 0x75);  // the whole command served the AT89S8253
   bench.window.messageBoxes.clear();

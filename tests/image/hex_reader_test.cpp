@@ -69,6 +69,8 @@ const std::vector<Case>& Cases() {
       {"start addresses store nothing", ":0400000300001234B3\n:0400000500001234B1\n", 0, {}},
       {"data above 64 KiB is dropped", ":020000040001F9\n:0100000055AA\n", 0x10001, {}, 1, 2,
        "64 KiB or above"},
+      {"an extent past what 32 bits hold stays the largest", ":02000004FFFFFC\n:0100000055AA\n",
+       0x7FFFFFFF, {}, 1, 2, "64 KiB or above"},
       {"a record running past FFFF keeps the pairs inside", ":04FFFE00A1A2A3A4BD\n", 0x10002,
        {{0xFFFE, "A1A2"}}, 1, 1, "64 KiB or above"},
       // Lower case is read as upper case, in every field.
