@@ -65,7 +65,12 @@ int Session::Run() {
       options_.config.empty()
           ? programmer_.Startup(FindConfigFile(SystemConfigEnvironment(std::getenv)))
           : programmer_.Startup(options_.config);
-  if (!configured) return kExitUsage;
+  if (!configured) {
+    // A stop signal that ended a wait on the file (a FIFO) is a stop; nothing was driven.
+    if (!StopSignals::Received()) return kExitUsage;
+    std::fprintf(stderr, "Stopped.\n");
+    return kExitStopped;
+  }
   Verdict verdict;
   try {
     if (options_.command == CliCommand::Config) {

@@ -349,6 +349,25 @@ TEST_F(CliTest, AReadThatFailsLeavesNoOutputFile) {
   }
 }
 
+TEST_F(CliTest, AStopSignalEndsAWaitForAFifosWriter) {
+  // A HEX file and a configuration that are FIFOs nobody writes: the open waits until
+  // the signal ends it.
+  ASSERT_EQ(::mkfifo((dir.Path() / "in.fifo").c_str(), 0600), 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"program", "in.fifo"},
+        std::vector<std::string>{"--config", "in.fifo", "blank"}}) {
+    const auto start = std::chrono::steady_clock::now();
+    bool sent = false;
+    const CliResult result = Cli(args, kChip, {}, [&](pid_t pid, const std::string&) {
+      if (sent || std::chrono::steady_clock::now() - start < std::chrono::milliseconds(400)) return;
+      ::kill(pid, SIGINT);
+      sent = true;
+    });
+    EXPECT_TRUE(sent) << args[0];
+    EXPECT_EQ(result.status, 130) << args[0] << result.err;
+  }
+}
+
 TEST_F(CliTest, AStopSignalEndsAWaitForAFifosReaderAndReleasesTheTarget) {
   // read -o into a FIFO that nobody reads: the open waits until the signal ends it.
   ASSERT_EQ(::mkfifo((dir.Path() / "out.fifo").c_str(), 0600), 0);

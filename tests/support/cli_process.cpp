@@ -71,7 +71,9 @@ CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::st
       ADD_FAILURE() << "vql-isp-cli did not end; output so far:\n" << result.out << result.err;
       break;
     }
-    if (::poll(fds, 2, 200) < 0) continue;
+    const int ready = ::poll(fds, 2, 200);
+    if (ready < 0) continue;
+    if (ready == 0 && watch) watch(pid, result.out);  // quiet: a child that waits
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];

@@ -22,8 +22,8 @@ struct CliResult {
 
 // Runs the program in cwd with the environment of the test minus every VQLISP_
 // variable and every variable that env sets, plus env. watch sees standard output
-// after every piece that arrives and may signal the child. A child that hangs is
-// killed after a generous time.
+// after every piece that arrives, and every 200 ms that nothing does, and may signal
+// the child. A child that hangs is killed after a generous time.
 CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
                  const std::filesystem::path& cwd,
                  const std::function<void(pid_t, const std::string&)>& watch = {});
