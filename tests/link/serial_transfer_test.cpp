@@ -203,5 +203,41 @@ TEST(SckHalfPeriod, NoTwoEdgesNorAnEdgeAndItsSampleCloserThanTheFloor) {
   }
 }
 
+TEST(SckHalfPeriod, TheChipSeesTheFloorFromTheEdgeItself) {
+  // A clock that moves on with every reading, as a real one does: the chip sees an
+  // edge during the port write, so the floor must be counted from after that write.
+  struct EdgeTimes final : SimTarget {
+    void LinesChanged(const TargetLines& lines, std::uint64_t us) override {
+      if (lines.sck != sck) edges.push_back(us);
+      sck = lines.sck;
+    }
+    bool Miso(std::uint64_t us) override {
+      samples.push_back(us);
+      return true;
+    }
+    bool sck = false;
+    std::vector<std::uint64_t> edges, samples;
+  };
+  // Pumps take next to no time: the readings alone move the clock, a microsecond each.
+  testing::LinkWorld world("", testing::VirtualWindow::Settings{1, 0, 1000});
+  auto target = std::make_unique<EdgeTimes>();
+  EdgeTimes& seen = *target;
+  world.Plug(std::move(target));
+  world.link.HoldTargetInProgramMode();
+  world.link.SckHalfPeriodUs = 4;
+  seen.samples.clear();
+  world.link.SendByteDigits('A', '5');
+  ASSERT_EQ(seen.edges.size(), 16u);
+  for (std::size_t i = 1; i < seen.edges.size(); ++i) {
+    EXPECT_GE(seen.edges[i] - seen.edges[i - 1], 4u) << "edge " << i;
+  }
+  // Each sample comes while SCK is high, the floor after its rising edge (the sense
+  // read before the byte comes first).
+  ASSERT_EQ(seen.samples.size(), 1u + 8u);
+  for (std::size_t bit = 0; bit < 8; ++bit) {
+    EXPECT_GE(seen.samples[1 + bit] - seen.edges[2 * bit], 4u) << "bit " << bit;
+  }
+}
+
 }  // namespace
 }  // namespace vql

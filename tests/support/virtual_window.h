@@ -29,6 +29,9 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
   struct Settings {
     std::uint64_t pumpStepNs = 1000;  // virtual time that one PumpMessages takes
     std::uint32_t startTick = 0;      // GetTickCount at virtual time 0
+    // Virtual time that each reading of the clock takes, as a real clock moves on
+    // between two readings; 0: readings take none.
+    std::uint64_t readingStepNs = 0;
   };
 
   VirtualWindow() : VirtualWindow(Settings{}) {}
@@ -74,8 +77,12 @@ class VirtualWindow final : public WindowServices, public MicrosecondClock {
     ++gridRefreshes;
   }
 
-  std::uint64_t NowMicroseconds() override { return nowNs_ / 1000; }
-  std::uint64_t NowNanoseconds() override { return nowNs_; }
+  std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
+  std::uint64_t NowNanoseconds() override {
+    const std::uint64_t now = nowNs_;
+    nowNs_ += settings_.readingStepNs;
+    return now;
+  }
   // Jumps to the time, so that a wait never spins on a clock that only pumps move.
   void WaitUntil(std::uint64_t us) override { WaitUntilNanoseconds(us * 1000); }
   void WaitUntilNanoseconds(std::uint64_t ns) override { nowNs_ = std::max(nowNs_, ns); }
