@@ -30,8 +30,11 @@ bool Programmer::Startup(const ConfigLookup& config) {
   std::vector<std::string> warnings;
   try {
     std::int32_t unused = 0;
+    std::array<std::string, 5> texts;
     ReadConfigFile(Link.DelayScale, Link.BitDelay, unused, Link.Lpt1Base, Link.Lpt2Base,
-                   config.path, &warnings);
+                   config.path, &warnings, &texts);
+    Link.Lpt1BaseText = texts[3];
+    Link.Lpt2BaseText = texts[4];
   } catch (const FileError& error) {
     window_.ShowMessageBox(error.what());
     return false;

@@ -37,6 +37,8 @@ struct ValueName {
   const char* name;
   const char* example;
 };
+// The positions from which the values are port base addresses.
+constexpr std::size_t kFirstBase = 3;
 constexpr std::array<ValueName, 5> kValueNames{{{"DelayScale", "[2710]"},
                                                 {"BitDelay", "[0000]"},
                                                 {"Unused value", "[0000]"},
@@ -98,8 +100,13 @@ std::string ConfigValueWarning(std::size_t position, char c1, char c2, char c3, 
   const ValueName& v = kValueNames.at(position);
   std::string text = std::string(v.name) + " \"" + quoted + "\"";
   if (cutShort) text += " (the file ends there)";
-  text += " was read as ";
-  text += read;
+  // A base that is no number at all addresses nothing: its characters say it all.
+  if (position >= kFirstBase && value < 0) {
+    text += " is no hexadecimal number";
+  } else {
+    text += " was read as ";
+    text += read;
+  }
   text += "; write all four digits";
   if (lowerCase) text += " in upper case";
   if (other) text += std::string(", e.g. ") + v.example;
@@ -108,7 +115,7 @@ std::string ConfigValueWarning(std::size_t position, char c1, char c2, char c3, 
 
 void ReadConfigValues(CharStream& in, std::int32_t& DelayScale, std::int32_t& BitDelay,
                       std::int32_t& unused, std::int32_t& Lpt1Base, std::int32_t& Lpt2Base,
-                      std::vector<std::string>* warnings) {
+                      std::vector<std::string>* warnings, std::array<std::string, 5>* texts) {
   const std::array<std::int32_t*, 5> outputs{&DelayScale, &BitDelay, &unused, &Lpt1Base,
                                              &Lpt2Base};
   std::size_t group = 0;
@@ -120,6 +127,14 @@ void ReadConfigValues(CharStream& in, std::int32_t& DelayScale, std::int32_t& Bi
     const char c4 = in.Get();
     if (group >= outputs.size()) continue;
     *outputs[group] = HexQuadValue(c1, c2, c3, c4);
+    if (texts != nullptr) {
+      std::string& text = (*texts)[group];
+      text.clear();
+      for (const char c : {c1, c2, c3, c4}) {
+        if (c == kEndOfFileChar) break;
+        AppendVisible(text, c);
+      }
+    }
     if (warnings != nullptr) {
       std::string warning = ConfigValueWarning(group, c1, c2, c3, c4);
       if (!warning.empty()) warnings->push_back(std::move(warning));
@@ -130,11 +145,12 @@ void ReadConfigValues(CharStream& in, std::int32_t& DelayScale, std::int32_t& Bi
 
 void ReadConfigFile(std::int32_t& DelayScale, std::int32_t& BitDelay, std::int32_t& unused,
                     std::int32_t& Lpt1Base, std::int32_t& Lpt2Base, std::string_view name,
-                    std::vector<std::string>* warnings) {
+                    std::vector<std::string>* warnings, std::array<std::string, 5>* texts) {
   DelayScale = BitDelay = unused = Lpt1Base = Lpt2Base = 0;
   if (warnings != nullptr) warnings->clear();
+  if (texts != nullptr) *texts = {};
   FileCharStream in(ConfigFilePath(name));
-  ReadConfigValues(in, DelayScale, BitDelay, unused, Lpt1Base, Lpt2Base, warnings);
+  ReadConfigValues(in, DelayScale, BitDelay, unused, Lpt1Base, Lpt2Base, warnings, texts);
 }
 
 }  // namespace vql

@@ -7,6 +7,7 @@
 // stored as read, but the reader can also say which values were written wrongly.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -35,9 +36,12 @@ std::string ConfigValueWarning(std::size_t position, char c1, char c2, char c3, 
 // group reaches keep their values. When warnings is given, one ConfigValueWarning
 // line is appended to it for each of the five values that is not written as four
 // upper-case digits.
+// When texts is given, each value's characters are kept there as the warnings quote
+// them, so that a message about a value that is no number can show what it was.
 void ReadConfigValues(CharStream& in, std::int32_t& DelayScale, std::int32_t& BitDelay,
                       std::int32_t& unused, std::int32_t& Lpt1Base, std::int32_t& Lpt2Base,
-                      std::vector<std::string>* warnings = nullptr);
+                      std::vector<std::string>* warnings = nullptr,
+                      std::array<std::string, 5>* texts = nullptr);
 
 // Sets the five outputs to 0 (and empties warnings, when given), then reads the
 // named file from the current directory. Throws FileError, naming the full path and
@@ -45,6 +49,7 @@ void ReadConfigValues(CharStream& in, std::int32_t& DelayScale, std::int32_t& Bi
 // read error keep their values.
 void ReadConfigFile(std::int32_t& DelayScale, std::int32_t& BitDelay, std::int32_t& unused,
                     std::int32_t& Lpt1Base, std::int32_t& Lpt2Base, std::string_view name,
-                    std::vector<std::string>* warnings = nullptr);
+                    std::vector<std::string>* warnings = nullptr,
+                    std::array<std::string, 5>* texts = nullptr);
 
 }  // namespace vql

@@ -68,9 +68,12 @@ void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
                    ", or the file could not be read. Write the printer port's base address "
                    "there, for example [0378], and start the program again.";
   } else if (!UsableAddress(base)) {
-    // As the configuration's warning shows it: a value with characters that are no
-    // hex digits reads below zero (-1111 for four of them).
-    const std::string shown = base < 0 ? "-" + Hex(-base, "%04X") : Hex(base, "%04X");
+    // A value with characters that are no hex digits reads below zero: its characters
+    // are shown, as the configuration's warning shows them.
+    const std::string& text = lpt == 1 ? Lpt1BaseText : Lpt2BaseText;
+    const std::string shown = base >= 0     ? Hex(base, "%04X")
+                              : text.empty() ? "-" + Hex(-base, "%04X")
+                                             : "\"" + text + "\"";
     portProblem_ = name + " has the base address " + shown + " " +
                    InConfigFile(ConfigPath) +
                    ", which is no usable I/O address. Write four upper-case hexadecimal "

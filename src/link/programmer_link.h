@@ -49,6 +49,10 @@ class ProgrammerLink {
   std::int32_t BitDelay = 0;
   std::int32_t Lpt1Base = 0;
   std::int32_t Lpt2Base = 0;
+  // The bases' characters as the file gives them, for a message about one that is no
+  // number (empty: not known).
+  std::string Lpt1BaseText;
+  std::string Lpt2BaseText;
   std::string ConfigPath;  // the configuration file read, or tried; for messages
   std::vector<std::string> ConfigPlaces;  // where it was looked for, for messages
 

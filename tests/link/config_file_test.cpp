@@ -41,6 +41,9 @@ TEST(ReadConfigValues, TakesFourCharactersAfterEachBracketWhateverTheyAre) {
        {R"(DelayScale "03bc" was read as 02EF; write all four digits in upper case)"}},
       {"a bracket inside a group is one of its characters", "[00[0][0001]", {-16, 1, 0, 0, 0},
        {R"(DelayScale "00[0" was read as -0010; write all four digits, e.g. [2710])"}},
+      {"a base that is no number is shown by its characters", "[0000][0000][0000][ZZZZ]",
+       {0, 0, 0, -4369, 0},
+       {R"(LPT1 base "ZZZZ" is no hexadecimal number; write all four digits, e.g. [0378])"}},
       {"the file ends inside a group", "[0000][0000][0000][0378][03", {0, 0, 0, 0x378, 751},
        {R"(LPT2 base "03" (the file ends there) was read as 02EF; write all four digits, )"
         "e.g. [0278]"}},

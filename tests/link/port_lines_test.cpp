@@ -173,18 +173,21 @@ TEST(PortSelection, AnUnusableBaseRefusesEveryCableOperationAndTouchesNoAddress)
   struct Case {
     std::int32_t base;
     std::string says;
+    std::string text = {};  // the base's characters in the configuration file
   };
   const Case cases[] = {
       {0, "LPT1 has no port address: its base address is 0000 in the configuration file "
           "\"/bench/CONFIG.VQL\""},
       {1, "LPT1 has the base address 0001 in the configuration file \"/bench/CONFIG.VQL\", "
           "which is no usable I/O address"},
-      {-4369, "LPT1 has the base address -1111"},  // as the configuration's warning says
+      {-4369, "LPT1 has the base address -1111"},
+      {-4369, "LPT1 has the base address \"ZZZZ\"", "ZZZZ"},  // as the warning shows it
       {0xFFFF, "LPT1 has the base address FFFF"},
   };
   for (const auto& c : cases) {
     LinkWorld world;
     world.link.Lpt1Base = c.base;
+    world.link.Lpt1BaseText = c.text;
     world.link.SelectStartupPort();
     ASSERT_EQ(world.window.messageBoxes.size(), 1u);
     world.link.ChooseLpt(1);  // the entry already selected: nothing changes, nothing is said
