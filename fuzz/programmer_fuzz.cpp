@@ -368,6 +368,24 @@ bool FailureHasAReason(Op op, Outcome outcome, const vql::Programmer& app,
         }
       }
       return false;
+    case Outcome::ReadError: {
+      // Answers of 00 where every byte compared is 00 are no evidence of a chip: the
+      // program says so rather than vouch, whatever the chip holds.
+      if (hidden) return true;
+      bool only00 = true;
+      if (op == Op::kReadChip) {
+        for (std::int32_t n = 0; n <= device.lastAddress && only00; ++n) only00 = heldAt(n) == 0;
+        return only00;
+      }
+      bool any = false;
+      for (std::int32_t n = 0; n <= imageLast && only00; ++n) {
+        const int want = imageAt(n);
+        if (op == Op::kProgram && want == 0xFF) continue;
+        only00 = want == 0x00;
+        any = true;
+      }
+      return any && only00;
+    }
     case Outcome::WriteLocked: return locks.Any();
     case Outcome::ReadLocked: return hidden;
     case Outcome::LockNotTaken:

@@ -317,6 +317,9 @@ CommandResult Commands::ReadChip() {
   if (result.Ok() && device_->lockRead == LockRead::ToBoxes) {
     LockForbids(result, controls_.Lock.LockLevel(), Access::Read,
                 "the bytes read are not its content.");
+  } else if (result.Ok() && MayBeUnheard() && ReadOnly00()) {
+    window_.ShowMessageBox(All00Text());
+    result.outcome = Outcome::ReadError;
   } else if (result.Ok()) {
     // The boxes show the lock bits as read; they decide nothing.
     Caveat(result, HiddenCodeCaveat("the image holds its code"));
@@ -396,7 +399,7 @@ CommandResult Commands::Program() {
     return result;
   }
   if (RecordAndMustEnd(result, (ops_.*Set().WriteCode)(ImageLast(), kReloaded))) return result;
-  if (ops_.WriteUnproved()) {
+  if (ops_.WriteUnproved() && !AnsweredOnly00(result, true)) {
     Caveat(result, "Every byte written read the same before its write as after it: the " +
                        std::string(device_->name) +
                        " already held them, or it answers without taking writes (a chip that "
@@ -442,7 +445,7 @@ CommandResult Commands::Verify() {
     }
   }
   if (RecordAndMustEnd(result, match)) return result;
-  if (match == Outcome::Done) VerifyCaveat(result);
+  if (match == Outcome::Done && !AnsweredOnly00(result, false)) VerifyCaveat(result);
   SetOperatingMode(true);
   Status(match == Outcome::Done ? "Verify complete." : "Verify not match");
   return result;
@@ -540,6 +543,39 @@ CommandResult Commands::WriteFuse() {
   RecordAndMustEnd(result, ops_.WriteUserFuses());
   TakeCaveat(result);
   return result;
+}
+
+bool Commands::AnsweredOnly00(CommandResult& result, bool skipFF) {
+  if (!result.Ok() || !MayBeUnheard()) return false;
+  bool any = false;
+  for (std::int32_t n = 0; n <= ImageLast(); ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    const int byte = HexPairValue(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+    if (skipFF && byte == 0xFF) continue;
+    if (byte != 0x00) return false;
+    any = true;
+  }
+  if (!any) return false;
+  window_.ShowMessageBox(All00Text());
+  result.outcome = Outcome::ReadError;
+  return true;
+}
+
+bool Commands::ReadOnly00() const {
+  for (std::int32_t n = 0; n <= CodeExtent; ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    if (image_.Image.HighDigits[a] != '0' || image_.Image.LowDigits[a] != '0') return false;
+  }
+  return true;
+}
+
+std::string Commands::All00Text() const {
+  return "The " + std::string(device_->name) +
+         " answered 00 at every address. A chip that does not answer, or a MISO line stuck "
+         "low, answers so, and so can one that did not hear the programming enable or whose "
+         "lock bits hide its code; this device can show none of them, so nothing shows that "
+         "the answers are its code. Check the contact of MISO and RST and try again; a chip "
+         "that does hold 00 there shows it in an AUTO-PROGRAM, which erases first.";
 }
 
 void Commands::VerifyCaveat(CommandResult& result) {

@@ -162,6 +162,13 @@ class Commands {
   // Verify: a match that a chip hiding its code, or one that missed the enable, could
   // give as well.
   void VerifyCaveat(CommandResult& result);
+  // On a device that may not have been heard, answers of 00 where every byte compared
+  // is 00 are no evidence: a chip that does not answer, or MISO stuck low, gives them.
+  // True (the outcome ReadError, with its box) when Program (skipFF: over the bytes it
+  // writes) or Verify met only such bytes; Read Chip asks ReadOnly00 of what it read.
+  bool AnsweredOnly00(CommandResult& result, bool skipFF);
+  bool ReadOnly00() const;
+  std::string All00Text() const;
   // Read Chip: the second pass must give what the first gave.
   void CompareReads(CommandResult& result, const CodeImage& first);
   // The chip's lock level, read before a command touches its code, while the

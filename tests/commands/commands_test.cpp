@@ -217,9 +217,12 @@ TEST(Commands, AChipThatMayHideItsCodeIsNeverProgrammedVerifiedOrReadAsVouchedDo
       {"AT89S2051", "", {true, true, false}, false, {&Commands::Program}, Outcome::NotProgrammed},
       {"AT89S8253", "lock-read=set1", {true, true, false}, true, {&Commands::Verify},
        Outcome::VerifyMismatch},
-      // What Read Chip got from a chip that may hide its code proves nothing in a Verify.
-      {"AT89S2051", "locked-read=00", {true, true, true}, true,
+      // What Read Chip got from a chip that may hide its code proves nothing in a Verify;
+      // answers of 00 everywhere are what no chip at all gives as well.
+      {"AT89S2051", "locked-read=ff", {true, true, true}, true,
        {&Commands::ReadChip, &Commands::Verify}, Outcome::Done},
+      {"AT89S2051", "locked-read=00", {true, true, true}, true,
+       {&Commands::ReadChip, &Commands::Verify}, Outcome::ReadError},
       {"AT89S53", "echo-from=9", {}, true, {&Commands::ReadChip}, Outcome::Done},
   };
   for (const auto& c : cases) {
@@ -262,6 +265,29 @@ TEST(AutoReload, AFileDamagedSinceTheLoadStopsTheCommandBeforeTheChipIsTouched) 
     EXPECT_EQ(result.outcome, stop ? Outcome::DamagedFile : Outcome::Done);
     EXPECT_EQ(world.Chip().Counters().erases, stop ? 0u : 1u);
     EXPECT_FALSE(world.window.messageBoxes.empty());  // the reload's report
+  }
+}
+
+TEST(Commands, AnswersOf00WhereTheFileHas00AreNoEvidence) {
+  // A chip that never hears, or MISO stuck low, answers 00: a file of 00 bytes would
+  // match it. A chip that does hear shows itself by its change in the write.
+  struct Case {
+    std::string sim;
+    CommandResult (Commands::*command)();
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {"target=AT89S53,miso=0", &Commands::Verify, Outcome::ReadError},
+      {"target=AT89S53,echo-from=99", &Commands::Program, Outcome::ReadError},
+      {"target=AT89S8253,miso=0", &Commands::Verify, Outcome::ReadError},
+      {"target=AT89S53", &Commands::Program, Outcome::Done},
+      {"target=AT89S52,miso=0", &Commands::Verify, Outcome::NoAnswer},
+  };
+  for (const auto& c : cases) {
+    ProgrammerWorld world(c.sim.substr(7, c.sim.find(',') - 7), c.sim);
+    for (std::int32_t a = 0; a < 8; ++a) world.SetImageByte(a, 0x00);
+    world.app->Cmd.CodeExtent = 7;
+    EXPECT_EQ((world.app->Cmd.*c.command)().outcome, c.outcome) << c.sim;
   }
 }
 
