@@ -270,16 +270,24 @@ TEST(MainWindow, LockBoxesFollowTheirRulesAndALockRead) {
                                   {true, true, true}};
     EXPECT_EQ(w.Chip().LockBits(), onChip[level]);
   }
-  // Read Chip of a chip locked at level 2 ticks boxes 1 and 2. Whether these bits
-  // read so is not settled for this device, so the core cannot vouch for what was
-  // read, and says so in one box; that is no failure, and the status box stays.
+  // Read Chip of an erased chip locked at level 2 ticks boxes 1 and 2. It answers 00
+  // everywhere, which no chip at all gives as well: one box says so, and the status
+  // box is tinted. With its code readable, the core cannot vouch for what was read
+  // either (whether the bits read so is not settled for this device), and says so.
   World locked;
   locked.Chip().SetLockBits({true, true, false});
   Click(locked.frm->btnReadChip);
   EXPECT_EQ(LockTicks(*locked.frm) + locked.Status(), "110Read Chip finished");
   ASSERT_EQ(locked.boxes.size(), 1u);
-  EXPECT_NE(locked.boxes[0].find("LB3..LB1 = 100"), std::string::npos) << locked.boxes[0];
-  EXPECT_EQ(StatusColour(*locked.frm), kAqua);
+  EXPECT_NE(locked.boxes[0].find("answered 00 at every address"), std::string::npos)
+      << locked.boxes[0];
+  EXPECT_NE(StatusColour(*locked.frm), kAqua);
+  World held;
+  held.Chip().SetCode(0, 0x75);
+  Click(held.frm->btnReadChip);
+  ASSERT_EQ(held.boxes.size(), 1u);
+  EXPECT_NE(held.boxes[0].find("LB3..LB1 = 111"), std::string::npos) << held.boxes[0];
+  EXPECT_EQ(StatusColour(*held.frm), kAqua);
 }
 
 TEST(MainWindow, DeviceAndPortChoicesShowInTheBoxTheMenuAndTheFuseControls) {
