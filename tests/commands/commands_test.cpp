@@ -291,6 +291,33 @@ TEST(Commands, AnswersOf00WhereTheFileHas00AreNoEvidence) {
   }
 }
 
+TEST(Erase, AnEraseThatOutlastsTheDevicesTimeIsWaitedForAndThenNamed) {
+  // The AT89S51/52 and AT89S8253 answer 00 while they erase: the program reads 0000
+  // until FF, for as long again as it allows, then says the erase did not end.
+  struct Case {
+    std::string device;
+    std::uint32_t eraseMs;
+    Outcome outcome;
+  };
+  const Case cases[] = {{"AT89S8253", 400, Outcome::Done},
+                        {"AT89S8253", 3000, Outcome::NotErased},
+                        {"AT89S52", 900, Outcome::Done}};
+  for (const auto& c : cases) {
+    ProgrammerWorld world(c.device, "target=" + c.device + ",erase=" + std::to_string(c.eraseMs));
+    world.Chip().SetCode(0, 0x12);
+    EXPECT_EQ(world.app->Cmd.Erase().outcome, c.outcome) << c.device << " " << c.eraseMs;
+    EXPECT_EQ(world.Chip().Code(0), 0xFF);
+    if (c.outcome == Outcome::NotErased) {
+      ASSERT_EQ(world.window.messageBoxes.size(), 1u);
+      EXPECT_TRUE(world.window.messageBoxes[0].starts_with(
+          "The " + c.device + " did not read erased after the chip erase: address 0000 still "
+          "read 00"))
+          << world.window.messageBoxes[0];
+      EXPECT_NE(world.window.statuses.back(), "Erase finished.");
+    }
+  }
+}
+
 TEST(ReadChip, TheTwoPassesAreComparedUpToTheLastAddress) {
   // An AT89S52 whose last byte reads differently in the second pass.
   ProgrammerWorld world("AT89S52");
