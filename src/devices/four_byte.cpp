@@ -346,7 +346,9 @@ Outcome DeviceOps::WriteUserFuses() {
     const auto once = WriteUserFusesOnce(x2, viaOther);
     if (!once) return Result(Outcome::Done);
     seen = *once;
-    taken = seen.after == x2 && (seen.before != seen.after || HeardSeen());
+    // By way of the other value, only the change counts: a chip still busy with the
+    // first write ignores the second and answers alike after both.
+    taken = seen.after == x2 && (seen.before != seen.after || (HeardSeen() && !viaOther));
     viaOther = seen.after == x2 && seen.before == x2;
   }
   if (!taken) {
