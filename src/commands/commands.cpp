@@ -549,8 +549,7 @@ bool Commands::AnsweredOnly00(CommandResult& result, bool skipFF) {
   if (!result.Ok() || !MayBeUnheard()) return false;
   bool any = false;
   for (std::int32_t n = 0; n <= ImageLast(); ++n) {
-    const auto a = static_cast<std::size_t>(n);
-    const int byte = HexPairValue(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+    const std::int32_t byte = ImageByte(image_.Image, n);
     if (skipFF && byte == 0xFF) continue;
     if (byte != 0x00) return false;
     any = true;
@@ -587,10 +586,7 @@ void Commands::VerifyCaveat(CommandResult& result) {
     return;
   }
   // A chip that missed the enable, or hides its code, can answer one byte everywhere.
-  const auto byteAt = [&](std::int32_t n) {
-    const auto a = static_cast<std::size_t>(n);
-    return HexPairValue(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
-  };
+  const auto byteAt = [&](std::int32_t n) { return ImageByte(image_.Image, n); };
   for (std::int32_t n = 1; n <= ImageLast(); ++n) {
     if (byteAt(n) != byteAt(0)) return;
   }

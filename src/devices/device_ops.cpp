@@ -163,10 +163,7 @@ bool DeviceOps::TakeWriteProof(InstructionSet set, std::int32_t n,
                                std::optional<std::uint8_t> before, WriteProof& proof,
                                const std::function<bool(std::int32_t)>& rewrite) {
   if (proof.proved) return true;
-  const auto byteAt = [&](std::int32_t a) {
-    const auto i = static_cast<std::size_t>(a);
-    return HexPairValue(image_.Image.HighDigits[i], image_.Image.LowDigits[i]);
-  };
+  const auto byteAt = [&](std::int32_t a) { return ImageByte(image_.Image, a); };
   if (!before || *before == byteAt(n)) {
     proof.pending.push_back(n);
     return true;

@@ -13,6 +13,11 @@ void ClearCodeImage(CodeImage& image) {
 
 void ResetAddressCounter(AddressCounter& counter) { counter = AddressCounter{}; }
 
+std::int32_t ImageByte(const CodeImage& image, std::int32_t address) {
+  const auto a = static_cast<std::size_t>(address);
+  return HexPairValue(image.HighDigits[a], image.LowDigits[a]);
+}
+
 void SetAddressCounter(AddressCounter& counter, std::int32_t address) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   const auto digit = [&](int shift) { return kDigits[(static_cast<unsigned>(address) >> shift) & 0xFu]; };

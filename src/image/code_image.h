@@ -22,6 +22,9 @@ struct CodeImage {
 // Every entry of both arrays becomes "F".
 void ClearCodeImage(CodeImage& image);
 
+// The byte at address as its two digits spell it; negative when either is no digit.
+std::int32_t ImageByte(const CodeImage& image, std::int32_t address);
+
 // The current walk position as four digit characters, Digit1 most significant.
 // It is not an index: a walk keeps its own integer index in step with it.
 struct AddressCounter {
