@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <linux/ppdev.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <utility>
@@ -16,6 +19,7 @@
 
 #include "portio/cable_pins.h"
 #include "portio/parport_lookup.h"
+#include "portio/port_lock.h"
 
 namespace vql {
 namespace {
@@ -27,9 +31,11 @@ constexpr std::string_view kLoadPpdevHint =
     "Load it with \"sudo modprobe ppdev\" (to load it at every start, write ppdev into "
     "/etc/modules-load.d/ppdev.conf).";
 
-// A parallel port that the kernel lists at base 0 is no I/O port: USB printer
-// adapters (the uss720 driver and the like) register one so, and they cannot set
-// single lines.
+// A parallel port that the kernel lists at base 0 is no I/O port: USB parallel
+// adapters (the uss720 driver and the like) register one so. They can switch single
+// lines, but every change is a USB request that the host schedules, a millisecond or
+// so apiece and at no time the program can keep: far too slow and too uneven for the
+// serial clock.
 bool IsUsbBridge(const KnownParport& port) { return port.base == 0; }
 
 std::string KnownPortsList(const std::vector<KnownParport>& known) {
@@ -43,8 +49,8 @@ std::string KnownPortsList(const std::vector<KnownParport>& known) {
   return list;
 }
 
-// " parport1 is a USB printer adapter, which cannot drive the programming lines." for
-// the bridges among known; "" when there are none.
+// " parport1 is a USB parallel adapter: ..." for the bridges among known; "" when there
+// are none.
 std::string UsbBridgesText(const std::vector<KnownParport>& known) {
   std::vector<std::string> names;
   for (const auto& port : known) {
@@ -56,8 +62,12 @@ std::string UsbBridgesText(const std::vector<KnownParport>& known) {
     if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
     text += names[i];
   }
-  return text + (names.size() == 1 ? " is a USB printer adapter" : " are USB printer adapters") +
-         ", which cannot drive the programming lines.";
+  const bool one = names.size() == 1;
+  return text + (one ? " is a USB parallel adapter" : " are USB parallel adapters") +
+         ", which can switch the lines, but each change is a USB request timed by the host: a "
+         "12 KiB read would take many minutes, at an uneven serial clock, so the program does "
+         "not use " +
+         (one ? "it." : "them.");
 }
 
 std::string NoParportAtAddressText(std::string_view name, std::uint16_t base,
@@ -107,6 +117,61 @@ std::string RequestFailedText(std::string_view path, std::string_view label,
          "taken out, a driver unloaded), then start the program again.";
 }
 
+extern "C" void IgnoreAlarm(int /*signal*/) {}
+
+timespec ToTimespec(std::chrono::nanoseconds time) {
+  return {static_cast<time_t>(time.count() / 1'000'000'000),
+          static_cast<long>(time.count() % 1'000'000'000)};
+}
+
+// Runs call with a timer that sends this thread SIGALRM after bound, and again every
+// tenth of it, so that a system call that blocks in call returns EINTR: the handler
+// does nothing and is installed without SA_RESTART. The signal goes to this thread
+// alone, because in the window other threads run beside it that would take a signal
+// sent to the process. The repeats catch a signal that came just before the call
+// began to wait. Where no timer can be had, call runs unbounded.
+int CallWithin(std::chrono::milliseconds bound, const std::function<int()>& call) {
+  struct sigaction quiet {};
+  quiet.sa_handler = IgnoreAlarm;
+  sigemptyset(&quiet.sa_mask);
+  struct sigaction previous {};
+  ::sigaction(SIGALRM, &quiet, &previous);
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  sigset_t previousMask;
+  ::pthread_sigmask(SIG_UNBLOCK, &alarm, &previousMask);
+  sigevent event{};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = SIGALRM;
+  event._sigev_un._tid = ::gettid();  // glibc names no field for it before 2.41
+  timer_t timer{};
+  const bool armed = ::timer_create(CLOCK_MONOTONIC, &event, &timer) == 0;
+  if (armed) {
+    itimerspec when{};
+    when.it_value = ToTimespec(bound);
+    when.it_interval = ToTimespec(std::max(std::chrono::milliseconds(1), bound / 10));
+    ::timer_settime(timer, 0, &when, nullptr);
+  }
+  const int result = call();
+  // A signal still on its way is delivered as the call below returns, to the quiet
+  // handler, before the previous one is back.
+  if (armed) ::timer_delete(timer);
+  ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+  ::sigaction(SIGALRM, &previous, nullptr);
+  return result;
+}
+
+// The device that holds the port now, after <activePath> (the kernel writes its name,
+// or "none"): "lp" while the printer driver prints, "ppdev0" for a program through
+// /dev/parport0. "" when nobody does or the file cannot be read.
+std::string PortHolder(const std::string& activePath) {
+  std::ifstream in(activePath);
+  std::string holder;
+  if (!std::getline(in, holder) || holder == "none") return {};
+  return holder;
+}
+
 class RealSystem final : public PpdevSystem {
  public:
   int Open(const std::string& path) override {
@@ -128,24 +193,40 @@ class RealSystem final : public PpdevSystem {
 class ClaimedParport {
  public:
   // Throws PortError with the text for what went wrong.
-  static ClaimedParport Open(PpdevSystem& system, const std::string& path, std::string_view name,
-                             std::uint16_t base) {
+  static ClaimedParport Open(PpdevSystem& system, const std::string& path,
+                             const std::string& activePath, std::string_view name,
+                             std::uint16_t base, std::chrono::milliseconds claimBound) {
     ClaimedParport port(system, path, PortLabel(name, base));
     port.fd_ = OpenDevice(system, path, name, base);
     // Exclusive where it can be, so that no other driver can take the port between two
-    // of our clock edges; PPEXCL only takes effect with the claim that follows it. The
-    // lp printer driver has every port registered from the moment it loads, and then
-    // the exclusive claim fails with ENXIO. A shared claim still keeps every other
-    // client off while the program holds the port; the flag stays with the open file,
-    // so the device is opened afresh for it.
+    // of our clock edges; PPEXCL only takes effect with the claim that follows it. That
+    // claim never waits: the kernel refuses it with ENXIO at once when any other
+    // client has the port registered, as the lp printer driver has every port from
+    // the moment it loads (the kernel may log "cannot grant exclusive access" for it).
+    // A shared claim still keeps every other client off while the program holds the
+    // port; the flag stays with the open file, so the device is opened afresh for it.
     int error = system.Ioctl(port.fd_, PPEXCL, nullptr);
     if (error == 0) {
       error = system.Ioctl(port.fd_, PPCLAIM, nullptr);
       if (error == ENXIO) {
         system.Close(std::exchange(port.fd_, -1));
-        port.fd_ = OpenDevice(system, path, name, base);
         port.shared_ = true;
-        error = system.Ioctl(port.fd_, PPCLAIM, nullptr);
+        // A shared claim sleeps until the holder lets go, and it sleeps holding the
+        // lock that every ppdev request on every port takes, so that a program which
+        // holds a port through ppdev cannot even release it meanwhile. So a port that
+        // is held now is refused at once, and the claim is bounded by a timer.
+        if (const std::string holder = PortHolder(activePath); !holder.empty()) {
+          throw PortError(PpdevHeldText(name, base, path, holder));
+        }
+        port.fd_ = OpenDevice(system, path, name, base);
+        const auto start = std::chrono::steady_clock::now();
+        error = CallWithin(claimBound,
+                           [&] { return system.Ioctl(port.fd_, PPCLAIM, nullptr); });
+        if (error == EINTR) {
+          throw PortError(PpdevClaimWaitText(
+              name, base, path, std::chrono::steady_clock::now() - start >= claimBound,
+              claimBound, PortHolder(activePath)));
+        }
       }
     }
     if (error != 0) throw PortError(PpdevClaimErrorText(name, base, path, error));
@@ -233,8 +314,10 @@ class ClaimedParport {
 
 class PpdevPort final : public PortIo {
  public:
-  PpdevPort(std::string sysRoot, std::unique_ptr<PpdevSystem> system)
-      : sysRoot_(std::move(sysRoot)), system_(std::move(system)) {}
+  PpdevPort(std::string sysRoot, std::unique_ptr<PpdevSystem> system, PpdevOptions options)
+      : sysRoot_(std::move(sysRoot)), system_(std::move(system)), options_(std::move(options)) {
+    if (options_.lockFolders.empty()) options_.lockFolders = PortLockFolders(sysRoot_, nullptr);
+  }
 
   void AttachPort(std::string_view name, std::uint16_t base) override {
     if (Find(base) != nullptr) return;
@@ -244,10 +327,14 @@ class PpdevPort final : public PortIo {
       if (OnlyUsbPrinterAdapters(sysRoot_)) throw PortError(UsbPrinterOnlyText(name, base));
       throw PortError(NoParportAtAddressText(name, base, known));
     }
+    // The lock first: a second copy of this program never reaches the claim.
+    PortLock lock = PortLock::Take(options_.lockFolders, name, base);
     const std::string path = sysRoot_ + "/dev/" + match->name;
-    attached_.push_back({base, PortLabel(name, base), path,
-                         std::make_unique<ClaimedParport>(
-                             ClaimedParport::Open(*system_, path, name, base))});
+    const std::string activePath =
+        sysRoot_ + "/proc/sys/dev/parport/" + match->name + "/devices/active";
+    auto device = std::make_unique<ClaimedParport>(ClaimedParport::Open(
+        *system_, path, activePath, name, base, options_.claimBound));
+    attached_.push_back({base, PortLabel(name, base), path, std::move(device), std::move(lock)});
   }
 
   void DetachPort(std::uint16_t base) override {
@@ -295,7 +382,8 @@ class PpdevPort final : public PortIo {
     std::uint16_t base;
     std::string label;
     std::string path;
-    std::unique_ptr<ClaimedParport> device;
+    std::unique_ptr<ClaimedParport> device;  // released before the lock goes
+    PortLock lock;
   };
 
   Attached* Find(std::uint16_t base) {
@@ -305,6 +393,7 @@ class PpdevPort final : public PortIo {
 
   std::string sysRoot_;
   std::unique_ptr<PpdevSystem> system_;
+  PpdevOptions options_;
   std::vector<Attached> attached_;
 };
 
@@ -313,8 +402,9 @@ class PpdevPort final : public PortIo {
 std::unique_ptr<PpdevSystem> RealPpdevSystem() { return std::make_unique<RealSystem>(); }
 
 std::unique_ptr<PortIo> MakePpdevPort(const std::string& sysRoot,
-                                      std::unique_ptr<PpdevSystem> system) {
-  return std::make_unique<PpdevPort>(sysRoot, system ? std::move(system) : RealPpdevSystem());
+                                      std::unique_ptr<PpdevSystem> system, PpdevOptions options) {
+  return std::make_unique<PpdevPort>(sysRoot, system ? std::move(system) : RealPpdevSystem(),
+                                     std::move(options));
 }
 
 std::string PpdevOpenErrorText(std::string_view name, std::uint16_t base,
@@ -342,17 +432,51 @@ std::string PpdevOpenErrorText(std::string_view name, std::uint16_t base,
 
 std::string PpdevClaimErrorText(std::string_view name, std::uint16_t base,
                                 std::string_view devicePath, int error) {
-  // An exclusive claim fails with ENXIO when another driver has the port registered
-  // (the lp printer driver does from the moment it loads), EBUSY where it is in use.
-  if (error == EBUSY || error == ENXIO) {
+  // Only the shared claim comes here with ENXIO: the kernel registers no further
+  // client on a port that one holds exclusively.
+  if (error == ENXIO) {
     return std::string(devicePath) + " for " + PortLabel(name, base) +
-           " is held by another driver or program, most often the lp printer driver. Unload "
-           "it with \"sudo rmmod lp\" (to keep it from coming back, take lp out of "
-           "/etc/modules and write \"blacklist lp\" into a file in /etc/modprobe.d/), and "
-           "close any other program that uses the port.";
+           " is held exclusively by another program, which lets no other client on the "
+           "port. Close it (a second copy of this program, or another tool that drives the "
+           "port through ppdev), then try again.";
   }
   return "Cannot claim " + std::string(devicePath) + " for " + PortLabel(name, base) + ": " +
          std::strerror(error) + ".";
+}
+
+std::string PpdevHeldText(std::string_view name, std::uint16_t base,
+                          std::string_view devicePath, std::string_view holder) {
+  const std::string start = std::string(devicePath) + " for " + PortLabel(name, base) + " is in use: ";
+  if (holder == "lp") {
+    return start +
+           "the lp printer driver holds it for a print job. Wait until the job has ended, or "
+           "cancel it, then try again. To keep printing off the programming port, unload the "
+           "driver with \"sudo rmmod lp\" (and write \"blacklist lp\" into a file in "
+           "/etc/modprobe.d/ to keep it from coming back).";
+  }
+  if (holder.starts_with("ppdev")) {
+    return start + "another program holds it through ppdev (the kernel calls it " +
+           std::string(holder) + "). Close that program, or let it finish, then try again.";
+  }
+  return start + "the kernel's " + std::string(holder) +
+         " driver holds it. Unload that driver, then try again.";
+}
+
+std::string PpdevClaimWaitText(std::string_view name, std::uint16_t base,
+                               std::string_view devicePath, bool timedOut,
+                               std::chrono::milliseconds bound, std::string_view holder) {
+  const std::string label = PortLabel(name, base);
+  if (!timedOut) {
+    return "Claiming " + std::string(devicePath) + " for " + label +
+           " was interrupted: the port is not used.";
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", std::chrono::duration<double>(bound).count());
+  return std::string(devicePath) + " for " + label +
+         " is busy: its holder did not let go of it within " + seconds + " s" +
+         (holder.empty() ? std::string() : " (the kernel names it " + std::string(holder) + ")") +
+         ". A print job or another program has the port; wait for it to end, then try "
+         "again.";
 }
 
 }  // namespace vql

@@ -3,10 +3,12 @@
 // address picks the device by the kernel's list of parallel ports.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "portio/port_io.h"
 
@@ -27,12 +29,21 @@ class PpdevSystem {
 // open, ioctl and close of the running kernel.
 std::unique_ptr<PpdevSystem> RealPpdevSystem();
 
-// Opens nothing until AttachPort, which opens <sysRoot>/dev/parportN, claims it
-// (exclusively where no other driver has the port registered) and keeps it until
-// DetachPort or until the object goes. sysRoot "" means the real system; system
-// nullptr means RealPpdevSystem().
+struct PpdevOptions {
+  // Where the port's lock file goes (PortLockFolders); empty: <sysRoot>/run/lock.
+  std::vector<std::string> lockFolders;
+  // How long a shared claim may wait for the port's holder to let go.
+  std::chrono::milliseconds claimBound{2000};
+};
+
+// Opens nothing until AttachPort, which takes the port's lock file, opens
+// <sysRoot>/dev/parportN, claims it (exclusively where no other driver has the port
+// registered; shared only while nobody holds it, and then for claimBound at most)
+// and keeps both until DetachPort or until the object goes. sysRoot "" means the real
+// system; system nullptr means RealPpdevSystem().
 std::unique_ptr<PortIo> MakePpdevPort(const std::string& sysRoot,
-                                      std::unique_ptr<PpdevSystem> system = nullptr);
+                                      std::unique_ptr<PpdevSystem> system = nullptr,
+                                      PpdevOptions options = {});
 
 // What to tell the operator when opening devicePath for the port failed with errno
 // error, or when claiming it did.
@@ -40,5 +51,13 @@ std::string PpdevOpenErrorText(std::string_view name, std::uint16_t base,
                                std::string_view devicePath, int error);
 std::string PpdevClaimErrorText(std::string_view name, std::uint16_t base,
                                 std::string_view devicePath, int error);
+// ... when holder (the name the kernel gives it: "lp", "ppdev1") has the port now.
+std::string PpdevHeldText(std::string_view name, std::uint16_t base,
+                          std::string_view devicePath, std::string_view holder);
+// ... when the shared claim was interrupted: by its timer after bound (timedOut), or
+// by another signal before.
+std::string PpdevClaimWaitText(std::string_view name, std::uint16_t base,
+                               std::string_view devicePath, bool timedOut,
+                               std::chrono::milliseconds bound, std::string_view holder);
 
 }  // namespace vql

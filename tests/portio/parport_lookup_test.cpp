@@ -82,14 +82,14 @@ TEST(PpdevAttach, ExplainsWhyThePortCannotBeUsed) {
         "D010", "lspci -nn", "sudo modprobe parport_serial", "VQLISP_PORT=direct"}},
       // A USB bridge's port at base 0 is named for what it is, not offered as 0000.
       {"a USB bridge alone", [](FakeSystem& sys) { sys.AddKernelPort("parport0", "0\t0\n"); },
-       {"no parallel port that can drive the cable. parport0 is a USB printer adapter, which "
-        "cannot drive the programming lines. If the computer", "lspci -nn"}},
+       {"no parallel port that can drive the cable. parport0 is a USB parallel adapter, which "
+        "can switch the lines", "many minutes", "does not use it. If the computer", "lspci -nn"}},
       {"a USB bridge beside a real port",
        [](FakeSystem& sys) {
          sys.AddKernelPort("parport0", "0\t0\n");
          sys.AddKernelPort("parport1", "53264\n");
        },
-       {"it knows parport1 at 0xD010. parport0 is a USB printer adapter, which cannot"}},
+       {"it knows parport1 at 0xD010. parport0 is a USB parallel adapter, which can switch"}},
       {"ports at other addresses are listed",
        [](FakeSystem& sys) {
          sys.AddKernelPort("parport0", "956\t1980\n");
@@ -141,8 +141,7 @@ TEST(PpdevErrorTexts, NameTheCauseAndTheFixForEachError) {
       {false, ENOENT, "sudo modprobe ppdev"},
       {false, ENXIO, "sudo modprobe ppdev"},
       {false, EIO, "Input/output error"},
-      {true, EBUSY, "sudo rmmod lp"},
-      {true, ENXIO, "blacklist lp"},
+      {true, ENXIO, "held exclusively by another program"},
       {true, EINVAL, "Cannot claim"},
   };
   for (const auto& c : cases) {
