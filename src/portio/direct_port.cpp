@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "portio/cable_pins.h"
+#include "portio/port_lock.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -23,13 +24,9 @@ namespace {
 constexpr std::string_view kUsePpdev =
     "use the ppdev back end instead (VQLISP_PORT=ppdev), with your user in the lp group.";
 
-// The bases of the PC's serial ports: an out there reaches a UART, not a cable.
-struct SerialPort {
-  std::uint16_t base;
-  const char* name;
-};
-constexpr SerialPort kSerialPorts[] = {
-    {0x3F8, "COM1"}, {0x2F8, "COM2"}, {0x3E8, "COM3"}, {0x2E8, "COM4"}};
+// The bases that the PC's printer ports have had since the ISA bus: an LPT port of the
+// main board or of an ISA card sits at one of them.
+constexpr std::uint16_t kLegacyBases[] = {0x378, 0x278, 0x3BC};
 
 // An address in the four upper-case digits that the configuration file takes.
 std::string Hex4(std::uint32_t value) {
@@ -38,22 +35,9 @@ std::string Hex4(std::uint32_t value) {
   return digits;
 }
 
-// Why base cannot be a parallel port's base, when the kernel lists none to compare
-// with; nothing when it can be. Every parallel port, on the main board or on a PCI
-// card, has its three registers at a 4-aligned base.
-std::optional<std::string> BrokenAddressRule(std::uint16_t base) {
-  if (base < 0x100) {
-    return "below 0100, where the main board's own devices sit (timer, interrupt and DMA "
-           "controllers, keyboard)";
-  }
-  if (base % 4 != 0) {
-    return "not 4-aligned, as every parallel port's base is (03BC, 0378, 0278, and on PCI "
-           "cards addresses such as D010 or 3000)";
-  }
-  for (const auto& serial : kSerialPorts) {
-    if (base == serial.base) return std::string("a serial port's address (") + serial.name + ")";
-  }
-  return std::nullopt;
+// "0CF8-0CFF".
+std::string Hex4Span(std::uint32_t first, std::uint32_t last) {
+  return Hex4(first) + "-" + Hex4(last);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -91,8 +75,31 @@ constexpr std::uint8_t kRunModeLines = cable::kMode7 | cable::kMode3;
 // else, or nothing, and is left alone.
 bool MayHaveEcrAtOffset(std::uint16_t base) { return base < 0x400; }
 
+// How a refusal names the owner of a range: a PCI function with its class, so that
+// "0000:03:00.0" reads as the serial card it is.
+std::string OwnerText(const IoFacts& facts, const std::string& owner) {
+  const auto it = std::ranges::find(facts.pci, owner, &PciFunction::name);
+  if (it == facts.pci.end()) return owner;
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%06X", static_cast<unsigned>(it->classCode));
+  return owner + " (PCI class " + digits + ", not a parallel port's 0701xx)";
+}
+
+// "0000:02:00.0 at D010-D017, D000-D007; ...": the PCI parallel ports, for a refusal.
+std::string ParallelCardsText(const IoFacts& facts) {
+  std::string text;
+  for (const PciFunction& function : facts.pci) {
+    if (!IsParallelClass(function.classCode) || function.io.empty()) continue;
+    text += (text.empty() ? "" : "; ") + function.name + " at ";
+    for (std::size_t i = 0; i < function.io.size(); ++i) {
+      text += (i > 0 ? ", " : "") + Hex4Span(function.io[i].first, function.io[i].last);
+    }
+  }
+  return text;
+}
+
 std::string NoPortText(std::string_view label, std::uint16_t base, std::uint8_t wrote,
-                       std::uint8_t read) {
+                       std::uint8_t read, std::string_view ecrOwner) {
   const std::string address = Hex4(base);
   char bytes[64];
   std::snprintf(bytes, sizeof bytes, " (%02X written, %02X read back)",
@@ -100,49 +107,60 @@ std::string NoPortText(std::string_view label, std::uint16_t base, std::uint8_t 
   return "No port at " + address + "? The data register of " + std::string(label) +
          " does not keep what is written to it" + bytes +
          ", so nothing at that address behaves like a printer port. Check the address "
-         "in CONFIG.VQL against the card's I/O ports (\"lspci -v\" lists them).";
+         "in CONFIG.VQL against the card's I/O ports (\"lspci -v\" lists them)." +
+         (ecrOwner.empty()
+              ? std::string()
+              : " The port's extended control register at " + Hex4(base + kEcrOffset) +
+                    ", which can hold the data register behind a FIFO, was left alone: the "
+                    "kernel gives that address to " +
+                    std::string(ecrOwner) +
+                    ". If it is this port's all the same, VQLISP_DIRECT_ANY_ADDRESS=1 lets the "
+                    "program set it.");
 }
 
 class DirectPort final : public PortIo {
  public:
-  DirectPort(std::string sysRoot, bool anyAddress, std::unique_ptr<DirectIo> io)
-      : sysRoot_(std::move(sysRoot)), anyAddress_(anyAddress), io_(std::move(io)) {}
+  DirectPort(std::string sysRoot, bool anyAddress, std::unique_ptr<DirectIo> io,
+             std::vector<std::string> lockFolders)
+      : sysRoot_(std::move(sysRoot)),
+        anyAddress_(anyAddress),
+        io_(std::move(io)),
+        lockFolders_(lockFolders.empty() ? PortLockFolders(sysRoot_, nullptr)
+                                         : std::move(lockFolders)) {}
 
   void AttachPort(std::string_view name, std::uint16_t base) override {
     if (Find(base) != nullptr) return;
     const std::string label = PortLabel(name, base);
-    if (const auto driver = ParportDriverOwning(sysRoot_, base)) {
-      throw PortError("Direct port I/O for " + label + " is refused: the kernel's " + *driver +
-                      " driver has the port, and the two would fight over its lines. Please " +
-                      std::string(kUsePpdev));
-    }
-    // Before ioperm: once root holds the permission, nothing stops a write to the
-    // wrong device.
-    const auto refusal =
-        DirectAddressRefusal(name, base, ListKernelParports(sysRoot_), anyAddress_);
-    if (refusal) throw PortError(*refusal);
+    const std::string ecrOwner = CheckAddresses(name, base);
+    // One program per port, as with ppdev: two would interleave their edges.
+    PortLock lock = PortLock::Take(lockFolders_, name, base);
     if (const int error = io_->Permit(base, 3, true); error != 0) {
       throw PortError(DirectPortRefusedText(
           name, base, ReadWholeFile(sysRoot_ + "/sys/kernel/security/lockdown"), ::geteuid(),
           error));
     }
+    // The data lines first: the control register below turns them forward, and they
+    // would drive the latch's old byte, from the firmware or another program, onto the
+    // cable until the probes replace it.
+    io_->Out(base, kRunModeLines);
     io_->Out(static_cast<std::uint16_t>(base + kControlOffset), kControlForward);
-    SetEcrToPs2Mode(base);
+    if (ecrOwner.empty()) SetEcrToPs2Mode(base);
     for (const std::uint8_t probe : kProbeBytes) {
       io_->Out(base, probe);
       if (const std::uint8_t read = io_->In(base); read != probe) {
         io_->Permit(base, 3, false);
-        throw PortError(NoPortText(label, base, probe, read));
+        throw PortError(NoPortText(label, base, probe, read, ecrOwner));
       }
     }
     io_->Out(base, kRunModeLines);
-    attached_.push_back({base, label, kRunModeLines});
+    attached_.push_back({base, label, kRunModeLines, std::move(lock)});
   }
 
   void DetachPort(std::uint16_t base) override {
     if (Find(base) == nullptr) return;
-    std::erase_if(attached_, [base](const Attached& port) { return port.base == base; });
     io_->Permit(base, 3, false);
+    // The lock goes with the entry.
+    std::erase_if(attached_, [base](const Attached& port) { return port.base == base; });
   }
 
   // Only addresses that ioperm granted are touched: any other in or out would kill
@@ -179,7 +197,32 @@ class DirectPort final : public PortIo {
     std::uint16_t base;
     std::string label;
     std::uint8_t data;  // the byte last written to the data register
+    PortLock lock;
   };
+
+  // Throws PortError when base is no address to write to. Otherwise returns who has
+  // base + 0402 when the kernel gives it to another device (many boards reserve
+  // 0778-077F as a "pnp" range of their own), so that the ECR probe leaves it alone;
+  // "" when it may be probed. Reads and decides only: every check comes before
+  // ioperm, since once root holds the permission nothing stops a write to the wrong
+  // device. anyAddress lifts both checks but the parport driver's.
+  std::string CheckAddresses(std::string_view name, std::uint16_t base) const {
+    const IoFacts facts = ReadIoFacts(sysRoot_);
+    if (const auto driver = ParportDriverOwning(facts.ioports, base)) {
+      throw PortError("Direct port I/O for " + PortLabel(name, base) +
+                      " is refused: the kernel's " + *driver +
+                      " driver has the port, and the two would fight over its lines. Please " +
+                      std::string(kUsePpdev));
+    }
+    if (const auto refusal = DirectAddressRefusal(name, base, facts, anyAddress_)) {
+      throw PortError(*refusal);
+    }
+    const auto ecr = static_cast<std::uint32_t>(base + kEcrOffset);
+    const IoRange* ecrOwner = ForeignRange(facts, ecr, ecr);
+    return MayHaveEcrAtOffset(base) && !anyAddress_ && ecrOwner != nullptr
+               ? ecrOwner->owner
+               : std::string();
+  }
 
   Attached* Find(std::uint16_t base) {
     const auto it = std::ranges::find(attached_, base, &Attached::base);
@@ -212,6 +255,7 @@ class DirectPort final : public PortIo {
   std::string sysRoot_;
   bool anyAddress_;
   std::unique_ptr<DirectIo> io_;
+  std::vector<std::string> lockFolders_;
   std::vector<Attached> attached_;
 };
 
@@ -246,60 +290,60 @@ class NoDirectPort final : public PortIo {
 }  // namespace
 
 std::unique_ptr<PortIo> MakeDirectPort(const std::string& sysRoot, const char* anyAddress,
-                                       std::unique_ptr<DirectIo> io) {
-  return std::make_unique<DirectPort>(
-      sysRoot, anyAddress != nullptr && std::string_view(anyAddress) == "1", std::move(io));
+                                       std::unique_ptr<DirectIo> io,
+                                       std::vector<std::string> lockFolders) {
+  return std::make_unique<DirectPort>(sysRoot,
+                                      anyAddress != nullptr && std::string_view(anyAddress) == "1",
+                                      std::move(io), std::move(lockFolders));
 }
 
-std::unique_ptr<PortIo> MakeDirectPort(const std::string& sysRoot, const char* anyAddress) {
+std::unique_ptr<PortIo> MakeDirectPort(const std::string& sysRoot, const char* anyAddress,
+                                       std::vector<std::string> lockFolders) {
 #if defined(__x86_64__) || defined(__i386__)
-  return MakeDirectPort(sysRoot, anyAddress, std::make_unique<ProcessorIo>());
+  return MakeDirectPort(sysRoot, anyAddress, std::make_unique<ProcessorIo>(),
+                        std::move(lockFolders));
 #else
   (void)sysRoot;
   (void)anyAddress;
+  (void)lockFolders;
   return std::make_unique<NoDirectPort>();
 #endif
 }
 
-std::optional<std::string> ParportDriverOwning(const std::string& sysRoot, std::uint16_t base) {
-  std::ifstream in(sysRoot + "/proc/ioports");
-  for (std::string line; std::getline(in, line);) {
-    // "  0378-037a : parport0": a range in hex, then its owner; nesting indents.
-    unsigned first = 0;
-    unsigned last = 0;
-    char owner[64] = {};
-    if (std::sscanf(line.c_str(), " %x-%x : %63[^\n]", &first, &last, owner) != 3) continue;
-    if (base < first || base > last) continue;
-    if (std::string_view(owner).starts_with("parport")) return std::string(owner);
+std::optional<std::string> ParportDriverOwning(const std::vector<IoRange>& ioports,
+                                               std::uint16_t base) {
+  for (const IoRange& range : ioports) {
+    if (base >= range.first && base <= range.last && range.owner.starts_with("parport")) {
+      return range.owner;
+    }
   }
   return std::nullopt;
 }
 
 std::optional<std::string> DirectAddressRefusal(std::string_view name, std::uint16_t base,
-                                                const std::vector<KnownParport>& kernelPorts,
-                                                bool anyAddress) {
+                                                const IoFacts& facts, bool anyAddress) {
   if (anyAddress) return std::nullopt;
   const std::string address = Hex4(base);
+  const std::uint32_t last = base + kControlOffset;
   std::string reason;
-  // USB printer adapters list a port at base 0, which is no address to suggest.
-  std::vector<KnownParport> ports;
-  std::ranges::copy_if(kernelPorts, std::back_inserter(ports),
-                       [](const KnownParport& port) { return port.base != 0; });
-  if (!ports.empty()) {
-    if (std::ranges::find(ports, std::uint32_t{base}, &KnownParport::base) != ports.end()) {
-      return std::nullopt;
-    }
-    reason = address + " is not among the parallel ports the kernel lists: ";
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-      reason += (i > 0 ? ", " : "") + Hex4(ports[i].base);
-    }
-    reason += ".";
+  if (const IoRange* foreign = ForeignRange(facts, base, last)) {
+    reason = "its registers " + Hex4Span(base, last) + " overlap " +
+             Hex4Span(foreign->first, foreign->last) + ", which the kernel gives to " +
+             OwnerText(facts, foreign->owner) +
+             ", so an out there would reach that instead of a printer port.";
   } else {
-    const auto broken = BrokenAddressRule(base);
-    if (!broken) return std::nullopt;
-    reason = address + " is " + *broken +
-             ". The kernel lists no parallel port to check the address against; \"sudo "
-             "modprobe parport_pc\" lets it look for them.";
+    const bool freeLegacy = std::ranges::find(kLegacyBases, base) != std::end(kLegacyBases) &&
+                            !Claimed(facts.ioports, base, last);
+    // A USB printer adapter's port, listed at base 0, is at no I/O address.
+    const auto atBase = [base](const KnownParport& port) { return port.base == base; };
+    const bool listed = base != 0 && std::ranges::any_of(facts.kernelPorts, atBase);
+    if (OnParallelCard(facts.pci, base, last) || freeLegacy || listed) return std::nullopt;
+    reason = address +
+             " is in no PCI parallel port's I/O range and is no free legacy base (0378, 0278, "
+             "03BC).";
+    if (const std::string cards = ParallelCardsText(facts); !cards.empty()) {
+      reason += " PCI parallel ports: " + cards + ".";
+    }
   }
   return "Direct port I/O for " + PortLabel(name, base) + " is refused: " + reason +
          " Write the address of the port the cable is on for " + std::string(name) +

@@ -11,6 +11,7 @@
 #include "portio/direct_port.h"
 #include "portio/help_text.h"
 #include "portio/parport_lookup.h"
+#include "portio/port_lock.h"
 #include "portio/ppdev_port.h"
 #include "portio/trace_port.h"
 #include "sim/sim_options.h"
@@ -85,12 +86,17 @@ constexpr std::array kBackEnds{
             "the simulated programmer",
             [](const std::string& sysRoot) { return !KernelListsAParport(sysRoot); }, kSimNotice,
             [](const GetEnv& getenv) { return SimOptionsOf(getenv).virtualClock; }},
-    BackEnd{"ppdev", [](const BackEndContext& c) { return MakePpdevPort(c.sysRoot); },
+    BackEnd{"ppdev",
+            [](const BackEndContext& c) {
+              return MakePpdevPort(c.sysRoot, nullptr,
+                                   {PortLockFolders(c.sysRoot, c.getenv("XDG_RUNTIME_DIR"))});
+            },
             "Linux /dev/parportN; needs access to the device, usually the lp group",
             KernelListsAParport, kPpdevNotice, nullptr},
     BackEnd{"direct",
             [](const BackEndContext& c) {
-              return MakeDirectPort(c.sysRoot, c.getenv("VQLISP_DIRECT_ANY_ADDRESS"));
+              return MakeDirectPort(c.sysRoot, c.getenv("VQLISP_DIRECT_ANY_ADDRESS"),
+                                    PortLockFolders(c.sysRoot, c.getenv("XDG_RUNTIME_DIR")));
             },
             "port I/O on x86; needs root", nullptr, {}, nullptr},
 };
@@ -174,9 +180,10 @@ std::string PortEnvironmentHelp() {
                     kIndent) +
          "  VQLISP_DIRECT_ANY_ADDRESS\n"
          "      1: let the direct back end use any base address. Without it, direct\n"
-         "      writes only to the parallel ports in /proc/sys/dev/parport or, when the\n"
-         "      kernel lists none, to 4-aligned addresses from 0100 up that are no serial\n"
-         "      port's (03F8, 02F8, 03E8, 02E8).\n"
+         "      writes only inside an I/O range of a PCI parallel port (class 0701xx\n"
+         "      in /sys/bus/pci), to a legacy base (0378, 0278, 03BC) that nothing in\n"
+         "      /proc/ioports has, or to a port in /proc/sys/dev/parport, and never\n"
+         "      where /proc/ioports gives the port's registers to another device.\n"
          "  VQLISP_SIM\n" +
          SimOptionsHelp() +
          "      Ignored unless the simulated programmer is in use.\n"

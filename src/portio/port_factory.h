@@ -6,7 +6,9 @@
 //   VQLISP_SIM    options of the simulated programmer, comma-separated key=value.
 //   VQLISP_TRACE  a file to which every port access is appended as one line.
 //   VQLISP_DIRECT_ANY_ADDRESS  1: the direct back end takes any address, not only
-//                 a parallel port's.
+//                 one that the kernel shows to be a parallel port's or free.
+//   XDG_RUNTIME_DIR  where the real back ends put their port lock when /run/lock
+//                 will not take it.
 //
 // No other part of the program reads these variables.
 #pragma once

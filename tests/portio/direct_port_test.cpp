@@ -1,6 +1,7 @@
 #include "portio/direct_port.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -25,6 +26,20 @@ void AddKernelPorts(const testing::TempDir& root, const std::vector<std::uint32_
     std::ofstream(dir / "base-addr") << bases[i] << '\t' << bases[i] + 0x400 << '\n';
   }
 }
+
+// Files of a fake system root, by path below it.
+using Files = std::map<std::string, std::string>;
+
+// A PCIe parallel card that no driver took, at D010-D017 with its ECP registers at
+// D000-D007, beside the main board's port at 0378, which parport0 has.
+constexpr const char* kCardIoports =
+    "0000-0cf7 : PCI Bus 0000:00\n  0378-037a : parport0\nd000-dfff : PCI Bus 0000:02\n"
+    "  d000-d007 : 0000:02:00.0\n  d010-d017 : 0000:02:00.0\n";
+constexpr const char* kCardClass = "sys/bus/pci/devices/0000:02:00.0/class";
+constexpr const char* kCardBars = "sys/bus/pci/devices/0000:02:00.0/resource";
+constexpr const char* kCardBarLines = "0x000000000000d010 0x000000000000d017 0x0000000000040101\n"
+                                      "0x000000000000d000 0x000000000000d007 0x0000000000040101\n"
+                                      "0x0000000000000000 0x0000000000000000 0x0000000000000000\n";
 
 std::string Hex(unsigned value, int digits = 4) {
   char hex[8];
@@ -67,39 +82,55 @@ TEST(DirectPort, SetsUpOnlyPortsNoKernelDriverHasAndChecksTheirDataRegister) {
   const std::string kernel = "0000-0cf7 : PCI Bus 0000:00\n  03f8-03ff : serial\n"
                              "  0378-037a : parport0\n  077a-077a : parport0\n"
                              "d000-dfff : PCI Bus 0000:02\n  d010-d017 : parport1\n";
-  const std::string start = "permit 0378 3 on; out 037A 0C; ";
+  const std::string start = "permit 0378 3 on; out 0378 88; out 037A 0C; ";
+  const Files card = {{"proc/ioports", kCardIoports},
+                      {kCardClass, "0x070101\n"},
+                      {kCardBars, kCardBarLines},
+                      {"proc/sys/dev/parport/parport0/base-addr", "888\t1912\n"}};
   struct Case {
     std::uint16_t base;
     std::map<std::uint16_t, std::uint8_t> regs;
     std::uint16_t ecrAt;
-    std::string ioports;
+    Files files;
     std::string calls;
     const char* error = nullptr;  // nullptr: attached
   };
   const Case cases[] = {
-      {0x378, {{0x378, 0}, {0x37A, 0xE4}, {0x77A, 0x75}}, 0x77A, "",  // an ECR in ECP mode
+      {0x378, {{0x378, 0}, {0x37A, 0xE4}, {0x77A, 0x75}}, 0x77A, {},  // an ECR in ECP mode
        start + "permit 077A 1 on; in 077A; out 077A 34; in 077A; permit 077A 1 off; " + kChecked},
-      {0x378, {{0x378, 0}, {0x77A, 0x0C}}, 0, "", start + kNoEcr + kChecked},  // 077A is 037A
-      {0xD010, {{0xD010, 0}, {0xD012, 0}, {0xD412, 0x75}}, 0xD412, "",  // PCI: D412 left alone
-       "permit D010 3 on; out D012 0C; out D010 AA; in D010; out D010 DD; in D010; "
+      {0x378, {{0x378, 0}, {0x77A, 0x0C}}, 0, {}, start + kNoEcr + kChecked},  // 077A is 037A
+      {0xD010, {{0xD010, 0}, {0xD012, 0}, {0xD412, 0x75}}, 0xD412, card,  // PCI: D412 left alone
+       "permit D010 3 on; out D010 88; out D012 0C; out D010 AA; in D010; out D010 DD; in D010; "
        "out D010 88; out D010 10; in D011; permit D010 3 off; "},
-      {0x378, {}, 0, "", start + kNoEcr + "out 0378 AA; in 0378; permit 0378 3 off; ",
+      {0x378, {}, 0, {}, start + kNoEcr + "out 0378 AA; in 0378; permit 0378 3 off; ",
        "No port at 0378? The data register of LPT1 at 0378 does not keep what is written to it "
        "(AA written, FF read back)"},
-      {0xD010, {}, 0, kernel, "", "LPT1 at D010 is refused: the kernel's parport1 driver has the "
-                                  "port, and the two would fight over its lines. Please use the "
-                                  "ppdev back end instead (VQLISP_PORT=ppdev)"},
-      {0x378, {{0x378, 0}}, 0, "0000-0000 : PCI\n  0000-0000 : parport0\n",  // not root
-       start + kNoEcr + kChecked},
+      {0xD010, {}, 0, {{"proc/ioports", kernel}}, "",
+       "LPT1 at D010 is refused: the kernel's parport1 driver has the port, and the two would "
+       "fight over its lines. Please use the ppdev back end instead (VQLISP_PORT=ppdev)"},
+      {0x378, {{0x378, 0}}, 0, {{"proc/ioports", "0000-0000 : PCI\n  0000-0000 : parport0\n"}},
+       start + kNoEcr + kChecked},  // not root
+      // The board reserves the ECR's address: the port is used without it.
+      {0x378, {{0x378, 0}, {0x77A, 0x75}}, 0x77A,
+       {{"proc/ioports", "0000-0cf7 : PCI Bus 0000:00\n  0778-077f : pnp 00:05\n"}},
+       start + kChecked},
+      {0x3C0, {{0x3C0, 0}}, 0, {{"proc/ioports", "  03c0-03df : vga+\n"}}, "",
+       "LPT1 at 03C0 is refused: its registers 03C0-03C2 overlap 03C0-03DF, which the kernel "
+       "gives to vga+"},
+      {0x378, {}, 0, {{"proc/ioports", "  0778-077f : pnp 00:05\n"}},
+       start + "out 0378 AA; in 0378; permit 0378 3 off; ",
+       "lspci -v\" lists them). The port's extended control register at 077A, which can hold "
+       "the data register behind a FIFO, was left alone: the kernel gives that address to pnp "
+       "00:05."},
   };
   for (const auto& c : cases) {
     testing::TempDir root;
-    root.Write("proc/ioports", c.ioports);
+    for (const auto& [path, content] : c.files) root.Write(path, content);
     auto io = std::make_unique<FakeIo>();
     FakeIo& seen = *io;
     io->regs = c.regs;
     io->ecrAt = c.ecrAt;
-    const auto port = MakeDirectPort(root.Path().string(), "1", std::move(io));
+    const auto port = MakeDirectPort(root.Path().string(), nullptr, std::move(io));
     std::string said;
     try {
       port->AttachPort("LPT1", c.base);
@@ -141,6 +172,35 @@ TEST(DirectPortRefusal, TellsLockdownFromMissingRootFromOtherRefusals) {
 
 // Touching an address that ioperm has not granted kills the process, so before any
 // attach nothing may reach the hardware.
+// A second program on the port is refused before it asks for I/O permission, naming
+// the first; once the first has let go, the port is free.
+TEST(DirectPort, OneProgramPerPortByTheLockFile) {
+  testing::TempDir root;
+  root.Write("run/lock/.keep", "");
+  std::vector<FakeIo*> seen;
+  std::vector<std::unique_ptr<PortIo>> ports;
+  for (int i = 0; i < 2; ++i) {
+    auto io = std::make_unique<FakeIo>();
+    io->regs = {{0x378, 0}};
+    seen.push_back(io.get());
+    ports.push_back(MakeDirectPort(root.Path().string(), nullptr, std::move(io)));
+  }
+  ports[0]->AttachPort("LPT1", 0x378);
+  try {
+    ports[1]->AttachPort("LPT1", 0x378);
+    ADD_FAILURE() << "attached beside another";
+  } catch (const PortError& e) {
+    EXPECT_NE(std::string(e.what()).find("LPT1 at 0378 is in use by another program: process " +
+                                         std::to_string(::getpid())),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(seen[1]->calls, "");
+  ports[0]->DetachPort(0x378);
+  ports[1]->AttachPort("LPT1", 0x378);
+  EXPECT_EQ(ports[1]->Description(), "direct port I/O for LPT1 at 0378");
+}
+
 TEST(DirectPort, LeavesTheHardwareAloneBeforeAnyAttach) {
   testing::TempDir root;
   const auto port = MakeDirectPort(root.Path().string());
@@ -151,29 +211,56 @@ TEST(DirectPort, LeavesTheHardwareAloneBeforeAnyAttach) {
 }
 
 TEST(DirectAddressCheck, AcceptsOnlyWhereAParallelPortCanBe) {
-  const std::vector<std::uint32_t> two{0x378, 0xD010};
+  const Files card = {
+      {"proc/ioports", kCardIoports}, {kCardClass, "0x070101\n"}, {kCardBars, kCardBarLines}};
+  // A board as root sees it, with a PCI serial card at E000.
+  const Files board = {
+      {"proc/ioports",
+       "0000-0cf7 : PCI Bus 0000:00\n  0000-001f : dma1\n  0270-027f : pnp 00:07\n"
+       "  03c0-03df : vga+\n  03f8-03ff : serial\n  0400-047f : pnp 00:01\n"
+       "    0400-0403 : ACPI PM1a_EVT_BLK\n  04d0-04d1 : pnp 00:00\n  0778-077f : pnp 00:05\n"
+       "0cf8-0cff : PCI conf1\n0d00-ffff : PCI Bus 0000:00\n  e000-efff : PCI Bus 0000:03\n"
+       "    e000-e007 : 0000:03:00.0\n"},
+      {"sys/bus/pci/devices/0000:03:00.0/class", "0x070002\n"},
+      {"sys/bus/pci/devices/0000:03:00.0/resource",
+       "0x000000000000e000 0x000000000000e007 0x0000000000040101\n"}};
+  const Files notRoot = {
+      {"proc/ioports", "0000-0000 : PCI Bus 0000:00\n  0000-0000 : serial\n  0000-0000 : vga+\n"}};
+  const char* const nowhere = "is in no PCI parallel port's I/O range and is no free legacy base";
   struct Case {
+    Files files;
     std::vector<std::uint32_t> kernel;  // bases under /proc/sys/dev/parport
     std::uint16_t base;
     bool anyAddress;
     const char* said;  // nullptr: accepted
   };
   const Case cases[] = {
-      {two, 0x378, false, nullptr}, {two, 0xD010, false, nullptr}, {two, 0x278, true, nullptr},
-      {two, 0x278, false, "0278 is not among the parallel ports the kernel lists: 0378, D010."},
-      {{}, 0x3BC, false, nullptr},  {{}, 0x3000, false, nullptr},  {{}, 0x100, false, nullptr},
-      {{}, 0x379, false, "0379 is not 4-aligned"}, {{}, 0x00FC, false, "00FC is below 0100"},
-      {{}, 0x3F8, false, "03F8 is a serial port's address (COM1)."},
-      {{}, 0x2F8, false, "(COM2)"}, {{}, 0x3E8, false, "(COM3)"}, {{}, 0x2E8, false, "(COM4)"},
-      {{}, 0x3F8, true, nullptr},   {{}, 0x379, true, nullptr},
-      // A USB printer adapter's port at base 0 is no address to compare with.
-      {{0}, 0x3BC, false, nullptr}, {{0, 0x378}, 0x278, false, "the kernel lists: 0378."},
+      {card, {0x378}, 0xD010, false, nullptr}, {card, {}, 0xD014, false, nullptr},
+      {card, {}, 0x278, false, nullptr},  // nothing claims it
+      {card, {}, 0xD016, false, "D016 is in no PCI parallel port's I/O range and is no free "
+                                "legacy base (0378, 0278, 03BC). PCI parallel ports: "
+                                "0000:02:00.0 at D010-D017, D000-D007."},
+      {card, {0x378}, 0x378, false, nullptr},  // parport0's, which AttachPort refuses
+      {board, {}, 0x378, false, nullptr}, {board, {}, 0x3BC, false, nullptr},
+      {board, {}, 0x3C0, false, "03C0-03C2 overlap 03C0-03DF, which the kernel gives to vga+,"},
+      {board, {}, 0xCFC, false, "0CFC-0CFE overlap 0CF8-0CFF, which the kernel gives to PCI conf1"},
+      {board, {}, 0x400, false, "overlap 0400-0403, which the kernel gives to ACPI PM1a_EVT_BLK"},
+      {board, {}, 0x404, false, "overlap 0400-047F, which the kernel gives to pnp 00:01"},
+      {board, {}, 0x4D0, false, "pnp 00:00"}, {board, {}, 0x10, false, "dma1"},
+      {board, {}, 0x278, false, "pnp 00:07"}, {board, {}, 0x3F8, false, "to serial"},
+      {board, {}, 0xE000, false, "to 0000:03:00.0 (PCI class 070002"},
+      {board, {}, 0xD00, false, nowhere}, {board, {}, 0xCFC, true, nullptr},
+      {notRoot, {}, 0x378, false, nullptr}, {notRoot, {}, 0x3F8, false, nowhere},
+      {notRoot, {0xD010}, 0xD010, false, nullptr},
+      // A USB printer adapter's port at base 0 is no I/O address.
+      {{}, {0}, 0, false, "0000 is in no PCI"},
   };
   for (const auto& c : cases) {
     testing::TempDir root;
+    for (const auto& [path, content] : c.files) root.Write(path, content);
     AddKernelPorts(root, c.kernel);
-    const auto refusal = DirectAddressRefusal(
-        "LPT2", c.base, ListKernelParports(root.Path().string()), c.anyAddress);
+    const auto refusal =
+        DirectAddressRefusal("LPT2", c.base, ReadIoFacts(root.Path().string()), c.anyAddress);
     const std::string label = PortLabel("LPT2", c.base);
     ASSERT_EQ(refusal.has_value(), c.said != nullptr) << label << ": " << refusal.value_or("");
     if (!refusal) continue;
@@ -194,6 +281,7 @@ TEST(DirectAddressCheck, RefusesBeforeAskingForPermissionUnlessLifted) {
   for (const auto& c : cases) {
     testing::TempDir root;
     auto io = std::make_unique<FakeIo>();
+    const FakeIo& seen = *io;
     io->regs = {{0x379, 0}};
     const auto port = MakeDirectPort(root.Path().string(), c.anyAddress, std::move(io));
     std::string said;
@@ -205,6 +293,7 @@ TEST(DirectAddressCheck, RefusesBeforeAskingForPermissionUnlessLifted) {
     const std::string what = c.anyAddress != nullptr ? c.anyAddress : "(unset)";
     if (c.refused) {
       EXPECT_EQ(said, DirectAddressRefusal("LPT1", 0x379, {}, false)) << what;
+      EXPECT_EQ(seen.calls, "") << what;
       EXPECT_EQ(port->Description(), "direct port I/O (no port attached yet)") << what;
     } else {
       EXPECT_EQ(said, "") << what;
