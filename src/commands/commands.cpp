@@ -407,6 +407,7 @@ CommandResult Commands::Program() {
                        "answer so). Nothing shows that it took the write; AUTO-PROGRAM erases "
                        "first and shows it.");
   }
+  TakeCaveat(result);
   Status(Set().programmedStatus, true);
   // The x2 Clock box is written on every Program, but not after a failed write.
   if (FuseCapable() && result.Ok()) {

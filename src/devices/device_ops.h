@@ -231,11 +231,19 @@ class DeviceOps {
   // write than after it shows that the chip takes writes (proved). The bytes that
   // read back before that (pending) may have been answered by a chip that missed the
   // enable.
+  //
+  // Where the data sheet does not say what a busy chip answers (see dataPolling), a
+  // byte of 00 that reads back 00 may have been answered by a chip still writing the
+  // byte before, which then missed this write: such bytes (maybeBusy) wait until a
+  // later byte that is not 00 reads back right (idleAt), which no busy chip can
+  // answer, and are read again then.
   struct WriteProof {
     explicit WriteProof(bool needless) : proved(needless) {}
     bool proved;
     bool wrote = false;
     std::vector<std::int32_t> pending;
+    std::vector<std::int32_t> maybeBusy;
+    std::int32_t idleAt = -1;
   };
   // After the byte at n read back: records what it shows. When it is the first to
   // show the chip taking writes, the pending bytes are read again, and written again
@@ -243,6 +251,20 @@ class DeviceOps {
   // (its box shown) or the operation ended; the counter spells n again at the end.
   bool TakeWriteProof(InstructionSet set, std::int32_t n, std::optional<std::uint8_t> before,
                       WriteProof& proof, const std::function<bool(std::int32_t)>& rewrite);
+  // After the byte at n read back right: a 00 waits in maybeBusy; any other byte
+  // shows the chip idle, and the waiting bytes are read again and written again with
+  // rewrite where they read otherwise. False when one of them did not program (its box
+  // shown) or the operation ended; the counter spells n again at the end.
+  bool TakeIdleProof(std::int32_t n, WriteProof& proof,
+                     const std::function<bool(std::int32_t)>& rewrite);
+  // While bytes wait in maybeBusy, idleAt is read until it reads right, which shows
+  // the chip idle and ready for the next write. False when it never does or the
+  // operation ended.
+  bool AwaitIdle(const WriteProof& proof);
+  // At the end of a write: the bytes still in maybeBusy read again once idleAt reads
+  // right again. Where no byte but 00 was written, nothing can show that the chip had
+  // finished, and a caveat says so.
+  void SettleMaybeBusy(WriteProof& proof, const std::function<bool(std::int32_t)>& rewrite);
   // One byte written and read back until it matches, by each set's rules: true when
   // it did; false, without a box, when it never did or the operation ended.
   bool WriteAndReadBack4(std::int32_t n);

@@ -55,24 +55,28 @@ struct DeviceInfo {
   // at least the data sheet's maximum where one gives it (AT89S51/52 500 ms,
   // AT89S8253 9 ms), and as long as the longest of the family where none does.
   std::int32_t eraseMs;
+  // Whether the data sheet says what a read of the byte being written answers while
+  // the write is under way: the complement of its bit 7 (data polling). Where it does
+  // not, a busy chip may answer anything, 00 included.
+  bool dataPolling;
 };
 
 // One row a device; the table sizes itself.
 inline constexpr auto kDevices = std::to_array<DeviceInfo>({
     {"AT89S51", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
-     LockWrite::Stepwise, LockRead::ToBoxes, false, 500},
+     LockWrite::Stepwise, LockRead::ToBoxes, false, 500, true},
     {"AT89S52", 8192, 0x1FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
-     LockWrite::Stepwise, LockRead::ToBoxes, false, 500},
+     LockWrite::Stepwise, LockRead::ToBoxes, false, 500, true},
     {"AT89S53", 12288, 0x2FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
-     LockWrite::ThreeByte, LockRead::None, false, 500},
+     LockWrite::ThreeByte, LockRead::None, false, 500, true},
     {"AT89S8252", 8192, 0x1FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
-     LockWrite::ThreeByte, LockRead::None, false, 500},
+     LockWrite::ThreeByte, LockRead::None, false, 500, true},
     {"AT89S8253", 12288, 0x2FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 10},
+     LockWrite::ByMode, LockRead::ByMode, true, 10, true},
     {"AT89S2051", 2048, 0x07FF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 500},
+     LockWrite::ByMode, LockRead::ByMode, true, 500, false},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 500},
+     LockWrite::ByMode, LockRead::ByMode, true, 500, false},
 });
 
 // Every device's code fits the addresses that its instruction set can name.

@@ -1,7 +1,10 @@
 // The four-byte instruction set, and the lock bit and fuse operations that use it.
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "devices/device_ops.h"
 
@@ -51,26 +54,91 @@ bool DeviceOps::WriteAndReadBack4(std::int32_t n) {
   return false;
 }
 
+bool DeviceOps::TakeIdleProof(std::int32_t n, WriteProof& proof,
+                              const std::function<bool(std::int32_t)>& rewrite) {
+  if (ImageByte(image_.Image, n) == 0x00) return true;
+  proof.idleAt = n;
+  // Read while the chip is idle, until a rewrite makes it busy again: the bytes after
+  // that wait for the next proof.
+  auto waiting = std::exchange(proof.maybeBusy, {});
+  for (std::size_t i = 0; i < waiting.size(); ++i) {
+    const std::int32_t m = waiting[i];
+    SetAddressCounter(image_.Counter, m);
+    const auto now = ReadCounterByte(InstructionSet::FourByte);
+    if (!now) return false;
+    if (*now == 0x00) continue;
+    if (!rewrite(m)) {
+      if (!halt_) NotProgrammed(m, "");
+      return false;
+    }
+    proof.maybeBusy.insert(proof.maybeBusy.end(), waiting.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                           waiting.end());
+    break;
+  }
+  SetAddressCounter(image_.Counter, n);
+  return true;
+}
+
+bool DeviceOps::AwaitIdle(const WriteProof& proof) {
+  if (proof.maybeBusy.empty() || proof.idleAt < 0) return true;
+  SetAddressCounter(image_.Counter, proof.idleAt);
+  const auto idle = [&] { return ReadCodeByte4() && ExpectImageByte(proof.idleAt); };
+  bool shown = false;
+  for (int read = 1; read <= 20 && !shown; ++read) {
+    shown = idle();
+    if (!shown && (halt_ || (read < 20 && !Enable4()))) return false;
+  }
+  return shown;
+}
+
+void DeviceOps::SettleMaybeBusy(WriteProof& proof,
+                                const std::function<bool(std::int32_t)>& rewrite) {
+  for (int round = 1; round <= 3 && !proof.maybeBusy.empty() && proof.idleAt >= 0; ++round) {
+    if (!AwaitIdle(proof) || !TakeIdleProof(proof.idleAt, proof, rewrite)) break;
+  }
+  if (halt_ || proof.maybeBusy.empty()) return;
+  if (proof.idleAt < 0) {
+    NoteCaveat("Every byte written was 00, which the " + std::string(device_->name) +
+               " may also answer while it is still writing the byte before: nothing shows "
+               "that it took the last of them. VERIFY shows it.");
+    return;
+  }
+  NotProgrammed(proof.maybeBusy.front(), "");
+}
+
 Outcome DeviceOps::WriteCode4(std::int32_t last, Reload reload) {
   Scope scope(*this);
   if (halt_) return *halt_;
   Outcome outcome = Outcome::Done;
   if (!AutoReload(reload, outcome)) return outcome;
   WriteProof proof(!NeedsWriteProof());
+  const auto write = [&](std::int32_t m) {
+    if (!WriteAndReadBack4(m)) return false;
+    if (!device_->dataPolling && ImageByte(image_.Image, m) == 0x00) proof.maybeBusy.push_back(m);
+    return true;
+  };
   Walk(InstructionSet::FourByte, last, true, [&](std::int32_t n) {
     if (SkipsAddress(n)) return Step::Next;
+    // A write that comes while the chip is still busy is lost, and a read then proves
+    // nothing.
+    if (!AwaitIdle(proof)) {
+      if (!halt_) NotProgrammed(proof.maybeBusy.front(), "");
+      return Step::StopHere;
+    }
+    SetAddressCounter(image_.Counter, n);
     const auto before = proof.proved ? std::nullopt : ReadBeforeWrite(InstructionSet::FourByte);
     if (halt_) return Step::StopHere;
     proof.wrote = true;
     // A byte that never reads back stops the write: what follows would be no better.
-    if (!WriteAndReadBack4(n)) {
+    if (!write(n)) {
       if (!halt_) NotProgrammed(n, "");
       return Step::StopHere;
     }
-    const bool rechecked = TakeWriteProof(InstructionSet::FourByte, n, before, proof,
-                                          [this](std::int32_t m) { return WriteAndReadBack4(m); });
+    const bool rechecked = TakeWriteProof(InstructionSet::FourByte, n, before, proof, write) &&
+                           TakeIdleProof(n, proof, write);
     return rechecked ? Step::Next : Step::StopHere;
   });
+  if (!halt_ && !Ended()) SettleMaybeBusy(proof, write);
   writeUnproved_ = !halt_ && proof.wrote && !proof.proved;
   return Result(Outcome::Done);
 }
