@@ -252,8 +252,8 @@ class DeviceOps {
   bool TakeWriteProof(InstructionSet set, std::int32_t n, std::optional<std::uint8_t> before,
                       WriteProof& proof, const std::function<bool(std::int32_t)>& rewrite);
   // After the byte at n read back right: a 00 waits in maybeBusy; any other byte
-  // shows the chip idle, and the waiting bytes are read again and written again with
-  // rewrite where they read otherwise. False when one of them did not program (its box
+  // becomes idleAt, and once it reads right again (AwaitIdle) the waiting bytes are
+  // read again and written again with rewrite where they read otherwise. False when one of them did not program (its box
   // shown) or the operation ended; the counter spells n again at the end.
   bool TakeIdleProof(std::int32_t n, WriteProof& proof,
                      const std::function<bool(std::int32_t)>& rewrite);

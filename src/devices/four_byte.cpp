@@ -58,6 +58,11 @@ bool DeviceOps::TakeIdleProof(std::int32_t n, WriteProof& proof,
                               const std::function<bool(std::int32_t)>& rewrite) {
   if (ImageByte(image_.Image, n) == 0x00) return true;
   proof.idleAt = n;
+  // n read back right, but a rewrite since may have made the chip busy again.
+  if (!AwaitIdle(proof)) {
+    if (!halt_) NotProgrammed(proof.maybeBusy.front(), "");
+    return false;
+  }
   // Read while the chip is idle, until a rewrite makes it busy again: the bytes after
   // that wait for the next proof.
   auto waiting = std::exchange(proof.maybeBusy, {});
@@ -94,7 +99,7 @@ bool DeviceOps::AwaitIdle(const WriteProof& proof) {
 void DeviceOps::SettleMaybeBusy(WriteProof& proof,
                                 const std::function<bool(std::int32_t)>& rewrite) {
   for (int round = 1; round <= 3 && !proof.maybeBusy.empty() && proof.idleAt >= 0; ++round) {
-    if (!AwaitIdle(proof) || !TakeIdleProof(proof.idleAt, proof, rewrite)) break;
+    if (!TakeIdleProof(proof.idleAt, proof, rewrite)) return;
   }
   if (halt_ || proof.maybeBusy.empty()) return;
   if (proof.idleAt < 0) {
