@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/exit_status.h"
-#include "cli/help.h"
+#include "manual/help.h"
 #include "cli/options.h"
 #include "cli/session.h"
 

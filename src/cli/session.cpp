@@ -17,7 +17,7 @@
 #include "commands/programmer_setup.h"
 #include "image/hex_writer.h"
 #include "link/config_lookup.h"
-#include "portio/port_factory.h"
+#include "backends/port_factory.h"
 
 namespace vql {
 

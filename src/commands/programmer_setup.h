@@ -7,7 +7,7 @@
 #include <string>
 
 #include "commands/programmer.h"
-#include "portio/port_factory.h"
+#include "backends/port_factory.h"
 #include "portio/port_io.h"
 #include "services/window_services.h"
 

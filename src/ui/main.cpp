@@ -24,10 +24,10 @@
 #include <memory>
 #include <string>
 
-#include "cli/help.h"
+#include "manual/help.h"
 #include "commands/programmer_setup.h"
 #include "link/config_lookup.h"
-#include "portio/port_factory.h"
+#include "backends/port_factory.h"
 #include "ui/isp_s8252.h"
 #include "ui/qt_window.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "portio/port_factory.h"
+#include "backends/port_factory.h"
 #include "sim/sim_chip.h"
 #include "sim/sim_chip_cable.h"
 #include "sim/sim_options.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "commands/programmer_setup.h"
-#include "portio/port_factory.h"
+#include "backends/port_factory.h"
 #include "sim/sim_chip.h"
 #include "sim/sim_port.h"
 #include "support/temp_dir.h"

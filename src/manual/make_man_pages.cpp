@@ -5,8 +5,8 @@
 #include <fstream>
 #include <string>
 
-#include "cli/help.h"
-#include "cli/man_page.h"
+#include "manual/help.h"
+#include "manual/man_page.h"
 
 namespace {
 

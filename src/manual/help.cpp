@@ -1,10 +1,10 @@
-#include "cli/help.h"
+#include "manual/help.h"
 
 #include <algorithm>
 
 #include "devices/device_table.h"
 #include "link/config_lookup.h"
-#include "portio/port_factory.h"
+#include "backends/port_factory.h"
 
 namespace vql {
 

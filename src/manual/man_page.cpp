@@ -1,4 +1,4 @@
-#include "cli/man_page.h"
+#include "manual/man_page.h"
 
 #include <cctype>
 #include <span>

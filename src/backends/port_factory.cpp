@@ -1,4 +1,4 @@
-#include "portio/port_factory.h"
+#include "backends/port_factory.h"
 
 #include <array>
 #include <cerrno>
