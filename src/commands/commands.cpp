@@ -92,8 +92,9 @@ bool Commands::CanStart(CommandResult& result, bool needsPort) {
   return true;
 }
 
-void Commands::Status(std::string_view text, bool pump) {
-  window_.ShowStatus(text);
+void Commands::Status(StatusText text, std::string_view more, bool pump) {
+  window_.ShowStatus(more.empty() ? std::string(text.text) : std::string(text.text) + std::string(more));
+  statusShowsFailure_ = text.showsFailure;
   if (pump) window_.PumpMessages();
 }
 
@@ -197,10 +198,10 @@ CommandResult Commands::Load() {
     window_.ShowMessageBox(error.what());
     return {Outcome::FileError};
   }
-  Status("Load file complete.");
+  Status(status::kLoadComplete);
   if (const DeviceInfo* device = selection_.Device();
       device != nullptr && CodeExtent > device->lastAddress + 1) {
-    Status("Code over MCU memory [" + std::to_string(device->lastAddress) + "]");
+    Status(status::kCodeOverMemory, std::to_string(device->lastAddress) + "]");
     window_.Beep();
     result.outcome = Outcome::CodeTooLarge;
   }
@@ -300,7 +301,7 @@ CommandResult Commands::ReadChip() {
   CommandResult result;
   if (!CanStart(result)) return result;
   Run run(*this);
-  Status("Read Chip...", true);
+  Status(status::kReadChip, {}, true);
   CodeExtent = LastAddress();
   const SetOperations& set = Set();
   if (RecordAndMustEnd(result, (ops_.*set.ReadCode)(CodeExtent))) return result;
@@ -327,7 +328,7 @@ CommandResult Commands::ReadChip() {
   // Comparing the chip with what it answered here shows nothing unless this was vouched for.
   image_.FromUnvouchedRead = !result.Vouched();
   SetOperatingMode(true);
-  Status("Read Chip finished");
+  Status(status::kReadChipFinished);
   return result;
 }
 
@@ -335,7 +336,7 @@ CommandResult Commands::Erase() {
   CommandResult result;
   if (!CanStart(result)) return result;
   Run run(*this);
-  Status("Erase Chip...", true);
+  Status(status::kEraseChip, {}, true);
   if (RecordAndMustEnd(result, (ops_.*Set().EraseChip)())) return result;
   if (MayBeUnheard()) {
     Caveat(result, "The " + std::string(device_->name) +
@@ -345,7 +346,7 @@ CommandResult Commands::Erase() {
                        "a chip took the erase.");
   }
   SetOperatingMode(true);
-  Status("Erase finished.");
+  Status(status::kEraseFinished);
   return result;
 }
 
@@ -353,7 +354,7 @@ CommandResult Commands::BlankCheck() {
   CommandResult result;
   if (!CanStart(result)) return result;
   Run run(*this);
-  Status("Blank Check...", true);
+  Status(status::kBlankCheck, {}, true);
   // A chip whose lock bits hide its code can answer FF without being blank.
   const std::optional<std::int32_t> locked = ChipLockLevel(result);
   if (!result.Ok()) return result;
@@ -367,7 +368,7 @@ CommandResult Commands::BlankCheck() {
     ReadCaveat(result, "it is blank");
   }
   SetOperatingMode(true);
-  Status(blank == Outcome::Done ? "Blank chip [OK]" : "Not blank chip!!!");
+  Status(blank == Outcome::Done ? status::kBlankOk : status::kNotBlank);
   return result;
 }
 
@@ -380,7 +381,7 @@ CommandResult Commands::WriteLockLevel(CommandResult result) {
                        " cannot read its lock bits back: nothing shows that it took them.");
   }
   // The level is shown only once it is on the chip.
-  if (result.Ok()) Status("Lock bit level " + std::to_string(controls_.Lock.LockLevel()));
+  if (result.Ok()) Status(status::kLockLevel, std::to_string(controls_.Lock.LockLevel()));
   return result;
 }
 
@@ -388,7 +389,7 @@ CommandResult Commands::Program() {
   CommandResult result;
   if (!CanStart(result)) return result;
   Run run(*this);
-  Status("Programming...", true);
+  Status(status::kProgramming, {}, true);
   if (!CheckImage(result, true)) return result;
   // A locked chip ignores the writes, and from level 2 on its answers to the
   // read-back can match the image by chance: its lock bits decide first.
@@ -408,7 +409,7 @@ CommandResult Commands::Program() {
                        "first and shows it.");
   }
   TakeCaveat(result);
-  Status(Set().programmedStatus, true);
+  Status(Set().programmedStatus, {}, true);
   // The x2 Clock box is written on every Program, but not after a failed write.
   if (FuseCapable() && result.Ok()) {
     if (RecordAndMustEnd(result, ops_.WriteUserFuses())) return result;
@@ -421,7 +422,7 @@ CommandResult Commands::Verify() {
   CommandResult result;
   if (!CanStart(result)) return result;
   Run run(*this);
-  Status("Verify Code...", true);
+  Status(status::kVerifyCode, {}, true);
   if (!CheckImage(result, false)) return result;
   // A chip that hides its code answers with other bytes, which can even be what a
   // Read Chip of it left in the image.
@@ -448,7 +449,7 @@ CommandResult Commands::Verify() {
   if (RecordAndMustEnd(result, match)) return result;
   if (match == Outcome::Done && !AnsweredOnly00(result, false)) VerifyCaveat(result);
   SetOperatingMode(true);
-  Status(match == Outcome::Done ? "Verify complete." : "Verify not match");
+  Status(match == Outcome::Done ? status::kVerifyComplete : status::kVerifyNotMatch);
   return result;
 }
 
@@ -458,16 +459,16 @@ CommandResult Commands::AutoProgram() {
   Run run(*this);
   SetOperatingMode(true);
   if (image_.HexFilePath.empty()) {
-    Status("File name does't indentify!!!.");
+    Status(status::kNoFileName);
     return {Outcome::NoFile};
   }
   // Before the erase: a file that cannot be written must not cost the chip its code.
   if (!CheckImage(result, true)) return result;
-  Status("Erase Chip...", true);
+  Status(status::kEraseChip, {}, true);
   if (RecordAndMustEnd(result, (ops_.*Set().EraseChip)())) return result;
   for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(10000);
 
-  Status("Programming...", true);
+  Status(status::kProgramming, {}, true);
   Outcome written = (ops_.*Set().WriteCode)(ImageLast(), kReloaded);
   if (RecordAndMustEnd(result, written)) return result;
   if (written == Outcome::Done && ops_.WriteUnproved()) {
@@ -481,7 +482,7 @@ CommandResult Commands::AutoProgram() {
     written = Outcome::NotProgrammed;
     RecordAndMustEnd(result, written);
   }
-  Status("Program completed.", true);
+  Status(status::kProgramCompleted, {}, true);
 
   Outcome match = written;
   if (written == Outcome::Done) {
@@ -499,11 +500,11 @@ CommandResult Commands::AutoProgram() {
       return result;
     }
 
-    Status("Verify code ...", true);
+    Status(status::kVerifyCodeInAuto, {}, true);
     match = (ops_.*Set().VerifyCode)(ImageLast());
     if (RecordAndMustEnd(result, match)) return result;
     if (match == Outcome::Done) {
-      Status("Verify complete.", true);
+      Status(status::kVerifyComplete, {}, true);
       if (FuseCapable()) {
         if (RecordAndMustEnd(result, ops_.WriteUserFuses())) return result;
         TakeCaveat(result);
@@ -513,10 +514,10 @@ CommandResult Commands::AutoProgram() {
         if (RecordAndMustEnd(result, result.outcome)) return result;
       }
     } else {
-      Status("Verify not match");
+      Status(status::kVerifyNotMatch);
     }
   }
-  Status("Auto Programming finished.");
+  Status(status::kAutoFinished);
   // A chip that failed stays held, whatever the option says.
   if (AutoRunAfterProgram && result.Ok()) SetOperatingMode(false);
   return result;
@@ -527,7 +528,7 @@ CommandResult Commands::WriteLockBits() {
   if (!CanStart(result)) return result;
   Run run(*this);
   if (controls_.Lock.LockLevel() == 0) {
-    Status("Non Lock bit function");
+    Status(status::kNoLockLevel);
     return result;
   }
   return WriteLockLevel(result);
@@ -648,12 +649,12 @@ void Commands::SetOperatingMode(bool program) {
   if (!link_.CheckPort()) return;
   if (program) {
     link_.HoldTargetInProgramMode();
-    Status("PROGRAM MODE.", true);
+    Status(status::kProgramMode, {}, true);
     InProgramMode = true;
     EnableCommands();
   } else {
     link_.ReleaseTargetToRun();
-    Status("RUN MODE.", true);
+    Status(status::kRunMode, {}, true);
     InProgramMode = false;
     DisableCommands();
   }
@@ -665,14 +666,14 @@ void Commands::ToggleOperatingMode() {
     link_.ReleaseTargetToRun();
     ProgramModeTicked = false;
     RunModeTicked = true;
-    Status("RUN MODE.");
+    Status(status::kRunMode);
     InProgramMode = false;
     DisableCommands();
   } else {
     link_.HoldTargetInProgramMode();
     ProgramModeTicked = true;
     RunModeTicked = false;
-    Status("PROGRAM MODE.");
+    Status(status::kProgramMode);
     InProgramMode = true;
     EnableCommands();
   }

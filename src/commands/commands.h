@@ -23,6 +23,7 @@
 #include "devices/device_ops.h"
 #include "devices/device_selection.h"
 #include "devices/operator_controls.h"
+#include "devices/status_texts.h"
 #include "services/hex_loading.h"
 #include "link/programmer_link.h"
 #include "services/window_services.h"
@@ -117,6 +118,9 @@ class Commands {
   // True while a command runs: a second one started from inside its message
   // pumps is refused, since both would share the address counter and the cable.
   bool Busy() const { return busy_; }
+  // Whether the last status text the commands showed says by itself that something
+  // went wrong (see StatusText).
+  bool StatusShowsFailure() const { return statusShowsFailure_; }
 
  private:
   class Run;
@@ -126,7 +130,9 @@ class Commands {
   // Checks that a chip command can start: no other command running, a device
   // selected, a usable port. Shows why not. Takes the device the command serves.
   bool CanStart(CommandResult& result, bool needsPort = true);
-  void Status(std::string_view text, bool pump = false);
+  // Shows text, with more after it; pump: once, so that a progress text shows
+  // before the long part starts.
+  void Status(StatusText text, std::string_view more = {}, bool pump = false);
   // The operations of the device's instruction set.
   const SetOperations& Set() const;
   bool FuseCapable() const;
@@ -190,6 +196,7 @@ class Commands {
   DeviceOps& ops_;
   WindowServices& window_;
   bool busy_ = false;
+  bool statusShowsFailure_ = false;
   std::set<std::string> caveatsShown_;
   const DeviceInfo* device_ = nullptr;  // the device the running command serves
 };

@@ -10,6 +10,7 @@
 
 #include "devices/device_ops.h"
 #include "devices/device_table.h"
+#include "devices/status_texts.h"
 
 namespace vql {
 
@@ -21,7 +22,7 @@ struct SetOperations {
   Outcome (DeviceOps::*VerifyCode)(std::int32_t last);
   Outcome (DeviceOps::*BlankCheck)(std::int32_t last);
   // The status after Program has written the code.
-  std::string_view programmedStatus;
+  StatusText programmedStatus;
   // Whether a chip of this set echoes the programming enable that follows the
   // reset pulse before Auto-program's verify, so that a missing echo ends it.
   bool echoesEnableAfterReset;
@@ -30,11 +31,11 @@ struct SetOperations {
 // Indexed by InstructionSet.
 inline constexpr std::array<SetOperations, 2> kSetOperations{{
     {InstructionSet::ThreeByte, &DeviceOps::EraseChip3, &DeviceOps::WriteCode3,
-     &DeviceOps::ReadCode3, &DeviceOps::VerifyCode3, &DeviceOps::BlankCheck3, "Program finished.",
-     false},
+     &DeviceOps::ReadCode3, &DeviceOps::VerifyCode3, &DeviceOps::BlankCheck3,
+     status::kProgramFinished, false},
     {InstructionSet::FourByte, &DeviceOps::EraseChip4, &DeviceOps::WriteCode4,
      &DeviceOps::ReadCode4, &DeviceOps::VerifyCode4, &DeviceOps::BlankCheck4,
-     "Program completed.", true},
+     status::kProgramCompleted, true},
 }};
 
 // Indexed by LockWrite: writes the lock bits for a lock level.

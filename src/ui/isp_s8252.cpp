@@ -63,13 +63,6 @@ QPixmap Picture(std::initializer_list<const char*> names) {
 
 QString FromStd(const std::string& text) { return QString::fromStdString(text); }
 
-// Status texts that say by themselves that something went wrong.
-bool StatusShowsFailure(const QString& text) {
-  return text == QLatin1String("Verify not match") || text == QLatin1String("Not blank chip!!!") ||
-         text == QLatin1String("File name does't indentify!!!.") ||
-         text.startsWith(QLatin1String("Code over MCU memory ["));
-}
-
 // "the chip does not match the image" as a sentence of its own.
 QString Sentence(const std::string& text) {
   QString sentence = FromStd(text);
@@ -186,7 +179,7 @@ void TfrmMain::BuildControls() {
   btnMode = new QPushButton(QStringLiteral("OPERATION MODE"), client);
   btnMode->setGeometry(152, 264, 129, 25);
 
-  edtStatus = new QLineEdit(QStringLiteral("PROGRAM MODE."), client);
+  edtStatus = new QLineEdit(FromStd(std::string(status::kProgramMode.text)), client);
   edtStatus->setGeometry(152, 296, 129, 21);
   edtStatus->setAcceptDrops(false);
   ShowWarning(false);
@@ -354,13 +347,13 @@ void TfrmMain::AfterCommand(const CommandResult& result, std::uint64_t boxesBefo
     // The walk ended at an address; the target stays held, unless the window is
     // closing, which releases it next.
     if (!closeAfterCommand_ && cmd.InProgramMode) cmd.SetOperatingMode(true);
-    window_.ShowStatus("Stopped.");
+    window_.ShowStatus(status::kStopped.text);
     return;
   }
   if (result.Ok() || result.outcome == Outcome::Busy) return;
   // "Program completed." after a byte that did not program, "Auto Programming
   // finished." after a failed verify: the operator must not take them for success.
-  if (StatusShowsFailure(edtStatus->text())) return;
+  if (cmd.StatusShowsFailure()) return;
   ShowWarning(true);
   if (window_.MessageBoxesShown() == boxesBefore) {
     window_.ShowMessageBox(Sentence(OutcomeText(result.outcome)).toStdString());
