@@ -105,14 +105,15 @@ bool Session::UsePort() {
 }
 
 void Session::ApplyControls() {
-  if (options_.deviceIndex) programmer_.Selection.Select(*options_.deviceIndex);
+  Commands& cmd = programmer_.Cmd;
+  if (options_.deviceIndex) cmd.SelectDevice(*options_.deviceIndex);
   // Ticking the highest box ticks those below it through the rules.
-  if (options_.lockLevel > 0) programmer_.Controls.Lock.Set(options_.lockLevel, true);
-  programmer_.Controls.X2Clock = options_.x2Clock;
-  if (options_.sckHalfUs) programmer_.Link.SckHalfPeriodUs = *options_.sckHalfUs;
-  programmer_.Controls.AutoReloadFile = options_.autoReload;
-  programmer_.Cmd.StopOnDamagedReload = !options_.ignoreHexErrors;
-  programmer_.Cmd.AutoRunAfterProgram = options_.runAfter;
+  if (options_.lockLevel > 0) cmd.SetLockBox(options_.lockLevel, true);
+  cmd.SetX2Clock(options_.x2Clock);
+  if (options_.sckHalfUs) cmd.SetSckHalfPeriod(*options_.sckHalfUs);
+  cmd.SetAutoReloadFile(options_.autoReload);
+  cmd.StopOnDamagedReload = !options_.ignoreHexErrors;
+  cmd.SetAutoRunAfterProgram(options_.runAfter);
 }
 
 Verdict Session::RunCommand() {

@@ -645,6 +645,33 @@ bool Commands::MoveCableTo(std::int32_t lpt) {
   return true;
 }
 
+bool Commands::ChangeSetting(const std::function<void()>& change) {
+  if (busy_) return false;
+  change();
+  window_.ControlsChanged();
+  return true;
+}
+
+bool Commands::SetLockBox(std::int32_t box, bool ticked) {
+  return ChangeSetting([&] { controls_.Lock.Set(box, ticked); });
+}
+
+bool Commands::SetX2Clock(bool on) {
+  return ChangeSetting([&] { controls_.X2Clock = on; });
+}
+
+bool Commands::SetAutoReloadFile(bool on) {
+  return ChangeSetting([&] { controls_.AutoReloadFile = on; });
+}
+
+bool Commands::SetAutoRunAfterProgram(bool on) {
+  return ChangeSetting([&] { AutoRunAfterProgram = on; });
+}
+
+bool Commands::SetSckHalfPeriod(std::int32_t us) {
+  return ChangeSetting([&] { link_.SckHalfPeriodUs = us; });
+}
+
 void Commands::SetOperatingMode(bool program) {
   if (!link_.CheckPort()) return;
   if (program) {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -96,6 +97,15 @@ class Commands {
   bool SelectDeviceOrNone(std::int32_t itemIndex);
   bool SelectDevice(std::int32_t index);
   bool SelectPort(std::int32_t lpt);
+  // The operator's settings: the Lock Bit boxes (ticking one ticks or clears others
+  // by the rules), the x2 Clock box, Option > Auto Reload File, Option > Auto RUN
+  // after auto program and the SCK half period. Refused (false) while a command
+  // runs; otherwise the front end is told that the controls changed.
+  bool SetLockBox(std::int32_t box, bool ticked);
+  bool SetX2Clock(bool on);
+  bool SetAutoReloadFile(bool on);
+  bool SetAutoRunAfterProgram(bool on);
+  bool SetSckHalfPeriod(std::int32_t us);
   // The loop test: Done, LoopTestFailed, NoPort or Busy.
   CommandResult TestIo();
   // Moves the work to the cable on the other port: the target on the port left
@@ -126,6 +136,8 @@ class Commands {
   class Run;
 
   void ChooseMode(bool program);
+  // Runs change unless a command runs, then tells the front end.
+  bool ChangeSetting(const std::function<void()>& change);
 
   // Checks that a chip command can start: no other command running, a device
   // selected, a usable port. Shows why not. Takes the device the command serves.

@@ -405,11 +405,14 @@ void TfrmMain::OpenFile(const QString& path) {
 // --- Operator controls.
 
 void TfrmMain::chkLockClick(std::int32_t box, bool ticked) {
-  programmer_.Controls.Lock.Set(box, ticked);
-  ReadControls();  // the rule may have changed the other boxes
+  programmer_.Cmd.SetLockBox(box, ticked);
+  ReadControls();  // the rule may have changed the other boxes, or a command refused it
 }
 
-void TfrmMain::chk_x2ClockClick(bool ticked) { programmer_.Controls.X2Clock = ticked; }
+void TfrmMain::chk_x2ClockClick(bool ticked) {
+  programmer_.Cmd.SetX2Clock(ticked);
+  ReadControls();
+}
 
 void TfrmMain::btnModeClick() {
   programmer_.Cmd.ToggleOperatingMode();
@@ -447,12 +450,12 @@ void TfrmMain::LPT21Click() {
 }
 
 void TfrmMain::AutoRUNafterprogram1Click() {
-  programmer_.Cmd.AutoRunAfterProgram = !programmer_.Cmd.AutoRunAfterProgram;
+  programmer_.Cmd.SetAutoRunAfterProgram(!programmer_.Cmd.AutoRunAfterProgram);
   ReadControls();
 }
 
 void TfrmMain::AutoReloadFile1Click() {
-  programmer_.Controls.AutoReloadFile = !programmer_.Controls.AutoReloadFile;
+  programmer_.Cmd.SetAutoReloadFile(!programmer_.Controls.AutoReloadFile);
   ReadControls();
 }
 
@@ -460,7 +463,7 @@ void TfrmMain::SckHalfPeriod1Click() {
   if (programmer_.Cmd.Busy()) return;
   SckHalfPeriodDialog->setIntValue(programmer_.Link.SckHalfPeriodUs);
   if (SckHalfPeriodDialog->exec() != QDialog::Accepted) return;
-  programmer_.Link.SckHalfPeriodUs = SckHalfPeriodDialog->intValue();
+  programmer_.Cmd.SetSckHalfPeriod(SckHalfPeriodDialog->intValue());
   ReadControls();
 }
 
