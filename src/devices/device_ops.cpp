@@ -110,13 +110,6 @@ bool DeviceOps::SkipsAddress(std::int32_t n) const {
   return image_.Image.HighDigits[a] == 'F' && image_.Image.LowDigits[a] == 'F';
 }
 
-bool DeviceOps::AutoReload(Reload reload, Outcome& outcome) {
-  if (reload == Reload::AlreadyDone || !controls_.AutoReloadFile) return true;
-  if (ReloadHexFile(image_, window_) != 0) return true;
-  outcome = Outcome::NoFile;
-  return false;
-}
-
 Outcome DeviceOps::Result(Outcome ok) const {
   if (halt_) return *halt_;
   if (StopRequested) return Outcome::Stopped;
@@ -334,9 +327,8 @@ Outcome DeviceOps::EnableProgramming4Checked() {
   return Result(Outcome::Done);
 }
 
-bool DeviceOps::NoFourByteChip() {
-  if (depth_ != 1 || halt_) return !halt_;
-  if (!EnableAttempt4()) return !halt_;
+void DeviceOps::StopIfAFourByteChipAnswers() {
+  if (depth_ != 1 || halt_ || !EnableAttempt4()) return;
   const std::string fourByte = DeviceNames(
       [](const DeviceInfo& d) { return d.set == InstructionSet::FourByte; }, ", ", " or ");
   window_.ShowMessageBox("A chip with the four-byte instruction set (" + fourByte +
@@ -345,7 +337,6 @@ bool DeviceOps::NoFourByteChip() {
                          ", which uses the three-byte set. Nothing more was sent to it: choose the "
                          "device that is in the socket.");
   Halt(Outcome::WrongDevice);
-  return false;
 }
 
 }  // namespace vql

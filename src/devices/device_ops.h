@@ -98,9 +98,11 @@ class DeviceOps {
 
   // --- Four-byte instruction set (the devices whose row names it).
   Outcome EraseChip4();
-  // The writes apply the auto-reload rule unless the caller has reloaded already.
-  enum class Reload { ByOption, AlreadyDone };
-  Outcome WriteCode4(std::int32_t last, Reload reload = Reload::ByOption);
+  // The writes send the image as it stands: with Auto Reload File ticked, the caller
+  // reads the file again first and checks it against the device (the commands do).
+  // The one Reload value says so at each call.
+  enum class Reload { AlreadyDone };
+  Outcome WriteCode4(std::int32_t last, Reload reload = Reload::AlreadyDone);
   Outcome ReadCode4(std::int32_t last);
   Outcome VerifyCode4(std::int32_t last);
   Outcome BlankCheck4(std::int32_t last);
@@ -116,7 +118,7 @@ class DeviceOps {
 
   // --- Three-byte instruction set (the devices whose row names it).
   Outcome EraseChip3();
-  Outcome WriteCode3(std::int32_t last, Reload reload = Reload::ByOption);
+  Outcome WriteCode3(std::int32_t last, Reload reload = Reload::AlreadyDone);
   Outcome ReadCode3(std::int32_t last);
   Outcome VerifyCode3(std::int32_t last);
   Outcome BlankCheck3(std::int32_t last);
@@ -125,8 +127,11 @@ class DeviceOps {
   // PollDelay + 1 message-pump passes (none when PollDelay is negative).
   void PollPause();
 
-  // Set from outside (Ctrl-C, a Stop button): operations end at the next address,
-  // enable attempt, lock retry or wait. Whoever starts a command clears it.
+  // Set when the front end asks the running command to stop (Commands::RequestStop:
+  // Escape, or Exit or closing the window mid-command; Ctrl-C or a termination
+  // signal on the command line, passed on by its message pump). Operations end at
+  // the next address, enable attempt, lock retry or wait. Whoever starts a command
+  // clears it.
   bool StopRequested = false;
 
   // The device that operations serve while a command runs (nullptr: none held, each
@@ -309,9 +314,11 @@ class DeviceOps {
   bool NeedsWriteProof() const { return !EchoJudged(); }
 
   // The outermost three-byte operation first makes sure that no four-byte chip sits
-  // in the socket: one four-byte enable attempt, which such a chip echoes and which a
-  // three-byte chip takes as its own enable. False (with a box) when one answered.
-  bool NoFourByteChip();
+  // in the socket: it sends one four-byte enable attempt, which such a chip echoes
+  // and which a three-byte chip takes as its own enable. When one echoes, a box says
+  // so and the operation ends with WrongDevice (see halt_). Nested operations and
+  // ended ones send nothing.
+  void StopIfAFourByteChipAnswers();
   // One attempt of the four-byte enable; true when the chip echoed 69.
   bool EnableAttempt4();
   // The enable at ever slower clocks, after the set one has had no echo.
@@ -342,7 +349,6 @@ class DeviceOps {
   bool ExpectByte(char high, char low);
   void StoreReceived(std::int32_t n);
   bool SkipsAddress(std::int32_t n) const;
-  bool AutoReload(Reload reload, Outcome& outcome);
   // The last address a walk covers: last, but never past the device.
   std::int32_t Bounded(std::int32_t last) const;
   // Stops a write at address n, whose byte never read back, with one box.

@@ -111,11 +111,9 @@ void DeviceOps::SettleMaybeBusy(WriteProof& proof,
   NotProgrammed(proof.maybeBusy.front(), "");
 }
 
-Outcome DeviceOps::WriteCode4(std::int32_t last, Reload reload) {
+Outcome DeviceOps::WriteCode4(std::int32_t last, Reload) {
   Scope scope(*this);
   if (halt_) return *halt_;
-  Outcome outcome = Outcome::Done;
-  if (!AutoReload(reload, outcome)) return outcome;
   WriteProof proof(!NeedsWriteProof());
   const auto write = [&](std::int32_t m) {
     if (!WriteAndReadBack4(m)) return false;

@@ -20,7 +20,8 @@ bool DeviceOps::ReadCodeByte3() {
 
 Outcome DeviceOps::EraseChip3() {
   Scope scope(*this);
-  if (!NoFourByteChip()) return *halt_;
+  StopIfAFourByteChipAnswers();
+  if (halt_) return *halt_;
   EnableProgramming3(100);
   // The chip takes a while to erase and hears nothing meanwhile.
   if (SendInstruction("AC0400")) {
@@ -55,12 +56,10 @@ bool DeviceOps::WriteAndPoll3(std::int32_t n) {
   return written && !halt_;
 }
 
-Outcome DeviceOps::WriteCode3(std::int32_t last, Reload reload) {
+Outcome DeviceOps::WriteCode3(std::int32_t last, Reload) {
   Scope scope(*this);
+  StopIfAFourByteChipAnswers();
   if (halt_) return *halt_;
-  Outcome outcome = Outcome::Done;
-  if (!AutoReload(reload, outcome)) return outcome;
-  if (!NoFourByteChip()) return *halt_;
   std::int32_t timedOutAt = -1;
   // These chips answer without an echo: only a byte that read otherwise before its
   // write shows that the chip takes writes (see TakeWriteProof).
@@ -87,7 +86,8 @@ Outcome DeviceOps::WriteCode3(std::int32_t last, Reload reload) {
 Outcome DeviceOps::ReadCode3(std::int32_t last) {
   Scope scope(*this);
   bool readError = false;
-  if (NoFourByteChip()) Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+  StopIfAFourByteChipAnswers();
+  if (!halt_) Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
     for (int attempt = 1; attempt <= 20; ++attempt) {
       if (attempt == 10) EnableProgramming3(100);
       if (!ReadCodeByte3()) return Step::StopHere;
@@ -108,7 +108,8 @@ Outcome DeviceOps::ReadCode3(std::int32_t last) {
 
 Outcome DeviceOps::VerifyCode3(std::int32_t last) {
   Scope scope(*this);
-  if (!NoFourByteChip()) return *halt_;
+  StopIfAFourByteChipAnswers();
+  if (halt_) return *halt_;
   bool mismatch = false;
   Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
     const auto matches = [&] { return ReadCodeByte3() && ExpectImageByte(n); };
@@ -128,7 +129,8 @@ Outcome DeviceOps::VerifyCode3(std::int32_t last) {
 
 Outcome DeviceOps::BlankCheck3(std::int32_t last) {
   Scope scope(*this);
-  if (!NoFourByteChip()) return *halt_;
+  StopIfAFourByteChipAnswers();
+  if (halt_) return *halt_;
   bool notBlank = false;
   Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t) {
     if (!ReadCodeByte3()) return Step::StopHere;
@@ -143,7 +145,8 @@ Outcome DeviceOps::WriteLockBits3(std::int32_t level) {
   Scope scope(*this);
   // LBn is 0 (set) for every n up to the level: 7F, 3F, 1F; FF for anything else.
   const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
-  if (!NoFourByteChip()) return *halt_;
+  StopIfAFourByteChipAnswers();
+  if (halt_) return *halt_;
   EnableProgramming3(100);
   SendDigits('A', 'C') && SendBits(bit(1), bit(2), bit(3), 1, 1, 1, 1, 1) && SendDigits('F', 'F');
   return Result(Outcome::Done);

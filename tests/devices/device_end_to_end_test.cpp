@@ -26,7 +26,9 @@ struct SetOps {
   const SetOperations& set = OperationsOf(device);
   bool Three() const { return device.set == InstructionSet::ThreeByte; }
   Outcome Erase() { return (ops.*set.EraseChip)(); }
-  Outcome Write(std::int32_t last) { return (ops.*set.WriteCode)(last, DeviceOps::Reload::ByOption); }
+  Outcome Write(std::int32_t last) {
+    return (ops.*set.WriteCode)(last, DeviceOps::Reload::AlreadyDone);
+  }
   Outcome Read(std::int32_t last) { return (ops.*set.ReadCode)(last); }
   Outcome Verify(std::int32_t last) { return (ops.*set.VerifyCode)(last); }
   Outcome Blank(std::int32_t last) { return (ops.*set.BlankCheck)(last); }

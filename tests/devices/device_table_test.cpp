@@ -106,14 +106,18 @@ TEST(DeviceTable, WaitsForTheEraseAsLongAsTheDataSheetsAllow) {
   }
 }
 
+// At start-up the AT89S8253 is chosen: 12 KB of code, and the X2 clock fuse that the
+// fuse controls write.
 TEST(DeviceSelection, StartsOnTheAT89S8253WithTheFuseControlsEnabled) {
   DeviceSelection s;
-  EXPECT_EQ(s.DeviceIndex, 4);
-  EXPECT_EQ(s.ComboIndex, 4);
-  std::array<bool, kDevices.size()> onlyDefault{};
-  onlyDefault[static_cast<std::size_t>(kDefaultDeviceIndex)] = true;
-  EXPECT_EQ(s.MenuChecked, onlyDefault);
+  ASSERT_NE(s.Device(), nullptr);
+  EXPECT_EQ(s.Device()->name, "AT89S8253");
+  EXPECT_EQ(s.Device()->lastAddress, 0x2FFF);
+  EXPECT_EQ(s.ComboIndex, s.DeviceIndex);
+  EXPECT_EQ(std::ranges::count(s.MenuChecked, true), 1);
+  EXPECT_TRUE(s.MenuChecked[static_cast<std::size_t>(s.DeviceIndex)]);
   EXPECT_TRUE(s.FuseControlsEnabled);
+  EXPECT_TRUE(s.FuseWriteEnabled);
 }
 
 TEST(DeviceSelection, ComboAndMenuKeepEachOtherInStep) {

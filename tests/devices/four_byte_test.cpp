@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/image_text.h"
@@ -21,6 +22,12 @@ constexpr const char* kEnable = "AC 53 55 55";
 
 constexpr auto Count = ProgrammerWorld::Count;
 
+// Whether text holds every one of pieces.
+bool HoldsAll(std::string_view text, const Strings& pieces) {
+  return std::ranges::all_of(
+      pieces, [&](const std::string& piece) { return text.find(piece) != std::string_view::npos; });
+}
+
 // A four-byte chip that echoes 69 and answers a read of address 0100 through a
 // function of how many reads of it it has seen so far; other addresses read FF.
 std::unique_ptr<ProtocolTarget> Chip4(std::function<std::uint8_t(int read)> readAnswer,
@@ -37,7 +44,22 @@ std::unique_ptr<ProtocolTarget> Chip4(std::function<std::uint8_t(int read)> read
   });
 }
 
-TEST(WriteCode4, WritesAByteWaitsAndReadsItBack) {
+// When each byte clocked to the target was taken: the times of its first and its
+// last rising SCK edge, in microseconds of the virtual clock.
+struct ByteTimes {
+  std::uint64_t first = 0, last = 0;
+};
+std::vector<ByteTimes> ClockedByteTimes(const testing::DecodedTrace& trace) {
+  std::vector<std::uint64_t> rises;
+  for (const auto& change : trace.changes) {
+    if (change.line == "SCK" && change.level) rises.push_back(change.us);
+  }
+  std::vector<ByteTimes> times;
+  for (std::size_t i = 0; i + 8 <= rises.size(); i += 8) times.push_back({rises[i], rises[i + 7]});
+  return times;
+}
+
+TEST(WriteCode4, WritesAByteAndReadsItBack) {
   ProgrammerWorld world("AT89S52", "target=AT89S52");
   world.SetImageByte(0x1ABC, 0x5A);
   ASSERT_EQ(world.Ops().WriteCode4(0x1FFF), Outcome::Done);
@@ -45,6 +67,44 @@ TEST(WriteCode4, WritesAByteWaitsAndReadsItBack) {
   EXPECT_EQ(world.Chip().Code(0x1ABC), 0x5A);
   EXPECT_EQ(world.window.lastProgress, (std::pair{0x1FFF, 0x1FFF}));
   EXPECT_FALSE(world.Ops().WriteUnproved());
+}
+
+// A write's read-back waits for the chip's write cycle, which starts with the
+// write's last bit. The wait counts five moves of the millisecond tick: more than
+// 4 ms, wherever in a millisecond it starts. Bytes in a row start their waits at
+// different points of the tick.
+TEST(WriteCode4, EveryReadBackComesAfterTheWaitForTheWriteCycle) {
+  struct Case {
+    std::string device;
+    std::vector<std::uint8_t> image;  // from 0100
+  };
+  const Case cases[] = {{"AT89S52", {0x5A}},
+                        {"AT89S52", {0x5A, 0x00, 0x33, 0xC3}},
+                        {"AT89S8253", {0x5A, 0x00, 0x33, 0xC3}}};
+  for (const auto& c : cases) {
+    ProgrammerWorld world(c.device, ProgrammerWorld::ChipOptions(c.device, "echo=yes"));
+    for (std::size_t i = 0; i < c.image.size(); ++i) {
+      world.SetImageByte(0x0100 + static_cast<std::int32_t>(i), c.image[i]);
+    }
+    ASSERT_EQ(world.Ops().WriteCode4(0x01FF), Outcome::Done) << c.device;
+    const auto instructions = world.Instructions(4);
+    const auto times = ClockedByteTimes(world.Decode());
+    ASSERT_EQ(times.size(), 4 * instructions.size()) << c.device;
+    std::size_t writes = 0;
+    for (std::size_t i = 0; i < instructions.size(); ++i) {
+      if (!instructions[i].starts_with("40")) continue;
+      ++writes;
+      const std::string name = c.device + " " + instructions[i];
+      ASSERT_LT(i + 1, instructions.size()) << name;
+      EXPECT_EQ(instructions[i + 1], "20" + instructions[i].substr(2, 6) + " 00") << name;
+      EXPECT_GT(times[4 * (i + 1)].first - times[4 * i + 3].last, 4000u) << name;
+    }
+    EXPECT_EQ(writes, c.image.size()) << c.device;
+    for (std::size_t i = 0; i < c.image.size(); ++i) {
+      EXPECT_EQ(world.Chip().Code(static_cast<std::uint16_t>(0x0100 + i)), c.image[i])
+          << c.device << " " << i;
+    }
+  }
 }
 
 TEST(WriteCode4, WithoutAJudgedEchoTheFirstBytesAreReadBeforeTheirWriteUntilOneShowsTheChange) {
@@ -106,7 +166,9 @@ TEST(WriteCode4, AnEmptyImageSendsOnlyTheEnableAndStillRunsTheProgressBar) {
   ProgrammerWorld world("AT89S8253", "target=AT89S8253,echo=yes");
   ASSERT_EQ(world.Ops().WriteCode4(0x2FFF), Outcome::Done);
   EXPECT_EQ(world.Instructions(4), Strings{kEnable});
-  EXPECT_EQ(world.window.progressUpdates, 0x3000u);
+  // It moves on through the walk, one update per address at the most, to the end.
+  EXPECT_GT(world.window.progressUpdates, 1u);
+  EXPECT_LE(world.window.progressUpdates, 0x3000u);
   EXPECT_EQ(world.window.lastProgress, (std::pair{0x2FFF, 0x2FFF}));
 }
 
@@ -116,7 +178,7 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
     int goodFrom;  // the read that first answers right; 0: never
     std::size_t reads, enables;
     Outcome outcome;
-    Strings boxes;
+    Strings boxes;   // the boxes shown; for a write, what its one box names
     int spoilt = 0;  // a read before goodFrom that a poor contact turns right
   };
   // Read-backs of a write: at most 20, an enable between two. After a wrong answer a
@@ -125,9 +187,7 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
       {"write, right at the 20th read-back", 20, 20 + 1, 1 + 19, Outcome::Done, {}},
       {"write, right once at the 3rd, then from the 10th", 10, 10 + 1, 1 + 8, Outcome::Done, {}, 3},
       {"write, never right: the write stops there", 0, 20, 1 + 19, Outcome::NotProgrammed,
-       {"The byte at address 0100 (256) was not programmed: wrote 42, read back 40. The write "
-        "stopped there; nothing after it was written. A locked chip refuses writes: erase it "
-        "first (AUTO-PROGRAM erases before it writes)."}},
+       {"0100", "42", "40"}},
   };
   for (const auto& c : writes) {
     ProgrammerWorld world("AT89S52");
@@ -140,7 +200,11 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
     EXPECT_EQ(Count(instructions, "20 01 00"), c.reads) << c.name;
     EXPECT_EQ(Count(instructions, kEnable), c.enables) << c.name;
     EXPECT_EQ(Count(instructions, "40 01 00 42"), 1u) << c.name;
-    EXPECT_EQ(world.window.messageBoxes, c.boxes) << c.name;
+    // A byte that never reads back is named with what was written and read.
+    ASSERT_EQ(world.window.messageBoxes.size(), c.boxes.empty() ? 0u : 1u) << c.name;
+    if (!c.boxes.empty()) {
+      EXPECT_TRUE(HoldsAll(world.window.messageBoxes[0], c.boxes)) << world.window.messageBoxes[0];
+    }
   }
   // Verify reads: at most 20, an enable between two; the address is reported.
   const Case verifies[] = {
@@ -263,13 +327,14 @@ TEST(EnableProgramming4, FindsTheSckSpeedThatASlowCrystalNeeds) {
     EXPECT_EQ(Count(instructions, kEnable), 1 + slower) << c.mhz;
     EXPECT_EQ(world.app->Link.SckHalfPeriodUs, c.halfUs != 0 ? c.halfUs : 4) << c.mhz;
     EXPECT_EQ(world.Ops().EchoSeen(), c.halfUs != 0) << c.mhz;
-    // The slower speed that worked is named once.
+    // The slower speed that worked is named once, with the option that keeps it.
     const std::string h = std::to_string(c.halfUs);
-    const std::string box = "The chip answered only with a slower serial clock: SCK half period " + h +
-                            " us. Set it as the default with --sck-half-us " + h +
-                            " or Option > SCK Half Period.";
     const bool named = c.halfUs != 4 && c.halfUs != 0;
-    EXPECT_EQ(world.window.messageBoxes, named ? Strings{box} : Strings{}) << c.mhz;
+    ASSERT_EQ(world.window.messageBoxes.size(), named ? 1u : 0u) << c.mhz;
+    if (named) {
+      EXPECT_TRUE(HoldsAll(world.window.messageBoxes[0], {h + " us", "--sck-half-us " + h}))
+          << world.window.messageBoxes[0];
+    }
     EXPECT_EQ(world.Image().HighDigits[1] == '3' && world.Image().LowDigits[1] == 'C', c.halfUs != 0)
         << c.mhz;
   }
@@ -459,21 +524,6 @@ TEST(Refusal, TheFirstRefusedByteStopsTheOperationWithOneMessage) {
   // The next operation starts afresh and is refused again, once.
   EXPECT_EQ(world.Ops().VerifyCode4(0x2FFF), Outcome::Refused);
   EXPECT_EQ(world.window.messageBoxes.size(), 2u);
-}
-
-TEST(AutoReload, ReloadsTheFileFirstAndWritesNothingWithoutOne) {
-  ProgrammerWorld world("AT89S8253", "target=AT89S8253");
-  world.app->Controls.AutoReloadFile = true;
-  EXPECT_EQ(world.Ops().WriteCode4(0x2FFF), Outcome::NoFile);
-  EXPECT_EQ(world.window.messageBoxes, Strings{"The file name does not indentify!!"});
-  EXPECT_TRUE(world.trace->str().empty());
-
-  world.app->Image.HexFilePath = VQLISP_SOURCE_DIR "/examples/blink.hex";
-  world.SetImageByte(0x0100, 0x33);  // not in the file: the reload drops it
-  EXPECT_EQ(world.Ops().WriteCode4(0x0012), Outcome::Done);
-  EXPECT_EQ(world.Chip().Code(0x0000), 0x75);
-  EXPECT_EQ(world.Chip().Code(0x0012), 0xF0);
-  EXPECT_EQ(world.Chip().Code(0x0100), 0xFF);
 }
 
 }  // namespace

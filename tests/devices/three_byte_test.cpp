@@ -1,12 +1,9 @@
 // The three-byte instruction set, asserted on the instruction bytes the cable carried.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "devices/device_table.h"
 #include "support/programmer_world.h"
 #include "support/protocol_target.h"
 
@@ -112,9 +109,11 @@ TEST(WriteCode3, PollsUpTo300TimesAndRewritesUpTo8Times) {
     } else {
       // The operators' text first, then where and what.
       ASSERT_EQ(world.window.messageBoxes.size(), 1u);
-      EXPECT_TRUE(world.window.messageBoxes[0].starts_with(
-          "Programming Time-Out\nThe byte at address 0100 (256) was not programmed: wrote 42, "
-          "read back C2."));
+      const std::string& box = world.window.messageBoxes[0];
+      EXPECT_TRUE(box.starts_with("Programming Time-Out\n")) << box;
+      for (const char* named : {"0100", "42", "C2"}) {
+        EXPECT_NE(box.find(named), std::string::npos) << named << ": " << box;
+      }
       EXPECT_EQ(Count(instructions, "0A 01 43"), 0u);  // the later address is not written
       EXPECT_EQ(world.window.lastProgress, (std::pair{0x0100, 0x0101}));  // moved past it
     }
@@ -177,19 +176,14 @@ TEST(EraseChip3, AFourByteChipInTheSocketIsNamedAndLeftAlone) {
   EXPECT_EQ(world.Ops().EraseChip3(), Outcome::WrongDevice);
   EXPECT_EQ(world.Instructions(4), Strings{kProbe});
   EXPECT_EQ(world.Chip().Code(0x0000), 0x00);
-  std::vector<std::string_view> fourByte;
-  for (const DeviceInfo& device : kDevices) {
-    if (device.set == InstructionSet::FourByte) fourByte.push_back(device.name);
+  // One box, naming the device selected and the four-byte chips, no three-byte one.
+  ASSERT_EQ(world.window.messageBoxes.size(), 1u);
+  const std::string& box = world.window.messageBoxes[0];
+  for (const char* named :
+       {"AT89S53", "AT89S51", "AT89S52", "AT89S8253", "AT89S2051", "AT89S4051"}) {
+    EXPECT_NE(box.find(named), std::string::npos) << named << ": " << box;
   }
-  std::string named;  // "A, B or C"
-  for (std::size_t i = 0; i < fourByte.size(); ++i) {
-    named += (i == 0 ? "" : i + 1 == fourByte.size() ? " or " : ", ") + std::string(fourByte[i]);
-  }
-  EXPECT_EQ(world.window.messageBoxes,
-            Strings{"A chip with the four-byte instruction set (" + named +
-                    ") answered in the socket, but the selected device is the AT89S53, which "
-                    "uses the three-byte set. Nothing more was sent to it: choose the device "
-                    "that is in the socket."});
+  EXPECT_EQ(box.find("AT89S8252"), std::string::npos) << box;
 }
 
 TEST(LockBits3, OneInstructionForTheLevel) {

@@ -52,9 +52,11 @@ TEST(Waits, SleepUntilTheTickHasMovedAndPumpAtLeastOnce) {
     }
     VirtualWindow& window = world.window;
     if (c.lasts == 0) {
-      // The poll pauses are counted in such waits: exactly one pump, no sleep.
-      EXPECT_EQ(window.pumps, 1u) << c.name;
+      // The poll pauses are counted in such waits: the window is pumped, but the
+      // wait neither sleeps nor lets the tick move.
+      EXPECT_GE(window.pumps, 1u) << c.name;
       EXPECT_EQ(window.waits, 0u) << c.name;
+      EXPECT_LT(window.NowNanoseconds(), 1'000'000u) << c.name;
       continue;
     }
     EXPECT_GE(window.waits, 1u) << c.name;
@@ -91,7 +93,8 @@ TEST(Waits, TheStopFlagEndsAWaitAfterThePumpThatSetIt) {
       if (world.window.pumps == c.stopAtPump) stop = true;
     };
     world.link.WaitMilliseconds(10'000, stop);
-    EXPECT_EQ(world.window.pumps, c.stopAtPump) << c.name;
+    // No sleep after the pump that set it, and at most one pump more.
+    EXPECT_LE(world.window.pumps, c.stopAtPump + 1) << c.name;
     EXPECT_EQ(world.window.waits, c.sleeps) << c.name;
     // Each sleep is a second at the most, so 10 s are far from over.
     EXPECT_LE(world.window.NowNanoseconds(), c.sleeps * 1'000'000'000 + c.stopAtPump * 1000)

@@ -66,7 +66,10 @@ TEST_F(HexLoadingTest, AFileThatCannotBeOpenedIsRememberedButLeavesTheGridAlone)
     LoadHexFromDialog(*state, window);
     FAIL() << "no error for a missing file";
   } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open \"" + missing + "\": No such file or directory");
+    // It names the file and the system's reason.
+    const std::string what = e.what();
+    EXPECT_NE(what.find("\"" + missing + "\""), std::string::npos) << what;
+    EXPECT_NE(what.find("No such file or directory"), std::string::npos) << what;
   }
   EXPECT_EQ(state->HexFilePath, missing);  // chosen before it was opened
   EXPECT_EQ(window.gridRefreshes, 1);      // the grid still shows the earlier file
@@ -87,11 +90,15 @@ TEST_F(HexLoadingTest, ReloadReadsTheRememberedFileAgain) {
   EXPECT_EQ(state->HexFilePath, path);
   EXPECT_EQ(window.gridRefreshes, 2);
   // The load showed what is wrong with the file, once; the reload finds nothing new.
-  EXPECT_EQ(window.messageBoxes,
-            std::vector<std::string>{
-                "\"" + path + "\", line 2: the checksum is 00, the record's bytes need 89:\n"
-                ":02FFFE00ABCD00\nNo other line has a problem. The image holds the records as "
-                "they were read; bytes that are no hex digits are never sent to a chip."});
+  // It names the file, the line, its text and the checksum that the bytes need.
+  ASSERT_EQ(window.messageBoxes.size(), 1u);
+  std::string box = window.messageBoxes[0];
+  const auto quoted = box.find("\"" + path + "\"");
+  ASSERT_NE(quoted, std::string::npos) << box;
+  box.erase(quoted, path.size() + 2);  // a temporary path may hold any digits
+  for (const char* named : {"line 2", ":02FFFE00ABCD00", "89"}) {
+    EXPECT_NE(box.find(named), std::string::npos) << named << ": " << box;
+  }
 }
 
 TEST_F(HexLoadingTest, ReloadWithoutAFileSaysSoAndEmptiesTheImage) {
@@ -111,10 +118,23 @@ TEST_F(HexLoadingTest, ReloadOfARemovedFileFailsWithItsPath) {
   EXPECT_EQ(window.gridRefreshes, 1);
 }
 
-TEST_F(HexLoadingTest, TheGridKeepsItsSnapshotWhenTheImageChangesLater) {
+// After a read of the chip, say, has changed the image: the grid shows it as it is
+// now, and the address counter starts again at 0000.
+TEST_F(HexLoadingTest, RefreshShowsTheImageAsItIsNowWithTheCounterAtZero) {
+  window.nextChoice = dir.Write("a.hex", ":0400100012345678D8\r\n");
+  ASSERT_EQ(LoadHexFromDialog(*state, window), 0x14);
+  state->Image.HighDigits[0x11] = 'A';
+  state->Image.LowDigits[0x11] = 'B';
+  state->Image.HighDigits[0x2000] = '0';
+  state->Image.LowDigits[0x2000] = '7';
+  state->Counter = {'2', '0', '0', '1'};
+
   RefreshGrid(*state, window);
-  state->Image.HighDigits[0] = '1';
-  EXPECT_EQ(window.grid->HighDigits[0], 'F');
+  EXPECT_EQ(window.gridRefreshes, 2);
+  EXPECT_EQ(ImageText(*window.grid, 0x10, 4), "12AB5678");
+  EXPECT_EQ(ImageText(*window.grid, 0x2000, 1), "07");
+  EXPECT_EQ(UsedAddresses(*window.grid), 5);
+  EXPECT_EQ(CounterText(), "0000");
 }
 
 }  // namespace

@@ -199,6 +199,16 @@ TEST(SimChip, ProgrammingNeedsAResetWithSckLowAndEndsWithRst) {
          c.Reset();
        },
        true},
+      {"a reset after three bits of a byte",
+       [](ChipCable& c) {
+         c.Reset();
+         for (int bit = 0; bit < 3; ++bit) {
+           c.Sck(true);
+           c.Sck(false);
+         }
+         c.Reset();
+       },
+       true},
   };
   for (const auto& model : kSimChips) {
     for (const auto& c : cases) {

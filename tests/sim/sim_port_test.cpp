@@ -210,53 +210,5 @@ TEST(SimulatedPort, ScriptedTargetPutsTheFirstBitOutBeforeTheFirstEdge) {
   }
 }
 
-TEST(SimulatedPort, ScriptedTargetDropsAPartByteWhenResetGoesLow) {
-  Bench bench;
-  auto& target = bench.port.PlugTarget(
-      std::make_unique<ScriptedTarget>(std::vector<std::uint8_t>{0xC3, 0x5A}));
-  bench.port.Outport(kLpt1, kProgram);
-  for (int bit = 0; bit < 3; ++bit) {
-    SetLine(bench.port, kLpt1, cable::kMosi, true);
-    SetLine(bench.port, kLpt1, cable::kSck, true);
-    SetLine(bench.port, kLpt1, cable::kSck, false);
-  }
-  EXPECT_EQ(bench.port.Inport(kLpt1 + 1) & cable::kMiso, 0);  // fourth bit of C3
-  SetLine(bench.port, kLpt1, cable::kRst, false);
-  EXPECT_EQ(bench.port.Inport(kLpt1 + 1) & cable::kMiso, cable::kMiso);  // the pin runs
-  SetLine(bench.port, kLpt1, cable::kRst, true);
-  EXPECT_EQ(ExchangeByte(bench.port, kLpt1, 0x0F), 0xC3);
-  EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{0x0F});
-}
-
-TEST(SimulatedPort, ScriptedTargetIgnoresClocksInRunMode) {
-  Bench bench;
-  auto& target =
-      bench.port.PlugTarget(std::make_unique<ScriptedTarget>(std::vector<std::uint8_t>{0x12}));
-  bench.port.Outport(kLpt1, kRun);
-  EXPECT_EQ(ExchangeByte(bench.port, kLpt1, 0xFF), 0xFF);
-  SetLine(bench.port, kLpt1, cable::kMode7, false);
-  SetLine(bench.port, kLpt1, cable::kMode3, false);
-  SetLine(bench.port, kLpt1, cable::kRst, true);
-  EXPECT_EQ(ExchangeByte(bench.port, kLpt1, 0x34), 0x12);
-  EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{0x34});
-}
-
-// The chips' rule, which the scripted target shares: RST rising with SCK high starts
-// no session, so nothing is heard or answered until a reset with SCK low.
-TEST(SimulatedPort, ScriptedTargetListensOnlyAfterAResetWithSckLow) {
-  Bench bench;
-  auto& target =
-      bench.port.PlugTarget(std::make_unique<ScriptedTarget>(std::vector<std::uint8_t>{0xC3}));
-  bench.port.Outport(kLpt1, kRun | cable::kRst | cable::kSck);
-  bench.port.Outport(kLpt1, cable::kRst | cable::kSck);  // buffer on: RST and SCK rise together
-  bench.port.Outport(kLpt1, cable::kRst);
-  EXPECT_EQ(ExchangeByte(bench.port, kLpt1, 0x00), 0xFF);
-  EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{});
-  SetLine(bench.port, kLpt1, cable::kRst, false);
-  SetLine(bench.port, kLpt1, cable::kRst, true);
-  EXPECT_EQ(ExchangeByte(bench.port, kLpt1, 0x00), 0xC3);
-  EXPECT_EQ(target.Received(), std::vector<std::uint8_t>{0x00});
-}
-
 }  // namespace
 }  // namespace vql
