@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "commands/command_table.h"
 #include "commands/programmer.h"
 #include "devices/device_table.h"
 #include "image/hex_digits.h"
@@ -34,6 +35,7 @@
 
 namespace {
 
+using vql::CommandId;
 using vql::CommandResult;
 using vql::DeviceInfo;
 using vql::Outcome;
@@ -152,24 +154,36 @@ std::string MakeHexText(Bytes& in, const DeviceInfo& device) {
 // ---------------------------------------------------------------------------
 // The promises.
 
-enum class Op {
-  kLoad, kReadChip, kErase, kBlank, kProgram, kVerify, kAuto, kLock, kFuse, kStop, kPrepare
-};
-constexpr std::array<const char*, 11> kOpNames{"Load",   "Read Chip", "Erase",      "Blank check",
-                                               "Program", "Verify",   "Auto-program", "Lock",
-                                               "Fuse",    "Stop",     "Prepare"};
+// A step of an input: one of the operator's commands, numbered as the command table
+// orders them, or one of the fuzzer's own, numbered after them. Test IO, which needs a
+// loop-back plug and not a chip, is never chosen.
+enum class Op : std::size_t {};
+constexpr Op OpOf(vql::CommandId id) { return static_cast<Op>(id); }
+constexpr Op kStop{vql::kOperatorCommands.size()};
+constexpr Op kPrepare{vql::kOperatorCommands.size() + 1};
+
+const char* OpName(Op op) {
+  const auto n = static_cast<std::size_t>(op);
+  if (n < vql::kOperatorCommands.size()) return vql::kOperatorCommands[n].name.data();
+  return op == kStop ? "Stop" : "Prepare";
+}
 
 // What a command byte chooses. Read Chip and Blank check always walk the whole chip,
 // which costs a hundred times a short program and verify: they come rarely, and run
 // only for some parameters (see Run), so that the search runs at hundreds of inputs
 // a second.
 constexpr std::array<Op, 32> kOpChoice{
-    Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kLoad,    Op::kProgram, Op::kProgram,
-    Op::kProgram, Op::kProgram, Op::kVerify,  Op::kVerify,  Op::kVerify,  Op::kVerify,
-    Op::kAuto,    Op::kAuto,    Op::kAuto,    Op::kLock,    Op::kLock,    Op::kLock,
-    Op::kFuse,    Op::kFuse,    Op::kFuse,    Op::kStop,    Op::kStop,    Op::kStop,
-    Op::kPrepare, Op::kPrepare, Op::kPrepare, Op::kPrepare, Op::kErase,   Op::kErase,
-    Op::kReadChip, Op::kBlank};
+    OpOf(CommandId::Load),     OpOf(CommandId::Load),       OpOf(CommandId::Load),
+    OpOf(CommandId::Load),     OpOf(CommandId::Program),    OpOf(CommandId::Program),
+    OpOf(CommandId::Program),  OpOf(CommandId::Program),    OpOf(CommandId::Verify),
+    OpOf(CommandId::Verify),   OpOf(CommandId::Verify),     OpOf(CommandId::Verify),
+    OpOf(CommandId::AutoProgram), OpOf(CommandId::AutoProgram), OpOf(CommandId::AutoProgram),
+    OpOf(CommandId::Lock),     OpOf(CommandId::Lock),       OpOf(CommandId::Lock),
+    OpOf(CommandId::Fuse),     OpOf(CommandId::Fuse),       OpOf(CommandId::Fuse),
+    kStop,                     kStop,                       kStop,
+    kPrepare,                  kPrepare,                    kPrepare,
+    kPrepare,                  OpOf(CommandId::Erase),      OpOf(CommandId::Erase),
+    OpOf(CommandId::ReadChip), OpOf(CommandId::BlankCheck)};
 
 struct ChipSnapshot {
   std::vector<std::uint8_t> code;
@@ -335,7 +349,7 @@ bool FailureHasAReason(Op op, Outcome outcome, const vql::Programmer& app,
   if (vql::ExitStatusOf(outcome) == vql::kExitUsage) return true;
   if (outcome == Outcome::Stopped) return stopAsked;
   // Auto-program erases first: nothing that the chip held is a reason after that.
-  if (op == Op::kAuto) return false;
+  if (op == OpOf(CommandId::AutoProgram)) return false;
   const vql::SimLockBits locks = before.lockBits;
   const bool hidden = locks.lb2 || locks.lb3;
   const std::int32_t imageLast = std::min(app.Cmd.CodeExtent, device.lastAddress);
@@ -373,14 +387,14 @@ bool FailureHasAReason(Op op, Outcome outcome, const vql::Programmer& app,
       // program says so rather than vouch, whatever the chip holds.
       if (hidden) return true;
       bool only00 = true;
-      if (op == Op::kReadChip) {
+      if (op == OpOf(CommandId::ReadChip)) {
         for (std::int32_t n = 0; n <= device.lastAddress && only00; ++n) only00 = heldAt(n) == 0;
         return only00;
       }
       bool any = false;
       for (std::int32_t n = 0; n <= imageLast && only00; ++n) {
         const int want = imageAt(n);
-        if (op == Op::kProgram && want == 0xFF) continue;
+        if (op == OpOf(CommandId::Program) && want == 0xFF) continue;
         only00 = want == 0x00;
         any = true;
       }
@@ -402,7 +416,7 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
                   const DeviceInfo& device, const ChipSnapshot& before, Socket socket,
                   const Conditions& conditions) {
   if (chip == nullptr) return;
-  const char* name = kOpNames[static_cast<std::size_t>(op)];
+  const char* name = OpName(op);
   const std::int32_t imageLast = std::min(app.Cmd.CodeExtent, device.lastAddress);
   const std::int32_t lockLevel = conditions.lockLevel;
   if (Refusal(result.outcome) && Snapshot(*chip) != before) {
@@ -412,7 +426,7 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
   // The three-byte devices look for a four-byte chip by its echo, and the devices
   // that judge the echo send nothing more without it. A chip of the other set that
   // gives no echo, or a MISO line stuck at a level, cannot be seen: the help says so.
-  const bool reads = op == Op::kReadChip || op == Op::kVerify || op == Op::kBlank;
+  const bool reads = op == OpOf(CommandId::ReadChip) || op == OpOf(CommandId::Verify) || op == OpOf(CommandId::BlankCheck);
   const bool seen = conditions.echoes && !conditions.misoStuck &&
                     device.enable != vql::EnableRule::SingleTry;
   if (socket == Socket::kOtherSet && reads && seen && Snapshot(*chip) != before) {
@@ -442,10 +456,10 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
   // the wire could show (no echo, lock bits whose reading is disputed, no lock read).
   if (!result.Vouched()) return;
   switch (op) {
-    case Op::kProgram:
-    case Op::kAuto:
+    case OpOf(CommandId::Program):
+    case OpOf(CommandId::AutoProgram):
       ChipEqualsImage("Program and Auto-program end Done only if the chip is the image", *chip,
-                      app.Image.Image, imageLast, op == Op::kProgram);
+                      app.Image.Image, imageLast, op == OpOf(CommandId::Program));
       if (device.hasFuse) {
         ChipHasFuse("Program and Auto-program end Done only with the fuse asked", *chip,
                     app.Controls.X2Clock);
@@ -453,24 +467,24 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
       ChipHasLockLevel("Program and Auto-program end Done only with the lock level asked", *chip,
                        lockLevel);
       break;
-    case Op::kVerify:
+    case OpOf(CommandId::Verify):
       ChipEqualsImage("Verify ends Done only if the chip is the image", *chip, app.Image.Image,
                       imageLast);
       break;
-    case Op::kErase:
+    case OpOf(CommandId::Erase):
       ChipIsBlank("Erase ends Done only if the chip is all FF", *chip, device.lastAddress);
       break;
-    case Op::kBlank:
+    case OpOf(CommandId::BlankCheck):
       ChipIsBlank("Blank check ends Done only if the chip is all FF", *chip, device.lastAddress);
       break;
-    case Op::kReadChip:
+    case OpOf(CommandId::ReadChip):
       ChipEqualsImage("Read Chip ends Done only if the image is the chip", *chip,
                       app.Image.Image, device.lastAddress);
       break;
-    case Op::kLock:
+    case OpOf(CommandId::Lock):
       ChipHasLockLevel("Lock ends Done only with the lock level asked", *chip, lockLevel);
       break;
-    case Op::kFuse:
+    case OpOf(CommandId::Fuse):
       ChipHasFuse("Fuse ends Done only with the fuse asked", *chip, app.Controls.X2Clock);
       break;
     default:
@@ -539,47 +553,48 @@ void Run(Bytes& in) {
 
   for (const auto& [op, param] : commands) {
     watchPumps();
-    if (verbose) std::fprintf(stderr, "%s (parameter %d)...\n", kOpNames[static_cast<std::size_t>(op)], param);
+    if (verbose) std::fprintf(stderr, "%s (parameter %d)...\n", OpName(op), param);
     const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
     const bool stopAsked = stopAtPump != 0;
     std::int32_t askedLevel = app.Controls.Lock.LockLevel();
     CommandResult result;
     switch (op) {
-      case Op::kLoad:
+      case OpOf(CommandId::Load):
         window.nextChoice = (param & 0xF) == 0 ? std::nullopt : std::optional<std::string>(hexPath);
         result = app.Cmd.Load();
         break;
-      case Op::kReadChip:
-      case Op::kBlank:
+      case OpOf(CommandId::ReadChip):
+      case OpOf(CommandId::BlankCheck):
         // Whole-chip walks run for one parameter in 8, and on the chips over 4 KiB,
         // which take up to a second each, for one in 64 (kOpChoice).
         if ((param & 7) != 0 || (device.codeSize > 4096 && (param & 0x38) != 0x38)) continue;
-        result = op == Op::kReadChip ? app.Cmd.ReadChip() : app.Cmd.BlankCheck();
+        result = op == OpOf(CommandId::ReadChip) ? app.Cmd.ReadChip() : app.Cmd.BlankCheck();
         break;
-      case Op::kErase: result = app.Cmd.Erase(); break;
-      case Op::kProgram:
-      case Op::kAuto:
+      case OpOf(CommandId::Program):
+      case OpOf(CommandId::AutoProgram):
         app.Controls.X2Clock = (param & 1) != 0;
         SetLockLevel(app.Controls.Lock, (param >> 1) % 4 == 3 ? (param >> 3) % 4 : 0);
         askedLevel = app.Controls.Lock.LockLevel();
-        result = op == Op::kProgram ? app.Cmd.Program() : app.Cmd.AutoProgram();
+        result = op == OpOf(CommandId::Program) ? app.Cmd.Program() : app.Cmd.AutoProgram();
         break;
-      case Op::kVerify: result = app.Cmd.Verify(); break;
-      case Op::kLock:
+      case OpOf(CommandId::Lock):
         SetLockLevel(app.Controls.Lock, param % 4);
         askedLevel = app.Controls.Lock.LockLevel();
         result = app.Cmd.WriteLockBits();
         break;
-      case Op::kFuse:
+      case OpOf(CommandId::Fuse):
         app.Controls.X2Clock = (param & 1) != 0;
         result = app.Cmd.WriteFuse();
         break;
-      case Op::kStop:
+      default:  // the commands that take nothing from the input
+        result = (app.Cmd.*vql::kOperatorCommands[static_cast<std::size_t>(op)].run)();
+        break;
+      case kStop:
         // A stop during the next command, some pumps into it.
         stopAtPump = window.pumps + 1 + std::uint64_t{param} * 37;
         if (verbose) std::fprintf(stderr, "Stop at pump %llu\n", static_cast<unsigned long long>(stopAtPump));
         continue;
-      case Op::kPrepare:
+      case kPrepare:
         // A state that a later command needs, put straight into the chip.
         if (chip == nullptr) continue;
         if (verbose) std::fprintf(stderr, "Prepare %d (parameter %d)\n", param % 4, param);
@@ -608,7 +623,7 @@ void Run(Bytes& in) {
         continue;
     }
     if (verbose) {
-      std::fprintf(stderr, "%s | %s: %s\n", options.c_str(), kOpNames[static_cast<std::size_t>(op)],
+      std::fprintf(stderr, "%s | %s: %s\n", options.c_str(), OpName(op),
                    vql::OutcomeText(result.outcome).c_str());
     }
     Conditions conditions;

@@ -15,26 +15,26 @@ namespace vql {
 
 namespace {
 
+// The terminal's command words: the operator's commands that have one, then its own.
 struct CommandName {
   std::string_view name;
   CliCommand command;
+  CommandId operatorCommand;
   bool takesFile;
 };
 
-constexpr std::array kCommandNames{
-    CommandName{"load", CliCommand::Load, true},
-    CommandName{"read", CliCommand::Read, false},
-    CommandName{"erase", CliCommand::Erase, false},
-    CommandName{"blank", CliCommand::Blank, false},
-    CommandName{"program", CliCommand::Program, true},
-    CommandName{"verify", CliCommand::Verify, true},
-    CommandName{"auto", CliCommand::Auto, true},
-    CommandName{"lock", CliCommand::Lock, false},
-    CommandName{"fuse", CliCommand::Fuse, false},
-    CommandName{"test-io", CliCommand::TestIo, false},
-    CommandName{"devices", CliCommand::Devices, false},
-    CommandName{"config", CliCommand::Config, false},
-};
+constexpr std::size_t kCliOnlyCommands = 2;
+
+constexpr auto kCommandNames = [] {
+  std::array<CommandName, kOperatorCommands.size() + kCliOnlyCommands> names{};
+  std::size_t n = 0;
+  for (const OperatorCommand& row : kOperatorCommands) {
+    if (!row.cliWord.empty()) names[n++] = {row.cliWord, CliCommand::Operator, row.id, row.takesFile};
+  }
+  names[n++] = {"devices", CliCommand::Devices, CommandId::Load, false};
+  names[n++] = {"config", CliCommand::Config, CommandId::Load, false};
+  return names;
+}();
 
 std::string Upper(std::string_view text) {
   std::string upper(text);
@@ -150,6 +150,7 @@ void CheckCommand(CliOptions& options, const std::vector<std::string_view>& word
   const auto* found = std::ranges::find(kCommandNames, word, &CommandName::name);
   if (found == kCommandNames.end()) throw UsageError("unknown command " + Quoted(word));
   options.command = found->command;
+  options.operatorCommand = found->operatorCommand;
   options.commandName = std::string(word);
   if (found->takesFile) {
     if (words.size() < 2) throw UsageError(std::string(word) + " needs a HEX file");
@@ -162,17 +163,16 @@ void CheckCommand(CliOptions& options, const std::vector<std::string_view>& word
                      (found->takesFile ? "one file" : "no file") + ", but " +
                      Quoted(words[expected]) + " follows");
   }
-  if (!options.output.empty() && options.command != CliCommand::Read) {
+  if (!options.output.empty() &&
+      (options.command != CliCommand::Operator || options.operatorCommand != CommandId::ReadChip)) {
     throw UsageError("-o belongs to the read command");
   }
 }
 
 }  // namespace
 
-bool TakesFile(CliCommand command) {
-  return std::ranges::any_of(kCommandNames, [&](const CommandName& name) {
-    return name.command == command && name.takesFile;
-  });
+bool TakesFile(const CliOptions& options) {
+  return options.command == CliCommand::Operator && CommandRow(options.operatorCommand).takesFile;
 }
 
 CliOptions ParseCommandLine(std::span<const char* const> args) {

@@ -8,10 +8,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "commands/command_table.h"
+
 namespace vql {
 
-enum class CliCommand { Load, Read, Erase, Blank, Program, Verify, Auto, Lock, Fuse, TestIo,
-                        Devices, Config };
+// What the command word names: one of the operator's commands, or one that only
+// the terminal has.
+enum class CliCommand { Operator, Devices, Config };
 
 // A command line that cannot be run; the text says what is wrong with it.
 class UsageError : public std::runtime_error {
@@ -23,6 +26,7 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   CliCommand command = CliCommand::Devices;
+  CommandId operatorCommand = CommandId::Load;  // with CliCommand::Operator
   std::string commandName;  // as typed, for messages
   std::string file;         // the HEX file of load, program, verify and auto
   std::string output;       // read -o: the HEX file to write; empty: print the rows
@@ -38,7 +42,7 @@ struct CliOptions {
 };
 
 // Whether the command loads its FILE into the image before it runs.
-bool TakesFile(CliCommand command);
+bool TakesFile(const CliOptions& options);
 
 // Parses the arguments after the program name. Options may stand before or after
 // the command, as --name VALUE or --name=VALUE; "--" ends them. Throws UsageError.

@@ -117,22 +117,18 @@ void Session::ApplyControls() {
 }
 
 Verdict Session::RunCommand() {
-  Commands& cmd = programmer_.Cmd;
-  switch (options_.command) {
-    case CliCommand::Load: return Load();
-    case CliCommand::Read: return Read();
-    case CliCommand::Erase: return VerdictOf(cmd.Erase());
-    case CliCommand::Blank: return VerdictOf(cmd.BlankCheck());
-    case CliCommand::Program: return LoadThen(&Commands::Program);
-    case CliCommand::Verify: return LoadThen(&Commands::Verify);
-    case CliCommand::Auto: return LoadThen(&Commands::AutoProgram);
-    case CliCommand::Lock: return VerdictOf(cmd.WriteLockBits());
-    case CliCommand::Fuse: return VerdictOf(cmd.WriteFuse());
-    case CliCommand::TestIo: return TestIo();
-    case CliCommand::Devices:
-    case CliCommand::Config: break;  // need no chip command
+  if (options_.command != CliCommand::Operator) return {};  // needs no chip command
+  // The commands whose results the terminal prints; the others end with their
+  // status texts and boxes.
+  switch (options_.operatorCommand) {
+    case CommandId::Load: return Load();
+    case CommandId::ReadChip: return Read();
+    case CommandId::TestIo: return TestIo();
+    default: break;
   }
-  return {};
+  const OperatorCommand& row = CommandRow(options_.operatorCommand);
+  if (row.takesFile) return LoadThen(row.run);
+  return VerdictOf((programmer_.Cmd.*row.run)());
 }
 
 Verdict Session::Checked(const CommandResult& loaded) const {
@@ -203,7 +199,7 @@ int RunSession(const CliOptions& options) {
   settings.virtualClock = SimWantsVirtualClock(std::getenv);
   settings.stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
   // The file dialog hands over full paths; so does the command line.
-  if (TakesFile(options.command)) {
+  if (TakesFile(options)) {
     settings.hexFile = std::filesystem::absolute(options.file).string();
   }
   TerminalWindow window(std::move(settings));

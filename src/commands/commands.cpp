@@ -718,9 +718,7 @@ void Commands::ChooseMode(bool program) {
 }
 
 void Commands::EnableCommands() {
-  CommandControls& c = Controls;
-  c.btnLoadFile = c.btnErase = c.btnBlank = c.btnProgram = c.btnVerify = c.btnAuto =
-      c.SpeedButton1 = c.ReadChip1 = c.btnReadChip = true;
+  CommandsEnabled = true;
   if (const DeviceInfo* device = selection_.Device(); device != nullptr && device->hasFuse) {
     selection_.FuseWriteEnabled = true;
   }
@@ -728,11 +726,18 @@ void Commands::EnableCommands() {
 }
 
 void Commands::DisableCommands() {
-  CommandControls& c = Controls;
-  c.btnLoadFile = c.btnErase = c.btnBlank = c.btnProgram = c.btnVerify = c.btnAuto =
-      c.SpeedButton1 = c.ReadChip1 = c.btnReadChip = false;
+  CommandsEnabled = false;
   selection_.FuseWriteEnabled = false;
   window_.ControlsChanged();
+}
+
+bool Commands::Enabled(CommandGate gate) const {
+  switch (gate) {
+    case CommandGate::Always: return true;
+    case CommandGate::ProgramMode: return CommandsEnabled;
+    case CommandGate::FuseDevice: return selection_.FuseWriteEnabled;
+  }
+  return false;
 }
 
 }  // namespace vql

@@ -33,20 +33,11 @@ namespace vql {
 
 struct SetOperations;
 
-// The command controls that follow the operating mode.
-struct CommandControls {
-  bool btnLoadFile = true;
-  bool btnErase = true;
-  bool btnBlank = true;
-  bool btnProgram = true;
-  bool btnVerify = true;
-  bool btnAuto = true;
-  bool SpeedButton1 = true;  // write lock bits
-  bool ReadChip1 = true;     // the menu item
-  bool btnReadChip = true;
-  // btnFuse_Write follows both the mode and the device: DeviceSelection holds it.
-
-  bool operator==(const CommandControls&) const = default;
+// When a command's controls are enabled, besides no other command running.
+enum class CommandGate {
+  Always,       // in either operating mode
+  ProgramMode,  // while the commands are enabled (EnableCommands / DisableCommands)
+  FuseDevice,   // while the selection enables the fuse write (btnFuse_Write)
 };
 
 // What became of a command: Done, or the first reason it failed. A Done that
@@ -74,7 +65,9 @@ class Commands {
   bool AutoRunAfterProgram = true;  // Option > Auto RUN after auto program
   bool ProgramModeTicked = true;    // Option > Program Mode
   bool RunModeTicked = false;       // Option > RUN Mode
-  CommandControls Controls;
+  // The command controls that follow the operating mode: set by EnableCommands,
+  // cleared by DisableCommands.
+  bool CommandsEnabled = true;
   // A reload whose records have problems ends the command before the chip is
   // touched, as the terminal front end does with a load (unless told to go on). The
   // window loads the file as it stands and leaves the operator to decide.
@@ -124,6 +117,8 @@ class Commands {
   void ChooseRunMode();                 // Option > RUN Mode
   void EnableCommands();
   void DisableCommands();
+  // Whether controls behind gate are enabled, a command running aside.
+  bool Enabled(CommandGate gate) const;
 
   // True while a command runs: a second one started from inside its message
   // pumps is refused, since both would share the address counter and the cable.

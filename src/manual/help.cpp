@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "commands/command_table.h"
 #include "devices/device_table.h"
 #include "link/config_lookup.h"
 #include "backends/port_factory.h"
@@ -46,23 +47,7 @@ DESCRIPTION
   simulated programmer, with a notice on standard error.
 
 COMMANDS
-  load FILE       load an Intel HEX file and print the image rows of 16 bytes
-                  that hold anything but FF
-  read [-o OUT]   read the whole chip into the image (twice, and the two reads
-                  must agree); with -o write the image to OUT, otherwise print
-                  the rows that hold anything but FF
-  erase           erase the chip
-  blank           check that every address of the device reads FF
-{program}
-  verify FILE     compare the chip with FILE, from address 0 to the file's end
-  auto FILE       AUTO-PROGRAM: erase, program, verify, and after a good verify
-                  the fuse and the lock bits, then "RUN MODE.". After a failed
-                  write or verify, and with --no-run-after, the command itself
-                  leaves the target held; the end of the program then releases
-                  it and prints "RUN MODE." all the same
-  lock            write the lock bits of --lock
-{fuse}
-  test-io         the cable loop test; needs a loop-back plug (MISO joined to SCK)
+{commands}
   devices         list the devices: name, code size, last address, instruction
                   set, x2-clock fuse
   config          show the configuration file in use and the places where it
@@ -221,17 +206,27 @@ std::string ManualText() {
   };
   constexpr std::string_view kEntryIndent = "                  ";
   std::string text(kManual);
-  Replace(text, "{program}\n",
-          Filled("  program FILE    ", kEntryIndent,
-                 "write the bytes of FILE that are not FF, then the x2-clock fuse on the " +
-                     DeviceNames(fuse, ", ", " and ") +
-                     ", then the lock bits when --lock chooses a level; no verify. A byte that "
-                     "does not read back stops the write, and then no fuse and no lock bits are "
-                     "written",
-                 81));
-  Replace(text, "{fuse}\n",
-          Filled("  fuse            ", kEntryIndent,
-                 "write the x2-clock fuse as --x2clock says (" + DeviceNames(fuse) + ")", 81));
+  // The operator's commands that the terminal has, as the command table gives them.
+  std::string commands;
+  for (const OperatorCommand& row : kOperatorCommands) {
+    if (row.cliWord.empty()) continue;
+    std::string lead = "  " + std::string(row.cliWord) +
+                       (row.cliUsage.empty() ? "" : " " + std::string(row.cliUsage));
+    lead.resize(kEntryIndent.size(), ' ');
+    std::string words(row.cliHelp);
+    if (words.find('{') != std::string::npos) {
+      Replace(words, "{fuse devices}", DeviceNames(fuse, ", ", " and "));
+      Replace(words, "{fuse device list}", DeviceNames(fuse));
+      commands += Filled(lead, kEntryIndent, words, 81);
+      continue;
+    }
+    for (std::size_t at = 0; at < words.size();) {
+      const std::size_t end = std::min(words.find('\n', at), words.size());
+      commands += (at == 0 ? lead : std::string(kEntryIndent)) + words.substr(at, end - at) + '\n';
+      at = end + 1;
+    }
+  }
+  Replace(text, "{commands}\n", commands);
   const auto judged = [](const DeviceInfo& d) { return d.enable == EnableRule::EchoJudged; };
   const auto single = [](const DeviceInfo& d) { return d.enable == EnableRule::SingleTry; };
   const auto any = [](const DeviceInfo& d) { return d.enable != EnableRule::EchoJudged; };

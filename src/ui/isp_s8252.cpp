@@ -1,5 +1,6 @@
 #include "ui/isp_s8252.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -80,9 +81,15 @@ QString HexFileOf(const QMimeData* mime) {
   return path;
 }
 
-QPushButton* CommandButton(const char* caption, QWidget* parent, int x, int y, int width,
-                           int height) {
+QString Latin1(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A bold command button; name: the control's name, by which the command table knows it.
+QPushButton* CommandButton(const char* name, const char* caption, QWidget* parent, int x, int y,
+                           int width, int height) {
   auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
   QFont font = button->font();
   font.setBold(true);
   button->setFont(font);
@@ -138,13 +145,13 @@ void TfrmMain::BuildControls() {
 
   GroupBox1 = new QGroupBox(QStringLiteral("Command Button"), client);
   GroupBox1->setGeometry(8, 36, 138, 302);
-  btnLoadFile = CommandButton("LOAD FILE", GroupBox1, 8, 24, 121, 25);
-  btnReadChip = CommandButton("READ CHIP", GroupBox1, 8, 56, 121, 25);
-  btnErase = CommandButton("ERASE", GroupBox1, 8, 88, 121, 25);
-  btnBlank = CommandButton("BLANK", GroupBox1, 8, 120, 121, 25);
-  btnProgram = CommandButton("PROGRAM", GroupBox1, 8, 152, 121, 25);
-  btnVerify = CommandButton("VERIFY CODE", GroupBox1, 8, 184, 121, 25);
-  btnAuto = CommandButton("AUTO-PROGRAM", GroupBox1, 8, 216, 121, 81);
+  btnLoadFile = CommandButton("btnLoadFile", "LOAD FILE", GroupBox1, 8, 24, 121, 25);
+  btnReadChip = CommandButton("btnReadChip", "READ CHIP", GroupBox1, 8, 56, 121, 25);
+  btnErase = CommandButton("btnErase", "ERASE", GroupBox1, 8, 88, 121, 25);
+  btnBlank = CommandButton("btnBlank", "BLANK", GroupBox1, 8, 120, 121, 25);
+  btnProgram = CommandButton("btnProgram", "PROGRAM", GroupBox1, 8, 152, 121, 25);
+  btnVerify = CommandButton("btnVerify", "VERIFY CODE", GroupBox1, 8, 184, 121, 25);
+  btnAuto = CommandButton("btnAuto", "AUTO-PROGRAM", GroupBox1, 8, 216, 121, 81);
 
   cmbDevice = new QComboBox(client);
   cmbDevice->setEditable(false);  // only the table's devices can be chosen
@@ -160,6 +167,7 @@ void TfrmMain::BuildControls() {
   chkLock2 = CheckBox("Lock Bit 2", GroupBox2, 8, 36, 80);
   chkLock3 = CheckBox("Lock Bit 3", GroupBox2, 8, 54, 80);
   SpeedButton1 = new QToolButton(GroupBox2);
+  SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
   SpeedButton1->setAutoRaise(true);  // flat
   SpeedButton1->setGeometry(90, 18, 33, 49);
   SpeedButton1->setIcon(QIcon(Picture({":/key.svg", ":/key.png"})));
@@ -169,7 +177,7 @@ void TfrmMain::BuildControls() {
   GroupBox3 = new QGroupBox(QStringLiteral("Fuse"), client);
   GroupBox3->setGeometry(152, 142, 130, 44);
   chk_x2Clock = CheckBox("x2 Clock", GroupBox3, 8, 19, 76);
-  btnFuse_Write = CommandButton("WR", GroupBox3, 90, 14, 33, 25);
+  btnFuse_Write = CommandButton("btnFuse_Write", "WR", GroupBox3, 90, 14, 33, 25);
 
   Image1 = new QLabel(client);
   Image1->setGeometry(152, 192, 129, 65);
@@ -196,6 +204,7 @@ void TfrmMain::BuildControls() {
   // Below the 344-pixel client area: out of sight and out of the mouse's reach, but
   // last in the keyboard's focus order.
   Button1 = new QPushButton(QStringLiteral("Test IO"), client);
+  Button1->setObjectName(QStringLiteral("Button1"));
   Button1->setGeometry(32, 352, 81, 25);
 
   QWidget* const order[] = {edtFileName, btnLoadFile, btnReadChip,  btnErase,    btnBlank,
@@ -244,9 +253,18 @@ void TfrmMain::BuildMenu() {
   QMenuBar* bar = menuBar();
   Files1 = bar->addMenu(QStringLiteral("Files"));
   Load1 = Files1->addAction(QStringLiteral("&Load Code"));
+  Load1->setObjectName(QStringLiteral("Load1"));
   Files1->addSeparator();
   ReadChip1 = Files1->addAction(QStringLiteral("&Read Chip"));
+  ReadChip1->setObjectName(QStringLiteral("ReadChip1"));
   Files1->addSeparator();
+  // A command of the table that has a menu item but no control in the layout above
+  // gets its item here, before Exit, under its name.
+  for (const OperatorCommand& row : kOperatorCommands) {
+    if (row.menuItem.empty() || CommandControl(row.menuItem) != nullptr) continue;
+    QAction* item = Files1->addAction(Latin1(row.name));
+    item->setObjectName(Latin1(row.menuItem));
+  }
   Exit2 = Files1->addAction(QStringLiteral("E&xit"));
 
   Device1 = bar->addMenu(QStringLiteral("Device"));
@@ -280,19 +298,19 @@ void TfrmMain::BuildMenu() {
 }
 
 void TfrmMain::Wire() {
-  connect(Load1, &QAction::triggered, this, [this] { Load1Click(); });
-  connect(ReadChip1, &QAction::triggered, this, [this] { ReadChip1Click(); });
+  // The command buttons and menu items, as the command table names them.
+  for (const OperatorCommand& row : kOperatorCommands) {
+    const CommandId id = row.id;
+    for (const std::string_view name : {row.button, row.menuItem}) {
+      QObject* control = CommandControl(name);
+      if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        connect(button, &QAbstractButton::clicked, this, [this, id] { CommandClick(id); });
+      } else if (auto* item = qobject_cast<QAction*>(control)) {
+        connect(item, &QAction::triggered, this, [this, id] { CommandClick(id); });
+      }
+    }
+  }
   connect(Exit2, &QAction::triggered, this, [this] { Exit2Click(); });
-  // The buttons that duplicate a menu command click the menu item.
-  connect(btnLoadFile, &QPushButton::clicked, Load1, &QAction::trigger);
-  connect(btnReadChip, &QPushButton::clicked, ReadChip1, &QAction::trigger);
-  connect(btnErase, &QPushButton::clicked, this, [this] { btnEraseClick(); });
-  connect(btnBlank, &QPushButton::clicked, this, [this] { btnBlankClick(); });
-  connect(btnProgram, &QPushButton::clicked, this, [this] { btnProgramClick(); });
-  connect(btnVerify, &QPushButton::clicked, this, [this] { btnVerifyClick(); });
-  connect(btnAuto, &QPushButton::clicked, this, [this] { btnAutoClick(); });
-  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
-  connect(btnFuse_Write, &QPushButton::clicked, this, [this] { btnFuse_WriteClick(); });
   // clicked, not toggled: the rules run for the operator's clicks here, and for the
   // program's changes (a lock read) in the core, which then reports them.
   connect(chkLock1, &QCheckBox::clicked, this, [this](bool on) { chkLockClick(1, on); });
@@ -314,7 +332,6 @@ void TfrmMain::Wire() {
   connect(AutoReloadFile1, &QAction::triggered, this, [this] { AutoReloadFile1Click(); });
   connect(SckHalfPeriod1, &QAction::triggered, this, [this] { SckHalfPeriod1Click(); });
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
-  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
 
 void TfrmMain::FormCreate() {
@@ -379,15 +396,17 @@ void TfrmMain::ShowWarning(bool warned) {
 
 // --- Commands.
 
-void TfrmMain::Load1Click() { RunCommand(&Commands::Load); }
-void TfrmMain::ReadChip1Click() { RunCommand(&Commands::ReadChip); }
-void TfrmMain::btnEraseClick() { RunCommand(&Commands::Erase); }
-void TfrmMain::btnBlankClick() { RunCommand(&Commands::BlankCheck); }
-void TfrmMain::btnProgramClick() { RunCommand(&Commands::Program); }
-void TfrmMain::btnVerifyClick() { RunCommand(&Commands::Verify); }
-void TfrmMain::btnAutoClick() { RunCommand(&Commands::AutoProgram); }
-void TfrmMain::SpeedButton1Click() { RunCommand(&Commands::WriteLockBits); }
-void TfrmMain::btnFuse_WriteClick() { RunCommand(&Commands::WriteFuse); }
+QObject* TfrmMain::CommandControl(std::string_view name) const {
+  return name.empty() ? nullptr : findChild<QObject*>(Latin1(name));
+}
+
+void TfrmMain::CommandClick(CommandId id) {
+  if (id == CommandId::TestIo) {
+    Button1Click();
+  } else {
+    RunCommand(CommandRow(id).run);
+  }
+}
 
 void TfrmMain::Button1Click() {
   // The loop test reports in its own box, pass or fail.
@@ -399,7 +418,7 @@ void TfrmMain::Button1Click() {
 void TfrmMain::OpenFile(const QString& path) {
   if (programmer_.Cmd.Busy()) return;
   window_.AnswerNextFileDialog(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
-  Load1Click();
+  CommandClick(CommandId::Load);
 }
 
 // --- Operator controls.
@@ -569,23 +588,21 @@ std::optional<QString> TfrmMain::ViewChooseHexFile() {
 
 void TfrmMain::ReadControls() {
   const Commands& cmd = programmer_.Cmd;
-  const CommandControls& c = cmd.Controls;
   const DeviceSelection& selection = programmer_.Selection;
   const OperatorControls& controls = programmer_.Controls;
   // While a command runs nothing may start another one or move the cable.
   const bool idle = !cmd.Busy();
 
-  btnLoadFile->setEnabled(idle && c.btnLoadFile);
-  btnErase->setEnabled(idle && c.btnErase);
-  btnBlank->setEnabled(idle && c.btnBlank);
-  btnProgram->setEnabled(idle && c.btnProgram);
-  btnVerify->setEnabled(idle && c.btnVerify);
-  btnAuto->setEnabled(idle && c.btnAuto);
-  SpeedButton1->setEnabled(idle && c.SpeedButton1);
-  ReadChip1->setEnabled(idle && c.ReadChip1);
-  btnReadChip->setEnabled(idle && c.btnReadChip);
-  btnFuse_Write->setEnabled(idle && selection.FuseWriteEnabled);
-  Load1->setEnabled(idle);
+  for (const OperatorCommand& row : kOperatorCommands) {
+    const std::pair<std::string_view, CommandGate> gated[] = {{row.button, row.buttonGate},
+                                                              {row.menuItem, row.menuGate}};
+    for (const auto& [name, gate] : gated) {
+      QObject* control = CommandControl(name);
+      const bool enabled = idle && cmd.Enabled(gate);
+      if (auto* widget = qobject_cast<QWidget*>(control)) widget->setEnabled(enabled);
+      if (auto* item = qobject_cast<QAction*>(control)) item->setEnabled(enabled);
+    }
+  }
 
   chk_x2Clock->setEnabled(selection.FuseControlsEnabled);
   chk_x2Clock->setChecked(controls.X2Clock);
@@ -618,7 +635,6 @@ void TfrmMain::ReadControls() {
                               .arg(programmer_.Link.SckHalfPeriodUs));
 
   btnMode->setEnabled(idle);
-  Button1->setEnabled(idle);
   About1->setEnabled(idle);
 }
 

@@ -16,7 +16,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
+#include "commands/command_table.h"
 #include "commands/programmer.h"
 #include "ui/qt_window.h"
 
@@ -129,17 +131,10 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void FormCreate();
   void FormClose();
 
-  // --- Handlers, named after the control and the event they serve.
-  void Load1Click();
-  void ReadChip1Click();
+  // --- Handlers, named after the control and the event they serve. The operator
+  // commands' controls (the command table names them) share CommandClick.
+  void CommandClick(CommandId id);
   void Exit2Click();
-  void btnEraseClick();
-  void btnBlankClick();
-  void btnProgramClick();
-  void btnVerifyClick();
-  void btnAutoClick();
-  void SpeedButton1Click();
-  void btnFuse_WriteClick();
   void chkLockClick(std::int32_t box, bool ticked);
   void chk_x2ClockClick(bool ticked);
   void btnModeClick();
@@ -160,6 +155,9 @@ class TfrmMain final : public QMainWindow, private WindowView {
   // warning tint and, if nothing has said why, a box after a failure that the last
   // status text would not show. A close asked for meanwhile follows.
   void RunCommand(CommandResult (Commands::*command)());
+  // The control that the command table names ("btnErase", "ReadChip1"), by its
+  // object name; nullptr for "".
+  QObject* CommandControl(std::string_view name) const;
   void AfterCommand(const CommandResult& result, std::uint64_t boxesBefore);
   void FinishPendingClose();
   void ShowWarning(bool warned);

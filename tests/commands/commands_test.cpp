@@ -463,13 +463,11 @@ TEST(Refusal, ACommandStoppedByARefusedByteShowsNoSuccessText) {
 TEST(Modes, FollowTheTableAndEnableTheCommands) {
   ProgrammerWorld world("AT89S8253", "target=AT89S8253");
   Commands& cmd = world.app->Cmd;
-  CommandControls all;  // nine enabled; WR is the selection's flag
-  CommandControls none{false, false, false, false, false, false, false, false, false};
   const bool& wr = world.app->Selection.FuseWriteEnabled;
 
   cmd.ToggleOperatingMode();  // program -> run
   EXPECT_FALSE(cmd.InProgramMode);
-  EXPECT_EQ(cmd.Controls, none);
+  EXPECT_FALSE(cmd.CommandsEnabled);
   EXPECT_FALSE(wr);
   EXPECT_TRUE(cmd.RunModeTicked);
   EXPECT_FALSE(cmd.ProgramModeTicked);
@@ -477,7 +475,7 @@ TEST(Modes, FollowTheTableAndEnableTheCommands) {
 
   cmd.ToggleOperatingMode();  // run -> program; WR follows the fuse-capable device
   EXPECT_TRUE(cmd.InProgramMode);
-  EXPECT_EQ(cmd.Controls, all);
+  EXPECT_TRUE(cmd.CommandsEnabled);
   EXPECT_TRUE(wr);
   EXPECT_EQ(world.port.Inport(ProgrammerWorld::kLpt1) & 0x98, 0x10);
 
