@@ -121,35 +121,44 @@ bool Commands::RecordAndMustEnd(CommandResult& result, Outcome outcome) {
 }
 
 bool Commands::CheckImage(CommandResult& result, bool forWrite) {
-  if (forWrite && controls_.AutoReloadFile) {
-    // The file as it is now: its extent bounds the write and is checked below.
-    const bool remembered = !image_.HexFilePath.empty();
-    try {
-      CodeExtent = ReloadHexFile(image_, window_);
-    } catch (const FileError& error) {
-      window_.ShowMessageBox(error.what());
-      result.outcome = Outcome::FileError;
-      return false;
-    }
-    if (!remembered) {  // the reload has said so in its own box
-      result.outcome = Outcome::NoFile;
-      return false;
-    }
-    if (StopOnDamagedReload && !image_.LastReport.Clean()) {  // the report has been shown
-      result.outcome = Outcome::DamagedFile;
-      return false;
-    }
-  }
-  const std::int32_t last = LastAddress();
-  if (CodeExtent > last + 1) {
-    window_.ShowMessageBox("The code reaches to the extent " + HexAndDecimal(CodeExtent) +
-                           ", past the last address of the " + std::string(device_->name) + ", " +
-                           HexAndDecimal(last) +
-                           ". Nothing was written to the chip: load a file that fits, or "
-                           "choose the device it was built for.");
-    result.outcome = Outcome::CodeTooLarge;
+  return (!forWrite || !controls_.AutoReloadFile || ReloadForWrite(result)) &&
+         CodeFitsDevice(result) && ImageIsHex(result) && (!forWrite || ImageHasData(result));
+}
+
+bool Commands::ReloadForWrite(CommandResult& result) {
+  // The file as it is now: its extent bounds the write and is checked next.
+  const bool remembered = !image_.HexFilePath.empty();
+  try {
+    CodeExtent = ReloadHexFile(image_, window_);
+  } catch (const FileError& error) {
+    window_.ShowMessageBox(error.what());
+    result.outcome = Outcome::FileError;
     return false;
   }
+  if (!remembered) {  // the reload has said so in its own box
+    result.outcome = Outcome::NoFile;
+    return false;
+  }
+  if (StopOnDamagedReload && !image_.LastReport.Clean()) {  // the report has been shown
+    result.outcome = Outcome::DamagedFile;
+    return false;
+  }
+  return true;
+}
+
+bool Commands::CodeFitsDevice(CommandResult& result) {
+  const std::int32_t last = LastAddress();
+  if (CodeExtent <= last + 1) return true;
+  window_.ShowMessageBox("The code reaches to the extent " + HexAndDecimal(CodeExtent) +
+                         ", past the last address of the " + std::string(device_->name) + ", " +
+                         HexAndDecimal(last) +
+                         ". Nothing was written to the chip: load a file that fits, or "
+                         "choose the device it was built for.");
+  result.outcome = Outcome::CodeTooLarge;
+  return false;
+}
+
+bool Commands::ImageIsHex(CommandResult& result) {
   // A byte that is no pair of hex digits has no bits to send or compare.
   for (std::int32_t n = 0; n <= ImageLast(); ++n) {
     const auto a = static_cast<std::size_t>(n);
@@ -163,24 +172,25 @@ bool Commands::CheckImage(CommandResult& result, bool forWrite) {
     result.outcome = Outcome::BadImage;
     return false;
   }
-  if (!forWrite) return true;
+  return true;
+}
+
+bool Commands::ImageHasData(CommandResult& result) {
   bool empty = true;  // no record gave data, or every byte it gave is FF
   for (std::int32_t n = 0; empty && CodeExtent > 0 && n <= ImageLast(); ++n) {
     const auto a = static_cast<std::size_t>(n);
     empty = image_.Image.HighDigits[a] == 'F' && image_.Image.LowDigits[a] == 'F';
   }
-  if (empty) {
-    const std::string why =
-        image_.HexFilePath.empty()
-            ? std::string("no HEX file has been loaded")
-            : "\"" + image_.HexFilePath +
-                  "\" gave no data bytes (an empty file, no Intel HEX records, or a cancelled load)";
-    window_.ShowMessageBox("The image holds nothing to program: " + why +
-                           ". Nothing was sent to the chip; it was not erased.");
-    result.outcome = Outcome::NoFile;
-    return false;
-  }
-  return true;
+  if (!empty) return true;
+  const std::string why =
+      image_.HexFilePath.empty()
+          ? std::string("no HEX file has been loaded")
+          : "\"" + image_.HexFilePath +
+                "\" gave no data bytes (an empty file, no Intel HEX records, or a cancelled load)";
+  window_.ShowMessageBox("The image holds nothing to program: " + why +
+                         ". Nothing was sent to the chip; it was not erased.");
+  result.outcome = Outcome::NoFile;
+  return false;
 }
 
 Outcome Commands::WriteLocks() {

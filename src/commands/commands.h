@@ -152,9 +152,14 @@ class Commands {
   static bool RecordAndMustEnd(CommandResult& result, Outcome outcome);
   // Before Program, Verify and Auto-program touch the chip: reloads the file when
   // Auto Reload File is ticked (writes only), then refuses code that does not fit
-  // the device and, for writes, an image with nothing to write. False, with a box,
-  // when the command must not go on.
+  // the device, an image byte that is no hex pair and, for writes, an image with
+  // nothing to write. False, with a box, when the command must not go on; each step
+  // below is one of these checks.
   bool CheckImage(CommandResult& result, bool forWrite);
+  bool ReloadForWrite(CommandResult& result);
+  bool CodeFitsDevice(CommandResult& result);
+  bool ImageIsHex(CommandResult& result);
+  bool ImageHasData(CommandResult& result);
   CommandResult WriteLockLevel(CommandResult result);
   // Writes the lock bits for LockLevel, by the device's lock write.
   Outcome WriteLocks();

@@ -82,7 +82,9 @@ class ProgrammerLink {
   std::string PortProblem() const;
 
   // --- Single lines. Each change reads the data register back, changes one bit,
-  // writes it and then spins SpinDelay(5): nothing is cached.
+  // writes it and then spins SpinDelay(5). The link keeps no copy of the register;
+  // the real back ends answer its reads from the byte they last wrote, so that a slow
+  // line is never read back at its old level.
   bool ReadStatusBit(std::int32_t port, std::int32_t bit);
   void SetDataBit(std::int32_t port, std::int32_t bit);
   void ClearDataBit(std::int32_t port, std::int32_t bit);

@@ -3,8 +3,8 @@
 //
 // Inport and Outport take 16-bit I/O addresses and return no errors, as the program
 // above expects of them; what can go wrong is found out when a port is attached, and
-// a back end whose system stops serving a port says so in Failure(), which the link
-// looks at after every access.
+// a back end whose system stops serving a port says so: the link asks Failed() after
+// every access, and shows Failure()'s text.
 // Back ends: a simulated cable with a target behind it, Linux ppdev, and direct
 // port I/O for root on x86.
 #pragma once

@@ -45,8 +45,6 @@ constexpr int kCompactBelow = 660;
 constexpr int kWideWidth = 663;
 constexpr int kNarrowWidth = 294;
 
-// The Device menu item ticked in the design, until the first choice of a device.
-
 const QColor kAqua(0, 255, 255);
 const QColor kNavy(0, 0, 128);
 // The status box after a command that failed although its last text reads well.
