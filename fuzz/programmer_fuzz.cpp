@@ -492,6 +492,79 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
   }
 }
 
+// A command with what it takes from param: the image file or a cancelled dialog, the
+// fuse and the lock level; nothing when the input skips it (see kOpChoice).
+// askedLevel: the lock level the command was given.
+std::optional<CommandResult> RunCommand(Op op, std::uint8_t param, vql::Programmer& app,
+                                        vql::testing::VirtualWindow& window,
+                                        const std::string& hexPath, const DeviceInfo& device,
+                                        std::int32_t& askedLevel) {
+  switch (op) {
+    case OpOf(CommandId::Load):
+      window.nextChoice = (param & 0xF) == 0 ? std::nullopt : std::optional<std::string>(hexPath);
+      return app.Cmd.Load();
+    case OpOf(CommandId::ReadChip):
+    case OpOf(CommandId::BlankCheck):
+      // Whole-chip walks run for one parameter in 8, and on the chips over 4 KiB,
+      // which take up to a second each, for one in 64 (kOpChoice).
+      if ((param & 7) != 0 || (device.codeSize > 4096 && (param & 0x38) != 0x38)) return {};
+      return op == OpOf(CommandId::ReadChip) ? app.Cmd.ReadChip() : app.Cmd.BlankCheck();
+    case OpOf(CommandId::Program):
+    case OpOf(CommandId::AutoProgram):
+      app.Controls.X2Clock = (param & 1) != 0;
+      SetLockLevel(app.Controls.Lock, (param >> 1) % 4 == 3 ? (param >> 3) % 4 : 0);
+      askedLevel = app.Controls.Lock.LockLevel();
+      return op == OpOf(CommandId::Program) ? app.Cmd.Program() : app.Cmd.AutoProgram();
+    case OpOf(CommandId::Lock):
+      SetLockLevel(app.Controls.Lock, param % 4);
+      askedLevel = app.Controls.Lock.LockLevel();
+      return app.Cmd.WriteLockBits();
+    case OpOf(CommandId::Fuse):
+      app.Controls.X2Clock = (param & 1) != 0;
+      return app.Cmd.WriteFuse();
+    default:  // the commands that take nothing from the input
+      return (app.Cmd.*vql::kOperatorCommands[static_cast<std::size_t>(op)].run)();
+  }
+}
+
+// A state that a later command needs, put straight into the chip: the image, one
+// byte, lock bits, or the fuse turned over.
+void Prepare(SimChip& chip, std::uint8_t param, const vql::Programmer& app,
+             const DeviceInfo& device) {
+  switch (param % 4) {
+    case 0:
+      for (std::int32_t n = 0; n <= std::min(app.Cmd.CodeExtent, device.lastAddress); ++n) {
+        const auto a = static_cast<std::size_t>(n);
+        const std::int32_t byte =
+            vql::HexPairValue(app.Image.Image.HighDigits[a], app.Image.Image.LowDigits[a]);
+        if (byte >= 0) chip.SetCode(static_cast<std::uint16_t>(n), static_cast<std::uint8_t>(byte));
+      }
+      break;
+    case 1:
+      chip.SetCode(static_cast<std::uint16_t>((param >> 2) * 41 % (device.lastAddress + 1)),
+                   static_cast<std::uint8_t>(param * 29));
+      break;
+    case 2:
+      chip.SetLockBits({(param & 4) != 0, (param & 8) != 0, (param & 16) != 0});
+      break;
+    default:
+      chip.SetX2Clock(!chip.X2Clock());
+      break;
+  }
+}
+
+// At the end the cable's data register releases the target.
+void CheckReleased(vql::SimulatedPort& sim) {
+  // The simulated data register holds the last byte written to it.
+  const auto last = static_cast<std::uint8_t>(sim.Inport(kLpt1));
+  const std::uint8_t released = vql::cable::kMode7 | vql::cable::kMode3;
+  if ((last & (vql::cable::kRst | released)) != released) {
+    char text[80];
+    std::snprintf(text, sizeof text, "last data-register write %02X", static_cast<unsigned>(last));
+    Broken("at the end the cable releases the target (RST low, MODE7 and MODE3 high)", text);
+  }
+}
+
 void Run(Bytes& in) {
   const DeviceInfo& device = ChooseDevice(in.Take());
   bool isChip = false;
@@ -557,74 +630,25 @@ void Run(Bytes& in) {
     const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
     const bool stopAsked = stopAtPump != 0;
     std::int32_t askedLevel = app.Controls.Lock.LockLevel();
-    CommandResult result;
+    std::optional<CommandResult> result;
     switch (op) {
-      case OpOf(CommandId::Load):
-        window.nextChoice = (param & 0xF) == 0 ? std::nullopt : std::optional<std::string>(hexPath);
-        result = app.Cmd.Load();
-        break;
-      case OpOf(CommandId::ReadChip):
-      case OpOf(CommandId::BlankCheck):
-        // Whole-chip walks run for one parameter in 8, and on the chips over 4 KiB,
-        // which take up to a second each, for one in 64 (kOpChoice).
-        if ((param & 7) != 0 || (device.codeSize > 4096 && (param & 0x38) != 0x38)) continue;
-        result = op == OpOf(CommandId::ReadChip) ? app.Cmd.ReadChip() : app.Cmd.BlankCheck();
-        break;
-      case OpOf(CommandId::Program):
-      case OpOf(CommandId::AutoProgram):
-        app.Controls.X2Clock = (param & 1) != 0;
-        SetLockLevel(app.Controls.Lock, (param >> 1) % 4 == 3 ? (param >> 3) % 4 : 0);
-        askedLevel = app.Controls.Lock.LockLevel();
-        result = op == OpOf(CommandId::Program) ? app.Cmd.Program() : app.Cmd.AutoProgram();
-        break;
-      case OpOf(CommandId::Lock):
-        SetLockLevel(app.Controls.Lock, param % 4);
-        askedLevel = app.Controls.Lock.LockLevel();
-        result = app.Cmd.WriteLockBits();
-        break;
-      case OpOf(CommandId::Fuse):
-        app.Controls.X2Clock = (param & 1) != 0;
-        result = app.Cmd.WriteFuse();
-        break;
-      default:  // the commands that take nothing from the input
-        result = (app.Cmd.*vql::kOperatorCommands[static_cast<std::size_t>(op)].run)();
-        break;
       case kStop:
         // A stop during the next command, some pumps into it.
         stopAtPump = window.pumps + 1 + std::uint64_t{param} * 37;
         if (verbose) std::fprintf(stderr, "Stop at pump %llu\n", static_cast<unsigned long long>(stopAtPump));
         continue;
       case kPrepare:
-        // A state that a later command needs, put straight into the chip.
         if (chip == nullptr) continue;
         if (verbose) std::fprintf(stderr, "Prepare %d (parameter %d)\n", param % 4, param);
-        switch (param % 4) {
-          case 0:
-            for (std::int32_t n = 0; n <= std::min(app.Cmd.CodeExtent, device.lastAddress); ++n) {
-              const auto a = static_cast<std::size_t>(n);
-              const std::int32_t byte =
-                  vql::HexPairValue(app.Image.Image.HighDigits[a], app.Image.Image.LowDigits[a]);
-              if (byte >= 0) {
-                chip->SetCode(static_cast<std::uint16_t>(n), static_cast<std::uint8_t>(byte));
-              }
-            }
-            break;
-          case 1:
-            chip->SetCode(static_cast<std::uint16_t>((param >> 2) * 41 % (device.lastAddress + 1)),
-                          static_cast<std::uint8_t>(param * 29));
-            break;
-          case 2:
-            chip->SetLockBits({(param & 4) != 0, (param & 8) != 0, (param & 16) != 0});
-            break;
-          default:
-            chip->SetX2Clock(!chip->X2Clock());
-            break;
-        }
+        Prepare(*chip, param, app, device);
         continue;
+      default:
+        result = RunCommand(op, param, app, window, hexPath, device, askedLevel);
+        if (!result) continue;
     }
     if (verbose) {
       std::fprintf(stderr, "%s | %s: %s\n", options.c_str(), OpName(op),
-                   vql::OutcomeText(result.outcome).c_str());
+                   vql::OutcomeText(result->outcome).c_str());
     }
     Conditions conditions;
     conditions.lockLevel = askedLevel;
@@ -635,20 +659,13 @@ void Run(Bytes& in) {
       conditions.echoes = chip->Model().instructions == vql::SimInstructionSet::kFourByte &&
                           sim.Options().chip.echo.value_or(chip->Model().echoesEnable);
     }
-    CheckCommand(op, result, app, chip, device, before, socket, conditions);
+    CheckCommand(op, *result, app, chip, device, before, socket, conditions);
   }
 
   watchPumps();
   app.Shutdown();
   std::remove(hexPath.c_str());
-  // The simulated data register holds the last byte written to it.
-  const auto last = static_cast<std::uint8_t>(sim.Inport(kLpt1));
-  const std::uint8_t released = vql::cable::kMode7 | vql::cable::kMode3;
-  if ((last & (vql::cable::kRst | released)) != released) {
-    char text[80];
-    std::snprintf(text, sizeof text, "last data-register write %02X", static_cast<unsigned>(last));
-    Broken("at the end the cable releases the target (RST low, MODE7 and MODE3 high)", text);
-  }
+  CheckReleased(sim);
 }
 
 }  // namespace
