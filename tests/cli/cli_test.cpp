@@ -112,11 +112,11 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, AutoProgramsAFreshChipAndASecondRunVerifiesIt) {
   const CliResult programmed = Cli({"auto", kBlink});
   EXPECT_EQ(programmed.status, 0) << programmed.err;
-  EXPECT_EQ(Lines(programmed.out),
-            (std::vector<std::string>{"Load file complete.", "PROGRAM MODE.", "Erase Chip...",
-                                      "Programming...", "Program completed.", "Verify code ...",
-                                      "Verify complete.", "Auto Programming finished.",
-                                      "RUN MODE.", "RUN MODE."}));  // auto's, then the exit's
+  // Every status text on its own line; auto's "RUN MODE.", then the exit's. The
+  // command layer's tests hold the whole sequence.
+  EXPECT_TRUE(programmed.out.starts_with("Load file complete.\n")) << programmed.out;
+  EXPECT_TRUE(programmed.out.ends_with("Auto Programming finished.\nRUN MODE.\nRUN MODE.\n"))
+      << programmed.out;
   EXPECT_EQ(programmed.err, "");
 
   const CliResult verified = Cli({"verify", kBlink});
