@@ -3,11 +3,11 @@
 // standard error when it is a terminal. The file dialog answers with the file given
 // on the command line.
 //
-// It is also the program's clock, for the window services and the port alike: the
-// real passing of time, or - when the simulated programmer asks for it - virtual
-// time that moves on with every message pump and by the whole limit of every wait
-// for events, so that waits cost no real time. On the real clock a wait for events
-// sleeps.
+// It is also the program's clock, for the window services and the port alike (a
+// PumpClock): the real passing of time, or - when the simulated programmer asks for
+// it - virtual time that moves on with every message pump and by the whole limit of
+// every wait for events, so that waits cost no real time. On the real clock a wait
+// for events sleeps.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +15,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "cli/progress_bar.h"
 #include "portio/port_io.h"
-#include "services/pump_timer.h"
+#include "services/pump_clock.h"
 #include "services/window_services.h"
 
 namespace vql {
@@ -40,11 +41,13 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
   const std::string& LastMessage() const { return lastMessage_; }
 
   // --- WindowServices.
-  std::uint32_t GetTickCount() override;
+  std::uint32_t GetTickCount() override { return clock_.TickMs(); }
   void PumpMessages() override;
   void WaitForEvents(std::uint32_t maxMicroseconds) override;
-  void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override;
-  void StopTimer() override;
+  void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override {
+    clock_.StartTimer(periodMs, std::move(onTick));
+  }
+  void StopTimer() override { clock_.StopTimer(); }
   void ShowStatus(std::string_view text) override;
   void ShowProgress(std::int32_t done, std::int32_t total) override;
   void ShowMessageBox(std::string_view text) override;
@@ -55,24 +58,14 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
 
   // --- MicrosecondClock.
   std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
-  std::uint64_t NowNanoseconds() override;
+  std::uint64_t NowNanoseconds() override { return clock_.NowNanoseconds(); }
   // Virtual time jumps there; the real clock spins.
   void WaitUntil(std::uint64_t us) override { WaitUntilNanoseconds(us * 1000); }
-  void WaitUntilNanoseconds(std::uint64_t ns) override {
-    if (settings_.virtualClock) {
-      if (virtualNs_ < ns) virtualNs_ = ns;
-      return;
-    }
-    while (NowNanoseconds() < ns) {
-    }
-  }
+  void WaitUntilNanoseconds(std::uint64_t ns) override { clock_.WaitUntilNanoseconds(ns); }
 
  private:
   Settings settings_;
-  std::int64_t startNs_;               // the steady clock at construction
-  std::uint64_t virtualNs_ = 0;        // virtual time, moved on by the pumps
-  std::uint32_t pumpsSinceCheck_ = 0;  // the real clock is read only now and then
-  PumpTimer timer_;
+  PumpClock clock_;  // on the real clock, a check reads it: only while the timer runs
   std::function<void()> requestStop_;
   std::string lastMessage_;
   ProgressBar bar_;

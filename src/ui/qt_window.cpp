@@ -1,7 +1,5 @@
 #include "ui/qt_window.h"
 
-#include <time.h>
-
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
@@ -21,8 +19,6 @@ namespace vql::ui {
 
 namespace {
 
-// Virtual time that one pump takes.
-constexpr std::uint64_t kVirtualPumpNs = 1000;
 // On the virtual clock Qt handles events every so many pumps: often enough that the
 // window repaints and takes input during a scripted run, rarely enough that the
 // calibration's half a million pumps cost milliseconds.
@@ -35,12 +31,6 @@ constexpr std::uint32_t kPumpsPerClockCheck = 32;
 // still repaints and answers far faster than anyone can see, and a processEvents
 // with nothing pending (about half a microsecond) is paid only now and then.
 constexpr std::uint64_t kEventsIntervalNs = 300'000;
-
-std::int64_t SteadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -66,51 +56,34 @@ class CentredMessageBox final : public QMessageBox {
 
 }  // namespace
 
-QtWindow::QtWindow(bool virtualClock) : virtualClock_(virtualClock), startNs_(SteadyNs()) {}
-
-std::uint64_t QtWindow::NowNanoseconds() const {
-  if (virtualClock_) return virtualNs_;
-  return static_cast<std::uint64_t>(SteadyNs() - startNs_);
-}
-
-std::uint32_t QtWindow::GetTickCount() {
-  return static_cast<std::uint32_t>(NowNanoseconds() / 1'000'000);
-}
+QtWindow::QtWindow(bool virtualClock)
+    : clock_(virtualClock, virtualClock ? kVirtualPumpsPerEvents : kPumpsPerClockCheck) {}
 
 void QtWindow::PumpMessages() {
-  if (virtualClock_) {
-    virtualNs_ += kVirtualPumpNs;
-    timer_.DeliverDue(virtualNs_);
-    if (++pumpsSinceCheck_ < kVirtualPumpsPerEvents) return;
-    pumpsSinceCheck_ = 0;
-    HandleEvents();
-    return;
+  const std::optional<std::uint64_t> checkedAt = clock_.Pump();
+  if (!checkedAt) return;
+  if (!clock_.VirtualClock()) {
+    if (*checkedAt - lastEventsNs_ < kEventsIntervalNs) return;
+    lastEventsNs_ = *checkedAt;
   }
-  if (++pumpsSinceCheck_ < kPumpsPerClockCheck) return;
-  pumpsSinceCheck_ = 0;
-  const std::uint64_t now = NowNanoseconds();
-  timer_.DeliverDue(now);
-  if (now - lastEventsNs_ < kEventsIntervalNs) return;
-  lastEventsNs_ = now;
   HandleEvents();
 }
 
 void QtWindow::HandleEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 void QtWindow::HandleEventsAtNextPump() {
-  pumpsSinceCheck_ = virtualClock_ ? kVirtualPumpsPerEvents - 1 : kPumpsPerClockCheck - 1;
+  clock_.CheckAtNextPump();
   lastEventsNs_ = 0;
 }
 
 void QtWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
-  const std::uint64_t limitNs = std::uint64_t{maxMicroseconds} * 1000;
-  if (virtualClock_) {
-    virtualNs_ += limitNs;
-    return;
-  }
-  std::uint64_t sleepNs = limitNs;
-  if (timer_.Running()) sleepNs = std::min(sleepNs, timer_.NsUntilDue(NowNanoseconds()));
-  if (sleepNs >= 1'000'000) {
+  clock_.WaitForEvents(maxMicroseconds, [](std::uint64_t sleepNs) {
+    if (sleepNs < 1'000'000) {
+      // Less than a millisecond: too short for a Qt timer, too short for anyone to
+      // notice that input waits until it is over.
+      PumpClock::Sleep(sleepNs);
+      return;
+    }
     // Qt's timers count whole milliseconds: the wait sleeps in the event loop for the
     // whole ones, waking early for input or painting, and the caller, which looks at
     // the tick again, sleeps on for what is left.
@@ -121,24 +94,8 @@ void QtWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
       dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
-  } else if (sleepNs > 0) {
-    // Less than a millisecond: too short for a Qt timer, too short for anyone to
-    // notice that input waits until it is over.
-    timespec span{};
-    span.tv_nsec = static_cast<long>(sleepNs);
-    clock_nanosleep(CLOCK_MONOTONIC, 0, &span, nullptr);
-  }
-  // After a sleep the next pump reads the clock: a timer tick that fell due meanwhile
-  // is delivered there, since ticks come only from the pump.
-  pumpsSinceCheck_ = kPumpsPerClockCheck - 1;
+  });
 }
-
-void QtWindow::StartTimer(std::uint32_t periodMs, std::function<void()> onTick) {
-  timer_.Start(NowNanoseconds(), periodMs, std::move(onTick));
-  pumpsSinceCheck_ = 0;
-}
-
-void QtWindow::StopTimer() { timer_.Stop(); }
 
 void QtWindow::ShowStatus(std::string_view text) {
   if (view_ != nullptr) view_->ViewStatus(ToQString(text));

@@ -3,9 +3,9 @@
 // progress, the file name, the grid and control changes to the main window.
 //
 // It is also the program's clock, for the window services and the simulated port
-// alike: the real passing of time, or - when the simulated programmer asks for
-// clock=virtual - virtual time that moves on with every pump and by the whole limit
-// of every wait, so that waits cost no real time.
+// alike (a PumpClock): the real passing of time, or - when the simulated programmer
+// asks for clock=virtual - virtual time that moves on with every pump and by the
+// whole limit of every wait, so that waits cost no real time.
 //
 // The pump runs twice per clocked bit, so it is cheap when there is nothing to do:
 // on the real clock it reads the steady clock only every so many calls and lets Qt
@@ -22,7 +22,7 @@
 #include <utility>
 
 #include "portio/port_io.h"
-#include "services/pump_timer.h"
+#include "services/pump_clock.h"
 #include "services/window_services.h"
 
 namespace vql::ui {
@@ -52,7 +52,7 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
   // is attached, status texts and the like go nowhere.
   void AttachView(WindowView* view) { view_ = view; }
 
-  bool VirtualClock() const { return virtualClock_; }
+  bool VirtualClock() const { return clock_.VirtualClock(); }
 
   // Instead of a modal box: every message box text goes to the hook (tests).
   void SetMessageBoxHook(std::function<void(const std::string& text)> hook) {
@@ -70,11 +70,13 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
   std::uint64_t MessageBoxesShown() const { return messageBoxes_; }
 
   // --- WindowServices.
-  std::uint32_t GetTickCount() override;
+  std::uint32_t GetTickCount() override { return clock_.TickMs(); }
   void PumpMessages() override;
   void WaitForEvents(std::uint32_t maxMicroseconds) override;
-  void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override;
-  void StopTimer() override;
+  void StartTimer(std::uint32_t periodMs, std::function<void()> onTick) override {
+    clock_.StartTimer(periodMs, std::move(onTick));
+  }
+  void StopTimer() override { clock_.StopTimer(); }
   void ShowStatus(std::string_view text) override;
   void ShowProgress(std::int32_t done, std::int32_t total) override;
   void ShowMessageBox(std::string_view text) override;
@@ -86,32 +88,21 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
 
   // --- MicrosecondClock.
   std::uint64_t NowMicroseconds() override { return NowNanoseconds() / 1000; }
-  std::uint64_t NowNanoseconds() override { return std::as_const(*this).NowNanoseconds(); }
+  std::uint64_t NowNanoseconds() override { return clock_.NowNanoseconds(); }
   // Virtual time jumps there; the real clock spins.
   void WaitUntil(std::uint64_t us) override { WaitUntilNanoseconds(us * 1000); }
-  void WaitUntilNanoseconds(std::uint64_t ns) override {
-    if (virtualClock_) {
-      if (virtualNs_ < ns) virtualNs_ = ns;
-      return;
-    }
-    while (NowNanoseconds() < ns) {
-    }
-  }
+  void WaitUntilNanoseconds(std::uint64_t ns) override { clock_.WaitUntilNanoseconds(ns); }
 
  private:
-  // The clock itself: the steady clock since construction, or virtual time.
-  std::uint64_t NowNanoseconds() const;
   // Lets Qt handle what is pending: input, painting, timers of its own.
   void HandleEvents();
   // The next pump reads the clock and handles events, whatever the counts say.
   void HandleEventsAtNextPump();
 
-  const bool virtualClock_;
-  const std::int64_t startNs_;         // the steady clock at construction
-  std::uint64_t virtualNs_ = 0;        // virtual time, moved on by pumps and waits
-  std::uint32_t pumpsSinceCheck_ = 0;  // pumps since the clock was last read
-  std::uint64_t lastEventsNs_ = 0;     // when Qt last handled events (real clock)
-  PumpTimer timer_;
+  // Every check of the clock handles events: on the real clock only when enough
+  // time has passed since the last time.
+  PumpClock clock_;
+  std::uint64_t lastEventsNs_ = 0;  // when Qt last handled events (real clock)
   WindowView* view_ = nullptr;
   std::uint64_t messageBoxes_ = 0;
   std::function<void(const std::string&)> messageBoxHook_;
