@@ -34,10 +34,6 @@ class Commands::Run {
 
 namespace {
 
-// Program and Auto-program reload the file, when the option says so, before the
-// write: the write itself must not reload it again.
-constexpr auto kReloaded = DeviceOps::Reload::AlreadyDone;
-
 // How many devices there are, in words.
 std::string DeviceCountWord() {
   static constexpr std::array<std::string_view, 13> kWords{
@@ -409,7 +405,7 @@ CommandResult Commands::Program() {
                             "its code was not changed (Auto-program erases first).")) {
     return result;
   }
-  if (RecordAndMustEnd(result, (ops_.*Set().WriteCode)(ImageLast(), kReloaded))) return result;
+  if (RecordAndMustEnd(result, (ops_.*Set().WriteCode)(ImageLast()))) return result;
   if (ops_.WriteUnproved() && !AnsweredOnly00(result, true)) {
     Caveat(result, "Every byte written read the same before its write as after it: the " +
                        std::string(device_->name) +
@@ -479,7 +475,7 @@ CommandResult Commands::AutoProgram() {
   for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(10000);
 
   Status(status::kProgramming, {}, true);
-  Outcome written = (ops_.*Set().WriteCode)(ImageLast(), kReloaded);
+  Outcome written = (ops_.*Set().WriteCode)(ImageLast());
   if (RecordAndMustEnd(result, written)) return result;
   if (written == Outcome::Done && ops_.WriteUnproved()) {
     // After an erase a chip that takes writes reads FF where a byte goes: one that

@@ -100,9 +100,7 @@ class DeviceOps {
   Outcome EraseChip4();
   // The writes send the image as it stands: with Auto Reload File ticked, the caller
   // reads the file again first and checks it against the device (the commands do).
-  // The one Reload value says so at each call.
-  enum class Reload { AlreadyDone };
-  Outcome WriteCode4(std::int32_t last, Reload reload = Reload::AlreadyDone);
+  Outcome WriteCode4(std::int32_t last);
   Outcome ReadCode4(std::int32_t last);
   Outcome VerifyCode4(std::int32_t last);
   Outcome BlankCheck4(std::int32_t last);
@@ -118,7 +116,7 @@ class DeviceOps {
 
   // --- Three-byte instruction set (the devices whose row names it).
   Outcome EraseChip3();
-  Outcome WriteCode3(std::int32_t last, Reload reload = Reload::AlreadyDone);
+  Outcome WriteCode3(std::int32_t last);
   Outcome ReadCode3(std::int32_t last);
   Outcome VerifyCode3(std::int32_t last);
   Outcome BlankCheck3(std::int32_t last);

@@ -111,7 +111,7 @@ void DeviceOps::SettleMaybeBusy(WriteProof& proof,
   NotProgrammed(proof.maybeBusy.front(), "");
 }
 
-Outcome DeviceOps::WriteCode4(std::int32_t last, Reload) {
+Outcome DeviceOps::WriteCode4(std::int32_t last) {
   Scope scope(*this);
   if (halt_) return *halt_;
   WriteProof proof(!NeedsWriteProof());

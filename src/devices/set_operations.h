@@ -17,7 +17,7 @@ namespace vql {
 struct SetOperations {
   InstructionSet set;
   Outcome (DeviceOps::*EraseChip)();
-  Outcome (DeviceOps::*WriteCode)(std::int32_t last, DeviceOps::Reload reload);
+  Outcome (DeviceOps::*WriteCode)(std::int32_t last);
   Outcome (DeviceOps::*ReadCode)(std::int32_t last);
   Outcome (DeviceOps::*VerifyCode)(std::int32_t last);
   Outcome (DeviceOps::*BlankCheck)(std::int32_t last);

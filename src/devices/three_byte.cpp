@@ -56,7 +56,7 @@ bool DeviceOps::WriteAndPoll3(std::int32_t n) {
   return written && !halt_;
 }
 
-Outcome DeviceOps::WriteCode3(std::int32_t last, Reload) {
+Outcome DeviceOps::WriteCode3(std::int32_t last) {
   Scope scope(*this);
   StopIfAFourByteChipAnswers();
   if (halt_) return *halt_;

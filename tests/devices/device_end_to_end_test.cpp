@@ -27,7 +27,7 @@ struct SetOps {
   bool Three() const { return device.set == InstructionSet::ThreeByte; }
   Outcome Erase() { return (ops.*set.EraseChip)(); }
   Outcome Write(std::int32_t last) {
-    return (ops.*set.WriteCode)(last, DeviceOps::Reload::AlreadyDone);
+    return (ops.*set.WriteCode)(last);
   }
   Outcome Read(std::int32_t last) { return (ops.*set.ReadCode)(last); }
   Outcome Verify(std::int32_t last) { return (ops.*set.VerifyCode)(last); }
