@@ -350,9 +350,14 @@ void TfrmMain::RunCommand(CommandResult (Commands::*command)()) {
   if (cmd.Busy()) return;
   ShowWarning(false);
   const std::uint64_t boxesBefore = window_.MessageBoxesShown();
+  // Disabled while the command runs, the focused button hands the focus on (to a
+  // lock box, where a Space meant to repeat the command would tick it); it gets the
+  // focus back at the end.
+  QWidget* const focused = focusWidget();
   const CommandResult result = (cmd.*command)();
   AfterCommand(result, boxesBefore);
   ReadControls();
+  if (focused != nullptr && focused->isEnabled()) focused->setFocus();
   FinishPendingClose();
 }
 
@@ -602,8 +607,11 @@ void TfrmMain::ReadControls() {
     }
   }
 
-  chk_x2Clock->setEnabled(selection.FuseControlsEnabled);
+  // A command takes the lock level and the fuse as they are when it starts: the
+  // boxes stay as they are until it ends.
+  chk_x2Clock->setEnabled(idle && selection.FuseControlsEnabled);
   chk_x2Clock->setChecked(controls.X2Clock);
+  for (QCheckBox* box : {chkLock1, chkLock2, chkLock3}) box->setEnabled(idle);
   chkLock1->setChecked(controls.Lock.Ticked(1));
   chkLock2->setChecked(controls.Lock.Ticked(2));
   chkLock3->setChecked(controls.Lock.Ticked(3));

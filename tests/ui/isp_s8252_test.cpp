@@ -249,6 +249,35 @@ TEST(MainWindow, EachCommandShowsItsTextsAndLeavesTheChipAsItSays) {
   }
 }
 
+// No lock bit by accident: Space after a command repeats it, and a lock box clicked
+// while AUTO-PROGRAM runs changes neither the box nor the level the command writes.
+TEST(MainWindow, NoLockBitIsSetByAccident) {
+  World w;
+  Frm& f = *w.frm;
+  PutBlink(w);
+  f.btnErase->setFocus();
+  Key(f.btnErase, Qt::Key_Space);
+  ASSERT_EQ(f.focusWidget(), f.btnErase);
+  w.statuses.clear();
+  Key(f.focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(Joined(w.statuses), "Erase Chip...|PROGRAM MODE.|Erase finished.");
+  EXPECT_FALSE(f.chkLock1->isChecked());
+
+  w.Load(kBlink);
+  bool clicked = false;
+  w.During([&] {
+    if (w.Status() != "Programming...") return false;
+    Click(f.chkLock1);
+    clicked = true;
+    return true;
+  });
+  Click(f.btnAuto);
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(w.Status(), "RUN MODE.");
+  EXPECT_EQ(w.Chip().LockBits(), (SimLockBits{}));
+  EXPECT_FALSE(f.chkLock1->isChecked());
+}
+
 TEST(MainWindow, LockBoxesFollowTheirRulesAndALockRead) {
   // The levels rise from case to case, as the chip keeps the lock bits it was given.
   const std::pair<std::vector<QCheckBox* Frm::*>, const char*> cases[] = {
