@@ -438,7 +438,7 @@ TEST(MainWindow, WhileACommandRunsNothingElseCanStartAndAfterwardsTheModeDecides
     return true;
   });
   Click(f.btnAuto);
-  EXPECT_EQ(during, "0000000000001|000000001");  // the lock boxes and Exit only
+  EXPECT_EQ(during, "0000000000000|000000001");  // Exit only
   EXPECT_EQ(w.Chip().Counters().erases, 1u);
   EXPECT_EQ(Usable(f), kRunMode);
 }
