@@ -199,7 +199,9 @@ CommandResult Commands::Load() {
   device_ = selection_.Device();
   Run run(*this);
   try {
-    CodeExtent = LoadHexFromDialog(image_, window_);
+    const std::optional<std::int32_t> extent = LoadHexFromDialog(image_, window_);
+    if (!extent) return result;  // cancelled: everything as it was
+    CodeExtent = *extent;
   } catch (const FileError& error) {
     window_.ShowMessageBox(error.what());
     return {Outcome::FileError};

@@ -28,19 +28,18 @@ std::int32_t ReadFile(ImageState& state, WindowServices& window, FileCharStream&
 
 }  // namespace
 
-std::int32_t LoadHexFromDialog(ImageState& state, WindowServices& window) {
-  ClearCodeImage(state.Image);  // before the dialog: a cancelled load leaves an empty image
+std::optional<std::int32_t> LoadHexFromDialog(ImageState& state, WindowServices& window) {
+  // The image is emptied only once a file is chosen: a cancelled dialog must not cost
+  // the operator the image that the grid and the file box still show.
+  auto chosen = window.ChooseHexFile();
+  if (!chosen) return std::nullopt;
+  ClearCodeImage(state.Image);
   state.FromUnvouchedRead = false;
-  std::int32_t extent = 0;
-  if (auto chosen = window.ChooseHexFile()) {
-    state.HexFilePath = std::move(*chosen);
-    state.LastReport = {};
-    FileCharStream in(state.HexFilePath);
-    window.ShowFileName(state.HexFilePath);
-    extent = ReadFile(state, window, in, true);
-  } else {
-    state.LastReport = {};
-  }
+  state.HexFilePath = std::move(*chosen);
+  state.LastReport = {};
+  FileCharStream in(state.HexFilePath);
+  window.ShowFileName(state.HexFilePath);
+  const std::int32_t extent = ReadFile(state, window, in, true);
   RefreshGrid(state, window);
   return extent;
 }

@@ -42,16 +42,16 @@ TEST_F(HexLoadingTest, LoadShowsTheFileAndRefreshesTheGridWithCounterAtZero) {
   EXPECT_GE(window.pumps, 1);
 }
 
-TEST_F(HexLoadingTest, CancelEmptiesTheImageAndKeepsTheEarlierFile) {
+TEST_F(HexLoadingTest, CancelKeepsTheImageAndItsFile) {
   const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n");
   window.nextChoice = path;
   ASSERT_EQ(LoadHexFromDialog(*state, window), 0x14);
 
   window.nextChoice.reset();
-  EXPECT_EQ(LoadHexFromDialog(*state, window), 0);
-  EXPECT_EQ(UsedAddresses(state->Image), 0);
-  EXPECT_EQ(UsedAddresses(*window.grid), 0);
-  EXPECT_EQ(window.gridRefreshes, 2);
+  EXPECT_EQ(LoadHexFromDialog(*state, window), std::nullopt);
+  EXPECT_EQ(UsedAddresses(state->Image), 4);
+  EXPECT_EQ(UsedAddresses(*window.grid), 4);
+  EXPECT_EQ(window.gridRefreshes, 1);
   EXPECT_EQ(state->HexFilePath, path);
   EXPECT_EQ(window.fileName, path);
 }
@@ -80,7 +80,7 @@ TEST_F(HexLoadingTest, AFileThatCannotBeOpenedIsRememberedButLeavesTheGridAlone)
 TEST_F(HexLoadingTest, ReloadReadsTheRememberedFileAgain) {
   const std::string path = dir.Write("a.hex", ":0400100012345678D8\r\n:02FFFE00ABCD00\r\n");
   window.nextChoice = path;
-  const std::int32_t loaded = LoadHexFromDialog(*state, window);
+  const std::int32_t loaded = LoadHexFromDialog(*state, window).value_or(-1);
   const std::string before = ImageText(state->Image, 0, kImageSize);
 
   state->Image.HighDigits[5] = '0';  // a read of the chip, say, changed the image

@@ -225,8 +225,16 @@ TEST(MainWindow, EachCommandShowsItsTextsAndLeavesTheChipAsItSays) {
        [](World& w) {
          EXPECT_EQ(w.frm->edtFileName->text() + w.Cell(1, 1).c_str(), kBlink + QString("75"));
        }},
-      {nothing, Control(&Frm::btnLoadFile), "Load file complete.",  // the dialog cancelled
-       [](World& w) { EXPECT_TRUE(w.frm->edtFileName->text().isEmpty()); }},
+      {[](World& w) {  // the dialog cancelled after a load: nothing changes
+         w.Load(kBlink);
+         w.frm->edtStatus->setText(QStringLiteral("before"));
+         w.dialogAnswer.reset();
+       },
+       Control(&Frm::btnLoadFile), "",
+       [](World& w) {
+         EXPECT_EQ(w.frm->edtFileName->text() + w.Cell(1, 1).c_str(), kBlink + QString("75"));
+         EXPECT_EQ(w.Status(), "before");
+       }},
       {[](World& w) {
          w.frm->DeviceItems[5]->trigger();  // AT89S2051: 2 KiB
          w.dialogAnswer = w.HexFile(2049);
