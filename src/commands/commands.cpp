@@ -182,7 +182,7 @@ bool Commands::ImageHasData(CommandResult& result) {
       image_.HexFilePath.empty()
           ? std::string("no HEX file has been loaded")
           : "\"" + image_.HexFilePath +
-                "\" gave no data bytes (an empty file, no Intel HEX records, or a cancelled load)";
+                "\" gave no data bytes (an empty file, or no Intel HEX records in it)";
   window_.ShowMessageBox("The image holds nothing to program: " + why +
                          ". Nothing was sent to the chip; it was not erased.");
   result.outcome = Outcome::NoFile;
