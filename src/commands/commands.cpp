@@ -625,6 +625,8 @@ bool Commands::SelectDevice(std::int32_t index) {
 
 bool Commands::SelectPort(std::int32_t lpt) {
   if (busy_) return false;
+  // A target on the port left behind must not stay held in reset.
+  if (lpt != link_.SelectedLpt() && link_.PortUsable()) link_.ReleaseTargetToRun();
   link_.ChooseLpt(lpt);
   window_.ControlsChanged();
   return true;
@@ -645,8 +647,6 @@ CommandResult Commands::TestIo() {
 bool Commands::MoveCableTo(std::int32_t lpt) {
   if (busy_) return false;
   if (lpt == link_.SelectedLpt() && link_.PortUsable()) return true;
-  // A target on the port left behind must not stay held in reset.
-  if (link_.PortUsable()) link_.ReleaseTargetToRun();
   SelectPort(lpt);
   if (!link_.PortUsable()) return false;
   link_.HoldTargetInProgramMode();

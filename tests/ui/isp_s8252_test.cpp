@@ -362,12 +362,14 @@ TEST(MainWindow, DeviceAndPortChoicesShowInTheBoxTheMenuAndTheFuseControls) {
   f.DeviceItems[4]->trigger();
   EXPECT_EQ(Usable(f), "0000000011111|101111111");
   Click(f.btnMode);
-  f.LPT21->trigger();  // drives nothing; the next mode change drives LPT2's lines
+  EXPECT_EQ(w.Lines(), World::kProgramLines);
+  // LPT1's target is released; LPT2's lines wait for the next mode change.
+  f.LPT21->trigger();
   EXPECT_EQ(Flags(std::array{f.LPT11, f.LPT21}, kTicked), "01");
+  EXPECT_EQ(w.Lines(), World::kRunLines);
   EXPECT_EQ(w.Lines(World::kLpt2), 0);
   Click(f.btnMode);
   EXPECT_EQ(w.Lines(World::kLpt2), World::kRunLines);
-  EXPECT_EQ(w.Lines(), World::kProgramLines);
 }
 
 TEST(MainWindow, DoubleClickOnTheLogoNarrowsAndWidensTheWindow) {
