@@ -743,7 +743,10 @@ bool Commands::Enabled(CommandGate gate) const {
   switch (gate) {
     case CommandGate::Always: return true;
     case CommandGate::ProgramMode: return CommandsEnabled;
-    case CommandGate::FuseDevice: return selection_.FuseWriteEnabled;
+    // A device selected in run mode sets the fuse-write flag too, but a write there
+    // would leave the target held in program mode under "RUN MODE.": WR waits for
+    // the program mode, as the other commands do.
+    case CommandGate::FuseDevice: return CommandsEnabled && selection_.FuseWriteEnabled;
   }
   return false;
 }

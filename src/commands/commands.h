@@ -37,7 +37,7 @@ struct SetOperations;
 enum class CommandGate {
   Always,       // in either operating mode
   ProgramMode,  // while the commands are enabled (EnableCommands / DisableCommands)
-  FuseDevice,   // while the selection enables the fuse write (btnFuse_Write)
+  FuseDevice,   // as ProgramMode, and while the selection enables the fuse write
 };
 
 // What became of a command: Done, or the first reason it failed. A Done that

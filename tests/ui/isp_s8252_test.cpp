@@ -358,9 +358,9 @@ TEST(MainWindow, DeviceAndPortChoicesShowInTheBoxTheMenuAndTheFuseControls) {
                   " " + Flags(std::array<QWidget*, 2>{f.btnFuse_Write, f.chk_x2Clock}, kEnabled),
               shown);
   }
-  Click(f.btnMode);  // run mode: a fuse-capable device enables WR alone
+  Click(f.btnMode);  // run mode: a fuse-capable device does not enable WR there
   f.DeviceItems[4]->trigger();
-  EXPECT_EQ(Usable(f), "0000000011111|101111111");
+  EXPECT_EQ(Usable(f), "0000000001111|101111111");
   Click(f.btnMode);
   EXPECT_EQ(w.Lines(), World::kProgramLines);
   // LPT1's target is released; LPT2's lines wait for the next mode change.
