@@ -24,9 +24,11 @@ struct CommandName {
 };
 
 constexpr std::size_t kCliOnlyCommands = 2;
+constexpr auto kCliWords = static_cast<std::size_t>(std::ranges::count_if(
+    kOperatorCommands, [](const OperatorCommand& row) { return !row.cliWord.empty(); }));
 
 constexpr auto kCommandNames = [] {
-  std::array<CommandName, kOperatorCommands.size() + kCliOnlyCommands> names{};
+  std::array<CommandName, kCliWords + kCliOnlyCommands> names{};
   std::size_t n = 0;
   for (const OperatorCommand& row : kOperatorCommands) {
     if (!row.cliWord.empty()) names[n++] = {row.cliWord, CliCommand::Operator, row.id, row.takesFile};
