@@ -38,4 +38,35 @@ std::string OutcomeText(Outcome outcome) {
   return "unknown";
 }
 
+std::string_view OutcomeShortText(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Done: return "done";
+    case Outcome::VerifyMismatch: return "verify mismatch";
+    case Outcome::NotBlank: return "not blank";
+    case Outcome::NotProgrammed: return "byte not programmed";
+    case Outcome::ReadError: return "unreliable read";
+    case Outcome::ReadLocked: return "locked against reading";
+    case Outcome::WriteLocked: return "locked against writing";
+    case Outcome::LockTimeOut: return "lock time-out";
+    case Outcome::LockNotTaken: return "lock bits not taken";
+    case Outcome::FuseNotTaken: return "fuse not taken";
+    case Outcome::NotErased: return "not erased";
+    case Outcome::Refused: return "no power";
+    case Outcome::NoAnswer: return "no answer";
+    case Outcome::WrongDevice: return "wrong device";
+    case Outcome::NoFile: return "no HEX data";
+    case Outcome::Stopped: return "stopped";
+    case Outcome::LoopTestFailed: return "loop test";
+    case Outcome::FileError: return "file error";
+    case Outcome::DamagedFile: return "damaged file";
+    case Outcome::CodeTooLarge: return "code too large";
+    case Outcome::BadImage: return "bad image";
+    case Outcome::NoDevice: return "no device";
+    case Outcome::NoPort: return "no port";
+    case Outcome::NotSupported: return "no fuse";
+    case Outcome::Busy: return "busy";
+  }
+  return "unknown";
+}
+
 }  // namespace vql

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vql {
 
@@ -38,5 +39,7 @@ enum class Outcome {
 
 // A plain-words description of an outcome, for front ends that report it.
 std::string OutcomeText(Outcome outcome);
+// The same in a few words, for a status line: "no answer", "verify mismatch".
+std::string_view OutcomeShortText(Outcome outcome);
 
 }  // namespace vql

@@ -345,7 +345,7 @@ void TfrmMain::FormCreate() {
 
 // --- Start and end of a command.
 
-void TfrmMain::RunCommand(CommandResult (Commands::*command)()) {
+void TfrmMain::RunCommand(const OperatorCommand& row) {
   Commands& cmd = programmer_.Cmd;
   if (cmd.Busy()) return;
   ShowWarning(false);
@@ -354,14 +354,16 @@ void TfrmMain::RunCommand(CommandResult (Commands::*command)()) {
   // lock box, where a Space meant to repeat the command would tick it); it gets the
   // focus back at the end.
   QWidget* const focused = focusWidget();
-  const CommandResult result = (cmd.*command)();
-  AfterCommand(result, boxesBefore);
+  ProgressBar1->setValue(0);  // not the last command's 100 %
+  const CommandResult result = (cmd.*row.run)();
+  AfterCommand(row, result, boxesBefore);
   ReadControls();
   if (focused != nullptr && focused->isEnabled()) focused->setFocus();
   FinishPendingClose();
 }
 
-void TfrmMain::AfterCommand(const CommandResult& result, std::uint64_t boxesBefore) {
+void TfrmMain::AfterCommand(const OperatorCommand& row, const CommandResult& result,
+                            std::uint64_t boxesBefore) {
   Commands& cmd = programmer_.Cmd;
   if (result.outcome == Outcome::Stopped) {
     // The walk ended at an address; the target stays held, unless the window is
@@ -371,9 +373,12 @@ void TfrmMain::AfterCommand(const CommandResult& result, std::uint64_t boxesBefo
     return;
   }
   if (result.Ok() || result.outcome == Outcome::Busy) return;
-  // "Program completed." after a byte that did not program, "Auto Programming
-  // finished." after a failed verify: the operator must not take them for success.
+  // A text that says the failure itself ("Verify not match") stands. Any other, a
+  // progress text, or "Program completed." after a byte that did not program, could
+  // be taken for success: the last line says what failed, on amber.
   if (cmd.StatusShowsFailure()) return;
+  window_.ShowStatus(std::string(row.name) + " failed: " +
+                     std::string(OutcomeShortText(result.outcome)));
   ShowWarning(true);
   if (window_.MessageBoxesShown() == boxesBefore) {
     window_.ShowMessageBox(Sentence(OutcomeText(result.outcome)).toStdString());
@@ -407,7 +412,7 @@ void TfrmMain::CommandClick(CommandId id) {
   if (id == CommandId::TestIo) {
     Button1Click();
   } else {
-    RunCommand(CommandRow(id).run);
+    RunCommand(CommandRow(id));
   }
 }
 

@@ -154,11 +154,12 @@ class TfrmMain final : public QMainWindow, private WindowView {
   // Runs one command and shows what became of it: "Stopped." after a stop, a
   // warning tint and, if nothing has said why, a box after a failure that the last
   // status text would not show. A close asked for meanwhile follows.
-  void RunCommand(CommandResult (Commands::*command)());
+  void RunCommand(const OperatorCommand& row);
   // The control that the command table names ("btnErase", "ReadChip1"), by its
   // object name; nullptr for "".
   QObject* CommandControl(std::string_view name) const;
-  void AfterCommand(const CommandResult& result, std::uint64_t boxesBefore);
+  void AfterCommand(const OperatorCommand& row, const CommandResult& result,
+                    std::uint64_t boxesBefore);
   void FinishPendingClose();
   void ShowWarning(bool warned);
 

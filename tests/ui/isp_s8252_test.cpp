@@ -317,7 +317,7 @@ TEST(MainWindow, LockBoxesFollowTheirRulesAndALockRead) {
   World locked;
   locked.Chip().SetLockBits({true, true, false});
   Click(locked.frm->btnReadChip);
-  EXPECT_EQ(LockTicks(*locked.frm) + locked.Status(), "110Read Chip finished");
+  EXPECT_EQ(LockTicks(*locked.frm) + locked.Status(), "110Read Chip failed: unreliable read");
   ASSERT_EQ(locked.boxes.size(), 1u);
   EXPECT_NE(locked.boxes[0].find("answered 00 at every address"), std::string::npos)
       << locked.boxes[0];
@@ -496,7 +496,7 @@ TEST(MainWindow, AFailureBehindAGoodLookingTextIsTintedAndExplained) {
   World dead("AT89S8253", true, ",dead=0005");
   dead.Load(kBlink);
   Click(dead.frm->btnAuto);
-  EXPECT_EQ(dead.Status(), "Auto Programming finished.");
+  EXPECT_EQ(dead.Status(), "Auto-program failed: byte not programmed");
   EXPECT_EQ(dead.boxes.size(), 1u);
   EXPECT_NE(StatusColour(*dead.frm), kAqua);
   EXPECT_EQ(dead.Lines(), World::kProgramLines);  // held, Auto RUN notwithstanding
@@ -511,11 +511,19 @@ TEST(MainWindow, AFailureBehindAGoodLookingTextIsTintedAndExplained) {
     return true;
   });
   Click(spoilt.frm->btnAuto);
-  EXPECT_EQ(spoilt.Status(), "Auto Programming finished.");
+  EXPECT_EQ(spoilt.Status(), "Auto-program failed: verify mismatch");
   EXPECT_EQ(spoilt.boxes, Strings{"The chip does not match the image."});
   EXPECT_NE(StatusColour(*spoilt.frm), kAqua);
   Click(spoilt.frm->btnBlank);  // the next command starts untinted
   EXPECT_EQ(StatusColour(*spoilt.frm), kAqua);
+  // A command that fails before its walk: its bar starts at 0, not at the last 100 %,
+  // and the progress text gives way to what failed.
+  World none;
+  none.frm->ProgressBar1->setValue(100);
+  Click(none.frm->btnProgram);
+  EXPECT_EQ(none.frm->ProgressBar1->value(), 0);
+  EXPECT_EQ(none.Status(), "Program failed: no HEX data");
+  EXPECT_NE(StatusColour(*none.frm), kAqua);
 }
 
 TEST(MainWindow, AHexFileDroppedOrNamedOnTheCommandLineIsLoaded) {
