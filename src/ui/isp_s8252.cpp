@@ -185,7 +185,7 @@ void TfrmMain::BuildControls() {
   btnMode = new QPushButton(QStringLiteral("OPERATION MODE"), client);
   btnMode->setGeometry(152, 264, 129, 25);
 
-  edtStatus = new QLineEdit(FromStd(std::string(status::kProgramMode.text)), client);
+  edtStatus = new QLineEdit(Latin1(status::kProgramMode.text), client);
   edtStatus->setGeometry(152, 296, 129, 21);
   edtStatus->setAcceptDrops(false);
   ShowWarning(false);
@@ -296,11 +296,15 @@ void TfrmMain::BuildMenu() {
 }
 
 void TfrmMain::Wire() {
-  // The command buttons and menu items, as the command table names them.
+  // The command buttons and menu items, as the command table names them, looked up
+  // once: ReadControls enables them by their gates.
   for (const OperatorCommand& row : kOperatorCommands) {
     const CommandId id = row.id;
-    for (const std::string_view name : {row.button, row.menuItem}) {
+    const std::pair<std::string_view, CommandGate> gated[] = {{row.button, row.buttonGate},
+                                                              {row.menuItem, row.menuGate}};
+    for (const auto& [name, gate] : gated) {
       QObject* control = CommandControl(name);
+      if (control != nullptr) commandControls_.push_back({control, gate});
       if (auto* button = qobject_cast<QAbstractButton*>(control)) {
         connect(button, &QAbstractButton::clicked, this, [this, id] { CommandClick(id); });
       } else if (auto* item = qobject_cast<QAction*>(control)) {
@@ -601,15 +605,10 @@ void TfrmMain::ReadControls() {
   // While a command runs nothing may start another one or move the cable.
   const bool idle = !cmd.Busy();
 
-  for (const OperatorCommand& row : kOperatorCommands) {
-    const std::pair<std::string_view, CommandGate> gated[] = {{row.button, row.buttonGate},
-                                                              {row.menuItem, row.menuGate}};
-    for (const auto& [name, gate] : gated) {
-      QObject* control = CommandControl(name);
-      const bool enabled = idle && cmd.Enabled(gate);
-      if (auto* widget = qobject_cast<QWidget*>(control)) widget->setEnabled(enabled);
-      if (auto* item = qobject_cast<QAction*>(control)) item->setEnabled(enabled);
-    }
+  for (const auto& [control, gate] : commandControls_) {
+    const bool enabled = idle && cmd.Enabled(gate);
+    if (auto* widget = qobject_cast<QWidget*>(control)) widget->setEnabled(enabled);
+    if (auto* item = qobject_cast<QAction*>(control)) item->setEnabled(enabled);
   }
 
   // A command takes the lock level and the fuse as they are when it starts: the

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
+#include <utility>
 
 #include "commands/command_table.h"
 #include "commands/programmer.h"
@@ -180,6 +182,8 @@ class TfrmMain final : public QMainWindow, private WindowView {
   std::optional<ConfigLookup> config_;
   bool configured_ = false;
   bool closeAfterCommand_ = false;  // a close came while a command ran
+  // The command table's controls with the gate of each (Wire).
+  std::vector<std::pair<QObject*, CommandGate>> commandControls_;
   bool exitAfterCommand_ = false;   // ... through Files > Exit
   bool released_ = false;           // FormClose has run
 };
