@@ -338,6 +338,7 @@ struct Conditions {
   bool faulty = false;       // the simulator was given a fault
   bool stopAsked = false;    // a stop was due during the command
   bool echoes = true;        // the chip echoes the programming enable
+  bool hearsFirst = true;    // and hears the command's first one
   bool misoStuck = false;
 };
 
@@ -426,8 +427,10 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
   // The three-byte devices look for a four-byte chip by its echo, and the devices
   // that judge the echo send nothing more without it. A chip of the other set that
   // gives no echo, or a MISO line stuck at a level, cannot be seen: the help says so.
+  // Nor can one that misses the look: it may hear a later three-byte enable and take
+  // the reads that follow, framed in fours, for writes.
   const bool reads = op == OpOf(CommandId::ReadChip) || op == OpOf(CommandId::Verify) || op == OpOf(CommandId::BlankCheck);
-  const bool seen = conditions.echoes && !conditions.misoStuck &&
+  const bool seen = conditions.echoes && conditions.hearsFirst && !conditions.misoStuck &&
                     device.enable != vql::EnableRule::SingleTry;
   if (socket == Socket::kOtherSet && reads && seen && Snapshot(*chip) != before) {
     Broken("a read with the wrong instruction set leaves the chip unchanged", name);
@@ -628,6 +631,7 @@ void Run(Bytes& in) {
     watchPumps();
     if (verbose) std::fprintf(stderr, "%s (parameter %d)...\n", OpName(op), param);
     const ChipSnapshot before = chip != nullptr ? Snapshot(*chip) : ChipSnapshot{};
+    const std::uint32_t enablesBefore = chip != nullptr ? chip->Counters().enables : 0;
     const bool stopAsked = stopAtPump != 0;
     std::int32_t askedLevel = app.Controls.Lock.LockLevel();
     std::optional<CommandResult> result;
@@ -658,6 +662,7 @@ void Run(Bytes& in) {
     if (chip != nullptr) {
       conditions.echoes = chip->Model().instructions == vql::SimInstructionSet::kFourByte &&
                           sim.Options().chip.echo.value_or(chip->Model().echoesEnable);
+      conditions.hearsFirst = enablesBefore + 1 >= sim.Options().chip.echoFrom;
     }
     CheckCommand(op, *result, app, chip, device, before, socket, conditions);
   }

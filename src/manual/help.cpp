@@ -262,7 +262,9 @@ std::string ManualText() {
                      "at all, or MISO stuck low, answers so. The device chosen is taken as the chip in the "
                      "socket: another model of the same instruction set takes the same "
                      "instructions, and nothing tells it apart. Only a four-byte chip that "
-                     "echoes shows itself to a three-byte device, and only when MISO is free; a "
+                     "echoes the command's first enable shows itself to a three-byte device, "
+                     "and only when MISO is free (one that misses it may hear a later enable "
+                     "and take the three-byte reads for writes); a "
                      "chip of the three-byte set under a device that goes on without an echo is "
                      "not seen at all, and what is sent to it can change it.",
                  79));
