@@ -44,5 +44,13 @@ inline constexpr StatusText kRunMode{"RUN MODE.", false};
 // The window's, after a stop.
 inline constexpr StatusText kStopped{"Stopped.", false};
 
+// Every text above, for whoever must show each of them.
+inline constexpr StatusText kAll[] = {
+    kLoadComplete, kCodeOverMemory, kNoFileName,       kReadChip,     kReadChipFinished,
+    kEraseChip,    kEraseFinished,  kBlankCheck,       kBlankOk,      kNotBlank,
+    kProgramming,  kProgramCompleted, kProgramFinished, kVerifyCode,  kVerifyCodeInAuto,
+    kVerifyComplete, kVerifyNotMatch, kAutoFinished,   kLockLevel,    kNoLockLevel,
+    kProgramMode,  kRunMode,        kStopped};
+
 }  // namespace status
 }  // namespace vql

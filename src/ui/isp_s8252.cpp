@@ -27,12 +27,14 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <utility>
 
 #include "ui/about_vql.h"
 #include "ui/code_grid.h"
+#include "ui/text_fit.h"
 
 namespace vql::ui {
 
@@ -88,9 +90,10 @@ QPushButton* CommandButton(const char* name, const char* caption, QWidget* paren
                            int width, int height) {
   auto* button = new QPushButton(QString::fromLatin1(caption), parent);
   button->setObjectName(QString::fromLatin1(name));
-  QFont font = button->font();
-  font.setBold(true);
-  button->setFont(font);
+  // Bold and nothing else: the family and size follow the window's.
+  QFont bold;
+  bold.setBold(true);
+  button->setFont(bold);
   button->setGeometry(x, y, width, height);
   return button;
 }
@@ -108,6 +111,7 @@ TfrmMain::TfrmMain(Programmer& programmer, QtWindow& window,
     : programmer_(programmer), window_(window), config_(std::move(config)) {
   setWindowTitle(QStringLiteral("VQL-ISP  V2.3 , Beta-A"));
   BuildControls();
+  FitFont();
   BuildMenu();
   Wire();
   SetClientWidth(kClientWidth);
@@ -245,6 +249,25 @@ void TfrmMain::BuildControls() {
       "the data sheets allow for serial programming.\n"
       "Not stored: the program starts with " +
       std::to_string(ProgrammerLink::kDefaultSckHalfPeriodUs) + " every time."));
+}
+
+void TfrmMain::FitFont() {
+  // The desktop's family at the layout's pixel size, or smaller where that family
+  // runs too wide for a caption. Whole-window scaling scales it with the layout.
+  QFont windowFont = font();
+  QList<QWidget*> controls = findChildren<QWidget*>();
+  controls.removeIf([this](const QWidget* control) { return control->window() != this; });
+  for (int pixels = kLayoutFontPixels; pixels >= kSmallestFontPixels; --pixels) {
+    windowFont.setPixelSize(pixels);
+    setFont(windowFont);
+    // The label ends where the file box begins.
+    Label1->resize(edtFileName->x() - Label1->x() - 2, Label1->sizeHint().height());
+    if (std::all_of(controls.begin(), controls.end(),
+                    [](const QWidget* control) { return CaptionFits(*control); })) {
+      break;
+    }
+  }
+  ViewStatus(edtStatus->text());
 }
 
 void TfrmMain::BuildMenu() {
@@ -576,6 +599,10 @@ void TfrmMain::dropEvent(QDropEvent* event) {
 // --- What the window services hand over.
 
 void TfrmMain::ViewStatus(const QString& text) {
+  // The whole text shows: in a smaller or narrower font where it is long, and in
+  // full in the tooltip.
+  edtStatus->setFont(FontFitting(font(), text, TextRoom(*edtStatus)));
+  edtStatus->setToolTip(text);
   edtStatus->setText(text);
   edtStatus->setCursorPosition(0);  // the beginning of a long text shows
 }

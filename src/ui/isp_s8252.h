@@ -128,6 +128,8 @@ class TfrmMain final : public QMainWindow, private WindowView {
 
  private:
   void BuildControls();
+  // The window's font: see text_fit.h.
+  void FitFont();
   void BuildMenu();
   void Wire();
   void FormCreate();

@@ -21,6 +21,7 @@
 
 #include "main_window_world.h"
 #include "ui/about_vql.h"
+#include "ui/text_fit.h"
 
 namespace vql {
 namespace {
@@ -95,6 +96,50 @@ QColor StatusColour(Frm& f) { return f.edtStatus->palette().color(QPalette::Base
 template <typename T>
 std::function<QWidget*(Frm&)> Control(T* Frm::*member) {
   return [member](Frm& f) -> QWidget* { return f.*member; };
+}
+
+// The layout is in pixels: whatever the desktop's font, every caption fits its
+// control, and every text the status box can show fits it whole, a number or a
+// failure's words included.
+TEST(MainWindow, EveryCaptionAndStatusTextFitsWhateverTheDesktopFont) {
+  Strings texts{"Code over MCU memory [12287]", "Lock bit level 3"};
+  for (const StatusText& status : status::kAll) texts.emplace_back(status.text);
+  for (const OperatorCommand& row : kOperatorCommands) {
+    for (int outcome = 1; outcome <= static_cast<int>(Outcome::Busy); ++outcome) {
+      texts.push_back(std::string(row.name) + " failed: " +
+                      std::string(OutcomeShortText(static_cast<Outcome>(outcome))));
+    }
+  }
+  const QFont desktop = QApplication::font();
+  // The desktop's family and size, and the pixel size the window takes: the
+  // layout's, or less for a family that runs too wide for it.
+  const struct {
+    const char* family;
+    int points;
+    int pixels;
+  } desktops[] = {{"DejaVu Sans", 9, 11}, {"DejaVu Sans", 11, 11}, {"DejaVu Serif", 14, 10}};
+  for (const auto& [family, points, pixels] : desktops) {
+    QApplication::setFont(QFont(QString::fromLatin1(family), points));
+    World w;
+    Frm& f = *w.frm;
+    EXPECT_EQ(f.btnAuto->fontInfo().pixelSize(), pixels) << family << points;
+    EXPECT_EQ(f.chkLock3->fontInfo().pixelSize(), pixels) << family << points;
+    for (const QWidget* control : f.findChildren<QWidget*>()) {
+      if (control->window() != &f) continue;  // a dialog lays itself out
+      EXPECT_TRUE(ui::CaptionFits(*control)) << family << points << " "
+                                             << control->objectName().toStdString();
+    }
+    for (const std::string& text : texts) {
+      w.window->ShowStatus(text);
+      const QFontInfo shown(f.edtStatus->font());
+      EXPECT_LE(QFontMetrics(f.edtStatus->font()).horizontalAdvance(QString::fromStdString(text)),
+                ui::TextRoom(*f.edtStatus))
+          << family << points << " " << text;
+      EXPECT_GE(shown.pixelSize(), ui::kSmallestFontPixels) << text;
+      EXPECT_EQ(f.edtStatus->toolTip().toStdString(), text);
+    }
+  }
+  QApplication::setFont(desktop);
 }
 
 TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
