@@ -299,6 +299,11 @@ void DeviceOps::ShowNoAnswer() {
   char port[64];
   std::snprintf(port, sizeof port, "LPT%d (%04X)", link_.SelectedLpt(),
                 static_cast<unsigned>(link_.DataPort()));
+  if (link_.Port().SimulatedTarget() == "") {
+    window_.ShowMessageBox("The chip does not answer on " + std::string(port) +
+                           ": no simulated chip is attached (set VQLISP_SIM=target=...).");
+    return;
+  }
   if (echoSeen_) {
     window_.ShowMessageBox("The chip on " + std::string(port) +
                            " echoed the programming enable earlier in this command, but no "

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -87,6 +88,10 @@ class PortIo {
   // What is in use, for the operator, e.g. "simulated programmer" or
   // "/dev/parport0 (ppdev)".
   virtual std::string Description() const = 0;
+
+  // For a simulated programmer, what is plugged in behind it: a chip's name, or ""
+  // for nothing at all. Nothing for a real port.
+  virtual std::optional<std::string> SimulatedTarget() const { return std::nullopt; }
 };
 
 }  // namespace vql

@@ -38,6 +38,7 @@ class TracingPort final : public PortIo {
   std::uint16_t Inport(std::uint16_t address) override;
   void Outport(std::uint16_t address, std::uint16_t value) override;
   std::string Description() const override;
+  std::optional<std::string> SimulatedTarget() const override { return inner_->SimulatedTarget(); }
 
   // Flushes the stream; the destructor does too.
   void Flush();

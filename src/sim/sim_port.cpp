@@ -4,6 +4,8 @@
 #include <cctype>
 #include <utility>
 
+#include "sim/sim_chip.h"
+
 namespace vql {
 
 namespace {
@@ -69,6 +71,15 @@ void SimulatedPort::Outport(std::uint16_t address, std::uint16_t value) {
 }
 
 std::string SimulatedPort::Description() const { return "simulated programmer"; }
+
+std::optional<std::string> SimulatedPort::SimulatedTarget() const {
+  if (dynamic_cast<const NoTarget*>(target_.get()) != nullptr) return std::string();
+  if (const auto* chip = dynamic_cast<const SimChip*>(target_.get())) {
+    return std::string(chip->Model().name);
+  }
+  if (dynamic_cast<const LoopbackTarget*>(target_.get()) != nullptr) return "loop-back plug";
+  return "test target";
+}
 
 void SimulatedPort::ReplaceTarget(std::unique_ptr<SimTarget> target) {
   target_ = std::move(target);

@@ -46,6 +46,7 @@ class SimulatedPort final : public PortIo {
   // Never fails: the ports exist only in memory, so Failure() stays the default.
   bool Failed() const override { return false; }
   std::string Description() const override;
+  std::optional<std::string> SimulatedTarget() const override;
 
   // Replaces the target behind the cable; it is told at once what lines it sees.
   // Returns the target, with its own type, for the caller to watch.

@@ -363,9 +363,17 @@ void TfrmMain::FormCreate() {
   // The configuration, LPT1 and the program-mode lines, the empty image and grid,
   // the calibration, the AT89S8253 with its fuse controls disabled.
   configured_ = config_ ? programmer_.Startup(*config_) : programmer_.Startup();
+  // On the simulator every answer is made up: the operator sees so from the start,
+  // and in the Port menu.
+  const auto target = programmer_.Link.Port().SimulatedTarget();
+  const std::string simulated = target ? " (simulated)" : "";
   if (configured_) {
-    LPT11->setText(FromStd(programmer_.Link.PortCaption(1)));
-    LPT21->setText(FromStd(programmer_.Link.PortCaption(2)));
+    LPT11->setText(FromStd(programmer_.Link.PortCaption(1) + simulated));
+    LPT21->setText(FromStd(programmer_.Link.PortCaption(2) + simulated));
+  }
+  if (target) {
+    window_.ShowStatus(edtStatus->text().toStdString() + " Simulator: " +
+                       (target->empty() ? "no chip" : *target));
   }
   ReadControls();
 }

@@ -182,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"CableWithoutPower", {"blank"}, kFastChip + ",sense=0", 1,
                    "Device have not in program mode", "Blank chip [OK]"},
         StatusCase{"NoChipBehindTheCable", {"--device", "AT89S52", "--lock", "3", "program", kBlink},
-                   "target=none,clock=virtual", 1, "The chip does not answer on LPT1 (0378)",
+                   "target=none,clock=virtual", 1,
+                   "The chip does not answer on LPT1 (0378): no simulated chip is attached",
                    "Program completed."},
         // A device whose chips need not echo goes on, and the first byte shows it.
         StatusCase{"NoChipBehindTheCableOfADeviceWithoutEcho", {"--lock", "3", "auto", kBlink},

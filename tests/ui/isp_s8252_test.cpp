@@ -174,7 +174,7 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
   EXPECT_EQ(lastTabStop, f.Button1);
   EXPECT_EQ(Captions(f.Files1), "&Load Code|-|&Read Chip|-|E&xit");
   EXPECT_EQ(Captions(f.Device1), DeviceNames([](const DeviceInfo&) { return true; }, "|", "|"));
-  EXPECT_EQ(Captions(f.Port1), "LPT1 : 378|LPT2 : 278");
+  EXPECT_EQ(Captions(f.Port1), "LPT1 : 378 (simulated)|LPT2 : 278 (simulated)");
   EXPECT_EQ(Captions(f.Option1),
             "Program Mode|RUN Mode|-|Auto RUN after auto program|Auto Reload File|-|"
             "SCK Half Period (4 us)...");
@@ -191,7 +191,7 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
                   kTicked),
             "101011");
   EXPECT_EQ(w.Lines(), World::kProgramLines);
-  EXPECT_EQ(w.Status() + LockTicks(f) + w.Cell(1, 1) + w.Cell(16, 4096), "PROGRAM MODE.000FFFF");
+  EXPECT_EQ(w.Status() + LockTicks(f) + w.Cell(1, 1) + w.Cell(16, 4096), "PROGRAM MODE. Simulator: AT89S8253000FFFF");
   EXPECT_EQ(StatusColour(f), kAqua);
   EXPECT_TRUE(f.edtFileName->text().isEmpty());
   EXPECT_EQ(f.ProgressBar1->value(), 0);
@@ -257,7 +257,7 @@ TEST(MainWindow, EachCommandShowsItsTextsAndLeavesTheChipAsItSays) {
          EXPECT_EQ(w.Chip().LockBits(), (SimLockBits{true, true, true}));
          EXPECT_TRUE(w.boxes.empty());
        }},
-      {nothing, Control(&Frm::btnAuto), "File name does't indentify!!!.",
+      {nothing, Control(&Frm::btnAuto), "PROGRAM MODE.|File name does't indentify!!!.",
        [](World& w) { EXPECT_EQ(w.Chip().Counters().erases, 0u); }},
       {PutBlink, Control(&Frm::btnReadChip), "Read Chip...|PROGRAM MODE.|Read Chip finished",
        [](World& w) { EXPECT_EQ(w.Cell(1, 1) + w.Cell(3, 2) + w.Cell(4, 2), "75F0FF"); }},
@@ -441,6 +441,21 @@ TEST(MainWindow, WithoutAConfigurationTheWindowOpensAndRefusesTheCable) {
   f.Exit2->trigger();  // nothing to release, nothing more to say
   EXPECT_FALSE(f.isVisible());
   EXPECT_EQ(w.boxes.size(), 2u);
+}
+
+// On the simulator with nothing plugged in, the window says so from the start, and a
+// command that finds no chip says why instead of sending the operator to the cable.
+TEST(MainWindow, OnTheSimulatorWithoutAChipTheWindowSaysSo) {
+  World w("none");
+  Frm& f = *w.frm;
+  EXPECT_EQ(w.Status(), "PROGRAM MODE. Simulator: no chip");
+  f.DeviceItems[1]->trigger();  // AT89S52: it must echo
+  Click(f.btnErase);
+  ASSERT_EQ(w.boxes.size(), 1u);
+  EXPECT_EQ(w.boxes[0], "The chip does not answer on LPT1 (0378): no simulated chip is attached "
+                        "(set VQLISP_SIM=target=...).");
+  EXPECT_EQ(w.Status(), "Erase failed: no answer");
+  EXPECT_NE(StatusColour(f), kAqua);
 }
 
 // Start-up reads what the lookup found, and the About box names it; without a file
