@@ -51,6 +51,8 @@ const QColor kAqua(0, 255, 255);
 const QColor kNavy(0, 0, 128);
 // The status box after a command that failed although its last text reads well.
 const QColor kWarning(255, 176, 0);
+// After a Done that nothing the chip answered could check: neither aqua nor amber.
+const QColor kUnchecked(216, 200, 255);
 
 // The first picture of these that the resources hold (the pictures may come as
 // SVG or PNG, and SVG needs an image plugin that not every system has).
@@ -192,7 +194,7 @@ void TfrmMain::BuildControls() {
   edtStatus = new QLineEdit(Latin1(status::kProgramMode.text), client);
   edtStatus->setGeometry(152, 296, 129, 21);
   edtStatus->setAcceptDrops(false);
-  ShowWarning(false);
+  Tint(kAqua);
 
   ProgressBar1 = new QProgressBar(client);
   ProgressBar1->setGeometry(152, 320, 129, 17);
@@ -383,7 +385,7 @@ void TfrmMain::FormCreate() {
 void TfrmMain::RunCommand(const OperatorCommand& row) {
   Commands& cmd = programmer_.Cmd;
   if (cmd.Busy()) return;
-  ShowWarning(false);
+  Tint(kAqua);
   const std::uint64_t boxesBefore = window_.MessageBoxesShown();
   // Disabled while the command runs, the focused button hands the focus on (to a
   // lock box, where a Space meant to repeat the command would tick it); it gets the
@@ -407,6 +409,14 @@ void TfrmMain::AfterCommand(const OperatorCommand& row, const CommandResult& res
     window_.ShowStatus(status::kStopped.text);
     return;
   }
+  if (result.Ok() && !result.Vouched()) {
+    // The text of success stands, with a note; its box explained it the first time,
+    // and the tooltip does every time.
+    window_.ShowStatus(edtStatus->text().toStdString() + " (no chip answer to check)");
+    edtStatus->setToolTip(edtStatus->text() + QLatin1Char('\n') + FromStd(result.caveat));
+    Tint(kUnchecked);
+    return;
+  }
   if (result.Ok() || result.outcome == Outcome::Busy) return;
   // A text that says the failure itself ("Verify not match") stands. Any other, a
   // progress text, or "Program completed." after a byte that did not program, could
@@ -414,7 +424,7 @@ void TfrmMain::AfterCommand(const OperatorCommand& row, const CommandResult& res
   if (cmd.StatusShowsFailure()) return;
   window_.ShowStatus(std::string(row.name) + " failed: " +
                      std::string(OutcomeShortText(result.outcome)));
-  ShowWarning(true);
+  Tint(kWarning);
   if (window_.MessageBoxesShown() == boxesBefore) {
     window_.ShowMessageBox(Sentence(OutcomeText(result.outcome)).toStdString());
   }
@@ -430,9 +440,9 @@ void TfrmMain::FinishPendingClose() {
   }
 }
 
-void TfrmMain::ShowWarning(bool warned) {
+void TfrmMain::Tint(const QColor& colour) {
   QPalette palette = edtStatus->palette();
-  palette.setColor(QPalette::Base, warned ? kWarning : kAqua);
+  palette.setColor(QPalette::Base, colour);
   palette.setColor(QPalette::Text, kNavy);
   edtStatus->setPalette(palette);
 }

@@ -25,6 +25,7 @@
 #include "ui/qt_window.h"
 
 class QAction;
+class QColor;
 class QInputDialog;
 class QCheckBox;
 class QComboBox;
@@ -165,7 +166,9 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void AfterCommand(const OperatorCommand& row, const CommandResult& result,
                     std::uint64_t boxesBefore);
   void FinishPendingClose();
-  void ShowWarning(bool warned);
+  // The status box's colour: aqua, amber after a failure, or the colour of a result
+  // that could not be checked.
+  void Tint(const QColor& colour);
 
   // --- WindowView.
   void ViewStatus(const QString& text) override;
