@@ -103,7 +103,10 @@ std::function<QWidget*(Frm&)> Control(T* Frm::*member) {
 // failure's words included.
 TEST(MainWindow, EveryCaptionAndStatusTextFitsWhateverTheDesktopFont) {
   Strings texts{"Code over MCU memory [12287]", "Lock bit level 3"};
-  for (const StatusText& status : status::kAll) texts.emplace_back(status.text);
+  for (const StatusText& status : status::kAll) {
+    texts.emplace_back(status.text);
+    texts.push_back(std::string(status.text) + " (no chip answer to check)");
+  }
   for (const OperatorCommand& row : kOperatorCommands) {
     for (int outcome = 1; outcome <= static_cast<int>(Outcome::Busy); ++outcome) {
       texts.push_back(std::string(row.name) + " failed: " +
