@@ -73,8 +73,8 @@ inline constexpr auto kOperatorCommands = std::to_array<OperatorCommand>({
     {CommandId::Fuse, "Fuse", &Commands::WriteFuse, "btnFuse_Write", CommandGate::FuseDevice, "",
      CommandGate::Always, "fuse", false, "",
      "write the x2-clock fuse as --x2clock says ({fuse device list})"},
-    {CommandId::TestIo, "Test IO", &Commands::TestIo, "Button1", CommandGate::Always, "",
-     CommandGate::Always, "test-io", false, "",
+    {CommandId::TestIo, "Test IO", &Commands::TestIo, "Button1", CommandGate::Always,
+     "TestIO1", CommandGate::Always, "test-io", false, "",
      "the cable loop test; needs a loop-back plug (MISO joined to SCK)"},
 });
 

@@ -283,10 +283,8 @@ bool DeviceOps::EnableAtSlowerClock() {
     link_.SckHalfPeriodUs = halfUs;
     if (EnableAttempt4()) {
       // Kept for the rest of the session, so that the box comes once.
-      window_.ShowMessageBox(
-          "The chip answered only with a slower serial clock: SCK half period " +
-          std::to_string(halfUs) + " us. Set it as the default with --sck-half-us " +
-          std::to_string(halfUs) + " or Option > SCK Half Period.");
+      window_.ShowNotice("The chip answered only with a slower serial clock: SCK half period " +
+                         std::to_string(halfUs) + " us. " + window_.SckHalfPeriodAdvice(halfUs));
       return true;
     }
   }

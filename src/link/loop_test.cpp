@@ -23,8 +23,11 @@ bool ProgrammerLink::RunLoopTest() {
     window_.PumpMessages();
   }
   if (!PortUsable()) return false;  // the port failed on the way and has said so
-  window_.ShowMessageBox(failedCycle == 0 ? "Ok..."
-                                          : "Error test loop : " + std::to_string(failedCycle));
+  if (failedCycle == 0) {
+    window_.ShowNotice("Ok...");
+  } else {
+    window_.ShowMessageBox("Error test loop : " + std::to_string(failedCycle));
+  }
   ClearDataBit(dataPort_, kSckBit);
   return failedCycle == 0;
 }

@@ -45,8 +45,18 @@ class WindowServices {
   // The progress bar: done x 100 div total percent, or 100 when total is 0 or less.
   virtual void ShowProgress(std::int32_t done, std::int32_t total) = 0;
 
-  // A modal box with the text and an OK button.
+  // A modal box with the text and an OK button: a warning, or why something failed.
   virtual void ShowMessageBox(std::string_view text) = 0;
+
+  // The same for a box that tells rather than warns: a test that passed, a setting
+  // that was found. Where the front end draws no difference, it is any other box.
+  virtual void ShowNotice(std::string_view text) { ShowMessageBox(text); }
+
+  // Where this front end sets the serial clock's half period to halfUs, for a box that
+  // suggests it; by default the terminal's option.
+  virtual std::string SckHalfPeriodAdvice(std::int32_t halfUs) const {
+    return "Give --sck-half-us " + std::to_string(halfUs) + " to start at it next time.";
+  }
 
   // A short sound: the loaded code does not fit the device.
   virtual void Beep() = 0;

@@ -23,8 +23,12 @@ namespace vql::ui {
 namespace {
 
 constexpr int kDataRows = CodeGrid::kRows - 1;
+// The design's column widths; each column's section also holds the grid line to its
+// right, and the last one takes what is left of the width, so that no band is left
+// blank before the scroll bar.
 constexpr int kAddressColumnWidth = 32;
 constexpr int kByteColumnWidth = 18;
+constexpr int kGridLine = 1;
 constexpr int kRowHeight = 18;
 // Room left of the text inside a cell, as in a classic string grid.
 constexpr int kTextIndent = 2;
@@ -66,7 +70,7 @@ bool FitsColumns(const QFont& font) {
   for (const char digit : kHexDigits) {
     widest = std::max(widest, metrics.horizontalAdvance(QChar::fromLatin1(digit)));
   }
-  const qreal room = kTextIndent + 1 + 1;  // indent, spare pixel, grid line
+  const qreal room = kTextIndent + 1;  // indent, spare pixel
   return 2 * widest + room <= kByteColumnWidth && 4 * widest + room <= kAddressColumnWidth &&
          metrics.height() < kRowHeight;
 }
@@ -246,11 +250,11 @@ CodeGrid::CodeGrid(QWidget* parent)
   columns->setSectionsMovable(false);
   columns->setSectionsClickable(false);
   columns->setHighlightSections(false);
-  columns->setStretchLastSection(false);
+  columns->setStretchLastSection(false);  // see updateGeometries
   columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   columns->setTextElideMode(Qt::ElideNone);
-  columns->setDefaultSectionSize(kByteColumnWidth);
-  columns->resizeSection(0, kAddressColumnWidth);
+  columns->setDefaultSectionSize(kByteColumnWidth + kGridLine);
+  columns->resizeSection(0, kAddressColumnWidth + kGridLine);
   // The header is the grid's fixed row: as tall as any other row.
   columns->setFixedHeight(kRowHeight);
   FitCellFont();
@@ -263,6 +267,14 @@ void CodeGrid::ShowImage(const CodeImage& image) { model_->Show(image); }
 QString CodeGrid::CellText(int column, int row) const { return model_->Text(column, row); }
 
 QFont CodeGrid::CellFont() const { return delegate_->Font(); }
+
+void CodeGrid::updateGeometries() {
+  QHeaderView* columns = horizontalHeader();
+  const int last = kColumns - 1;
+  const int others = columns->length() - columns->sectionSize(last);
+  columns->resizeSection(last, std::max(kByteColumnWidth + kGridLine, viewport()->width() - others));
+  QTableView::updateGeometries();
+}
 
 void CodeGrid::changeEvent(QEvent* event) {
   QTableView::changeEvent(event);

@@ -42,6 +42,8 @@ class CodeGrid : public QTableView {
 
  protected:
   void changeEvent(QEvent* event) override;
+  // The last column takes what the others leave of the width.
+  void updateGeometries() override;
 
  private:
   void FitCellFont();

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -269,6 +270,16 @@ void TfrmMain::FitFont() {
       break;
     }
   }
+  // The buttons beside the boxes were placed for a title drawn on the frame line;
+  // where the style draws it above, they move below it, inside the frame.
+  for (QWidget* button : std::initializer_list<QWidget*>{btnFuse_Write, SpeedButton1}) {
+    const QRect inside = button->parentWidget()->contentsRect();
+    QRect place = button->geometry();
+    if (place.top() >= inside.top()) continue;
+    place.moveTop(inside.top());
+    place.setBottom(std::min(place.bottom(), inside.bottom()));
+    button->setGeometry(place);
+  }
   ViewStatus(edtStatus->text());
 }
 
@@ -281,21 +292,18 @@ void TfrmMain::BuildMenu() {
   ReadChip1 = Files1->addAction(QStringLiteral("&Read Chip"));
   ReadChip1->setObjectName(QStringLiteral("ReadChip1"));
   Files1->addSeparator();
-  // A command of the table that has a menu item but no control in the layout above
-  // gets its item here, before Exit, under its name.
-  for (const OperatorCommand& row : kOperatorCommands) {
-    if (row.menuItem.empty() || CommandControl(row.menuItem) != nullptr) continue;
-    QAction* item = Files1->addAction(Latin1(row.name));
-    item->setObjectName(Latin1(row.menuItem));
-  }
   Exit2 = Files1->addAction(QStringLiteral("E&xit"));
 
+  // One device at a time: radio marks. The core decides which is ticked.
   Device1 = bar->addMenu(QStringLiteral("Device"));
+  auto* devices = new QActionGroup(Device1);
+  devices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
   for (std::size_t i = 0; i < kDevices.size(); ++i) {
     const std::string_view name = kDevices[i].name;
     DeviceItems[i] =
         Device1->addAction(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
     DeviceItems[i]->setCheckable(true);
+    devices->addAction(DeviceItems[i]);
   }
 
   Port1 = bar->addMenu(QStringLiteral("Port"));
@@ -315,6 +323,18 @@ void TfrmMain::BuildMenu() {
   }
   Option1->addSeparator();
   SckHalfPeriod1 = Option1->addAction(QStringLiteral("SCK Half Period..."));
+  // The cable's loop test, whose button lies out of sight below the layout.
+  TestIO1 = Option1->addAction(QStringLiteral("Test IO"));
+  TestIO1->setObjectName(QStringLiteral("TestIO1"));
+
+  // A command of the table that has a menu item but no control above gets its item
+  // here, before Exit, under its name.
+  for (const OperatorCommand& row : kOperatorCommands) {
+    if (row.menuItem.empty() || CommandControl(row.menuItem) != nullptr) continue;
+    auto* item = new QAction(Latin1(row.name), Files1);
+    item->setObjectName(Latin1(row.menuItem));
+    Files1->insertAction(Exit2, item);
+  }
 
   // A menu-bar entry without items that acts when chosen.
   About1 = bar->addAction(QStringLiteral("About"));

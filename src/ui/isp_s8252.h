@@ -117,6 +117,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QAction* AutoRUNafterprogram1 = nullptr;
   QAction* AutoReloadFile1 = nullptr;
   QAction* SckHalfPeriod1 = nullptr;
+  QAction* TestIO1 = nullptr;  // Test IO, as the hidden button below the layout
   QAction* About1 = nullptr;
 
   TfrmAboutVql* frmAboutVql = nullptr;

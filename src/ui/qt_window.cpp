@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShowEvent>
@@ -31,6 +32,9 @@ constexpr std::uint32_t kPumpsPerClockCheck = 32;
 // still repaints and answers far faster than anyone can see, and a processEvents
 // with nothing pending (about half a microsecond) is paid only now and then.
 constexpr std::uint64_t kEventsIntervalNs = 300'000;
+// What a window manager's title bar takes beside the title: an icon and three
+// buttons, with room to spare.
+constexpr int kTitleBarButtons = 120;
 
 QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -110,15 +114,32 @@ void QtWindow::ShowProgress(std::int32_t done, std::int32_t total) {
     view_->ViewProgress(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
 }
 
-void QtWindow::ShowMessageBox(std::string_view text) {
+void QtWindow::ShowMessageBox(std::string_view text) { ShowBox(QMessageBox::Warning, text); }
+
+void QtWindow::ShowNotice(std::string_view text) { ShowBox(QMessageBox::Information, text); }
+
+std::string QtWindow::SckHalfPeriodAdvice(std::int32_t halfUs) const {
+  return "The program keeps it until it ends; Option > SCK Half Period shows it. Set " +
+         std::to_string(halfUs) + " there after a restart to start at it.";
+}
+
+void QtWindow::ShowBox(int icon, std::string_view text) {
   ++messageBoxes_;
   if (messageBoxHook_) {
     messageBoxHook_(std::string(text));
     return;
   }
-  CentredMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle),
-                        ToQString(text), QMessageBox::Ok);
+  const QString title = QString::fromLatin1(kApplicationTitle);
+  CentredMessageBox box(static_cast<QMessageBox::Icon>(icon), title, ToQString(text),
+                        QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
+  // A short text makes a narrow box, whose title bar a window manager cuts: room for
+  // the title and the bar's buttons.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int room = box.fontMetrics().horizontalAdvance(title) * 3 / 2 + kTitleBarButtons;
+    grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   box.exec();
 }
 

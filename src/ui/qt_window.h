@@ -79,7 +79,10 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
   void StopTimer() override { clock_.StopTimer(); }
   void ShowStatus(std::string_view text) override;
   void ShowProgress(std::int32_t done, std::int32_t total) override;
+  // With the warning icon; ShowNotice's boxes with the information icon.
   void ShowMessageBox(std::string_view text) override;
+  void ShowNotice(std::string_view text) override;
+  std::string SckHalfPeriodAdvice(std::int32_t halfUs) const override;
   void Beep() override;
   std::optional<std::string> ChooseHexFile() override;
   void ShowFileName(std::string_view path) override;
@@ -94,6 +97,8 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
   void WaitUntilNanoseconds(std::uint64_t ns) override { clock_.WaitUntilNanoseconds(ns); }
 
  private:
+  // A modal box with the icon (a QMessageBox::Icon) and the text, or the hook's turn.
+  void ShowBox(int icon, std::string_view text);
   // Lets Qt handle what is pending: input, painting, timers of its own.
   void HandleEvents();
   // The next pump reads the clock and handles events, whatever the counts say.

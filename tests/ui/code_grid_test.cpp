@@ -77,11 +77,12 @@ TEST(CodeGridTest, KeepsItsSnapshotUntilTheNextImage) {
   EXPECT_EQ(grid.CellText(1, 1), "0F");
 }
 
+// The design's widths and the grid line right of each.
 TEST(CodeGridTest, HasTheGridGeometry) {
   CodeGrid grid;
-  EXPECT_EQ(grid.columnWidth(0), 32);
-  for (int column = 1; column < CodeGrid::kColumns; ++column)
-    EXPECT_EQ(grid.columnWidth(column), 18);
+  EXPECT_EQ(grid.columnWidth(0), 33);
+  for (int column = 1; column < CodeGrid::kColumns - 1; ++column)
+    EXPECT_EQ(grid.columnWidth(column), 19);
   for (int row : {0, 1, 4095}) EXPECT_EQ(grid.rowHeight(row), 18);
   EXPECT_EQ(grid.horizontalHeader()->height(), 18);
   EXPECT_TRUE(grid.verticalHeader()->isHidden());
@@ -121,6 +122,13 @@ class ShownGridTest : public ::testing::Test {
 
   CodeGrid grid;
 };
+
+// No blank band before the scroll bar: the last column reaches it, a few pixels wider
+// than the others.
+TEST_F(ShownGridTest, TheColumnsFillItsWidth) {
+  EXPECT_EQ(grid.horizontalHeader()->length(), grid.viewport()->width());
+  EXPECT_LE(grid.columnWidth(CodeGrid::kColumns - 1) - 19, 8);
+}
 
 TEST_F(ShownGridTest, ScrollsToTheLastRow) {
   grid.verticalScrollBar()->setValue(grid.verticalScrollBar()->maximum());

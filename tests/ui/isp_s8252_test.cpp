@@ -156,14 +156,20 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
       {f.edtFileName, {88, 8, 561, 21}},    {f.GroupBox1, {8, 36, 138, 302}},
       {f.btnLoadFile, {16, 60, 121, 25}},   {f.btnVerify, {16, 220, 121, 25}},
       {f.btnAuto, {16, 252, 121, 81}},      {f.cmbDevice, {152, 40, 137, 21}},
-      {f.GroupBox2, {152, 64, 130, 74}},    {f.SpeedButton1, {242, 82, 33, 49}},
-      {f.GroupBox3, {152, 142, 130, 44}},   {f.btnFuse_Write, {242, 156, 33, 25}},
+      {f.GroupBox2, {152, 64, 130, 74}},    {f.GroupBox3, {152, 142, 130, 44}},
       {f.Image1, {152, 192, 129, 65}},      {f.btnMode, {152, 264, 129, 25}},
       {f.edtStatus, {152, 296, 129, 21}},   {f.ProgressBar1, {152, 320, 129, 17}},
       {f.StringGrid1, {288, 32, 361, 305}}, {f.Button1, {32, 352, 81, 25}}};
   for (const auto& [widget, place] : layout) {
     EXPECT_EQ(QRect(widget->mapTo(f.centralWidget(), QPoint(0, 0)), widget->size()), place)
         << widget->objectName().toStdString();
+  }
+  // The buttons beside the boxes: in their column, and inside the frame, below the
+  // title, wherever the style draws it.
+  for (QWidget* button : std::initializer_list<QWidget*>{f.SpeedButton1, f.btnFuse_Write}) {
+    EXPECT_EQ(button->x() + button->width(), 123) << button->objectName().toStdString();
+    EXPECT_TRUE(button->parentWidget()->contentsRect().contains(button->geometry()))
+        << button->objectName().toStdString();
   }
   EXPECT_EQ(Flags(std::array{f.btnLoadFile, f.btnReadChip, f.btnErase, f.btnBlank, f.btnProgram,
                              f.btnVerify, f.btnAuto, f.btnFuse_Write, f.btnMode},
@@ -180,7 +186,7 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
   EXPECT_EQ(Captions(f.Port1), "LPT1 : 378 (simulated)|LPT2 : 278 (simulated)");
   EXPECT_EQ(Captions(f.Option1),
             "Program Mode|RUN Mode|-|Auto RUN after auto program|Auto Reload File|-|"
-            "SCK Half Period (4 us)...");
+            "SCK Half Period (4 us)...|Test IO");
   EXPECT_EQ(f.menuBar()->actions().back(), f.About1);
   EXPECT_EQ(f.About1->menu(), nullptr);  // acts when chosen
 
@@ -220,6 +226,9 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
     EXPECT_EQ(w.setup.programmer->Link.SckHalfPeriodUs, 40);
     EXPECT_EQ(f.SckHalfPeriod1->text(), "SCK Half Period (40 us)...");
   }
+  // Option > Test IO: the loop test, which a chip in place of the plug fails.
+  f.TestIO1->trigger();
+  EXPECT_EQ(w.boxes.back().rfind("Error test loop : ", 0), 0u) << w.boxes.back();
 }
 
 TEST(MainWindow, EachCommandShowsItsTextsAndLeavesTheChipAsItSays) {
