@@ -8,8 +8,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyle>
+#include <QTextDocument>
+#include <algorithm>
 
 #include "devices/device_table.h"
+#include "ui/text_fit.h"
 
 namespace vql::ui {
 
@@ -88,6 +92,10 @@ TfrmAboutVql::TfrmAboutVql(QWidget* mainWindow, const QString& configFile)
       mainWindow_(mainWindow) {
   setWindowTitle(QStringLiteral("About VQL"));
   setFixedSize(400, 186);
+  // Laid out in pixels, as the main window: its size, whatever the desktop's.
+  QFont boxFont = font();
+  boxFont.setPixelSize(kLayoutFontPixels);
+  setFont(boxFont);
 
   Image1 = new QLabel(this);
   Image1->setPixmap(QPixmap(QStringLiteral(":/logo.png")));
@@ -115,11 +123,32 @@ TfrmAboutVql::TfrmAboutVql(QWidget* mainWindow, const QString& configFile)
       (configFile.isEmpty() ? QStringLiteral("none was read") : configFile);
   Memo1->setPlainText((MemoLines() + QStringList{QString(), configLine}).join(QLatin1Char('\n')));
   Memo1->setGeometry(152, 24, 241, 129);
+  FitMemoFont();
 
   btnOk = new QPushButton(QStringLiteral("OK"), this);
   btnOk->setGeometry(312, 156, 75, 25);
   btnOk->setDefault(true);
   connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+// The largest size, up to the box's, at which the memo's longest line fits: the lines
+// then break where the text breaks them, not wherever the width runs out.
+void TfrmAboutVql::FitMemoFont() {
+  const QStyle* style = Memo1->style();
+  const int room = Memo1->width() - 2 * Memo1->frameWidth() -
+                   style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Memo1) -
+                   2 * static_cast<int>(Memo1->document()->documentMargin()) - 2;
+  QFont memoFont = font();
+  for (int pixels = kLayoutFontPixels; pixels >= kSmallestFontPixels; --pixels) {
+    memoFont.setPixelSize(pixels);
+    const QFontMetrics metrics(memoFont);
+    if (std::ranges::all_of(MemoLines(), [&](const QString& line) {
+          return metrics.horizontalAdvance(line) <= room;
+        })) {
+      break;
+    }
+  }
+  Memo1->setFont(memoFont);
 }
 
 void TfrmAboutVql::showEvent(QShowEvent* event) {

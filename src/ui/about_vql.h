@@ -32,6 +32,7 @@ class TfrmAboutVql : public QDialog {
 
  private:
   void FormActivate();  // centring on the main window
+  void FitMemoFont();
   QWidget* mainWindow_;
 };
 

@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QFontMetrics>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <string>
@@ -95,6 +98,16 @@ TEST_F(AboutVqlTest, KeepsItsLayout) {
   EXPECT_LT(box.Label2->geometry().right(), box.Memo1->x());
   EXPECT_LT(box.Label4->geometry().right(), box.Label3->x());
   EXPECT_LT(box.Label3->geometry().right(), box.btnOk->x());
+  // The memo's lines break where the text does: each but the configuration file's
+  // path, which may be long, takes one line of the shown memo.
+  box.show();
+  QApplication::processEvents();
+  const QTextDocument* text = box.Memo1->document();
+  const QFontMetrics metrics(box.Memo1->font());
+  const int room = box.Memo1->viewport()->width() - 2 * static_cast<int>(text->documentMargin());
+  for (QTextBlock line = text->firstBlock(); line != text->lastBlock(); line = line.next()) {
+    EXPECT_LE(metrics.horizontalAdvance(line.text()), room) << line.text().toStdString();
+  }
 }
 
 TEST_F(AboutVqlTest, OkEndsTheModalShowing) {
