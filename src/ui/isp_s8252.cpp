@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QColor>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -657,7 +658,13 @@ void TfrmMain::ViewImage(const CodeImage& image) { StringGrid1->ShowImage(image)
 void TfrmMain::ViewControlsChanged() { ReadControls(); }
 
 std::optional<QString> TfrmMain::ViewChooseHexFile() {
-  if (OpenDialog1->exec() != QDialog::Accepted) return std::nullopt;
+  const int answer = OpenDialog1->exec();
+  // The name box's completion list is a window of its own: Enter on a typed name
+  // ends the dialog but would leave the list over the main window.
+  for (const QCompleter* completer : OpenDialog1->findChildren<QCompleter*>()) {
+    if (completer->popup() != nullptr) completer->popup()->hide();
+  }
+  if (answer != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = OpenDialog1->selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
   return QFileInfo(chosen.front()).absoluteFilePath();
