@@ -9,6 +9,8 @@
 #include "manual/help.h"
 #include "cli/options.h"
 #include "cli/session.h"
+#include "cli/std_streams.h"
+#include "cli/stop_signals.h"
 
 int main(int argc, char** argv) {
   try {
@@ -16,13 +18,15 @@ int main(int argc, char** argv) {
         std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
     if (options.help) {
       std::fputs(vql::HelpText().c_str(), stdout);
-      return vql::kExitOk;
+      return vql::std_streams::Finish(vql::kExitOk);
     }
     if (options.version) {
       std::printf("%s\n", std::string(vql::kVersionLine).c_str());
-      return vql::kExitOk;
+      return vql::std_streams::Finish(vql::kExitOk);
     }
-    return vql::RunSession(options);
+    const int status = vql::std_streams::Finish(vql::RunSession(options));
+    vql::StopSignals::EndLikeTheSignal();
+    return status;
   } catch (const vql::UsageError& error) {
     std::fprintf(stderr,
                  "vql-isp-cli: %s\n"
@@ -32,5 +36,5 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     std::fprintf(stderr, "vql-isp-cli: %s\n", error.what());
   }
-  return vql::kExitUsage;
+  return vql::std_streams::Finish(vql::kExitUsage);
 }

@@ -12,6 +12,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/listings.h"
+#include "cli/std_streams.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_window.h"
 #include "commands/programmer_setup.h"
@@ -85,6 +86,9 @@ int Session::Run() {
     verdict = {kExitUsage, error.what()};
   }
   programmer_.Shutdown();
+  // Output that could not be written stopped the command: the reason follows, from
+  // the exit path.
+  if (std_streams::Failed()) return kExitUsage;
   if (StopSignals::Received() || verdict.status == kExitStopped) {
     const bool released = programmer_.Link.PortUsable();
     std::fprintf(stderr, "%s\n", released ? kStopped : "Stopped.");

@@ -1,5 +1,7 @@
 #include "cli/stop_signals.h"
 
+#include <cstdio>
+
 namespace vql {
 
 namespace {
@@ -10,6 +12,10 @@ volatile std::sig_atomic_t stopSignal = 0;
 void NoteStopSignal(int signal) { stopSignal = signal; }
 
 void Install(int signal, void (*handler)(int), struct sigaction& previous) {
+  // A signal ignored by whoever started the program (nohup, a background job of a
+  // script) stays ignored.
+  sigaction(signal, nullptr, &previous);
+  if (previous.sa_handler == SIG_IGN && handler != SIG_IGN) return;
   struct sigaction action{};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
@@ -37,5 +43,15 @@ StopSignals::~StopSignals() {
 }
 
 bool StopSignals::Received() { return stopSignal != 0; }
+
+void StopSignals::EndLikeTheSignal() {
+  const int signal = stopSignal;
+  if (signal == 0) return;
+  // The parent - a shell running a loop - must see that the signal ended the
+  // program, not an ordinary exit, to stop too.
+  std::fflush(nullptr);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
 
 }  // namespace vql

@@ -1,7 +1,7 @@
 // Ctrl-C, a termination signal or a hang-up while the program runs: the handler only
 // notes the signal, and the terminal window's message pump turns the note into a
 // stop request, so that the operation ends at the next address and the program can
-// release the target before it exits. A broken output pipe is ignored for the same
+// release the target before it ends, by the same signal. A broken output pipe is ignored for the same
 // reason: the target must be released even when nobody reads the output any more.
 #pragma once
 
@@ -19,6 +19,10 @@ class StopSignals {
 
   // Whether a stop signal arrived since the handlers were installed.
   static bool Received();
+  // After the handlers are gone and the target has been released: ends the program
+  // by the signal that stopped it, with its default action, so that the parent sees
+  // it; returns when none arrived.
+  static void EndLikeTheSignal();
 
  private:
   struct sigaction previousInt_{};

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "cli/std_streams.h"
 #include "cli/stop_signals.h"
 
 namespace vql {
@@ -14,6 +15,10 @@ namespace {
 // microsecond.
 constexpr std::uint32_t kPumpsPerClockCheck = 256;
 
+// A stop signal, or output that can no longer be written: the command stops at its
+// next address, and the program releases the target on its way out.
+bool StopDue() { return StopSignals::Received() || std_streams::Failed(); }
+
 }  // namespace
 
 TerminalWindow::TerminalWindow(Settings settings)
@@ -22,7 +27,7 @@ TerminalWindow::TerminalWindow(Settings settings)
       bar_(stderr) {}
 
 void TerminalWindow::PumpMessages() {
-  if (requestStop_ && StopSignals::Received()) requestStop_();
+  if (requestStop_ && StopDue()) requestStop_();
   // The terminal has no events of its own: on the real clock only the timer needs
   // the clock read, so while it stands still a pump does nothing, not even count.
   if (!clock_.VirtualClock() && !clock_.TimerRunning()) return;
@@ -31,7 +36,7 @@ void TerminalWindow::PumpMessages() {
 
 void TerminalWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
   // A stop signal is work for the next pump, which turns it into a stop request.
-  if (requestStop_ && StopSignals::Received()) return;
+  if (requestStop_ && StopDue()) return;
   // A signal ends the sleep (it is not resumed, whatever SA_RESTART says), so a
   // Ctrl-C is seen by the next pump instead of after the whole limit. A signal that
   // lands just before the sleep is seen after it.
@@ -44,6 +49,7 @@ void TerminalWindow::ShowStatus(std::string_view text) {
   std::fputc('\n', stdout);
   // Whoever watches the output - a person or a script - sees each step as it starts.
   std::fflush(stdout);
+  std_streams::Check();
 }
 
 void TerminalWindow::ShowProgress(std::int32_t done, std::int32_t total) {
@@ -62,6 +68,7 @@ void TerminalWindow::ShowMessageBox(std::string_view text) {
   }
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
+  std_streams::Check();
 }
 
 void TerminalWindow::Beep() {

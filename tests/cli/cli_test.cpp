@@ -302,15 +302,19 @@ TEST_F(CliTest, Lpt2WorksWhenLpt1IsUnusable) {
 
 class CliStop : public CliTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
-  // A kilobyte to write at 5 ms a byte in real time: seconds, unless it is stopped.
+// A kilobyte to write at 5 ms a byte in real time: seconds, unless it is stopped.
+std::string KiloHex() {
   std::string file;
   for (std::uint16_t address = 0; address < 0x400; address += 16) {
     std::vector<std::uint8_t> data;
     for (int i = 0; i < 16; ++i) data.push_back(static_cast<std::uint8_t>((address + i) % 0xFF));
     file += Record(address, data);
   }
-  std::ofstream(dir.Path() / "kilo.hex") << file << ":00000001FF\r\n";
+  return file + ":00000001FF\r\n";
+}
+
+TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
+  std::ofstream(dir.Path() / "kilo.hex") << KiloHex();
 
   bool sent = false;
   const CliResult result =
@@ -322,8 +326,9 @@ TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
             }
           });
 
+  // The program ends by the signal itself, once the target is released.
   ASSERT_TRUE(sent) << result.out << result.err;
-  EXPECT_EQ(result.status, 130) << result.out << result.err;
+  EXPECT_EQ(result.status, -GetParam()) << result.out << result.err;
   EXPECT_TRUE(Contains(result.err, "Stopped: the target has been released to run mode.\n"))
       << result.err;
   EXPECT_FALSE(Contains(result.out, "Program completed.")) << result.out;
@@ -340,6 +345,42 @@ TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
 
 INSTANTIATE_TEST_SUITE_P(CliSignals, CliStop, ::testing::Values(SIGINT, SIGTERM),
                          [](const auto& test) { return test.param == SIGINT ? "Int" : "Term"; });
+
+// In a script: Ctrl-C (SIGINT to the whole group, as a terminal sends it) ends a loop
+// of runs, and output that cannot be written ends a run with status 2.
+TEST_F(CliTest, AScriptSeesStopsAndOutputFailures) {
+  std::ofstream(dir.Path() / "kilo.hex") << KiloHex();
+  const struct {
+    const char* script;
+    bool interrupt;     // SIGINT to the group once the first program runs
+    const char* ends;   // how the output ends
+    int status;
+  } cases[] = {
+      {R"(for i in 1 2 3; do "$CLI" program kilo.hex; echo "next $i"; done)", true,
+       "Programming...\nRUN MODE.\n", -SIGINT},
+      {R"("$CLI" devices > /dev/full; echo "status $?")", false, "status 2\n", 0},
+      {R"("$CLI" read > /dev/full; echo "status $?")", false, "status 2\n", 0},
+      {R"("$CLI" read | head -c 1; s=${PIPESTATUS[0]}; echo; echo "status $s")", false,
+       "status 2\n", 0},
+  };
+  for (const auto& c : cases) {
+    bool sent = false;
+    // Real time only where the interrupt must land in the middle of a run.
+    const CliResult result = Cli(
+        {"--shell", c.script}, c.interrupt ? kChip : kFastChip, {},
+        [&](pid_t pid, const std::string& out) {
+          if (!c.interrupt || sent || !Contains(out, "Programming...\n")) return;
+          ::kill(-pid, SIGINT);
+          sent = true;
+        });
+    EXPECT_EQ(result.status, c.status) << c.script << "\n" << result.out << result.err;
+    EXPECT_TRUE(result.out.ends_with(c.ends)) << c.script << "\n" << result.out << result.err;
+    if (!c.interrupt) {
+      EXPECT_TRUE(Contains(result.err, "vql-isp-cli: cannot write to standard output: "))
+          << c.script << "\n" << result.err;
+    }
+  }
+}
 
 TEST_F(CliTest, AReadThatFailsLeavesNoOutputFile) {
   const CliResult result = Cli({"read", "-o", "out.hex"}, "target=AT89S52,sense=0,clock=virtual");
@@ -365,7 +406,7 @@ TEST_F(CliTest, AStopSignalEndsAWaitForAFifosWriter) {
       sent = true;
     });
     EXPECT_TRUE(sent) << args[0];
-    EXPECT_EQ(result.status, 130) << args[0] << result.err;
+    EXPECT_EQ(result.status, -SIGINT) << args[0] << result.err;
   }
 }
 
@@ -381,7 +422,7 @@ TEST_F(CliTest, AStopSignalEndsAWaitForAFifosReaderAndReleasesTheTarget) {
                                  sent = true;
                                });
   ASSERT_TRUE(sent) << result.out << result.err;
-  EXPECT_EQ(result.status, 130) << result.err;
+  EXPECT_EQ(result.status, -SIGTERM) << result.err;
   EXPECT_TRUE(Contains(result.err, "Stopped: the target has been released to run mode.\n"))
       << result.err;
   const auto last = LastDataWrite("port.trace", kLpt1);

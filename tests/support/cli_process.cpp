@@ -25,9 +25,15 @@ fs::path CliExecutable() {
 CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
                  const fs::path& cwd,
                  const std::function<void(pid_t, const std::string&)>& watch) {
-  const std::string exe = CliExecutable().string();
+  // {"--shell", SCRIPT}: bash runs the script, which finds the program in $CLI.
+  const bool shell = !args.empty() && args[0] == "--shell";
+  const std::string exe = shell ? "/bin/bash" : CliExecutable().string();
   std::vector<std::string> argStrings{exe};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  if (shell) {
+    argStrings.insert(argStrings.end(), {"-c", args.at(1)});
+  } else {
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+  }
   std::vector<std::string> envStrings;
   const auto overridden = [&env](std::string_view variable) {
     const std::string_view name = variable.substr(0, variable.find('=') + 1);
@@ -39,6 +45,7 @@ CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::st
     if (!variable.starts_with("VQLISP_") && !overridden(variable)) envStrings.emplace_back(*e);
   }
   envStrings.insert(envStrings.end(), env.begin(), env.end());
+  if (shell) envStrings.push_back("CLI=" + CliExecutable().string());
   std::vector<char*> argv, envp;
   for (std::string& s : argStrings) argv.push_back(s.data());
   for (std::string& s : envStrings) envp.push_back(s.data());
@@ -53,6 +60,8 @@ CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::st
   }
   const pid_t pid = ::fork();
   if (pid == 0) {
+    // A group of its own, which a watch can signal whole, as a terminal does.
+    ::setpgid(0, 0);
     ::dup2(outPipe[1], STDOUT_FILENO);
     ::dup2(errPipe[1], STDERR_FILENO);
     if (::chdir(dir.c_str()) == 0) ::execve(exe.c_str(), argv.data(), envp.data());

@@ -21,9 +21,11 @@ struct CliResult {
 };
 
 // Runs the program in cwd with the environment of the test minus every VQLISP_
-// variable and every variable that env sets, plus env. watch sees standard output
-// after every piece that arrives, and every 200 ms that nothing does, and may signal
-// the child. A child that hangs is killed after a generous time.
+// variable and every variable that env sets, plus env; args {"--shell", SCRIPT} run
+// SCRIPT in bash instead, with the program's path in $CLI. The child leads a process
+// group of its own. watch sees standard output after every piece that arrives, and
+// every 200 ms that nothing does, and may signal the child (minus its pid: the whole
+// group). A child that hangs is killed after a generous time.
 CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env,
                  const std::filesystem::path& cwd,
                  const std::function<void(pid_t, const std::string&)>& watch = {});
