@@ -160,6 +160,10 @@ PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
   return selection;
 }
 
+bool SimTargetNamed(const GetEnv& getenv) {
+  return SimOptionsOf(getenv).items.contains("target");
+}
+
 bool SimWantsVirtualClock(const GetEnv& getenv, const std::string& sysRoot) {
   bool automatic = false;
   const BackEnd* backEnd = FindBackEnd(getenv("VQLISP_PORT"), sysRoot, automatic);

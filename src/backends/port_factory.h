@@ -43,6 +43,9 @@ PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
 // which the port needs. Throws PortError for bad simulator options.
 bool SimWantsVirtualClock(const GetEnv& getenv, const std::string& sysRoot = "");
 
+// Whether VQLISP_SIM names what is plugged into the simulated programmer (a chip,
+// none or loopback). Throws PortError for bad simulator options.
+bool SimTargetNamed(const GetEnv& getenv);
 // The help text that front ends show for the variables above.
 std::string PortEnvironmentHelp();
 

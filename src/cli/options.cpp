@@ -58,11 +58,15 @@ std::int32_t DeviceNamed(std::string_view name) {
   throw UsageError("unknown device " + Quoted(name) + ": choose one of " + names);
 }
 
-std::int32_t PortNamed(std::string_view name) {
+void SetPort(CliOptions& options, std::string_view name) {
   const std::string upper = Upper(name);
-  if (upper == "LPT1") return 1;
-  if (upper == "LPT2") return 2;
-  throw UsageError("unknown port " + Quoted(name) + ": choose lpt1 or lpt2");
+  if (upper == "LPT1" || upper == "LPT2") {
+    options.lpt = upper == "LPT1" ? 1 : 2;
+  } else if (upper == "SIM") {
+    options.simulator = true;
+  } else {
+    throw UsageError("unknown port " + Quoted(name) + ": choose lpt1, lpt2 or sim");
+  }
 }
 
 std::int32_t LockLevelOf(std::string_view text) {
@@ -127,7 +131,7 @@ bool ApplyOption(CliOptions& options, std::string_view name,
   } else if (name == "--device") {
     options.deviceIndex = DeviceNamed(value());
   } else if (name == "--port") {
-    options.lpt = PortNamed(value());
+    SetPort(options, value());
   } else if (name == "--lock") {
     options.lockLevel = LockLevelOf(value());
   } else if (name == "--x2clock") {

@@ -32,6 +32,7 @@ struct CliOptions {
   std::string output;       // read -o: the HEX file to write; empty: print the rows
   std::optional<std::int32_t> deviceIndex;  // --device; unset: the start-up device
   std::int32_t lpt = 1;
+  bool simulator = false;  // --port sim: the simulated programmer, as VQLISP_PORT=sim
   std::int32_t lockLevel = 0;
   bool x2Clock = false;
   bool autoReload = true;

@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "cli/exit_status.h"
@@ -25,6 +28,63 @@ namespace vql {
 namespace {
 
 constexpr char kStopped[] = "Stopped: the target has been released to run mode.";
+constexpr char kNoPortFound[] =
+    "no parallel port found: the kernel lists none in /proc/sys/dev/parport. For a real "
+    "cable load parport_pc, or set VQLISP_PORT=direct for a card that no driver took. For "
+    "the simulated programmer set VQLISP_PORT=sim (or give --port sim) and name its chip, "
+    "for example VQLISP_SIM=target=AT89S52.";
+constexpr char kNoSimulatedTarget[] =
+    "the simulated programmer has nothing plugged in: VQLISP_SIM names no target. Set "
+    "VQLISP_SIM=target=AT89S52 (or any device that 'vql-isp-cli devices' lists), "
+    "target=none for an empty socket, or target=loopback for test-io.";
+
+// Whether the command drives the cable; load and config need no chip.
+bool NeedsChip(const CliOptions& options) {
+  return options.command == CliCommand::Operator && options.operatorCommand != CommandId::Load;
+}
+
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "vql-isp-cli: %s\n", why.c_str());
+  return kExitUsage;
+}
+
+// Standard input, copied into a temporary file that goes with the object.
+class InputCopy {
+ public:
+  InputCopy() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string path = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
+                       "/vql-isp-stdin-XXXXXX.hex";
+    const int fd = ::mkstemps(path.data(), 4);
+    if (fd < 0) {
+      error_ = "Cannot keep standard input in \"" + path + "\": " + std::strerror(errno);
+      return;
+    }
+    path_ = path;
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got == 0) break;
+      if (got < 0 && errno == EINTR && !StopSignals::Received()) continue;
+      if (got < 0 || ::write(fd, buffer, static_cast<std::size_t>(got)) != got) {
+        error_ = std::string("Cannot read standard input: ") + std::strerror(errno);
+        break;
+      }
+    }
+    ::close(fd);
+  }
+  ~InputCopy() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  InputCopy(const InputCopy&) = delete;
+  InputCopy& operator=(const InputCopy&) = delete;
+  const std::string& Path() const { return path_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::string path_;
+  std::string error_;
+};
 
 // What became of the command: the exit status and, after a failure, why.
 struct Verdict {
@@ -50,6 +110,9 @@ class Session {
   Verdict RunCommand();
   // The verdict of a load: its outcome, and what the records' report says.
   Verdict Checked(const CommandResult& loaded) const;
+  // For what does not write: a file that gave no data. The writing commands refuse
+  // it themselves, with a box.
+  Verdict HasData() const;
   Verdict LoadThen(CommandResult (Commands::*command)());
   Verdict Load();
   Verdict Read();
@@ -61,11 +124,19 @@ class Session {
 };
 
 int Session::Run() {
-  // A configuration that cannot be read has been shown; nothing was driven.
-  const bool configured =
-      options_.config.empty()
-          ? programmer_.Startup(FindConfigFile(SystemConfigEnvironment(std::getenv)))
-          : programmer_.Startup(options_.config);
+  // A configuration that cannot be read has been shown; nothing was driven. What
+  // needs no chip neither drives the port nor calibrates; a load reads no
+  // configuration at all.
+  const bool drivePort = NeedsChip(options_);
+  bool configured = true;
+  if (options_.command == CliCommand::Operator && !drivePort) {
+    programmer_.StartupWithoutPort();
+  } else if (options_.config.empty()) {
+    configured =
+        programmer_.Startup(FindConfigFile(SystemConfigEnvironment(std::getenv)), drivePort);
+  } else {
+    configured = programmer_.Startup(options_.config, drivePort);
+  }
   if (!configured) {
     // A stop signal that ended a wait on the file (a FIFO) is a stop; nothing was driven.
     if (!StopSignals::Received()) return kExitUsage;
@@ -74,8 +145,8 @@ int Session::Run() {
   }
   Verdict verdict;
   try {
-    if (options_.command == CliCommand::Config) {
-      verdict = Config();
+    if (!drivePort) {
+      verdict = options_.command == CliCommand::Config ? Config() : Load();
     } else if (!UsePort()) {
       verdict.status = kExitUsage;  // the port's problem has been shown
     } else {
@@ -150,6 +221,9 @@ Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
   // A file that cannot be read, is damaged or does not fit leaves the chip untouched.
   const CommandResult loaded = programmer_.Cmd.Load();
   if (Verdict verdict = Checked(loaded); verdict.status != kExitOk) return verdict;
+  if (command == &Commands::Verify) {
+    if (Verdict empty = HasData(); empty.status != kExitOk) return empty;
+  }
   if (StopSignals::Received()) return {kExitStopped, {}};
   return VerdictOf((programmer_.Cmd.*command)());
 }
@@ -157,7 +231,14 @@ Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
 Verdict Session::Load() {
   const CommandResult loaded = programmer_.Cmd.Load();
   if (loaded.Ok()) PrintUsedRows(programmer_.Image.Image, stdout);
-  return Checked(loaded);
+  if (Verdict verdict = Checked(loaded); verdict.status != kExitOk) return verdict;
+  return HasData();
+}
+
+Verdict Session::HasData() const {
+  // Nothing to compare or show is no result a script may take for one.
+  if (programmer_.Cmd.CodeExtent > 0) return {};
+  return {kExitUsage, "\"" + options_.file + "\" holds no data records"};
 }
 
 Verdict Session::Read() {
@@ -186,8 +267,7 @@ Verdict Session::TestIo() {
 
 Verdict Session::Config() {
   PrintConfiguration(programmer_, stdout);
-  // An unusable port has been shown at start-up.
-  return {programmer_.Link.PortUsable() ? kExitOk : kExitUsage, {}};
+  return {};
 }
 
 }  // namespace
@@ -197,18 +277,45 @@ int RunSession(const CliOptions& options) {
     PrintDeviceTable(stdout);
     return kExitOk;
   }
+  // --port sim stands for VQLISP_PORT=sim.
+  const GetEnv env = [&options](const char* name) -> const char* {
+    if (options.simulator && std::string_view(name) == "VQLISP_PORT") return "sim";
+    return std::getenv(name);
+  };
+  const bool needsChip = NeedsChip(options);
   // Installed before the first line is driven: from then on a stop ends in run mode.
   StopSignals signals;
   TerminalWindow::Settings settings;
-  settings.virtualClock = SimWantsVirtualClock(std::getenv);
+  settings.virtualClock = needsChip && SimWantsVirtualClock(env);
   settings.stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
-  // The file dialog hands over full paths; so does the command line.
+  // The file dialog hands over full paths; so does the command line. Standard input
+  // is kept in a file, which the writing commands read again before they write.
+  std::optional<InputCopy> input;
   if (TakesFile(options)) {
-    settings.hexFile = std::filesystem::absolute(options.file).string();
+    if (options.file == "-") {
+      input.emplace();
+      if (!input->Error().empty()) return Refuse(input->Error());
+      settings.hexFile = input->Path();
+    } else {
+      settings.hexFile = std::filesystem::absolute(options.file).string();
+      // A file that cannot be read shows before the port is touched.
+      if (needsChip && ::access(options.file.c_str(), R_OK) != 0) {
+        return Refuse("Cannot open \"" + options.file + "\": " + std::strerror(errno));
+      }
+    }
   }
   TerminalWindow window(std::move(settings));
-  ProgrammerSetup setup = SetUpProgrammer(std::getenv, window, window);
-  if (!setup.notice.empty()) std::fprintf(stderr, "%s\n", setup.notice.c_str());
+  ProgrammerSetup setup = options.command == CliCommand::Operator && !needsChip
+                              ? SetUpProgrammerWithoutPort(window, window)
+                              : SetUpProgrammer(env, window, window);
+  if (needsChip && setup.port->SimulatedTarget()) {
+    // A script must never take the simulator's answers for a chip's.
+    const char* asked = env("VQLISP_PORT");
+    if (asked == nullptr || *asked == '\0') return Refuse(kNoPortFound);
+    if (!SimTargetNamed(env)) return Refuse(kNoSimulatedTarget);
+  } else if (needsChip && !setup.notice.empty()) {
+    std::fprintf(stderr, "%s\n", setup.notice.c_str());
+  }
   window.ForwardStopTo([&cmd = setup.programmer->Cmd] { cmd.RequestStop(); });
   return Session(options, *setup.programmer).Run();
 }

@@ -11,16 +11,16 @@ Programmer::Programmer(PortIo& port, WindowServices& window, MicrosecondClock& c
       Cmd(Link, Image, Selection, Controls, Ops, window),
       window_(window) {}
 
-bool Programmer::Startup(const std::string& configName) {
+bool Programmer::Startup(const std::string& configName, bool drivePort) {
   try {
-    return Startup(NamedConfigFile(configName));
+    return Startup(NamedConfigFile(configName), drivePort);
   } catch (const FileError& error) {
     window_.ShowMessageBox(error.what());
     return false;
   }
 }
 
-bool Programmer::Startup(const ConfigLookup& config) {
+bool Programmer::Startup(const ConfigLookup& config, bool drivePort) {
   Link.ConfigPath = config.path;
   Link.ConfigPlaces = config.places;
   if (config.path.empty()) {
@@ -46,18 +46,26 @@ bool Programmer::Startup(const ConfigLookup& config) {
     for (const std::string& warning : warnings) text += "\n" + warning;
     window_.ShowMessageBox(text);
   }
-  Link.SelectStartupPort();
-  if (Link.PortUsable()) {
-    Link.HoldTargetInProgramMode();
-    Cmd.InProgramMode = true;
+  if (drivePort) {
+    Link.SelectStartupPort();
+    if (Link.PortUsable()) {
+      Link.HoldTargetInProgramMode();
+      Cmd.InProgramMode = true;
+    }
   }
+  ResetImageAndDevice(drivePort);
+  return true;
+}
+
+void Programmer::StartupWithoutPort() { ResetImageAndDevice(false); }
+
+void Programmer::ResetImageAndDevice(bool calibrate) {
   ResetAddressCounter(Image.Counter);
   ClearCodeImage(Image.Image);
   RefreshGrid(Image, window_);
-  Link.CalibrateDelayLoop();
+  if (calibrate) Link.CalibrateDelayLoop();
   Selection.Select(kDefaultDeviceIndex);
   Selection.FuseControlsEnabled = Selection.FuseWriteEnabled = false;
-  return true;
 }
 
 void Programmer::Shutdown() {

@@ -32,9 +32,15 @@ class Programmer {
   // shown and nothing else happens: no line is driven, and the cable commands are
   // refused with a message that says where the file was looked for. Returns
   // whether the configuration was read.
-  bool Startup(const ConfigLookup& config);
+  // drivePort false: the configuration only, for what needs no chip; the port is not
+  // attached and nothing is driven or calibrated.
+  bool Startup(const ConfigLookup& config, bool drivePort = true);
   // The same with the one file named, relative to the current directory.
-  bool Startup(const std::string& configName = std::string(kConfigFileName));
+  bool Startup(const std::string& configName = std::string(kConfigFileName),
+               bool drivePort = true);
+  // What needs neither the configuration nor the port (loading a file): the empty
+  // image and the start-up device.
+  void StartupWithoutPort();
 
   // Shut-down: the switch to run mode, so the target is always released: the
   // run-mode lines and "RUN MODE.", from either mode.
@@ -48,6 +54,9 @@ class Programmer {
   Commands Cmd;
 
  private:
+  // The empty image and grid, the calibration when asked, the start-up device.
+  void ResetImageAndDevice(bool calibrate);
+
   WindowServices& window_;
 };
 

@@ -25,5 +25,8 @@ struct ProgrammerSetup {
 // the clock must outlive the result. Start-up is left to the caller.
 ProgrammerSetup SetUpProgrammer(const GetEnv& getenv, WindowServices& window,
                                 MicrosecondClock& clock);
+// A programmer with no port at all, for what needs no chip (loading a file): its port
+// attaches nothing, so a command that would drive the cable is refused.
+ProgrammerSetup SetUpProgrammerWithoutPort(WindowServices& window, MicrosecondClock& clock);
 
 }  // namespace vql

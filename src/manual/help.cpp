@@ -101,9 +101,12 @@ EXIT STATUS
        a bad command line, a configuration file that cannot be read, a port that
        cannot be used, a HEX file that cannot be read or written, holds no
        data or has damaged records (unless --ignore-hex-errors), code that does
-       not fit the device, a fuse asked of a device without one
+       not fit the device, a fuse asked of a device without one; also output
+       that cannot be written (a full disk, a pipe closed early)
   130  stopped by Ctrl-C, a termination signal or a hang-up: the operation ended
-       at the next address and the target was released to run mode
+       at the next address and the target was released to run mode; then the
+       program ends by the signal itself, so a shell sees 130 (SIGINT), 143
+       (SIGTERM) or 129 (SIGHUP), and a loop in a script stops
 
 {exit status 0}
 

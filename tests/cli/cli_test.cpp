@@ -146,6 +146,7 @@ struct StatusCase {
   int status;
   std::string inErr;      // a part of standard error
   std::string notInOut;   // a status text that must not show: the chip was not touched
+  std::vector<std::string> env = {};  // before the test's own VQLISP_PORT=sim, so it wins
 };
 
 void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
@@ -158,10 +159,11 @@ TEST_P(CliExitStatus, TellsSuccessChipFailureAndUsageApart) {
   std::ofstream(dir.Path() / "big.hex") << Record(0x0800, {0xAA}) << ":00000001FF\r\n";
   std::ofstream(dir.Path() / "big.hex.missing-records") << "0800 AA\n";
   std::ofstream(dir.Path() / "sum.hex") << ":0100000075FF\n";  // a wrong checksum
+  std::ofstream(dir.Path() / "empty.hex") << ":00000001FF\n";
   std::ofstream(dir.Path() / "locked.state")
       << "VQL-ISP simulated chip state, version 1\nchip AT89S52\nlock-bits LB1=1 LB2=1 LB3=0\n"
          "x2-clock off\ncode\nend\n";
-  const CliResult result = Cli(c.args, c.sim);
+  const CliResult result = Cli(c.args, c.sim, c.env);
   EXPECT_EQ(result.status, c.status) << result.out << result.err;
   EXPECT_TRUE(Contains(result.err, c.inErr)) << result.err;
   if (!c.notInOut.empty()) {
@@ -207,6 +209,21 @@ INSTANTIATE_TEST_SUITE_P(
                    kFastChip, 0, "the checksum is FF", ""},
         StatusCase{"MissingHexFile", {"program", "missing.hex"}, kFastChip, 2,
                    "Cannot open \"", "Programming..."},
+        // Found before the port is driven: not even the start-up's lines.
+        StatusCase{"VerifyOfAMissingFile", {"verify", "missing.hex"}, kFastChip, 2,
+                   "Cannot open \"missing.hex\": No such file", "RUN MODE."},
+        StatusCase{"VerifyOfAFileWithoutData", {"verify", "empty.hex"}, kFastChip, 2,
+                   "\"empty.hex\" holds no data records", "Verify Code..."},
+        StatusCase{"LoadOfAFileWithoutData", {"load", "empty.hex"}, kFastChip, 2,
+                   "holds no data records", ""},
+        // A load needs no port.
+        StatusCase{"LoadWithoutAPort", {"load", kBlink}, kFastChip, 0, "", "RUN MODE.",
+                   {"VQLISP_PORT=bogus"}},
+        // The simulator only when asked for, and never without its chip named.
+        StatusCase{"SimulatorWithoutATarget", {"blank"}, "clock=virtual", 2,
+                   "VQLISP_SIM names no target", "Blank Check..."},
+        StatusCase{"SimulatorAskedByOption", {"--port", "sim", "blank"}, kFastChip, 0, "", "",
+                   {"VQLISP_PORT="}},
         StatusCase{"CodeOverDeviceMemory", {"--device", "at89s2051", "auto", "big.hex"},
                    kFastChip, 2, "auto failed: the code does not fit the device", "Erase Chip..."},
         StatusCase{"FuseOnADeviceWithout", {"--device", "AT89S52", "fuse"}, kFastChip, 2,
@@ -345,6 +362,21 @@ TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
 
 INSTANTIATE_TEST_SUITE_P(CliSignals, CliStop, ::testing::Values(SIGINT, SIGTERM),
                          [](const auto& test) { return test.param == SIGINT ? "Int" : "Term"; });
+
+// On a machine without a parallel port, a chip command without a choice of port is
+// refused: the simulator's answers are never a chip's by surprise.
+TEST_F(CliTest, WithoutAPortOrAChoiceNothingRuns) {
+  std::error_code error;
+  if (!fs::is_empty("/proc/sys/dev/parport", error) && !error) {
+    GTEST_SKIP() << "this machine has a parallel port";
+  }
+  const CliResult result = Cli({"--device", "AT89S52", "--lock", "3", "auto", kBlink}, kFastChip,
+                               {"VQLISP_PORT="});
+  EXPECT_EQ(result.status, 2) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.err, "no parallel port found")) << result.err;
+  EXPECT_TRUE(Contains(result.err, "VQLISP_PORT=sim")) << result.err;
+  EXPECT_EQ(result.out, "");
+}
 
 // In a script: Ctrl-C (SIGINT to the whole group, as a terminal sends it) ends a loop
 // of runs, and output that cannot be written ends a run with status 2.
