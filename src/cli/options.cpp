@@ -201,6 +201,9 @@ CliOptions ParseCommandLine(std::span<const char* const> args) {
     if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
       name = arg.substr(0, equals);
       inlineValue = arg.substr(equals + 1);
+    } else if (arg.starts_with("-o") && arg.size() > 2 && arg[1] != '-') {
+      name = "-o";  // -oFILE
+      inlineValue = arg.substr(2);
     }
     if (!ApplyOption(options, name, inlineValue, reader)) {
       throw UsageError("unknown option " + Quoted(name));

@@ -1,5 +1,6 @@
 #include "cli/session.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +38,17 @@ constexpr char kNoSimulatedTarget[] =
     "the simulated programmer has nothing plugged in: VQLISP_SIM names no target. Set "
     "VQLISP_SIM=target=AT89S52 (or any device that 'vql-isp-cli devices' lists), "
     "target=none for an empty socket, or target=loopback for test-io.";
+
+// Whether read -o names standard output: "-", or a path to the very file that standard
+// output is.
+bool WritesToStdout(const CliOptions& options) {
+  if (options.output == "-") return true;
+  struct stat out {};
+  struct stat named {};
+  return !options.output.empty() && ::fstat(STDOUT_FILENO, &out) == 0 &&
+         ::stat(options.output.c_str(), &named) == 0 && out.st_dev == named.st_dev &&
+         out.st_ino == named.st_ino;
+}
 
 // Whether the command drives the cable; load and config need no chip.
 bool NeedsChip(const CliOptions& options) {
@@ -243,17 +255,25 @@ Verdict Session::HasData() const {
 
 Verdict Session::Read() {
   // Created first: a place that cannot be written to shows before the chip is read.
+  // Standard output is written into as it stands, never replaced: "-o /dev/stdout >>
+  // log" appends to the log.
+  const bool toStdout = WritesToStdout(options_);
   std::optional<HexFileWriter> writer;
-  if (!options_.output.empty()) writer.emplace(std::filesystem::absolute(options_.output).string());
+  if (!options_.output.empty() && !toStdout) {
+    writer.emplace(std::filesystem::absolute(options_.output).string());
+  }
   const std::int32_t last = programmer_.Selection.Device()->lastAddress;
   const CommandResult read = programmer_.Cmd.ReadChip();
   if (!read.Ok()) return VerdictOf(read);
   if (StopSignals::Received()) return {kExitStopped, {}};
-  if (!writer) {
+  if (toStdout) {
+    const std::string text = IntelHexText(programmer_.Image.Image, last);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  } else if (writer) {
+    writer->Commit(programmer_.Image.Image, last);
+  } else {
     PrintUsedRows(programmer_.Image.Image, stdout);
-    return {};
   }
-  writer->Commit(programmer_.Image.Image, last);
   return {};
 }
 
@@ -288,6 +308,7 @@ int RunSession(const CliOptions& options) {
   TerminalWindow::Settings settings;
   settings.virtualClock = needsChip && SimWantsVirtualClock(env);
   settings.stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
+  settings.statusToStderr = WritesToStdout(options);
   // The file dialog hands over full paths; so does the command line. Standard input
   // is kept in a file, which the writing commands read again before they write.
   std::optional<InputCopy> input;

@@ -45,10 +45,11 @@ void TerminalWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
 
 void TerminalWindow::ShowStatus(std::string_view text) {
   bar_.End();
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
+  std::FILE* out = settings_.statusToStderr ? stderr : stdout;
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fputc('\n', out);
   // Whoever watches the output - a person or a script - sees each step as it starts.
-  std::fflush(stdout);
+  std::fflush(out);
   std_streams::Check();
 }
 

@@ -30,6 +30,9 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
     bool virtualClock = false;
     bool stderrIsTerminal = false;       // progress bar and beep only then
     std::optional<std::string> hexFile;  // what the file dialog answers; nothing = Cancel
+    // Standard output carries the command's data (read -o -): the status texts go to
+    // standard error instead.
+    bool statusToStderr = false;
   };
 
   explicit TerminalWindow(Settings settings);

@@ -379,27 +379,36 @@ TEST_F(CliTest, WithoutAPortOrAChoiceNothingRuns) {
 }
 
 // In a script: Ctrl-C (SIGINT to the whole group, as a terminal sends it) ends a loop
-// of runs, and output that cannot be written ends a run with status 2.
-TEST_F(CliTest, AScriptSeesStopsAndOutputFailures) {
+// of runs; output that cannot be written ends a run with status 2; "-" is standard
+// input or output, and standard output sent to a log is appended to, never replaced.
+TEST_F(CliTest, AScriptSeesStopsOutputFailuresAndStandardStreams) {
   std::ofstream(dir.Path() / "kilo.hex") << KiloHex();
+  constexpr const char* kCannotWrite = "vql-isp-cli: cannot write to standard output: ";
   const struct {
     const char* script;
     bool interrupt;     // SIGINT to the group once the first program runs
     const char* ends;   // how the output ends
     int status;
+    const char* inErr;
   } cases[] = {
       {R"(for i in 1 2 3; do "$CLI" program kilo.hex; echo "next $i"; done)", true,
-       "Programming...\nRUN MODE.\n", -SIGINT},
-      {R"("$CLI" devices > /dev/full; echo "status $?")", false, "status 2\n", 0},
-      {R"("$CLI" read > /dev/full; echo "status $?")", false, "status 2\n", 0},
+       "Programming...\nRUN MODE.\n", -SIGINT, ""},
+      {R"("$CLI" devices > /dev/full; echo "status $?")", false, "status 2\n", 0, kCannotWrite},
+      {R"("$CLI" read > /dev/full; echo "status $?")", false, "status 2\n", 0, kCannotWrite},
       {R"("$CLI" read | head -c 1; s=${PIPESTATUS[0]}; echo; echo "status $s")", false,
-       "status 2\n", 0},
+       "status 2\n", 0, kCannotWrite},
+      {R"("$CLI" auto - < "$BLINK" > /dev/null && "$CLI" verify - < "$BLINK" | tail -2)", false,
+       "Verify complete.\nRUN MODE.\n", 0, ""},
+      {R"(echo kept > log; "$CLI" read -o /dev/stdout >> log && head -1 log && tail -1 log)",
+       false, "kept\n:00000001FF\n", 0, "Read Chip finished"},
+      {R"("$CLI" read -o - | tail -1; "$CLI" read -oback.hex > /dev/null && tail -1 back.hex)",
+       false, ":00000001FF\n:00000001FF\n", 0, ""},
   };
   for (const auto& c : cases) {
     bool sent = false;
     // Real time only where the interrupt must land in the middle of a run.
     const CliResult result = Cli(
-        {"--shell", c.script}, c.interrupt ? kChip : kFastChip, {},
+        {"--shell", c.script}, c.interrupt ? kChip : kFastChip, {"BLINK=" + kBlink},
         [&](pid_t pid, const std::string& out) {
           if (!c.interrupt || sent || !Contains(out, "Programming...\n")) return;
           ::kill(-pid, SIGINT);
@@ -407,10 +416,7 @@ TEST_F(CliTest, AScriptSeesStopsAndOutputFailures) {
         });
     EXPECT_EQ(result.status, c.status) << c.script << "\n" << result.out << result.err;
     EXPECT_TRUE(result.out.ends_with(c.ends)) << c.script << "\n" << result.out << result.err;
-    if (!c.interrupt) {
-      EXPECT_TRUE(Contains(result.err, "vql-isp-cli: cannot write to standard output: "))
-          << c.script << "\n" << result.err;
-    }
+    EXPECT_TRUE(Contains(result.err, c.inErr)) << c.script << "\n" << result.err;
   }
 }
 
