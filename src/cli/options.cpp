@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,6 +119,7 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     target = value;
   };
   const auto value = [&] { return reader.Value(name, inlineValue); };
+  options.given.emplace_back(name == "--output" ? "-o" : name);
   if (name == "--help" || name == "-h") {
     flag(options.help, true);
   } else if (name == "--version") {
@@ -128,6 +130,10 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     flag(options.runAfter, false);
   } else if (name == "--ignore-hex-errors") {
     flag(options.ignoreHexErrors, true);
+  } else if (name == "-q" || name == "--quiet") {
+    flag(options.quiet, true);
+  } else if (name == "--summary") {
+    flag(options.summary, true);
   } else if (name == "--device") {
     options.deviceIndex = DeviceNamed(value());
   } else if (name == "--port") {
@@ -150,6 +156,30 @@ bool ApplyOption(CliOptions& options, std::string_view name,
   return true;
 }
 
+// Whether the command uses the option (as named in CliOptions::given).
+bool Uses(const CliOptions& options, std::string_view option) {
+  const bool op = options.command == CliCommand::Operator;
+  const CommandId id = options.operatorCommand;
+  const bool chip = op && id != CommandId::Load;
+  const auto is = [&](std::initializer_list<CommandId> ids) {
+    return op && std::ranges::find(ids, id) != ids.end();
+  };
+  if (option == "--device" || option == "-q" || option == "--quiet" || option == "--summary") {
+    return op;
+  }
+  if (option == "--port" || option == "--config") {
+    return chip || options.command == CliCommand::Config;
+  }
+  if (option == "--sck-half-us") return chip;
+  if (option == "--lock") return is({CommandId::Program, CommandId::AutoProgram, CommandId::Lock});
+  if (option == "--x2clock") return is({CommandId::AutoProgram, CommandId::Fuse});
+  if (option == "--no-auto-reload") return is({CommandId::Program, CommandId::AutoProgram});
+  if (option == "--no-run-after") return is({CommandId::AutoProgram});
+  if (option == "--ignore-hex-errors") return TakesFile(options);
+  if (option == "-o") return is({CommandId::ReadChip});
+  return true;  // --help, --version
+}
+
 void CheckCommand(CliOptions& options, const std::vector<std::string_view>& words) {
   if (words.empty()) throw UsageError("no command given");
   const std::string_view word = words.front();
@@ -169,9 +199,10 @@ void CheckCommand(CliOptions& options, const std::vector<std::string_view>& word
                      (found->takesFile ? "one file" : "no file") + ", but " +
                      Quoted(words[expected]) + " follows");
   }
-  if (!options.output.empty() &&
-      (options.command != CliCommand::Operator || options.operatorCommand != CommandId::ReadChip)) {
-    throw UsageError("-o belongs to the read command");
+  for (const std::string& option : options.given) {
+    if (Uses(options, option)) continue;
+    if (option == "-o") throw UsageError("-o belongs to the read command");
+    throw UsageError("option " + option + " has no use with " + std::string(word));
   }
 }
 

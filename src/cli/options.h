@@ -7,6 +7,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "commands/command_table.h"
 
@@ -40,6 +41,11 @@ struct CliOptions {
   std::optional<std::int32_t> sckHalfUs;  // --sck-half-us; unset: the link's default
   bool ignoreHexErrors = false;  // go on after a HEX file whose records have problems
   std::string config;  // --config: the one file to read; empty: the usual lookup
+  bool quiet = false;    // -q: errors only
+  bool summary = false;  // --summary: one key=value line at the end
+  // The options given, by their long names, so that one the command does not use is
+  // refused rather than ignored.
+  std::vector<std::string> given;
 };
 
 // Whether the command loads its FILE into the image before it runs.

@@ -222,6 +222,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The simulator only when asked for, and never without its chip named.
         StatusCase{"SimulatorWithoutATarget", {"blank"}, "clock=virtual", 2,
                    "VQLISP_SIM names no target", "Blank Check..."},
+        // An option that the command would ignore is refused, never silently dropped.
+        StatusCase{"LockLevelForAVerify", {"--lock", "3", "verify", kBlink}, kFastChip, 2,
+                   "option --lock has no use with verify", "Verify Code..."},
         StatusCase{"SimulatorAskedByOption", {"--port", "sim", "blank"}, kFastChip, 0, "", "",
                    {"VQLISP_PORT="}},
         StatusCase{"CodeOverDeviceMemory", {"--device", "at89s2051", "auto", "big.hex"},
