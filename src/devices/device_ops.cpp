@@ -98,6 +98,15 @@ bool DeviceOps::ExpectImageByte(std::int32_t n) {
   return ExpectByte(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
 }
 
+void DeviceOps::ShowMismatch(std::int32_t n) {
+  const auto a = static_cast<std::size_t>(n);
+  char detail[80];
+  std::snprintf(detail, sizeof detail, " (%04X): the image holds %c%c, the chip read %02X",
+                static_cast<unsigned>(n), image_.Image.HighDigits[a], image_.Image.LowDigits[a],
+                static_cast<unsigned>(ReceivedByte()));
+  window_.ShowMessageBox("Error address : " + std::to_string(n) + detail);
+}
+
 void DeviceOps::StoreReceived(std::int32_t n) {
   const auto a = static_cast<std::size_t>(n);
   const ByteFlags& got = link_.ReceivedBits;

@@ -223,6 +223,9 @@ class DeviceOps {
   }
   // The byte in ReceivedBits.
   std::uint8_t ReceivedByte() const;
+  // The box of an address that never matched the image: where, in decimal and hex,
+  // what the image holds and what the chip read last.
+  void ShowMismatch(std::int32_t n);
   // Reads the address the counter spells: the byte the chip answers, or nullopt
   // when the operation ended.
   std::optional<std::uint8_t> ReadCounterByte(InstructionSet set);

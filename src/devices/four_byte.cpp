@@ -169,7 +169,7 @@ Outcome DeviceOps::VerifyCode4(std::int32_t last) {
       if (halt_ || (read < 20 && !Enable4())) return Step::StopHere;
     }
     mismatch = true;
-    window_.ShowMessageBox("Error address : " + std::to_string(n));
+    ShowMismatch(n);
     return Step::StopHere;
   });
   return Result(mismatch ? Outcome::VerifyMismatch : Outcome::Done);

@@ -122,6 +122,7 @@ Outcome DeviceOps::VerifyCode3(std::int32_t last) {
       if (halt_) return Step::StopHere;
     }
     mismatch = true;
+    ShowMismatch(n);
     return Step::StopHere;
   });
   return Result(mismatch ? Outcome::VerifyMismatch : Outcome::Done);

@@ -210,8 +210,9 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
   const Case verifies[] = {
       {"verify, right at the 20th read", 20, 20 + 1, 1 + 19, Outcome::Done, {}},
       {"verify, right once at the 3rd, then never", 0, 20 + 1, 1 + 19, Outcome::VerifyMismatch,
-       {"Error address : 256"}, 3},
-      {"verify, never right", 0, 20, 1 + 19, Outcome::VerifyMismatch, {"Error address : 256"}},
+       {"Error address : 256 (0100): the image holds 42, the chip read 40"}, 3},
+      {"verify, never right", 0, 20, 1 + 19, Outcome::VerifyMismatch,
+       {"Error address : 256 (0100): the image holds 42, the chip read 40"}},
   };
   for (const auto& c : verifies) {
     ProgrammerWorld world("AT89S52");

@@ -156,7 +156,12 @@ TEST(ReadAndVerify3, RetryWithOneExtraEnableAtTheTenthTry) {
     EXPECT_EQ(world.Ops().VerifyCode3(0x0100), outcome);
     EXPECT_EQ(Count(world.Instructions(3), "09 00 00"), outcome == Outcome::Done ? 12u + 1u : 20u);
     EXPECT_EQ(Count(world.Instructions(3), kEnable), 1u + 2u);
-    EXPECT_TRUE(world.window.messageBoxes.empty());  // the command reports it
+    // A mismatch names its address, what the image holds and what the chip read.
+    EXPECT_EQ(world.window.messageBoxes,
+              outcome == Outcome::Done
+                  ? std::vector<std::string>{}
+                  : std::vector<std::string>{
+                        "Error address : 256 (0100): the image holds 42, the chip read 41"});
   }
 }
 
