@@ -1,6 +1,8 @@
 // The exit statuses of vql-isp-cli, and which one a command's outcome gives.
 #pragma once
 
+#include <string_view>
+
 #include "devices/outcome.h"
 
 namespace vql {
@@ -14,5 +16,7 @@ inline constexpr int kExitStopped = 130; // Ctrl-C or a termination signal
 // before the chip was touched (a file, the port, the device, the request); 130 for
 // a stop.
 int ExitStatusOf(Outcome outcome);
+// The summary line's reason token for an outcome: "ok", "no-answer", "mismatch", ...
+std::string_view ReasonToken(Outcome outcome);
 
 }  // namespace vql

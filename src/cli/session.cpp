@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -20,7 +22,9 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_window.h"
 #include "commands/programmer_setup.h"
+#include "image/hex_digits.h"
 #include "image/hex_writer.h"
+#include "image/sha256.h"
 #include "link/config_lookup.h"
 #include "backends/port_factory.h"
 
@@ -55,8 +59,9 @@ bool NeedsChip(const CliOptions& options) {
   return options.command == CliCommand::Operator && options.operatorCommand != CommandId::Load;
 }
 
-int Refuse(const std::string& why) {
+int Refuse(std::string_view& token, std::string_view reason, const std::string& why) {
   std::fprintf(stderr, "vql-isp-cli: %s\n", why.c_str());
+  token = reason;
   return kExitUsage;
 }
 
@@ -98,21 +103,71 @@ class InputCopy {
   std::string error_;
 };
 
-// What became of the command: the exit status and, after a failure, why.
+// What became of the command: the exit status and, after a failure, why, in words
+// and as the summary's reason token; the command's own outcome where it ran.
 struct Verdict {
   int status = kExitOk;
   std::string reason;
+  std::string_view token = "ok";
+  std::optional<Outcome> outcome;
 };
 
 Verdict VerdictOf(CommandResult result) {
-  if (result.Ok()) return {};
-  return {ExitStatusOf(result.outcome), OutcomeText(result.outcome)};
+  if (result.Ok()) {
+    Verdict done;
+    done.outcome = result.outcome;
+    return done;
+  }
+  return {ExitStatusOf(result.outcome), OutcomeText(result.outcome),
+          ReasonToken(result.outcome), result.outcome};
+}
+
+// What the summary line tells besides the verdict.
+struct Facts {
+  std::string device;
+  std::string file;    // the HEX file's full path, or empty
+  std::string sha256;  // of the image over the device's range, or empty
+  std::int32_t written = 0;
+  std::string_view token = "ok";
+};
+
+// A path as one value of the summary line: no blank or line end inside it.
+std::string SummaryValue(const std::string& text) {
+  if (text.empty()) return "-";
+  std::string value;
+  for (const char c : text) {
+    if (c == '%' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      value += escaped;
+    } else {
+      value += c;
+    }
+  }
+  return value;
+}
+
+void PrintSummary(const CliOptions& options, const Facts& facts, int status, double seconds) {
+  const char* result = status == kExitOk       ? "ok"
+                       : status == kExitFailed ? "failed"
+                       : status == kExitStopped ? "stopped"
+                                                : "usage";
+  const std::string_view token = std_streams::Failed() ? "output-failed" : facts.token;
+  // Where standard output carries the HEX file, the line goes to standard error.
+  std::FILE* out = WritesToStdout(options) ? stderr : stdout;
+  std::fprintf(out,
+               "command=%s device=%s file=%s sha256=%s written=%d seconds=%.2f result=%s "
+               "reason=%.*s\n",
+               options.commandName.c_str(), SummaryValue(facts.device).c_str(),
+               SummaryValue(facts.file).c_str(), SummaryValue(facts.sha256).c_str(),
+               facts.written, seconds, result, static_cast<int>(token.size()), token.data());
 }
 
 class Session {
  public:
-  Session(const CliOptions& options, Programmer& programmer)
-      : options_(options), programmer_(programmer) {}
+  Session(const CliOptions& options, Programmer& programmer, TerminalWindow& window,
+          Facts& facts)
+      : options_(options), programmer_(programmer), window_(window), facts_(facts) {}
 
   int Run();
 
@@ -130,9 +185,15 @@ class Session {
   Verdict Read();
   Verdict TestIo();
   Verdict Config();
+  // After the command, before the shut-down's texts: the last status, or what failed in
+  // its place where that text could read as success.
+  void EndCommand(const Verdict& verdict);
+  void NoteFacts(const Verdict& verdict);
 
   const CliOptions& options_;
   Programmer& programmer_;
+  TerminalWindow& window_;
+  Facts& facts_;
 };
 
 int Session::Run() {
@@ -151,6 +212,7 @@ int Session::Run() {
   }
   if (!configured) {
     // A stop signal that ended a wait on the file (a FIFO) is a stop; nothing was driven.
+    facts_.token = "usage";
     if (!StopSignals::Received()) return kExitUsage;
     std::fprintf(stderr, "Stopped.\n");
     return kExitStopped;
@@ -160,15 +222,18 @@ int Session::Run() {
     if (!drivePort) {
       verdict = options_.command == CliCommand::Config ? Config() : Load();
     } else if (!UsePort()) {
-      verdict.status = kExitUsage;  // the port's problem has been shown
+      verdict = {kExitUsage, {}, "no-port", std::nullopt};  // the port's problem has been shown
     } else {
       ApplyControls();
       if (!StopSignals::Received()) verdict = RunCommand();
     }
   } catch (const std::exception& error) {
-    verdict = {kExitUsage, error.what()};
+    verdict = {kExitUsage, error.what(), "usage", std::nullopt};
   }
+  EndCommand(verdict);
+  NoteFacts(verdict);
   programmer_.Shutdown();
+  window_.EndCommand({});  // the shut-down's "RUN MODE."
   // Output that could not be written stopped the command: the reason follows, from
   // the exit path.
   if (std_streams::Failed()) return kExitUsage;
@@ -182,6 +247,46 @@ int Session::Run() {
                  verdict.reason.c_str());
   }
   return verdict.status;
+}
+
+void Session::EndCommand(const Verdict& verdict) {
+  const Outcome outcome = verdict.outcome.value_or(Outcome::Done);
+  std::string failed;
+  if (verdict.outcome && outcome != Outcome::Done && outcome != Outcome::Stopped &&
+      !programmer_.Cmd.StatusShowsFailure()) {
+    failed = std::string(CommandRow(options_.operatorCommand).name) + " failed: " +
+             std::string(OutcomeShortText(outcome));
+  }
+  window_.EndCommand(failed);
+}
+
+void Session::NoteFacts(const Verdict& verdict) {
+  const DeviceInfo* device = programmer_.Selection.Device();
+  facts_.device = device != nullptr ? std::string(device->name) : std::string();
+  facts_.token = verdict.token;
+  const ImageState& image = programmer_.Image;
+  if (device == nullptr || image.HexFilePath.empty()) return;
+  facts_.file = image.HexFilePath;
+  std::vector<std::uint8_t> bytes;
+  for (std::int32_t n = 0; n <= device->lastAddress; ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    const std::int32_t high = HexDigitValue(image.Image.HighDigits[a]);
+    const std::int32_t low = HexDigitValue(image.Image.LowDigits[a]);
+    if (high < 0 || low < 0) return;  // no hex digits there: no digest to vouch for
+    bytes.push_back(static_cast<std::uint8_t>(16 * high + low));
+  }
+  facts_.sha256 = Sha256Hex(bytes);
+  // The writes skip FF bytes, as an erased chip holds them already.
+  const bool wrote = (options_.operatorCommand == CommandId::Program ||
+                      options_.operatorCommand == CommandId::AutoProgram) &&
+                     verdict.status == kExitOk;
+  const auto extent = static_cast<std::size_t>(
+      std::clamp<std::int32_t>(programmer_.Cmd.CodeExtent, 0, device->lastAddress + 1));
+  if (wrote) {
+    facts_.written = static_cast<std::int32_t>(std::count_if(
+        bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(extent),
+        [](std::uint8_t b) { return b != 0xFF; }));
+  }
 }
 
 bool Session::UsePort() {
@@ -224,7 +329,8 @@ Verdict Session::Checked(const CommandResult& loaded) const {
   // with such a file unless told to.
   if (!programmer_.Image.LastReport.Clean() && !options_.ignoreHexErrors) {
     return {kExitUsage,
-            "the HEX file has damaged records (see above); --ignore-hex-errors goes on anyway"};
+            "the HEX file has damaged records (see above); --ignore-hex-errors goes on anyway",
+            "bad-file", std::nullopt};
   }
   return {};
 }
@@ -236,7 +342,7 @@ Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
   if (command == &Commands::Verify) {
     if (Verdict empty = HasData(); empty.status != kExitOk) return empty;
   }
-  if (StopSignals::Received()) return {kExitStopped, {}};
+  if (StopSignals::Received()) return {kExitStopped, {}, "stopped", std::nullopt};
   return VerdictOf((programmer_.Cmd.*command)());
 }
 
@@ -250,7 +356,7 @@ Verdict Session::Load() {
 Verdict Session::HasData() const {
   // Nothing to compare or show is no result a script may take for one.
   if (programmer_.Cmd.CodeExtent > 0) return {};
-  return {kExitUsage, "\"" + options_.file + "\" holds no data records"};
+  return {kExitUsage, "\"" + options_.file + "\" holds no data records", "no-data", std::nullopt};
 }
 
 Verdict Session::Read() {
@@ -265,7 +371,7 @@ Verdict Session::Read() {
   const std::int32_t last = programmer_.Selection.Device()->lastAddress;
   const CommandResult read = programmer_.Cmd.ReadChip();
   if (!read.Ok()) return VerdictOf(read);
-  if (StopSignals::Received()) return {kExitStopped, {}};
+  if (StopSignals::Received()) return {kExitStopped, {}, "stopped", std::nullopt};
   if (toStdout) {
     const std::string text = IntelHexText(programmer_.Image.Image, last);
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -280,7 +386,9 @@ Verdict Session::Read() {
 Verdict Session::TestIo() {
   const CommandResult tested = programmer_.Cmd.TestIo();
   if (tested.outcome == Outcome::LoopTestFailed) {
-    return {kExitFailed, "the loop test failed: MISO did not follow SCK (is the loop-back plug in?)"};
+    return {kExitFailed,
+            "the loop test failed: MISO did not follow SCK (is the loop-back plug in?)",
+            ReasonToken(tested.outcome), tested.outcome};
   }
   return VerdictOf(tested);
 }
@@ -290,13 +398,7 @@ Verdict Session::Config() {
   return {};
 }
 
-}  // namespace
-
-int RunSession(const CliOptions& options) {
-  if (options.command == CliCommand::Devices) {
-    PrintDeviceTable(stdout);
-    return kExitOk;
-  }
+int RunCommandLine(const CliOptions& options, Facts& facts) {
   // --port sim stands for VQLISP_PORT=sim.
   const GetEnv env = [&options](const char* name) -> const char* {
     if (options.simulator && std::string_view(name) == "VQLISP_PORT") return "sim";
@@ -309,19 +411,21 @@ int RunSession(const CliOptions& options) {
   settings.virtualClock = needsChip && SimWantsVirtualClock(env);
   settings.stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
   settings.statusToStderr = WritesToStdout(options);
+  settings.quiet = options.quiet;
   // The file dialog hands over full paths; so does the command line. Standard input
   // is kept in a file, which the writing commands read again before they write.
   std::optional<InputCopy> input;
   if (TakesFile(options)) {
     if (options.file == "-") {
       input.emplace();
-      if (!input->Error().empty()) return Refuse(input->Error());
+      if (!input->Error().empty()) return Refuse(facts.token, "bad-file", input->Error());
       settings.hexFile = input->Path();
     } else {
       settings.hexFile = std::filesystem::absolute(options.file).string();
       // A file that cannot be read shows before the port is touched.
       if (needsChip && ::access(options.file.c_str(), R_OK) != 0) {
-        return Refuse("Cannot open \"" + options.file + "\": " + std::strerror(errno));
+        return Refuse(facts.token, "bad-file",
+                      "Cannot open \"" + options.file + "\": " + std::strerror(errno));
       }
     }
   }
@@ -332,13 +436,30 @@ int RunSession(const CliOptions& options) {
   if (needsChip && setup.port->SimulatedTarget()) {
     // A script must never take the simulator's answers for a chip's.
     const char* asked = env("VQLISP_PORT");
-    if (asked == nullptr || *asked == '\0') return Refuse(kNoPortFound);
-    if (!SimTargetNamed(env)) return Refuse(kNoSimulatedTarget);
+    if (asked == nullptr || *asked == '\0') return Refuse(facts.token, "no-port", kNoPortFound);
+    if (!SimTargetNamed(env)) return Refuse(facts.token, "no-port", kNoSimulatedTarget);
   } else if (needsChip && !setup.notice.empty()) {
     std::fprintf(stderr, "%s\n", setup.notice.c_str());
   }
   window.ForwardStopTo([&cmd = setup.programmer->Cmd] { cmd.RequestStop(); });
-  return Session(options, *setup.programmer).Run();
+  return Session(options, *setup.programmer, window, facts).Run();
+}
+
+}  // namespace
+
+int RunSession(const CliOptions& options) {
+  if (options.command == CliCommand::Devices) {
+    PrintDeviceTable(stdout);
+    return kExitOk;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  Facts facts;
+  const int status = RunCommandLine(options, facts);
+  if (options.summary) {
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    PrintSummary(options, facts, status, took.count());
+  }
+  return status;
 }
 
 }  // namespace vql

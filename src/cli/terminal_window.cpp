@@ -44,6 +44,31 @@ void TerminalWindow::WaitForEvents(std::uint32_t maxMicroseconds) {
 }
 
 void TerminalWindow::ShowStatus(std::string_view text) {
+  if (settings_.quiet) return;
+  if (text.ends_with("...")) {
+    ReleaseHeld();
+    WriteStatus(text);
+  } else {
+    held_.emplace_back(text);
+  }
+}
+
+void TerminalWindow::EndCommand(std::string_view failed) {
+  if (settings_.quiet) return;
+  if (failed.empty()) {
+    ReleaseHeld();
+    return;
+  }
+  held_.clear();
+  WriteStatus(failed);
+}
+
+void TerminalWindow::ReleaseHeld() {
+  const std::vector<std::string> texts = std::exchange(held_, {});
+  for (const std::string& text : texts) WriteStatus(text);
+}
+
+void TerminalWindow::WriteStatus(std::string_view text) {
   bar_.End();
   std::FILE* out = settings_.statusToStderr ? stderr : stdout;
   std::fwrite(text.data(), 1, text.size(), out);
@@ -54,7 +79,7 @@ void TerminalWindow::ShowStatus(std::string_view text) {
 }
 
 void TerminalWindow::ShowProgress(std::int32_t done, std::int32_t total) {
-  if (!settings_.stderrIsTerminal) return;
+  if (!settings_.stderrIsTerminal || settings_.quiet) return;
   const std::int64_t percent = total <= 0 ? 100 : std::int64_t{done} * 100 / total;
   bar_.Show(static_cast<std::int32_t>(percent), NowNanoseconds() / 1'000'000);
 }
@@ -70,6 +95,10 @@ void TerminalWindow::ShowMessageBox(std::string_view text) {
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std_streams::Check();
+}
+
+void TerminalWindow::ShowNotice(std::string_view text) {
+  if (!settings_.quiet) ShowMessageBox(text);
 }
 
 void TerminalWindow::Beep() {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "cli/progress_bar.h"
 #include "portio/port_io.h"
@@ -33,6 +34,7 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
     // Standard output carries the command's data (read -o -): the status texts go to
     // standard error instead.
     bool statusToStderr = false;
+    bool quiet = false;  // -q: no status texts, notices or progress; errors only
   };
 
   explicit TerminalWindow(Settings settings);
@@ -42,6 +44,9 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
 
   // The text of the last message box, empty before the first.
   const std::string& LastMessage() const { return lastMessage_; }
+  // A command has ended: the status text held back is shown, or failed in its place
+  // when it is given (the command failed and that text could read as success).
+  void EndCommand(std::string_view failed);
 
   // --- WindowServices.
   std::uint32_t GetTickCount() override { return clock_.TickMs(); }
@@ -54,6 +59,7 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
   void ShowStatus(std::string_view text) override;
   void ShowProgress(std::int32_t done, std::int32_t total) override;
   void ShowMessageBox(std::string_view text) override;
+  void ShowNotice(std::string_view text) override;
   void Beep() override;
   std::optional<std::string> ChooseHexFile() override { return settings_.hexFile; }
   void ShowFileName(std::string_view) override {}
@@ -69,8 +75,15 @@ class TerminalWindow final : public WindowServices, public MicrosecondClock {
  private:
   Settings settings_;
   PumpClock clock_;  // on the real clock, a check reads it: only while the timer runs
+  // Writes a status line. Results (texts that are no progress text, which ends in
+  // "...") are held back until the next progress text or the command's end, which
+  // puts a failure in their place: after a failure no text of success is left.
+  void WriteStatus(std::string_view text);
+  void ReleaseHeld();
+
   std::function<void()> requestStop_;
   std::string lastMessage_;
+  std::vector<std::string> held_;
   ProgressBar bar_;
 };
 

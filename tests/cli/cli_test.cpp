@@ -20,7 +20,9 @@
 #include "devices/device_table.h"
 #include "image/char_stream.h"
 #include "image/code_image.h"
+#include "image/hex_digits.h"
 #include "image/hex_reader.h"
+#include "image/sha256.h"
 #include "portio/cable_pins.h"
 #include "support/cli_process.h"
 #include "support/image_text.h"
@@ -366,6 +368,54 @@ TEST_P(CliStop, StopsAtTheNextAddressAndReleasesTheTarget) {
 INSTANTIATE_TEST_SUITE_P(CliSignals, CliStop, ::testing::Values(SIGINT, SIGTERM),
                          [](const auto& test) { return test.param == SIGINT ? "Int" : "Term"; });
 
+// --summary's last line tells each result and reason apart; after a failure no text
+// that reads as success is the last status; -q leaves only what went wrong.
+TEST_F(CliTest, TheSummaryLineAndTheLastStatusTellWhatBecameOfTheCommand) {
+  std::ofstream(dir.Path() / "empty.hex") << ":00000001FF\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string sim;
+    std::string summary;     // a part of the last line
+    std::string lastStatus;  // the status before the shut-down's "RUN MODE."; "" for none
+  } cases[] = {
+      // Blink's 19 bytes hold one FF, which is not written.
+      {{"--summary", "auto", kBlink}, kFastChip, "written=18 ", "RUN MODE."},
+      {{"--summary", "blank"}, kFastChip, "command=blank device=AT89S8253 file=- sha256=- "
+       "written=0 ", "Not blank chip!!!"},
+      {{"--summary", "blank"}, kFastChip, " result=failed reason=not-blank", "Not blank chip!!!"},
+      {{"--summary", "--device", "AT89S52", "auto", kBlink}, "target=AT89S52,dead=0005,clock=virtual",
+       " result=failed reason=not-programmed", "Auto-program failed: byte not programmed"},
+      {{"--summary", "--device", "AT89S52", "erase"}, "target=AT89S52,sense=0,clock=virtual",
+       " result=failed reason=no-power", "Erase failed: no power"},
+      {{"--summary", "--device", "AT89S52", "erase"}, "target=none,clock=virtual",
+       " result=failed reason=no-answer", "Erase failed: no answer"},
+      {{"--summary", "--device", "AT89S8252", "erase"}, "target=AT89S52,clock=virtual",
+       " result=failed reason=wrong-device", "Erase failed: wrong device"},
+      {{"--summary", "verify", "empty.hex"}, kFastChip, " result=usage reason=no-data",
+       "Load file complete."},
+      {{"--summary", "blank"}, "clock=virtual", " result=usage reason=no-port", ""},
+      {{"-q", "--summary", "auto", kBlink}, "target=AT89S8253,state=q.state,clock=virtual",
+       " result=ok reason=ok", ""},
+  };
+  for (const auto& c : cases) {
+    const CliResult result = Cli(c.args, c.sim);
+    const std::vector<std::string> lines = Lines(result.out);
+    ASSERT_FALSE(lines.empty()) << c.summary << "\n" << result.err;
+    EXPECT_TRUE(lines.back().starts_with("command=")) << lines.back();
+    EXPECT_TRUE(Contains(lines.back(), c.summary)) << lines.back();
+    EXPECT_EQ(lines.size() >= 3 ? lines[lines.size() - 3] : "", c.lastStatus) << c.summary;
+  }
+  // The first auto wrote blink; its digest is the image's over the AT89S8253's 12 KiB.
+  FileCharStream in(kBlink);
+  auto blink = std::make_unique<CodeImage>();
+  ReadHexRecords(in, *blink);
+  std::vector<std::uint8_t> image(12 * 1024);
+  for (std::size_t a = 0; a < image.size(); ++a) {
+    image[a] = static_cast<std::uint8_t>(HexPairValue(blink->HighDigits[a], blink->LowDigits[a]));
+  }
+  EXPECT_TRUE(Contains(Cli({"--summary", "verify", kBlink}).out, "sha256=" + Sha256Hex(image)));
+}
+
 // On a machine without a parallel port, a chip command without a choice of port is
 // refused: the simulator's answers are never a chip's by surprise.
 TEST_F(CliTest, WithoutAPortOrAChoiceNothingRuns) {
@@ -455,10 +505,12 @@ TEST_F(CliTest, AStopSignalEndsAWaitForAFifosReaderAndReleasesTheTarget) {
   // read -o into a FIFO that nobody reads: the open waits until the signal ends it.
   ASSERT_EQ(::mkfifo((dir.Path() / "out.fifo").c_str(), 0600), 0);
   bool sent = false;
-  const CliResult result = Cli({"read", "-o", "out.fifo"}, kChip, {"VQLISP_TRACE=port.trace"},
+  // On the virtual clock the read takes no time: half a second after it started, the
+  // program waits in the open.
+  const CliResult result = Cli({"read", "-o", "out.fifo"}, kFastChip, {"VQLISP_TRACE=port.trace"},
                                [&](pid_t pid, const std::string& out) {
-                                 if (sent || !Contains(out, "Read Chip finished\n")) return;
-                                 ::usleep(200'000);  // into the open that waits
+                                 if (sent || !Contains(out, "Read Chip...\n")) return;
+                                 ::usleep(500'000);
                                  ::kill(pid, SIGTERM);
                                  sent = true;
                                });
