@@ -172,7 +172,9 @@ bool Uses(const CliOptions& options, std::string_view option) {
   }
   if (option == "--sck-half-us") return chip;
   if (option == "--lock") return is({CommandId::Program, CommandId::AutoProgram, CommandId::Lock});
-  if (option == "--x2clock") return is({CommandId::AutoProgram, CommandId::Fuse});
+  if (option == "--x2clock") {
+    return is({CommandId::Program, CommandId::AutoProgram, CommandId::Fuse});
+  }
   if (option == "--no-auto-reload") return is({CommandId::Program, CommandId::AutoProgram});
   if (option == "--no-run-after") return is({CommandId::AutoProgram});
   if (option == "--ignore-hex-errors") return TakesFile(options);
