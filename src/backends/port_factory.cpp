@@ -178,8 +178,9 @@ std::string PortEnvironmentHelp() {
          "  VQLISP_PORT\n" +
          std::string(kIndent, ' ') +
          IndentHelp(WrapHelp("The printer port back end: " + BackEndList() +
-                                 ". Unset: ppdev when the kernel knows a parallel port, "
-                                 "otherwise the simulated programmer, with a notice.",
+                                 ". Unset: ppdev when the kernel knows a parallel port. "
+                                 "Without one the window uses the simulated programmer and "
+                                 "says so, and vql-isp-cli stops with exit status 2.",
                              kIndent, kIndent, 80),
                     kIndent) +
          "  VQLISP_DIRECT_ANY_ADDRESS\n"

@@ -16,12 +16,12 @@ int main(int argc, char** argv) {
   try {
     const vql::CliOptions options = vql::ParseCommandLine(
         std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
-    if (options.help) {
-      std::fputs(vql::HelpText().c_str(), stdout);
+    if (options.help || options.manual) {
+      std::fputs((options.manual ? vql::HelpText() : vql::ShortHelpText()).c_str(), stdout);
       return vql::std_streams::Finish(vql::kExitOk);
     }
     if (options.version) {
-      std::printf("%s\n", std::string(vql::kVersionLine).c_str());
+      std::fputs(vql::VersionText("vql-isp-cli").c_str(), stdout);
       return vql::std_streams::Finish(vql::kExitOk);
     }
     const int status = vql::std_streams::Finish(vql::RunSession(options));

@@ -124,6 +124,8 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     flag(options.help, true);
   } else if (name == "--version") {
     flag(options.version, true);
+  } else if (name == "--manual") {
+    flag(options.manual, true);
   } else if (name == "--no-auto-reload") {
     flag(options.autoReload, false);
   } else if (name == "--no-run-after") {
@@ -242,8 +244,8 @@ CliOptions ParseCommandLine(std::span<const char* const> args) {
       throw UsageError("unknown option " + Quoted(name));
     }
   }
-  // --help and --version answer whatever else stands there.
-  if (options.help || options.version) return options;
+  // --help, --manual and --version answer whatever else stands there.
+  if (options.help || options.manual || options.version) return options;
   CheckCommand(options, words);
   return options;
 }

@@ -26,6 +26,7 @@ class UsageError : public std::runtime_error {
 struct CliOptions {
   bool help = false;
   bool version = false;
+  bool manual = false;  // --manual: the whole manual
   CliCommand command = CliCommand::Devices;
   CommandId operatorCommand = CommandId::Load;  // with CliCommand::Operator
   std::string commandName;  // as typed, for messages

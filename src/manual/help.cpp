@@ -6,6 +6,7 @@
 #include "devices/device_table.h"
 #include "link/config_lookup.h"
 #include "backends/port_factory.h"
+#include "portio/help_text.h"
 
 namespace vql {
 
@@ -18,23 +19,32 @@ constexpr std::string_view kManual = R"(NAME
 
 SYNOPSIS
   vql-isp-cli [OPTION]... COMMAND [FILE]
-  vql-isp-cli --help | --version
+  vql-isp-cli --help | --manual | --version
 
 DESCRIPTION
   The terminal front end of VQL-ISP V2.3, for scripts, production benches and
-  machines without a display. It starts as the window does: it reads the
-  configuration file, selects LPT1, holds the target in program mode, calibrates
-  its delays (about 0.6 s) and selects the AT89S8253. Then it applies the options,
-  runs one COMMAND, and switches to run mode before it ends - also after an error
-  or Ctrl-C - so the target is never left held in reset. That switch prints
-  "RUN MODE." as the window's does when it closes, so every run that reached the
-  cable ends with that line, whatever the command did.
+  machines without a display. A command that drives the chip starts as the window
+  does: it reads the configuration file, selects LPT1, holds the target in
+  program mode, calibrates its delays (about 0.6 s) and selects the AT89S8253.
+  Then it applies the options, runs one COMMAND, and switches to run mode before
+  it ends - also after an error or Ctrl-C - so the target is never left held in
+  reset. That switch prints "RUN MODE." as the window's does when it closes, so
+  every run that reached the cable ends with that line, whatever the command did.
+  load and config need no chip: they drive no port and do not calibrate, and load
+  reads no configuration file.
 
-  Every status text goes to standard output, one per line, exactly as the window
-  shows it in its status box. Every message box goes to standard error as one
-  line. When standard error is a terminal, a progress bar with the percentage and
-  the elapsed time follows long operations there; otherwise nothing else is
-  written.
+  Every status text goes to standard output, one per line, as the window shows it
+  in its status box; a result (a text that is no progress text ending in "...")
+  is written when the next step starts or the command ends. After a failure, no
+  text that reads as success is left as the last one: "<Command> failed: <a few
+  words>" stands in its place, as on the window's amber status box. Every message
+  box goes to standard error as one line. When standard error is a terminal, a
+  progress bar with the percentage and the elapsed time follows long operations
+  there; otherwise nothing else is written. -q leaves only what went wrong, and
+  --summary adds one line for scripts at the end (see SUMMARY).
+
+  A FILE of - is standard input, which is kept in a temporary file, so that the
+  commands can read it again before they write.
 
   A command with a FILE first loads it into the 64 KiB code image, as Files > Load
   Code does with that file chosen, so Auto Reload File and AUTO-PROGRAM work from
@@ -43,8 +53,11 @@ DESCRIPTION
   records in it), the chip is not touched: nothing is erased or written.
 
   The port back end is chosen by VQLISP_PORT (see ENVIRONMENT). By default it is
-  a real parallel port through ppdev when the kernel knows one, and otherwise the
-  simulated programmer, with a notice on standard error.
+  a real parallel port through ppdev when the kernel knows one. The simulated
+  programmer is used only when VQLISP_PORT=sim or --port sim asks for it, and
+  only with its chip named in VQLISP_SIM (target=AT89S52, none or loopback);
+  otherwise a chip command stops with exit status 2 and says why, so that a
+  script never takes the simulator's answers for a chip's.
 
 COMMANDS
 {commands}
@@ -57,7 +70,9 @@ COMMANDS
 OPTIONS
   --device NAME      the target device, in any case (default AT89S8253); see
                      the devices command
-  --port lpt1|lpt2   the printer port of the cable (default lpt1)
+  --port lpt1|lpt2|sim
+                     the printer port of the cable (default lpt1); sim: the
+                     simulated programmer, as VQLISP_PORT=sim
   --lock 0..3        the lock level, ticking the Lock Bit boxes up to it; used by
                      program, auto and lock (default 0: no lock)
   --x2clock on|off   the x2 Clock box (default off); program and auto write it to
@@ -85,9 +100,20 @@ OPTIONS
                      written directly; a regular file is written under a
                      temporary name beside it and renamed into place, keeping its
                      permission bits, so a failed read or write never replaces
-                     or half-writes it.
-  -h, --help         show this text
-  --version          show the version: VQL-ISP V2.3
+                     or half-writes it. - or a path to standard output itself
+                     (-o /dev/stdout >> log) writes into standard output as it
+                     stands, never replacing it; the status texts then go to
+                     standard error. -oOUT works too.
+  -q, --quiet        print only what went wrong: no status texts, notices or
+                     progress bar; the data a command prints (read's rows, read
+                     -o -) stays
+  --summary          end with one line of key=value pairs (see SUMMARY)
+  -h, --help         a short help: the commands and the common options
+  --manual           this text
+  --version          the version and the licence
+
+  An option that the command does not use is refused with exit status 2, so that
+  a typing mistake is never silently ignored.
 
 EXIT STATUS
   0    the command did what was asked
@@ -109,6 +135,20 @@ EXIT STATUS
        (SIGTERM) or 129 (SIGHUP), and a loop in a script stops
 
 {exit status 0}
+
+SUMMARY
+  --summary ends the run with one line on standard output (on standard error
+  when read -o - writes the file there) of key=value pairs separated by spaces:
+    command=auto device=AT89S52 file=/path/fw.hex sha256=... written=18
+    seconds=1.90 result=ok reason=ok
+  file is the HEX file's full path (a blank as %20, a % as %25) or -; sha256 the
+  SHA-256 of the image over the device's range, from 0 to its last address with
+  FF where the file has no data, or -; written the bytes programmed (FF bytes
+  are not written); result ok, failed, usage or stopped, as the exit status;
+  reason one of ok, no-answer, no-power, not-programmed, mismatch, not-blank,
+  not-erased, unreliable-read, locked, lock-failed, fuse-failed, wrong-device,
+  loop-test-failed, bad-file, no-data, too-large, no-port, not-supported, usage,
+  stopped and output-failed.
 
 SERIAL CLOCK
   The chip samples the serial clock with its own crystal: a half period of SCK
@@ -311,6 +351,47 @@ std::string EnvironmentSection() {
 }
 
 }  // namespace
+
+std::string VersionText(std::string_view program) {
+  return std::string(program) +
+         " (VQL-ISP for Linux) 2.3\n"
+         "Copyright (c) 2026 the VQL-ISP for Linux authors.\n"
+         "License MIT: the LICENSE file that comes with the program. This is free\n"
+         "software: you may change and pass it on. There is NO WARRANTY.\n";
+}
+
+std::string ShortHelpText() {
+  std::string words;
+  for (const OperatorCommand& row : kOperatorCommands) {
+    if (row.cliWord.empty()) continue;
+    words += std::string(row.cliWord) + (row.cliUsage.empty() ? "" : " ") +
+             std::string(row.cliUsage) + ", ";
+  }
+  words += "devices, config.";
+  return "Usage: vql-isp-cli [OPTION]... COMMAND [FILE]\n"
+         "Program AT89S-series 8051 flash chips through a printer-port cable.\n"
+         "\n"
+         "Commands: " +
+         IndentHelp(WrapHelp(words, 10, 10, 79), 10) +
+         "\n"
+         "Options:\n"
+         "  --device NAME       the chip in the socket (default AT89S8253; see devices)\n"
+         "  --port PORT         lpt1 (default), lpt2, or sim for the simulated programmer\n"
+         "  --lock 0..3         lock level written by program, auto and lock\n"
+         "  --x2clock on|off    the x2-clock fuse written by program, auto and fuse\n"
+         "  -o, --output OUT    with read: the HEX file to write; - for standard output\n"
+         "  -q, --quiet         print only what went wrong\n"
+         "  --summary           end with one key=value line for scripts and logs\n"
+         "  -h, --help          this text\n"
+         "      --manual        the whole manual: every option, the exit statuses,\n"
+         "                      the files and the environment (also man vql-isp-cli)\n"
+         "      --version       the version and the licence\n"
+         "\n"
+         "The port: VQLISP_PORT=ppdev or direct for a real cable, sim for the\n"
+         "simulated programmer with VQLISP_SIM=target=AT89S52 (or another device).\n"
+         "Exit status: 0 done, 1 the chip operation failed, 2 a usage, port or file\n"
+         "error found before the chip was touched; a stop ends by its signal.\n";
+}
 
 std::string HelpText() {
   std::string text = ManualText();

@@ -9,7 +9,15 @@ namespace vql {
 
 inline constexpr std::string_view kVersionLine = "VQL-ISP V2.3";
 
-// NAME, SYNOPSIS, DESCRIPTION, COMMANDS, OPTIONS, EXIT STATUS, FILES, ENVIRONMENT and
+// What --version prints, as GNU programs do: the program, the package and the
+// version, then the copyright and the licence.
+std::string VersionText(std::string_view program);
+
+// What --help prints: the usage, the commands, the common options and where the
+// manual is, under 80 columns.
+std::string ShortHelpText();
+
+// The whole manual (--manual, and the man page): NAME, SYNOPSIS, DESCRIPTION, COMMANDS, OPTIONS, EXIT STATUS, FILES, ENVIRONMENT and
 // EXAMPLES; the port layer contributes its variables.
 std::string HelpText();
 
