@@ -65,6 +65,14 @@ void CloseOnSignals(QWidget& window) {
   });
 }
 
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
 QIcon WindowIcon() {
   for (const char* name : {":/icon.svg", ":/icon.png"}) {
     QPixmap picture{QString::fromLatin1(name)};
@@ -82,8 +90,16 @@ int main(int argc, char** argv) {
     return EXIT_SUCCESS;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("%s\n", std::string(vql::kVersionLine).c_str());
+    std::fputs(vql::VersionText("vql-isp").c_str(), stdout);
     return EXIT_SUCCESS;
+  }
+  // Without a display Qt would abort with its plugin message; a platform named
+  // outright (QT_QPA_PLATFORM=offscreen) is the user's choice.
+  if (!HasDisplay()) {
+    std::fputs("vql-isp: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
+               "vql-isp-cli works without one.\n",
+               stderr);
+    return 2;
   }
 
   QApplication app(argc, argv);
