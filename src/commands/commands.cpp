@@ -235,12 +235,57 @@ bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access acc
   // Any lock bit stops the chip taking code bytes; from level 2 on it also hides its
   // code: a read gives something else.
   if (level < (access == Access::Write ? 1 : 2)) return false;
+  if (OtherModelInTheSocket(result, level,
+                            access == Access::Write ? Outcome::WriteLocked : Outcome::ReadLocked)) {
+    return true;
+  }
   window_.ShowMessageBox("The " + std::string(device_->name) + " is locked at lock bit level " +
                          std::to_string(level) + ", which forbids " +
                          (access == Access::Write ? "programming it" : "reading its code") +
                          ": " + std::string(consequence) +
                          " Only an erase clears the lock bits, and the code with them.");
   result.outcome = access == Access::Write ? Outcome::WriteLocked : Outcome::ReadLocked;
+  return true;
+}
+
+bool Commands::OtherModelInTheSocket(CommandResult& result, std::int32_t level,
+                                     Outcome locked) {
+  // A chip of another model can read as locked, and the advice to erase would cost it
+  // its code. Only the AT89S51/52 give their signature over the serial lines.
+  // The AT89S8253's, at 030 and 031, is read from its parallel-mode table.
+  const std::string_view name = device_->name;
+  if (name != "AT89S51" && name != "AT89S52") return false;
+  const std::vector<std::uint8_t> own = {0x1E, name == "AT89S51" ? std::uint8_t{0x51}
+                                                                 : std::uint8_t{0x52}, 0x06};
+  const auto got = ops_.ReadSignature({0x000, 0x100, 0x200});
+  if (!got || *got == own) return false;  // a read that did not agree has said so
+  char read[16];
+  std::snprintf(read, sizeof read, "%02X %02X %02X", (*got)[0], (*got)[1], (*got)[2]);
+  const std::string ownText = name == "AT89S51" ? "1E 51 06" : "1E 52 06";
+  std::string other;
+  if ((*got)[0] == 0x1E && (*got)[2] == 0x06 && ((*got)[1] == 0x51 || (*got)[1] == 0x52)) {
+    other = std::string("the AT89S5") + ((*got)[1] == 0x51 ? "1" : "2") + "'s " + read;
+  } else if (ops_.ReadSignature({0x030, 0x031}) == std::vector<std::uint8_t>{0x1E, 0x73}) {
+    other = "the AT89S8253's 1E 73, at 030 and 031";
+  }
+  if (!other.empty()) {
+    window_.ShowMessageBox("The chip in the socket gives the signature of another model, " +
+                           other + ", not the " + std::string(name) + "'s " + ownText +
+                           ": the selected device does not match the chip in the socket. "
+                           "Choose the device that is in the socket.");
+    result.outcome = Outcome::WrongDevice;
+    return true;
+  }
+  window_.ShowMessageBox("The chip in the socket reads as locked at lock bit level " +
+                         std::to_string(level) + ", but its signature reads " + read +
+                         ", not the " + std::string(name) + "'s " + ownText +
+                         ": the selected device may not match the chip in the socket, or "
+                         "its lock bits hide the signature too (some revisions of the data "
+                         "sheet say so). Check that the device chosen is the chip in the "
+                         "socket.");
+  // Which of the two it is rests on a reading the sources dispute: the outcome stays
+  // the lock's, and the box gives no advice to erase.
+  result.outcome = locked;
   return true;
 }
 

@@ -200,6 +200,10 @@ class Commands {
   enum class Access { Read, Write };
   bool LockForbids(CommandResult& result, std::int32_t level, Access access,
                    std::string_view consequence);
+  // On the AT89S51/52, before a lock reading refuses: whether the chip's signature
+  // names another model (WrongDevice) or none (the locked outcome, with a box that
+  // does not advise an erase). Shows the box and sets the outcome when it does.
+  bool OtherModelInTheSocket(CommandResult& result, std::int32_t level, Outcome locked);
 
   ProgrammerLink& link_;
   ImageState& image_;

@@ -207,6 +207,21 @@ std::optional<std::uint8_t> DeviceOps::ReadAgreed(const char* instruction, const
   return std::nullopt;
 }
 
+std::optional<std::vector<std::uint8_t>> DeviceOps::ReadSignature(
+    std::initializer_list<std::uint16_t> addresses) {
+  Scope scope(*this);
+  if (!Enable4()) return std::nullopt;
+  std::vector<std::uint8_t> signature;
+  for (const std::uint16_t address : addresses) {
+    char instruction[9];
+    std::snprintf(instruction, sizeof instruction, "28%04XFF", static_cast<unsigned>(address));
+    const auto got = ReadAgreed(instruction, "signature");
+    if (!got) return std::nullopt;
+    signature.push_back(*got);
+  }
+  return signature;
+}
+
 std::optional<std::uint8_t> DeviceOps::ReadLockBitsRaw() {
   const auto got = ReadAgreed("245555FF", "lock bits");
   if (!got) return std::nullopt;

@@ -30,7 +30,7 @@ using Needs = SimInstructionPattern::Needs;
 constexpr auto kFour = SimInstructionSet::kFourByte;
 constexpr auto kThree = SimInstructionSet::kThreeByte;
 
-constexpr std::array<SimInstructionPattern, 14> kPatterns{{
+constexpr std::array<SimInstructionPattern, 15> kPatterns{{
     // Four-byte set. Byte 2 of the code instructions holds A13..A8 below two bits
     // that no part decodes.
     {SimInstruction::kEnable, kFour, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, true},
@@ -67,6 +67,7 @@ constexpr std::array<SimInstructionPattern, 14> kPatterns{{
      {0xFF, 0xFD, 0xFF, 0xFF},
      false,
      Needs::kX2Fuse},
+    {SimInstruction::kReadSignature, kFour, {0x28, 0, 0, 0}, {0xFF, 0, 0, 0}, true},
     // Three-byte set. Byte 1 of the code instructions is A12..A8, A13, then the
     // operation in b1 b0: 1 0 write, 0 1 read.
     {SimInstruction::kEnable, kThree, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, false},
@@ -222,6 +223,8 @@ std::uint8_t SimChip::Answer(SimInstruction op, std::uint64_t us) {
         return Flaky(LockBitsAnswer());
       case SimInstruction::kReadFuse:
         return Flaky(FuseAnswer());
+      case SimInstruction::kReadSignature:
+        return Flaky(SignatureAnswer());
       default:
         break;
     }
@@ -249,6 +252,8 @@ std::uint8_t SimChip::Unheard(SimInstruction op) const {
       return Withheld(settings_.unheard, LockBitsAnswer());
     case SimInstruction::kReadFuse:
       return Withheld(settings_.unheard, FuseAnswer());
+    case SimInstruction::kReadSignature:
+      return Withheld(settings_.unheard, SignatureAnswer());
     default:
       return Withheld(settings_.unheard, Code(Address()));
   }
@@ -398,6 +403,23 @@ std::uint8_t SimChip::ReadCode(std::uint16_t address) const {
   // settings' choice.
   const bool hidden = memory_.lockBits.lb2 || memory_.lockBits.lb3;
   return hidden ? Withheld(settings_.lockedRead, stored) : stored;
+}
+
+std::uint8_t SimChip::SignatureAnswer() const {
+  const std::uint16_t address = Address();
+  const std::string_view name = model_.name;
+  if (name == "AT89S51" || name == "AT89S52") {
+    switch (address) {
+      case 0x000: return 0x1E;
+      case 0x100: return name == "AT89S51" ? 0x51 : 0x52;
+      case 0x200: return 0x06;
+      default: return 0xFF;
+    }
+  }
+  if (name == "AT89S8253" && (address == 0x030 || address == 0x031)) {
+    return address == 0x030 ? 0x1E : 0x73;
+  }
+  return 0xFF;
 }
 
 std::uint8_t SimChip::LockBitsAnswer() const {

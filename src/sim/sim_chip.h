@@ -50,6 +50,7 @@ enum class SimInstruction {
   kWriteLockBits3,  // all three bits at once, three-byte layout
   kReadFuse,
   kWriteFuse,
+  kReadSignature,  // 28, the address, the byte out in byte 4
 };
 struct SimInstructionPattern;
 
@@ -124,6 +125,10 @@ class SimChip final : public SimTarget {
   std::optional<std::size_t> CodeIndex(std::uint16_t address) const;
   std::uint8_t ReadCode(std::uint16_t address) const;  // with the lock's garbling
   std::uint8_t LockBitsAnswer() const;
+  // The signature byte at the instruction's address: the AT89S51/52's 1E 5x 06 at
+  // 000, 100 and 200, the AT89S8253's 1E 73 at 030 and 031 (its data sheet's table
+  // garbles the serial address, so this place is inferred); FF elsewhere.
+  std::uint8_t SignatureAnswer() const;
   std::uint8_t FuseAnswer() const;
   std::uint8_t Flaky(std::uint8_t answer);
   std::uint64_t NextRandom();

@@ -195,6 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "target=none,clock=virtual", 1,
                    "The byte at address 0000 (0) was not programmed: wrote 75, read back FF",
                    "Verify complete."},
+        // Another model that reads as locked is named by its signature; no erase is advised.
+        StatusCase{"AnAT89S8253UnderTheAT89S52", {"--device", "AT89S52", "verify", kBlink},
+                   "target=AT89S8253,echo=yes,clock=virtual", 1,
+                   "the AT89S8253's 1E 73, at 030 and 031, not the AT89S52's 1E 52 06: the "
+                   "selected device does not match the chip in the socket. Choose",
+                   "Verify complete."},
         StatusCase{"FourByteChipUnderAThreeByteDevice", {"--device", "AT89S8252", "erase"},
                    "target=AT89S52,clock=virtual", 1,
                    "answered in the socket, but the selected device is the AT89S8252",
