@@ -219,8 +219,11 @@ int Session::Run() {
   }
   Verdict verdict;
   try {
-    if (!drivePort) {
-      verdict = options_.command == CliCommand::Config ? Config() : Load();
+    if (options_.command == CliCommand::Config) {
+      verdict = Config();
+    } else if (!drivePort) {
+      ApplyControls();  // the device, whose size the load checks
+      verdict = Load();
     } else if (!UsePort()) {
       verdict = {kExitUsage, {}, "no-port", std::nullopt};  // the port's problem has been shown
     } else {

@@ -225,6 +225,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "\"empty.hex\" holds no data records", "Verify Code..."},
         StatusCase{"LoadOfAFileWithoutData", {"load", "empty.hex"}, kFastChip, 2,
                    "holds no data records", ""},
+        StatusCase{"LoadOfCodeOverDeviceMemory", {"--device", "at89s2051", "load", "big.hex"},
+                   kFastChip, 2, "load failed: the code does not fit the device", ""},
         // A load needs no port.
         StatusCase{"LoadWithoutAPort", {"load", kBlink}, kFastChip, 0, "", "RUN MODE.",
                    {"VQLISP_PORT=bogus"}},
