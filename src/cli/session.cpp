@@ -457,7 +457,14 @@ int RunSession(const CliOptions& options) {
   }
   const auto start = std::chrono::steady_clock::now();
   Facts facts;
-  const int status = RunCommandLine(options, facts);
+  int status = kExitUsage;
+  try {
+    status = RunCommandLine(options, facts);
+  } catch (const std::exception& error) {
+    // A back end that cannot be set up (a bad VQLISP_PORT or VQLISP_SIM): the summary
+    // still ends the output.
+    status = Refuse(facts.token, "no-port", error.what());
+  }
   if (options.summary) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     PrintSummary(options, facts, status, took.count());
