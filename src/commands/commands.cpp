@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "devices/set_operations.h"
 
@@ -248,37 +250,66 @@ bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access acc
   return true;
 }
 
+namespace {
+
+// The signatures the serial lines give: the AT89S51/52's at 000, 100 and 200, and
+// the AT89S8253's at 030 and 031, read from its parallel-mode table.
+struct Signature {
+  std::string_view device;
+  std::vector<std::uint16_t> at;
+  std::vector<std::uint8_t> bytes;
+};
+const Signature kSignatures[] = {
+    {"AT89S51", {0x000, 0x100, 0x200}, {0x1E, 0x51, 0x06}},
+    {"AT89S52", {0x000, 0x100, 0x200}, {0x1E, 0x52, 0x06}},
+    {"AT89S8253", {0x030, 0x031}, {0x1E, 0x73}},
+};
+
+// "1E 52 06"; addresses (format "%03X", separator " and ") as "030 and 031".
+template <typename Value>
+std::string ListText(const std::vector<Value>& values, const char* format, const char* between) {
+  std::string text;
+  char digits[8];
+  for (const Value value : values) {
+    std::snprintf(digits, sizeof digits, format, static_cast<unsigned>(value));
+    text += (text.empty() ? "" : between) + std::string(digits);
+  }
+  return text;
+}
+
+std::string BytesText(const std::vector<std::uint8_t>& bytes) {
+  return ListText(bytes, "%02X", " ");
+}
+
+}  // namespace
+
 bool Commands::OtherModelInTheSocket(CommandResult& result, std::int32_t level,
                                      Outcome locked) {
   // A chip of another model can read as locked, and the advice to erase would cost it
-  // its code. Only the AT89S51/52 give their signature over the serial lines.
-  // The AT89S8253's, at 030 and 031, is read from its parallel-mode table.
-  const std::string_view name = device_->name;
-  if (name != "AT89S51" && name != "AT89S52") return false;
-  const std::vector<std::uint8_t> own = {0x1E, name == "AT89S51" ? std::uint8_t{0x51}
-                                                                 : std::uint8_t{0x52}, 0x06};
-  const auto got = ops_.ReadSignature({0x000, 0x100, 0x200});
-  if (!got || *got == own) return false;  // a read that did not agree has said so
-  char read[16];
-  std::snprintf(read, sizeof read, "%02X %02X %02X", (*got)[0], (*got)[1], (*got)[2]);
-  const std::string ownText = name == "AT89S51" ? "1E 51 06" : "1E 52 06";
-  std::string other;
-  if ((*got)[0] == 0x1E && (*got)[2] == 0x06 && ((*got)[1] == 0x51 || (*got)[1] == 0x52)) {
-    other = std::string("the AT89S5") + ((*got)[1] == 0x51 ? "1" : "2") + "'s " + read;
-  } else if (ops_.ReadSignature({0x030, 0x031}) == std::vector<std::uint8_t>{0x1E, 0x73}) {
-    other = "the AT89S8253's 1E 73, at 030 and 031";
-  }
-  if (!other.empty()) {
-    window_.ShowMessageBox("The chip in the socket gives the signature of another model, " +
-                           other + ", not the " + std::string(name) + "'s " + ownText +
+  // its code. Only the AT89S51/52 give their signature before a lock refusal here.
+  const auto* own = std::ranges::find(kSignatures, device_->name, &Signature::device);
+  if (own == std::end(kSignatures) || device_->lockRead != LockRead::ToBoxes) return false;
+  const auto got = ops_.ReadSignature(own->at);
+  if (!got || *got == own->bytes) return false;  // a read that did not agree has said so
+  const std::string name(device_->name);
+  const std::string ownText = "the " + name + "'s " + BytesText(own->bytes);
+  for (const Signature& other : kSignatures) {
+    if (&other == own) continue;
+    const auto read = other.at == own->at ? got : ops_.ReadSignature(other.at);
+    if (read != other.bytes) continue;
+    const std::string where =
+        other.at == own->at ? "" : ", at " + ListText(other.at, "%03X", " and ");
+    window_.ShowMessageBox("The chip in the socket gives the signature of another model, the " +
+                           std::string(other.device) + "'s " + BytesText(other.bytes) + where +
+                           ", not " + ownText +
                            ": the selected device does not match the chip in the socket. "
                            "Choose the device that is in the socket.");
     result.outcome = Outcome::WrongDevice;
     return true;
   }
   window_.ShowMessageBox("The chip in the socket reads as locked at lock bit level " +
-                         std::to_string(level) + ", but its signature reads " + read +
-                         ", not the " + std::string(name) + "'s " + ownText +
+                         std::to_string(level) + ", but its signature reads " +
+                         BytesText(*got) + ", not " + ownText +
                          ": the selected device may not match the chip in the socket, or "
                          "its lock bits hide the signature too (some revisions of the data "
                          "sheet say so). Check that the device chosen is the chip in the "

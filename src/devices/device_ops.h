@@ -22,7 +22,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
+#include <span>
 #include <optional>
 #include <string>
 #include <vector>
@@ -307,7 +307,7 @@ class DeviceOps {
   // Signature bytes at the addresses (the AT89S51/52's at 000, 100 and 200), each
   // read until two agree; nothing when the chip does not echo or the reads disagree.
   std::optional<std::vector<std::uint8_t>> ReadSignature(
-      std::initializer_list<std::uint16_t> addresses);
+      std::span<const std::uint16_t> addresses);
 
  private:
   // One fuse write with its read before and after: the x2 bits (true: on) read.

@@ -208,7 +208,7 @@ std::optional<std::uint8_t> DeviceOps::ReadAgreed(const char* instruction, const
 }
 
 std::optional<std::vector<std::uint8_t>> DeviceOps::ReadSignature(
-    std::initializer_list<std::uint16_t> addresses) {
+    std::span<const std::uint16_t> addresses) {
   Scope scope(*this);
   if (!Enable4()) return std::nullopt;
   std::vector<std::uint8_t> signature;
