@@ -138,17 +138,12 @@ void TfrmAboutVql::FitMemoFont() {
   const int room = Memo1->width() - 2 * Memo1->frameWidth() -
                    style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Memo1) -
                    2 * static_cast<int>(Memo1->document()->documentMargin()) - 2;
-  QFont memoFont = font();
-  for (int pixels = kLayoutFontPixels; pixels >= kSmallestFontPixels; --pixels) {
-    memoFont.setPixelSize(pixels);
-    const QFontMetrics metrics(memoFont);
-    if (std::ranges::all_of(MemoLines(), [&](const QString& line) {
-          return metrics.horizontalAdvance(line) <= room;
-        })) {
-      break;
-    }
-  }
-  Memo1->setFont(memoFont);
+  const QFontMetrics metrics(font());
+  const QStringList& lines = MemoLines();
+  const auto widest = std::ranges::max_element(lines, {}, [&](const QString& line) {
+    return metrics.horizontalAdvance(line);
+  });
+  Memo1->setFont(FontFitting(font(), *widest, room));
 }
 
 void TfrmAboutVql::showEvent(QShowEvent* event) {
