@@ -1,6 +1,7 @@
 #include "sim/sim_chip.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 #include <utility>
 
@@ -77,6 +78,18 @@ constexpr std::array<SimInstructionPattern, 15> kPatterns{{
     {SimInstruction::kWriteLockBits3, kThree, {0xAC, 0x1F, 0xFF, 0}, {0xFF, 0x1F, 0xFF, 0}, false},
 }};
 
+// The page instructions, known by their first byte alone: the chip cannot know their
+// length otherwise, as their address and data bytes may hold anything.
+constexpr std::array<std::pair<std::uint8_t, SimInstruction>, 2> kPageInstructions{{
+    {0x50, SimInstruction::kWritePage},
+    {0x30, SimInstruction::kReadPage},
+}};
+
+// A chip keeps the data bytes of a page instruction until the last one is in.
+static_assert(std::ranges::all_of(kSimChips, [](const SimChipModel& chip) {
+  return chip.pageBytes <= kSimPageMost && chip.signatureBytes <= kSimSignatureMost;
+}));
+
 bool ModelHas(const SimChipModel& model, Needs needs) {
   switch (needs) {
     case Needs::kModesInOrder:
@@ -134,7 +147,18 @@ void SimChip::SaveState() const {
 
 std::uint32_t SimChip::EraseUs() const { return settings_.eraseMs.value_or(model_.eraseMs) * 1000; }
 
-std::uint32_t SimChip::WriteUs() const { return settings_.writeUs.value_or(model_.writeUs); }
+double SimChip::ByteWriteUs() const {
+  if (settings_.writeUs) return *settings_.writeUs;
+  return model_.writeUs + model_.writeClocks / settings_.xtalMHz;
+}
+
+std::uint32_t SimChip::WriteUs() const {
+  return static_cast<std::uint32_t>(std::ceil(ByteWriteUs()));
+}
+
+std::uint32_t SimChip::PageWriteUs() const {
+  return static_cast<std::uint32_t>(std::ceil(model_.pageWriteCycles * ByteWriteUs()));
+}
 
 bool SimChip::PhaseTooShort(std::uint64_t us) const {
   return static_cast<double>(us) * settings_.xtalMHz < static_cast<double>(model_.sckPhaseClocks);
@@ -155,6 +179,7 @@ void SimChip::LinesChanged(const TargetLines& lines, std::uint64_t us) {
       // Either way the chip leaves programming; a write or erase under way goes on.
       enabled_ = false;
       bytes_ = 0;
+      page_.reset();
       break;
     case SimSerialShifter::Event::kByteReceived:
       ByteReceived(shifter_.Received(), us);
@@ -167,6 +192,15 @@ void SimChip::LinesChanged(const TargetLines& lines, std::uint64_t us) {
 bool SimChip::Miso(std::uint64_t) { return shifter_.Miso(); }
 
 void SimChip::ByteReceived(std::uint8_t byte, std::uint64_t us) {
+  if (bytes_ == 0 && TakesPages()) {
+    const auto* page = std::ranges::find(kPageInstructions, byte,
+                                         &std::pair<std::uint8_t, SimInstruction>::first);
+    if (page != kPageInstructions.end()) page_ = page->second;
+  }
+  if (page_) {
+    PageByteReceived(byte, us);
+    return;
+  }
   instruction_[bytes_++] = byte;
   const std::size_t length = model_.InstructionBytes();
   if (bytes_ == length - 1) {
@@ -183,6 +217,24 @@ void SimChip::ByteReceived(std::uint8_t byte, std::uint64_t us) {
   } else {
     ++counters_.ignored;
   }
+}
+
+void SimChip::PageByteReceived(std::uint8_t byte, std::uint64_t us) {
+  const std::size_t header = model_.PageHeaderBytes();
+  if (bytes_ < header) {
+    instruction_[bytes_++] = byte;
+    if (bytes_ < header) return;
+  } else {
+    pageData_[bytes_++ - header] = byte;
+  }
+  const std::size_t received = bytes_ - header;  // data bytes so far
+  if (received < model_.pageBytes) {
+    // The page's next byte goes out during the data byte that comes next.
+    if (page_ == SimInstruction::kReadPage) shifter_.SetNextAnswer(PageReadAnswer(received, us));
+    return;
+  }
+  bytes_ = 0;
+  if (std::exchange(page_, std::nullopt) == SimInstruction::kWritePage) WritePage(us);
 }
 
 const SimInstructionPattern* SimChip::Match(bool answersInSlot) const {
@@ -289,7 +341,7 @@ void SimChip::Execute(SimInstruction op, std::uint64_t us) {
     case SimInstruction::kWriteFuse:
       memory_.x2Clock = (instruction_[1] & 0x02) == 0;
       ++counters_.fuseWrites;
-      StartWriteCycle(us);
+      StartWriteCycle(us, WriteUs());
       return;
     default:
       if (!SetLockBitsFrom(op)) {
@@ -297,7 +349,7 @@ void SimChip::Execute(SimInstruction op, std::uint64_t us) {
         return;
       }
       ++counters_.lockWrites;
-      StartWriteCycle(us);
+      StartWriteCycle(us, WriteUs());
       return;
   }
 }
@@ -312,8 +364,9 @@ void SimChip::Erase(std::uint64_t us) {
   ++counters_.erases;
 }
 
-void SimChip::StartWriteCycle(std::uint64_t us, std::optional<std::size_t> cell) {
-  busyUntilUs_ = us + WriteUs();
+void SimChip::StartWriteCycle(std::uint64_t us, std::uint32_t lastsUs,
+                              std::optional<std::size_t> cell) {
+  busyUntilUs_ = us + lastsUs;
   erasing_ = false;
   writing_ = cell;
 }
@@ -325,17 +378,35 @@ void SimChip::WriteCode(std::uint64_t us) {
     return;
   }
   const std::uint8_t data = instruction_[model_.InstructionBytes() - 1];
-  std::uint8_t& cell = memory_.code[*index];
-  if (settings_.deadAddress && (*settings_.deadAddress & model_.AddressMask()) == *index) {
+  Program(*index, data);
+  writingData_ = data;
+  ++counters_.writes;
+  StartWriteCycle(us, WriteUs(), index);
+}
+
+void SimChip::WritePage(std::uint64_t us) {
+  // Taken or refused as a byte write is, once the whole instruction is in.
+  const auto first = CodeIndex(PageAddress(0));
+  if (!enabled_ || BusyAt(us) || !first || memory_.lockBits.Any()) {
+    ++counters_.ignored;
+    return;
+  }
+  for (std::size_t k = 0; k < model_.pageBytes; ++k) Program(*first + k, pageData_[k]);
+  ++counters_.pageWrites;
+  // Data polling reads the page's last byte.
+  writingData_ = pageData_[model_.pageBytes - 1];
+  StartWriteCycle(us, PageWriteUs(), *first + model_.pageBytes - 1);
+}
+
+void SimChip::Program(std::size_t index, std::uint8_t data) {
+  std::uint8_t& cell = memory_.code[index];
+  if (settings_.deadAddress && (*settings_.deadAddress & model_.AddressMask()) == index) {
     cell = 0xFF;
   } else if (model_.instructions == SimInstructionSet::kThreeByte) {
     cell = data;  // these parts erase the byte as part of its write
   } else {
     cell &= data;  // flash: a write only clears bits; only an erase sets them again
   }
-  writingData_ = data;
-  ++counters_.writes;
-  StartWriteCycle(us, index);
 }
 
 bool SimChip::SetLockBitsFrom(SimInstruction op) {
@@ -382,6 +453,25 @@ std::uint16_t SimChip::Address() const {
   return static_cast<std::uint16_t>(((byte1 & 0x04) << 11) | ((byte1 >> 3) << 8) | instruction_[1]);
 }
 
+std::uint16_t SimChip::PageAddress(std::size_t k) const {
+  // Pages of 256 bytes take the high address byte alone; smaller pages take their
+  // bits of the low byte as well, and the chip ignores the bits below the page.
+  const unsigned low = model_.pageBytes >= 256 ? 0u : instruction_[2] & (0x100u - model_.pageBytes);
+  return static_cast<std::uint16_t>((((instruction_[1] & 0x3Fu) << 8) | low) + k);
+}
+
+std::uint8_t SimChip::PageReadAnswer(std::size_t k, std::uint64_t us) {
+  const std::uint16_t address = PageAddress(k);
+  // Each byte is served or withheld as the chip stands when it goes out; the
+  // counters count the instruction once, by its first byte.
+  if (!enabled_ || BusyAt(us)) {
+    if (k == 0) ++counters_.ignored;
+    return Withheld(settings_.unheard, Code(address));
+  }
+  if (k == 0) ++counters_.pageReads;
+  return Flaky(ReadCode(address));
+}
+
 std::optional<std::size_t> SimChip::CodeIndex(std::uint16_t address) const {
   const std::size_t index = address & model_.AddressMask();
   if (index >= memory_.code.size()) return std::nullopt;
@@ -407,17 +497,9 @@ std::uint8_t SimChip::ReadCode(std::uint16_t address) const {
 
 std::uint8_t SimChip::SignatureAnswer() const {
   const std::uint16_t address = Address();
-  const std::string_view name = model_.name;
-  if (name == "AT89S51" || name == "AT89S52") {
-    switch (address) {
-      case 0x000: return 0x1E;
-      case 0x100: return name == "AT89S51" ? 0x51 : 0x52;
-      case 0x200: return 0x06;
-      default: return 0xFF;
-    }
-  }
-  if (name == "AT89S8253" && (address == 0x030 || address == 0x031)) {
-    return address == 0x030 ? 0x1E : 0x73;
+  for (std::size_t i = 0; i < model_.signatureBytes; ++i) {
+    if (model_.signature[i].address != address) continue;
+    return i < settings_.signature.size() ? settings_.signature[i] : model_.signature[i].value;
   }
   return 0xFF;
 }

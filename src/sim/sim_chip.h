@@ -14,6 +14,13 @@
 // whose row says so answer 00 to code reads during an erase and poll the byte
 // being written (bit 7 inverted); the three-byte chips poll theirs in any case.
 //
+// On the chips with page instructions a first byte of 50 or 30 opens an instruction
+// of the page's address and all its data bytes, and the count of instructions goes
+// on after it. A page read answers data byte k with the page's byte k during that
+// byte, each byte served, withheld or spoilt as a byte read would be; a page write
+// programs the page after its last byte and is then busy for the page write time,
+// during which a byte read of the page's last byte polls it.
+//
 // The chip runs on a crystal (12 MHz unless the settings say otherwise) and needs
 // each phase of SCK to last its row's number of crystal periods. When the edge on
 // which it samples MOSI (the rise in mode 0, the fall in mode 1) comes sooner than
@@ -51,6 +58,8 @@ enum class SimInstruction {
   kReadFuse,
   kWriteFuse,
   kReadSignature,  // 28, the address, the byte out in byte 4
+  kWritePage,      // 50, the page's address, its data bytes
+  kReadPage,       // 30, the page's address, its bytes out during the data bytes
 };
 struct SimInstructionPattern;
 
@@ -60,10 +69,14 @@ struct SimChipCounters {
   std::uint32_t enablesObeyed = 0;  // of them, those that enabled programming
   std::uint32_t erases = 0;
   std::uint32_t writes = 0;      // code byte writes started (a dead cell's too)
-  std::uint32_t reads = 0;       // code reads answered, data polls included
+  std::uint32_t reads = 0;       // code byte reads answered, data polls included
+  std::uint32_t pageWrites = 0;  // page writes started (a page with a dead cell too)
+  std::uint32_t pageReads = 0;   // page reads served from their first byte on
   std::uint32_t lockWrites = 0;  // lock instructions taken (AT89S51/52 E0 too)
   std::uint32_t fuseWrites = 0;
-  std::uint32_t ignored = 0;  // unknown, not enabled, busy, out of range, or refused by a lock
+  // Instructions unknown, not enabled, busy, out of range, or refused by a lock; a
+  // page read counts once, when its first byte goes unserved.
+  std::uint32_t ignored = 0;
   std::uint32_t flipped = 0;  // read answers spoilt by the flaky contact
 };
 
@@ -85,7 +98,13 @@ class SimChip final : public SimTarget {
   // --- Inspection and preparation.
   const SimChipModel& Model() const { return model_; }
   std::uint32_t EraseUs() const;
+  // The byte write time, and the page write time (0 without page instructions);
+  // both rounded up to whole microseconds.
   std::uint32_t WriteUs() const;
+  std::uint32_t PageWriteUs() const;
+  // Whether the chip takes the page instructions: its row has them and the settings
+  // leave them on.
+  bool TakesPages() const { return model_.pageBytes != 0 && settings_.pages; }
   // The stored byte at address, decoded as the chip decodes it: high bits dropped,
   // FF beyond the end of the code (12 KiB parts).
   std::uint8_t Code(std::uint16_t address) const;
@@ -107,6 +126,7 @@ class SimChip final : public SimTarget {
   // Whether a phase of SCK of this many microseconds is shorter than the chip needs.
   bool PhaseTooShort(std::uint64_t us) const;
   void ByteReceived(std::uint8_t byte, std::uint64_t us);
+  void PageByteReceived(std::uint8_t byte, std::uint64_t us);
   const SimInstructionPattern* Match(bool answersInSlot) const;
   std::uint8_t Answer(SimInstruction op, std::uint64_t us);
   // What a read gets while the chip is busy, if its row promises anything.
@@ -117,17 +137,26 @@ class SimChip final : public SimTarget {
   bool TakeEnable(std::uint64_t us);
   void Erase(std::uint64_t us);
   void WriteCode(std::uint64_t us);
+  void WritePage(std::uint64_t us);
+  // Programs one code byte as the chip's flash does; a dead cell stays FF.
+  void Program(std::size_t index, std::uint8_t data);
   bool SetLockBitsFrom(SimInstruction op);
   // cell: the code byte being written, which data polling reads back.
-  void StartWriteCycle(std::uint64_t us, std::optional<std::size_t> cell = std::nullopt);
+  void StartWriteCycle(std::uint64_t us, std::uint32_t lastsUs,
+                       std::optional<std::size_t> cell = std::nullopt);
+  // The byte write time before it is rounded.
+  double ByteWriteUs() const;
 
   std::uint16_t Address() const;
+  // The address of the page's byte k, as the page instruction gives it.
+  std::uint16_t PageAddress(std::size_t k) const;
+  // The answer to a page read during its data byte k.
+  std::uint8_t PageReadAnswer(std::size_t k, std::uint64_t us);
   std::optional<std::size_t> CodeIndex(std::uint16_t address) const;
   std::uint8_t ReadCode(std::uint16_t address) const;  // with the lock's garbling
   std::uint8_t LockBitsAnswer() const;
-  // The signature byte at the instruction's address: the AT89S51/52's 1E 5x 06 at
-  // 000, 100 and 200, the AT89S8253's 1E 73 at 030 and 031 (its data sheet's table
-  // garbles the serial address, so this place is inferred); FF elsewhere.
+  // The signature byte at the instruction's address, the settings' where they
+  // replace it; FF where the row has none.
   std::uint8_t SignatureAnswer() const;
   std::uint8_t FuseAnswer() const;
   std::uint8_t Flaky(std::uint8_t answer);
@@ -139,6 +168,9 @@ class SimChip final : public SimTarget {
   SimSerialShifter shifter_;
   std::array<std::uint8_t, 4> instruction_{};
   std::size_t bytes_ = 0;        // bytes of the current instruction received
+  // The page instruction under way, from its first byte to its last.
+  std::optional<SimInstruction> page_;
+  std::array<std::uint8_t, kSimPageMost> pageData_{};
   bool answeredInSlot_ = false;  // the opening was an instruction that acts in its answer slot
   bool enabled_ = false;
   std::uint64_t busyUntilUs_ = 0;

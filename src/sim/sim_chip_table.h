@@ -1,19 +1,33 @@
 // The chips that the simulated programmer can have behind its cable, one row each:
 // how much code they hold, which serial instruction set they speak, how their lock
-// bits are written and read, whether they have the x2-clock fuse, how they answer
-// the programming enable and reads while busy, on which SCK edges they shift, and
-// how long they take to erase and to write a byte. The chip model picks its
-// behaviour from the row.
+// bits are written and read, whether they have the x2-clock fuse, their page
+// instructions and signature, how they answer the programming enable and reads
+// while busy, on which SCK edges they shift, and how long they take to erase and to
+// write. The chip model picks its behaviour from the row.
 //
 // Default times, which VQLISP_SIM's erase= and write= replace:
-//   AT89S51, AT89S52       erase 500 ms, byte write  500 us
-//   AT89S8253              erase   9 ms, byte write 4500 us
+//   AT89S51, AT89S52       erase 500 ms, byte write 64 crystal periods + 400 us,
+//                          page write 256 byte writes (at 12 MHz 406 us and
+//                          103766 us, each rounded up to whole microseconds)
+//   AT89S8253              erase   9 ms, byte write 4500 us, page write 4500 us
 //   AT89S2051, AT89S4051   erase  20 ms, byte write  500 us
 //   AT89S53, AT89S8252     erase  16 ms, byte write 2000 us
-// The AT89S51/52 erase and the AT89S8253 times are their data sheets' maxima. All
-// byte writes end within the 5 ms the program waits after a four-byte write, and
-// all erases but the AT89S51/52's within one programming enable of some 100 ms; the
+// The AT89S51/52 and AT89S8253 times are their data sheets' maxima; write= sets the
+// byte write, and a page write stays as many byte writes as the row says. All byte
+// writes end within the 5 ms the program waits after a four-byte write, and all
+// erases but the AT89S51/52's within one programming enable of some 100 ms; the
 // AT89S51/52 erase outlasts one enable attempt as the real parts may.
+//
+// Page instructions (50 write, 30 read) exist where the data sheets give them: pages
+// of 256 bytes on the AT89S51/52, whose address is one byte (the high one), and of
+// 64 bytes on the AT89S8253, whose address is two (A13..A8, then A7 A6 of the page).
+// The address bits above the chip's size are dropped, as for the byte instructions.
+// The data bytes follow, always from byte 0 of the page.
+//
+// The signatures are those that the data sheets give for the serial Read Signature
+// (28): the AT89S51/52's 1E 51/52 06 at 000, 100 and 200, the AT89S8253's 1E 73 at
+// 030 and 031 (its data sheet's table garbles the serial address, so this place is
+// inferred from the parallel one). The other chips read FF there.
 //
 // Where the sources disagree, or say nothing, the row holds one reading and
 // VQLISP_SIM can choose the other (echo=, lock-read=):
@@ -70,6 +84,17 @@ enum class SimLockLayout {
   kThreeByteWriteOnly,
 };
 
+// One byte of a chip's signature and the address at which Read Signature gives it.
+struct SimSignatureByte {
+  std::uint16_t address;
+  std::uint8_t value;
+};
+
+// The most signature bytes that a chip has (the AT89S51/52's three).
+inline constexpr std::size_t kSimSignatureMost = 3;
+// The largest code page of the page instructions (the AT89S51/52's).
+inline constexpr std::size_t kSimPageMost = 256;
+
 struct SimChipModel {
   std::string_view name;
   std::uint32_t codeBytes;
@@ -77,7 +102,18 @@ struct SimChipModel {
   SimLockLayout locks;
   bool x2Fuse;
   std::uint32_t eraseMs;
+  // A byte write lasts writeUs plus writeClocks periods of the chip's crystal.
   std::uint32_t writeUs;
+  std::uint32_t writeClocks;
+  // The code page of the page instructions (50, 30); 0: the chip has none.
+  std::uint32_t pageBytes;
+  // How many byte writes a page write lasts: the AT89S51/52's data sheets time
+  // only the byte, so a page there is as long as its bytes; the AT89S8253 writes
+  // its page in one cycle.
+  std::uint32_t pageWriteCycles;
+  // The first signatureBytes of signature, in the order of their addresses.
+  std::size_t signatureBytes;
+  std::array<SimSignatureByte, kSimSignatureMost> signature;
   // The crystal periods that each phase of SCK must last for the chip to take the
   // bit on the edge that ends it.
   std::uint32_t sckPhaseClocks;
@@ -95,6 +131,9 @@ struct SimChipModel {
   std::size_t InstructionBytes() const {
     return instructions == SimInstructionSet::kFourByte ? 4 : 3;
   }
+  // The bytes of a page instruction before its data: the instruction and the page's
+  // address, one byte of it for pages of 256 bytes, two for smaller pages.
+  std::size_t PageHeaderBytes() const { return pageBytes >= 256 ? 2 : 3; }
   // The address lines the chip decodes: the next power of two at or above its size,
   // minus one. Higher bits are not wired, so 1000 on a 4 KiB chip is 0000.
   std::uint16_t AddressMask() const;
@@ -104,43 +143,60 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S51", .codeBytes = 4096,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kModesInOrder, .x2Fuse = false,
-                 .eraseMs = 500, .writeUs = 500, .sckPhaseClocks = 8,
+                 .eraseMs = 500, .writeUs = 400, .writeClocks = 64,
+                 .pageBytes = 256, .pageWriteCycles = 256, .signatureBytes = 3,
+                 .signature = {{{0x000, 0x1E}, {0x100, 0x51}, {0x200, 0x06}}},
+                 .sckPhaseClocks = 8,
                  .spiMode = SimSpiMode::kMode0, .echoesEnable = true,
                  .lockReading = SimLockReading::kSetReadsOne, .dataSheetBusyReads = true},
     SimChipModel{.name = "AT89S52", .codeBytes = 8192,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kModesInOrder, .x2Fuse = false,
-                 .eraseMs = 500, .writeUs = 500, .sckPhaseClocks = 8,
+                 .eraseMs = 500, .writeUs = 400, .writeClocks = 64,
+                 .pageBytes = 256, .pageWriteCycles = 256, .signatureBytes = 3,
+                 .signature = {{{0x000, 0x1E}, {0x100, 0x52}, {0x200, 0x06}}},
+                 .sckPhaseClocks = 8,
                  .spiMode = SimSpiMode::kMode0, .echoesEnable = true,
                  .lockReading = SimLockReading::kSetReadsOne, .dataSheetBusyReads = true},
     SimChipModel{.name = "AT89S53", .codeBytes = 12288,
                  .instructions = SimInstructionSet::kThreeByte,
                  .locks = SimLockLayout::kThreeByteWriteOnly, .x2Fuse = false,
-                 .eraseMs = 16, .writeUs = 2000, .sckPhaseClocks = 20,
+                 .eraseMs = 16, .writeUs = 2000, .writeClocks = 0,
+                 .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
+                 .sckPhaseClocks = 20,
                  .spiMode = SimSpiMode::kMode0, .echoesEnable = false,
                  .lockReading = SimLockReading::kSetReadsZero, .dataSheetBusyReads = false},
     SimChipModel{.name = "AT89S8252", .codeBytes = 8192,
                  .instructions = SimInstructionSet::kThreeByte,
                  .locks = SimLockLayout::kThreeByteWriteOnly, .x2Fuse = false,
-                 .eraseMs = 16, .writeUs = 2000, .sckPhaseClocks = 20,
+                 .eraseMs = 16, .writeUs = 2000, .writeClocks = 0,
+                 .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
+                 .sckPhaseClocks = 20,
                  .spiMode = SimSpiMode::kMode0, .echoesEnable = false,
                  .lockReading = SimLockReading::kSetReadsZero, .dataSheetBusyReads = false},
     SimChipModel{.name = "AT89S8253", .codeBytes = 12288,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kBitsAtOnce, .x2Fuse = true,
-                 .eraseMs = 9, .writeUs = 4500, .sckPhaseClocks = 8,
+                 .eraseMs = 9, .writeUs = 4500, .writeClocks = 0,
+                 .pageBytes = 64, .pageWriteCycles = 1, .signatureBytes = 2,
+                 .signature = {{{0x030, 0x1E}, {0x031, 0x73}, {0x000, 0xFF}}},
+                 .sckPhaseClocks = 8,
                  .spiMode = SimSpiMode::kMode1, .echoesEnable = false,
                  .lockReading = SimLockReading::kSetReadsZero, .dataSheetBusyReads = true},
     SimChipModel{.name = "AT89S2051", .codeBytes = 2048,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kBitsAtOnce, .x2Fuse = true,
-                 .eraseMs = 20, .writeUs = 500, .sckPhaseClocks = 8,
+                 .eraseMs = 20, .writeUs = 500, .writeClocks = 0,
+                 .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
+                 .sckPhaseClocks = 8,
                  .spiMode = SimSpiMode::kMode0, .echoesEnable = false,
                  .lockReading = SimLockReading::kSetReadsZero, .dataSheetBusyReads = false},
     SimChipModel{.name = "AT89S4051", .codeBytes = 4096,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kBitsAtOnce, .x2Fuse = true,
-                 .eraseMs = 20, .writeUs = 500, .sckPhaseClocks = 8,
+                 .eraseMs = 20, .writeUs = 500, .writeClocks = 0,
+                 .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
+                 .sckPhaseClocks = 8,
                  .spiMode = SimSpiMode::kMode0, .echoesEnable = false,
                  .lockReading = SimLockReading::kSetReadsZero, .dataSheetBusyReads = false},
 };

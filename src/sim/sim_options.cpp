@@ -90,6 +90,22 @@ std::optional<double> Rate(std::string_view value) {
   return rate;
 }
 
+// Signature bytes as hex digits, two to a byte, no more than a chip has (1E5106).
+std::optional<std::vector<std::uint8_t>> SignatureBytes(std::string_view value) {
+  if (value.empty() || value.size() % 2 != 0 || value.size() > 2 * kSimSignatureMost) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < value.size(); i += 2) {
+    unsigned byte = 0;
+    const char* digits = value.data() + i;
+    const auto [stop, error] = std::from_chars(digits, digits + 2, byte, 16);
+    if (error != std::errc{} || stop != digits + 2) return std::nullopt;
+    bytes.push_back(static_cast<std::uint8_t>(byte));
+  }
+  return bytes;
+}
+
 // A crystal in MHz, as decimal digits with an optional fraction (11.0592).
 std::optional<double> Megahertz(std::string_view value) {
   double mhz = 0.0;
@@ -151,24 +167,59 @@ std::string ShortChipNames(const std::vector<std::string_view>& names) {
 
 // "byte write time in microseconds (default 500; 2000 for the AT89S53/8252)": a
 // time that most chips share stands alone, the others follow longest first, each
-// with the chips that take it. The width keeps the manual's line breaks.
-std::string TimeHelp(std::string_view what, std::uint32_t SimChipModel::*time) {
-  std::map<std::uint32_t, std::vector<std::string_view>, std::greater<>> chipsByTime;
-  for (const SimChipModel& chip : kSimChips) chipsByTime[chip.*time].push_back(chip.name);
+// with the chips that take it; a time that grows with the crystal's period says
+// by how many periods. after follows the list. The width keeps the manual's line
+// breaks.
+std::string TimeHelp(std::string_view what, std::uint32_t SimChipModel::*time,
+                     std::uint32_t SimChipModel::*clocks = nullptr, std::string_view after = "") {
+  using Time = std::pair<std::uint32_t, std::uint32_t>;  // the fixed part, the periods
+  std::map<Time, std::vector<std::string_view>, std::greater<>> chipsByTime;
+  for (const SimChipModel& chip : kSimChips) {
+    chipsByTime[{chip.*time, clocks == nullptr ? 0 : chip.*clocks}].push_back(chip.name);
+  }
   std::string most;
   std::string others;
   for (const auto& [value, names] : chipsByTime) {
+    const std::string text =
+        std::to_string(value.first) +
+        (value.second == 0 ? "" : " + " + std::to_string(value.second) + " crystal periods");
     if (2 * names.size() > kSimChips.size()) {
-      most = std::to_string(value);
+      most = text;
       continue;
     }
     if (!others.empty()) others += ", ";
-    others += std::to_string(value) + " for the " + ShortChipNames(names);
+    others += text + " for the " + ShortChipNames(names);
   }
   const std::string times = most.empty()   ? others
                             : others.empty() ? most
                                              : most + "; " + others;
-  return WrapHelp(std::string(what) + " (default " + times + ")", kHelpColumn, kHelpColumn, 79);
+  return WrapHelp(std::string(what) + " (default " + times + ")" + std::string(after),
+                  kHelpColumn, kHelpColumn, 79);
+}
+
+// "; a page write lasts 256 of them on the AT89S51/52, one on the AT89S8253": the
+// chips with page instructions, grouped by how many byte writes their page takes.
+std::string PageWriteHelp() {
+  std::map<std::uint32_t, std::vector<std::string_view>, std::greater<>> chipsByCycles;
+  for (const SimChipModel& chip : kSimChips) {
+    if (chip.pageBytes != 0) chipsByCycles[chip.pageWriteCycles].push_back(chip.name);
+  }
+  std::string text;
+  for (const auto& [cycles, names] : chipsByCycles) {
+    text += text.empty() ? "; a page write lasts " : ", ";
+    text += (cycles == 1 ? std::string("one") : std::to_string(cycles) + " of them") + " on the " +
+            ShortChipNames(names);
+  }
+  return text;
+}
+
+// "AT89S51/52/8253": the chips whose rows give them page instructions.
+std::string PageChips() {
+  std::vector<std::string_view> names;
+  for (const SimChipModel& chip : kSimChips) {
+    if (chip.pageBytes != 0) names.push_back(chip.name);
+  }
+  return ShortChipNames(names);
 }
 
 // "(default yes for the AT89S51/52, no for the AT89S8253/2051/4051)": the four-byte
@@ -271,7 +322,8 @@ const std::vector<SimKey>& SimKeys() {
              return true;
            },
            SimKeyGroup::kChip, "write=US",
-           TimeHelp("byte write time in microseconds", &SimChipModel::writeUs)},
+           TimeHelp("byte write time in microseconds", &SimChipModel::writeUs,
+                    &SimChipModel::writeClocks, PageWriteHelp())},
     SimKey{"xtal", "the crystal in MHz from 0.1 to 60 (11.0592 for instance)",
            [](SimOptions& options, std::string_view value) {
              const auto mhz = Megahertz(value);
@@ -341,6 +393,33 @@ const std::vector<SimKey>& SimKeys() {
            "what a code read answers\n"
            "while lock bit 2 or 3 is set: the complement of\n"
            "the stored byte (default), FF or 00"},
+    SimKey{"pages", "yes or no (the page instructions 50 and 30)",
+           [](SimOptions& options, std::string_view value) {
+             const auto pages = Choice(value, kYesNo);
+             if (!pages) return false;
+             options.chip.pages = *pages;
+             return true;
+           },
+           SimKeyGroup::kChip, "pages=yes|no",
+           WrapHelp("no: the chip takes no page instructions (50, 30) and counts their "
+                    "bytes as byte instructions (default yes; only the " +
+                        PageChips() + " have them)",
+                    kHelpColumn, kHelpColumn, 79)},
+    SimKey{"signature",
+           "1 to " + std::to_string(kSimSignatureMost) +
+               " bytes in hex that replace the chip's signature (1E5106 for instance)",
+           [](SimOptions& options, std::string_view value) {
+             auto bytes = SignatureBytes(value);
+             if (!bytes) return false;
+             options.chip.signature = std::move(*bytes);
+             return true;
+           },
+           SimKeyGroup::kChip, "signature=HEX",
+           WrapHelp("replaces the chip's signature bytes in the order of their addresses "
+                    "(1E5106 on the AT89S51: 1E at 000, 51 at 100, 06 at 200); fewer "
+                    "bytes replace only the first, and those beyond the chip's own are "
+                    "ignored",
+                    kHelpColumn, kHelpColumn, 79)},
     SimKey{"dead", "a code address in hex (0000 to FFFF) that never programs",
            [](SimOptions& options, std::string_view value) {
              options.chip.deadAddress = HexAddress(value);

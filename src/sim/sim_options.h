@@ -33,7 +33,9 @@ enum class SimAnswer {
 // the faults it shows, and the file that keeps its memory between runs.
 struct SimChipSettings {
   std::optional<std::uint32_t> eraseMs;  // unset: the chip's own time
-  std::optional<std::uint32_t> writeUs;  // unset: the chip's own time
+  // Unset: the chip's own time. Set, it is the byte write time, and a page write
+  // lasts as many of them as the chip's row says.
+  std::optional<std::uint32_t> writeUs;
   // The first Programming Enable, counted from 1 since the chip was created, that the
   // chip obeys (and echoes, if it echoes); the earlier ones go unheard.
   std::uint32_t echoFrom = 1;
@@ -47,6 +49,13 @@ struct SimChipSettings {
   SimAnswer unheard = SimAnswer::kComplement;
   // The answer to a code read while lock bit 2 or 3 forbids reading the code.
   SimAnswer lockedRead = SimAnswer::kComplement;
+  // false: the chip takes no page instructions (50, 30), even where its data sheet
+  // gives them, and frames their bytes as byte instructions.
+  bool pages = true;
+  // Bytes that replace the chip's signature, in the order of its signature
+  // addresses; fewer than the chip has replace only the first, and those beyond
+  // its own have no address to be read at. Empty: its own.
+  std::vector<std::uint8_t> signature;
   std::optional<std::uint16_t> deadAddress;  // a cell that never programs
   double flakyRate = 0.0;  // share of read answers that come back with one bit flipped
   std::uint64_t seed = 1;  // of the flaky answers, so that a run can be repeated

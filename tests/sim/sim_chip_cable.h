@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -131,6 +132,32 @@ class ChipCable {
         break;
     }
   }
+  // 50 (write) or 30 (read) and the page's address: its high byte alone on the chips
+  // with pages of 256 bytes, then A7..A0 of the page on the others.
+  std::vector<std::uint8_t> PageOpening(std::uint8_t op, std::uint16_t address) {
+    std::vector<std::uint8_t> bytes{op, static_cast<std::uint8_t>((address >> 8) & 0x3F)};
+    if (Chip().Model().PageHeaderBytes() == 3) bytes.push_back(static_cast<std::uint8_t>(address));
+    return bytes;
+  }
+  // The answers to every byte of the page write.
+  std::vector<std::uint8_t> WritePage(std::uint16_t address,
+                                      const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> bytes = PageOpening(0x50, address);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return Send(bytes);
+  }
+  // The answers during the data bytes of a page read, as many as the chip's page.
+  std::vector<std::uint8_t> ReadPage(std::uint16_t address) {
+    std::vector<std::uint8_t> bytes = PageOpening(0x30, address);
+    const std::size_t opening = bytes.size();
+    bytes.resize(opening + Chip().Model().pageBytes, 0x00);
+    const std::vector<std::uint8_t> answers = Send(bytes);
+    return {answers.begin() + static_cast<std::ptrdiff_t>(opening), answers.end()};
+  }
+  std::uint8_t ReadSignature(std::uint16_t address) {
+    return SendForAnswer({0x28, static_cast<std::uint8_t>(address >> 8),
+                          static_cast<std::uint8_t>(address), 0x00});
+  }
   std::uint8_t ReadLockBits() { return SendForAnswer({0x24, 0x55, 0x55, 0xFF}); }
   std::uint8_t ReadFuse() { return SendForAnswer({0x21, 0x55, 0x55, 0xFF}); }
   void WriteFuse(bool x2On) {
@@ -138,7 +165,7 @@ class ChipCable {
   }
 
   // Lets the chip finish what it is doing.
-  void Settle() { clock.Advance(Chip().EraseUs() + Chip().WriteUs()); }
+  void Settle() { clock.Advance(Chip().EraseUs() + Chip().WriteUs() + Chip().PageWriteUs()); }
 
   ManualClock clock;
   SimulatedPort port;

@@ -146,6 +146,13 @@ TEST(SimChipLocks, LevelOneStopsWritesLevelTwoHidesTheCodeEraseClearsBoth) {
       } else {
         EXPECT_NE(read, 0x5A);
       }
+      // Page instructions meet the same lock, byte for byte.
+      if (model.pageBytes != 0) {
+        cable.WritePage(0x0000, std::vector<std::uint8_t>(model.pageBytes, 0x00));
+        cable.Settle();
+        EXPECT_EQ(chip.Code(0x0011), 0xFF);
+        EXPECT_EQ(cable.ReadPage(0x0000)[0x10], read);
+      }
 
       cable.Erase();
       cable.Settle();

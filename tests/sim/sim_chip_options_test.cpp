@@ -47,6 +47,8 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_EQ(defaults.chip.unheard, SimAnswer::kComplement);
   EXPECT_EQ(defaults.chip.lockedRead, SimAnswer::kComplement);
   EXPECT_FALSE(defaults.chip.deadAddress.has_value());
+  EXPECT_TRUE(defaults.chip.pages);
+  EXPECT_TRUE(defaults.chip.signature.empty());
   EXPECT_EQ(defaults.chip.flakyRate, 0.0);
   EXPECT_TRUE(defaults.chip.stateFile.empty());
   EXPECT_FALSE(defaults.virtualClock);
@@ -65,7 +67,7 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
 
   const SimOptions chip = ParseSimOptions(
       "target=AT89S8253,erase=0,write=1500,echo-from=3,dead=2aBc,flaky=0.25,seed=42,"
-      "state=/tmp/chip.txt,clock=Virtual");
+      "state=/tmp/chip.txt,clock=Virtual,pages=NO,signature=1e73Ff");
   EXPECT_EQ(chip.target, "at89s8253");
   EXPECT_EQ(chip.chip.eraseMs, 0u);
   EXPECT_EQ(chip.chip.writeUs, 1500u);
@@ -75,6 +77,9 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_EQ(chip.chip.seed, 42u);
   EXPECT_EQ(chip.chip.stateFile, "/tmp/chip.txt");
   EXPECT_TRUE(chip.virtualClock);
+  EXPECT_FALSE(chip.chip.pages);
+  EXPECT_EQ(chip.chip.signature, (std::vector<std::uint8_t>{0x1E, 0x73, 0xFF}));
+  EXPECT_TRUE(ParseSimOptions("pages=yes").chip.pages);
   EXPECT_EQ(ParseSimOptions("flaky=1").chip.flakyRate, 1.0);
 
   const SimOptions readings =
@@ -101,7 +106,9 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
       "dead=",       "flaky=1.5",   "flaky=-0.1", "flaky=1e-3", "seed=-1",     "seed=1.5",
       "state=",      "clock=real",  "clock=",     "echo=1",     "echo=",       "echo=yes,echo=no",
       "lock-read=1", "lock-read=set", "lock-read=", "unheard=0", "unheard=fff", "unheard=",
-      "locked-read=0x00", "locked-read=complemented", "locked-read="};
+      "locked-read=0x00", "locked-read=complemented", "locked-read=", "pages=0", "pages=",
+      "signature=", "signature=1E5", "signature=1E51060A", "signature=0x1E", "signature=1G",
+      "signature=-1", "signature=+1E"};
   for (const auto& text : bad) {
     try {
       ParseSimOptions(text);
@@ -116,7 +123,8 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
   }
   for (const char* key : {"target=", "cable=", "sense=", "miso=", "erase=", "write=",
                           "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual",
-                          "echo=", "lock-read=", "unheard=", "locked-read="}) {
+                          "echo=", "lock-read=", "unheard=", "locked-read=", "pages=",
+                          "signature="}) {
     EXPECT_NE(SimOptionKeys().find(key), std::string::npos) << key;
   }
   // Every chip a target may name.
@@ -157,6 +165,8 @@ TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
       {"lock-read=set1", {"\"lock-read=set1\"", "none"}},
       {"target=none,unheard=ff", {"\"unheard=ff\""}},
       {"target=loopback,locked-read=00", {"\"locked-read=00\""}},
+      {"target=none,pages=no", {"\"pages=no\"", "none"}},
+      {"target=loopback,signature=1E", {"\"signature=1E\"", "loopback"}},
   };
   for (const auto& c : cases) {
     const std::string message = ErrorOf(c.options);
@@ -186,6 +196,32 @@ TEST(SimChipOptions, EraseAndWriteTimesReplaceTheChipsOwn) {
   EXPECT_TRUE(chip.BusyAt(written + 39));
   EXPECT_FALSE(chip.BusyAt(written + 40));
   EXPECT_EQ(cable.ReadCode(0x0001), 0x00);
+}
+
+TEST(SimChipOptions, SignatureReadsTheRowsBytesOrThoseThatTheKeyGives) {
+  const std::uint16_t addresses[] = {0x000, 0x100, 0x200, 0x030, 0x031};
+  struct Case {
+    std::string options;
+    std::vector<std::uint8_t> answers;  // at each of the addresses
+  };
+  const Case cases[] = {
+      {"target=AT89S51", {0x1E, 0x51, 0x06, 0xFF, 0xFF}},
+      {"target=AT89S52", {0x1E, 0x52, 0x06, 0xFF, 0xFF}},
+      {"target=AT89S8253", {0xFF, 0xFF, 0xFF, 0x1E, 0x73}},
+      {"target=AT89S4051", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {"target=AT89S52,signature=1e53", {0x1E, 0x53, 0x06, 0xFF, 0xFF}},  // the first two
+      {"target=AT89S51,signature=FFFFFF", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {"target=AT89S8253,signature=1E5106", {0xFF, 0xFF, 0xFF, 0x1E, 0x51}},
+      {"target=AT89S2051,signature=1E", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ChipCable cable(c.options);
+    cable.Enable();
+    std::vector<std::uint8_t> answers;
+    for (const std::uint16_t address : addresses) answers.push_back(cable.ReadSignature(address));
+    EXPECT_EQ(answers, c.answers);
+  }
 }
 
 TEST(SimChipOptions, EchoFromCountsEnablesSinceTheStartAndEchoSaysWhetherThereIs69) {

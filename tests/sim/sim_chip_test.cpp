@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <set>
 #include <string>
@@ -36,9 +37,19 @@ TEST(SimChipTable, RowsAreConsistent) {
     EXPECT_GE(std::uint32_t{chip.AddressMask()} + 1, chip.codeBytes);
     EXPECT_LT(std::uint32_t{chip.AddressMask()} / 2 + 1, chip.codeBytes);
     EXPECT_EQ(chip.codeBytes % 32, 0u);
-    // Writes on the four-byte set finish within the 5 ms the program waits; the
-    // three-byte parts are polled and take at most 2.5 ms.
-    EXPECT_LT(chip.writeUs, threeByte ? 2500u : 5000u);
+    // Writes on the four-byte set finish within the 5 ms the program waits, on the
+    // slowest crystal (3 MHz); the three-byte parts are polled and take at most 2.5 ms.
+    EXPECT_LT(chip.writeUs + chip.writeClocks / 3, threeByte ? 2500u : 5000u);
+    // Pages only on the four-byte set, each a power of two that divides the code.
+    EXPECT_EQ(chip.pageBytes == 0, chip.pageWriteCycles == 0);
+    if (chip.pageBytes != 0) {
+      EXPECT_FALSE(threeByte);
+      EXPECT_TRUE(std::has_single_bit(chip.pageBytes));
+      EXPECT_EQ(chip.codeBytes % chip.pageBytes, 0u);
+    }
+    for (std::size_t i = 1; i < chip.signatureBytes; ++i) {
+      EXPECT_LT(chip.signature[i - 1].address, chip.signature[i].address);
+    }
     // The three-byte parts poll their writes in their own way and answer in mode 0.
     if (threeByte) {
       EXPECT_FALSE(chip.dataSheetBusyReads);
@@ -407,6 +418,127 @@ TEST(SimChip, ReadsWhileBusyAnswerAsTheChipsRowSays) {
     if (cable.FourByte()) {
       EXPECT_EQ(cable.ReadLockBits(), 0x00);
     }
+  }
+}
+
+TEST(SimChip, PageWritesProgramTheWholePageAndPageReadsGiveItBack) {
+  struct Case {
+    std::string options;
+    std::uint16_t sent;    // the page's address in the instructions
+    std::uint16_t landed;  // where the page is stored
+    std::uint16_t dead;    // a cell of the page that stays FF; FFFF: none
+  };
+  const Case cases[] = {
+      {"target=AT89S51", 0x0100, 0x0100, 0xFFFF},
+      {"target=AT89S51", 0x3F00, 0x0F00, 0xFFFF},  // the bits above 4 KiB are dropped
+      {"target=AT89S52", 0x1F00, 0x1F00, 0xFFFF},
+      {"target=AT89S52,dead=8123", 0x0100, 0x0100, 0x0123},
+      {"target=AT89S8253", 0x0040, 0x0040, 0xFFFF},
+      {"target=AT89S8253", 0x2FC5, 0x2FC0, 0xFFFF},  // the bits below the page are ignored
+      {"target=AT89S8253,dead=207F", 0x2040, 0x2040, 0x207F},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options + " " + std::to_string(c.sent));
+    ChipCable cable(c.options);
+    SimChip& chip = cable.Chip();
+    const std::size_t size = chip.Model().pageBytes;
+    std::vector<std::uint8_t> page(size);
+    for (std::size_t k = 0; k < size; ++k) page[k] = static_cast<std::uint8_t>(k ^ 0xA5);
+    chip.SetCode(static_cast<std::uint16_t>(c.landed + 1), 0xF0);
+    cable.Enable();
+    const auto echoes = cable.WritePage(c.sent, page);
+    // Each data byte is answered with the echo of the one before.
+    EXPECT_EQ(std::vector(echoes.end() - static_cast<std::ptrdiff_t>(size) + 1, echoes.end()),
+              std::vector(page.begin(), page.end() - 1));
+    cable.Settle();
+
+    std::vector<std::uint8_t> want = page;
+    want[1] &= 0xF0;  // flash: a write only clears bits
+    if (c.dead != 0xFFFF) want[c.dead - c.landed] = 0xFF;
+    std::vector<std::uint8_t> stored;
+    for (std::size_t k = 0; k < size; ++k) {
+      stored.push_back(chip.Code(static_cast<std::uint16_t>(c.landed + k)));
+    }
+    EXPECT_EQ(stored, want);
+    // Nothing outside the page was touched.
+    EXPECT_EQ(std::count(chip.Memory().code.begin(), chip.Memory().code.end(), 0xFF),
+              static_cast<std::ptrdiff_t>(chip.Model().codeBytes - size) +
+                  std::count(want.begin(), want.end(), 0xFF));
+    EXPECT_EQ(cable.ReadPage(c.sent), want);
+    // The instructions after a page instruction are counted as before.
+    EXPECT_EQ(cable.ReadCode(static_cast<std::uint16_t>(c.landed + 1)), want[1]);
+    EXPECT_EQ(chip.Counters().pageWrites, 1u);
+    EXPECT_EQ(chip.Counters().pageReads, 1u);
+    EXPECT_EQ(chip.Counters().writes, 0u);
+    EXPECT_EQ(chip.Counters().reads, 1u);
+  }
+}
+
+TEST(SimChip, APageWritePollsItsLastByteForItsWholeTime) {
+  struct Case {
+    std::string options;
+    std::uint32_t byteUs;
+    std::uint32_t pageUs;
+  };
+  const Case cases[] = {
+      {"target=AT89S52", 406, 103766},  // 256 times 64 periods of 12 MHz + 400 us
+      {"target=AT89S52,xtal=16", 404, 103424},
+      {"target=AT89S51,xtal=4", 416, 106496},
+      {"target=AT89S51,write=40", 40, 10240},
+      {"target=AT89S8253", 4500, 4500},
+      {"target=AT89S8253,write=1000", 1000, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    ChipCable cable(c.options);
+    SimChip& chip = cable.Chip();
+    EXPECT_EQ(chip.WriteUs(), c.byteUs);
+    EXPECT_EQ(chip.PageWriteUs(), c.pageUs);
+    std::vector<std::uint8_t> page(chip.Model().pageBytes, 0x00);
+    page.front() = 0x33;
+    page.back() = 0x5A;
+    const auto last = static_cast<std::uint16_t>(0x0100 + page.size() - 1);
+    cable.Enable();
+    cable.WritePage(0x0100, page);
+    // The page is written at the edge that samples its last bit.
+    const std::uint64_t written = cable.clock.NowMicroseconds() -
+                                  (cable.Chip().Model().spiMode == SimSpiMode::kMode0
+                                       ? ChipCable::kHalfPeriodUs
+                                       : 0);
+    EXPECT_EQ(cable.ReadCode(last), 0xDA);
+    EXPECT_EQ(cable.ReadCode(0x0100), 0xCC);  // the page's other bytes are not served
+    EXPECT_TRUE(chip.BusyAt(written + c.pageUs - 1));
+    EXPECT_FALSE(chip.BusyAt(written + c.pageUs));
+    cable.clock.Set(written + c.pageUs - 100);
+    EXPECT_EQ(cable.ReadCode(last), 0xDA);
+    cable.clock.Set(written + c.pageUs);
+    EXPECT_EQ(cable.ReadCode(last), 0x5A);
+    EXPECT_EQ(cable.ReadCode(0x0100), 0x33);
+  }
+}
+
+TEST(SimChip, WithoutPageInstructionsTheirBytesAreByteInstructions) {
+  for (const char* options : {"target=AT89S52,pages=no", "target=AT89S8253,pages=No",
+                              "target=AT89S4051", "target=AT89S53"}) {
+    SCOPED_TRACE(options);
+    ChipCable cable(options);
+    SimChip& chip = cable.Chip();
+    chip.SetCode(0x0100, 0x12);
+    const std::vector<std::uint8_t> zeros(256, 0x00);
+    cable.Enable();
+    cable.WritePage(0x0100, zeros);
+    cable.Settle();
+    EXPECT_EQ(std::count(chip.Memory().code.begin(), chip.Memory().code.end(), 0xFF),
+              static_cast<std::ptrdiff_t>(chip.Model().codeBytes - 1));
+    EXPECT_EQ(chip.Counters().pageWrites + chip.Counters().writes, 0u);
+    // A page read gets nothing but echoes, where the page would give 12 first.
+    std::vector<std::uint8_t> read = cable.PageOpening(0x30, 0x0100);
+    read.insert(read.end(), zeros.begin(), zeros.end());
+    cable.Enable();
+    const auto answers = cable.Send(read);
+    EXPECT_EQ(std::vector(answers.begin() + 1, answers.end()),
+              std::vector(read.begin(), read.end() - 1));
+    EXPECT_EQ(chip.Counters().pageReads, 0u);
   }
 }
 
