@@ -572,8 +572,17 @@ void Run(Bytes& in) {
   const DeviceInfo& device = ChooseDevice(in.Take());
   bool isChip = false;
   bool faulty = false;
-  const std::string options = ChooseOptions(in, device, isChip, faulty);
+  std::string options = ChooseOptions(in, device, isChip, faulty);
   const std::uint8_t settings = in.Take();
+  // Fast programming, and the faults only it meets: a chip that ignores the page
+  // instructions, or gives a signature that is not its own (another model's or none).
+  const bool fast = (settings & 8) != 0;
+  if (fast && isChip && (settings & 0x30) != 0) {
+    faulty = true;
+    static constexpr const char* kSignatures[] = {"1E5106", "1E5206", "1E73", "FFFFFF"};
+    if ((settings & 0x10) != 0) options += ",pages=no";
+    if ((settings & 0x20) != 0) options += std::string(",signature=") + kSignatures[settings >> 6];
+  }
   std::vector<std::pair<Op, std::uint8_t>> commands(1 + in.Take() % 6);
   for (auto& [op, param] : commands) {
     op = kOpChoice[in.Take() % kOpChoice.size()];
@@ -589,7 +598,8 @@ void Run(Bytes& in) {
   // simulator's options, the file and each command's outcome.
   static const bool verbose = std::getenv("VQLISP_FUZZ_VERBOSE") != nullptr;
   if (verbose) {
-    std::fprintf(stderr, "device %s\n%s", std::string(device.name).c_str(), hexText.c_str());
+    std::fprintf(stderr, "device %s%s\n%s%s\n", std::string(device.name).c_str(),
+                 fast ? " (fast programming)" : "", hexText.c_str(), options.c_str());
   }
 
   // Now and then a fine step, so that an instruction takes less virtual time than a
@@ -615,6 +625,7 @@ void Run(Bytes& in) {
   app.Selection.Select(vql::DeviceIndexOf(device.name));
   app.Controls.AutoReloadFile = (settings & 1) != 0;
   app.Cmd.AutoRunAfterProgram = (settings & 2) != 0;
+  app.Controls.FastProgramming = fast;
 
   std::uint64_t stopAtPump = 0;  // 0: no stop asked
   const std::function<void()> stopWhenDue = [&] {

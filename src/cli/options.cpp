@@ -128,6 +128,8 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     flag(options.manual, true);
   } else if (name == "--no-auto-reload") {
     flag(options.autoReload, false);
+  } else if (name == "--fast") {
+    flag(options.fast, true);
   } else if (name == "--no-run-after") {
     flag(options.runAfter, false);
   } else if (name == "--ignore-hex-errors") {
@@ -179,6 +181,10 @@ bool Uses(const CliOptions& options, std::string_view option) {
   }
   if (option == "--no-auto-reload") return is({CommandId::Program, CommandId::AutoProgram});
   if (option == "--no-run-after") return is({CommandId::AutoProgram});
+  if (option == "--fast") {
+    return is({CommandId::ReadChip, CommandId::BlankCheck, CommandId::Program, CommandId::Verify,
+               CommandId::AutoProgram});
+  }
   if (option == "--ignore-hex-errors") return TakesFile(options);
   if (option == "-o") return is({CommandId::ReadChip});
   return true;  // --help, --version

@@ -39,6 +39,7 @@ struct CliOptions {
   bool x2Clock = false;
   bool autoReload = true;
   bool runAfter = true;
+  bool fast = false;  // --fast: Option > Fast Programming
   std::optional<std::int32_t> sckHalfUs;  // --sck-half-us; unset: the link's default
   bool ignoreHexErrors = false;  // go on after a HEX file whose records have problems
   std::string config;  // --config: the one file to read; empty: the usual lookup

@@ -309,6 +309,7 @@ void Session::ApplyControls() {
   cmd.SetAutoReloadFile(options_.autoReload);
   cmd.StopOnDamagedReload = !options_.ignoreHexErrors;
   cmd.SetAutoRunAfterProgram(options_.runAfter);
+  cmd.SetFastProgramming(options_.fast);
 }
 
 Verdict Session::RunCommand() {

@@ -15,7 +15,7 @@ namespace vql {
 
 // In the table's order.
 enum class CommandId { Load, ReadChip, Erase, BlankCheck, Program, Verify, AutoProgram, Lock,
-                       Fuse, TestIo };
+                       Fuse, TestIo, ReadSignature };
 
 struct OperatorCommand {
   CommandId id;
@@ -76,6 +76,12 @@ inline constexpr auto kOperatorCommands = std::to_array<OperatorCommand>({
     {CommandId::TestIo, "Test IO", &Commands::TestIo, "Button1", CommandGate::Always,
      "TestIO1", CommandGate::Always, "test-io", false, "",
      "the cable loop test; needs a loop-back plug (MISO joined to SCK)"},
+    {CommandId::ReadSignature, "Read Signature", &Commands::ReadSignature, "",
+     CommandGate::ProgramMode, "ReadSignature1", CommandGate::ProgramMode, "signature", false, "",
+     "read the chip's signature bytes and name the model they give:\n"
+     "1E 51 06 (AT89S51) or 1E 52 06 (AT89S52) at 000, 100 and 200;\n"
+     "1E 73 (AT89S8253) at 030 and 031, an address its data sheet\n"
+     "prints garbled, so unconfirmed. The other devices give none"},
 });
 
 constexpr const OperatorCommand& CommandRow(CommandId id) {

@@ -253,17 +253,25 @@ bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access acc
 namespace {
 
 // The signatures the serial lines give: the AT89S51/52's at 000, 100 and 200, and
-// the AT89S8253's at 030 and 031, read from its parallel-mode table.
+// the AT89S8253's at 030 and 031, read from its parallel-mode table: its serial
+// instruction table garbles the address, so that place is not confirmed, and nothing
+// is refused on it.
 struct Signature {
   std::string_view device;
   std::vector<std::uint16_t> at;
   std::vector<std::uint8_t> bytes;
+  bool confirmed;
 };
 const Signature kSignatures[] = {
-    {"AT89S51", {0x000, 0x100, 0x200}, {0x1E, 0x51, 0x06}},
-    {"AT89S52", {0x000, 0x100, 0x200}, {0x1E, 0x52, 0x06}},
-    {"AT89S8253", {0x030, 0x031}, {0x1E, 0x73}},
+    {"AT89S51", {0x000, 0x100, 0x200}, {0x1E, 0x51, 0x06}, true},
+    {"AT89S52", {0x000, 0x100, 0x200}, {0x1E, 0x52, 0x06}, true},
+    {"AT89S8253", {0x030, 0x031}, {0x1E, 0x73}, false},
 };
+
+const Signature* SignatureOf(std::string_view device) {
+  const auto* found = std::ranges::find(kSignatures, device, &Signature::device);
+  return found == std::end(kSignatures) ? nullptr : found;
+}
 
 // "1E 52 06"; addresses (format "%03X", separator " and ") as "030 and 031".
 template <typename Value>
@@ -283,25 +291,37 @@ std::string BytesText(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
+std::optional<Commands::SignatureSeen> Commands::ReadChipSignature() {
+  const Signature* own = SignatureOf(device_->name);
+  if (own == nullptr) return std::nullopt;
+  const auto got = ops_.ReadSignature(own->at);
+  if (!got) return std::nullopt;  // a read that did not agree has said so
+  SignatureSeen seen{*got, *got == own->bytes, {}, {}};
+  for (const Signature& other : kSignatures) {
+    if (seen.own || &other == own) continue;
+    const auto read = other.at == own->at ? got : ops_.ReadSignature(other.at);
+    if (ops_.Halted()) return std::nullopt;
+    if (read != other.bytes) continue;
+    seen.otherModel = other.device;
+    seen.otherText = "the " + std::string(other.device) + "'s " + BytesText(other.bytes) +
+                     (other.at == own->at ? "" : ", at " + ListText(other.at, "%03X", " and "));
+    break;
+  }
+  return seen;
+}
+
 bool Commands::OtherModelInTheSocket(CommandResult& result, std::int32_t level,
                                      Outcome locked) {
   // A chip of another model can read as locked, and the advice to erase would cost it
   // its code. Only the AT89S51/52 give their signature before a lock refusal here.
-  const auto* own = std::ranges::find(kSignatures, device_->name, &Signature::device);
-  if (own == std::end(kSignatures) || device_->lockRead != LockRead::ToBoxes) return false;
-  const auto got = ops_.ReadSignature(own->at);
-  if (!got || *got == own->bytes) return false;  // a read that did not agree has said so
-  const std::string name(device_->name);
-  const std::string ownText = "the " + name + "'s " + BytesText(own->bytes);
-  for (const Signature& other : kSignatures) {
-    if (&other == own) continue;
-    const auto read = other.at == own->at ? got : ops_.ReadSignature(other.at);
-    if (read != other.bytes) continue;
-    const std::string where =
-        other.at == own->at ? "" : ", at " + ListText(other.at, "%03X", " and ");
-    window_.ShowMessageBox("The chip in the socket gives the signature of another model, the " +
-                           std::string(other.device) + "'s " + BytesText(other.bytes) + where +
-                           ", not " + ownText +
+  const Signature* own = SignatureOf(device_->name);
+  if (own == nullptr || device_->lockRead != LockRead::ToBoxes) return false;
+  const auto seen = ReadChipSignature();
+  if (!seen || seen->own) return false;
+  const std::string ownText = "the " + std::string(device_->name) + "'s " + BytesText(own->bytes);
+  if (!seen->otherModel.empty()) {
+    window_.ShowMessageBox("The chip in the socket gives the signature of another model, " +
+                           seen->otherText + ", not " + ownText +
                            ": the selected device does not match the chip in the socket. "
                            "Choose the device that is in the socket.");
     result.outcome = Outcome::WrongDevice;
@@ -309,7 +329,7 @@ bool Commands::OtherModelInTheSocket(CommandResult& result, std::int32_t level,
   }
   window_.ShowMessageBox("The chip in the socket reads as locked at lock bit level " +
                          std::to_string(level) + ", but its signature reads " +
-                         BytesText(*got) + ", not " + ownText +
+                         BytesText(seen->bytes) + ", not " + ownText +
                          ": the selected device may not match the chip in the socket, or "
                          "its lock bits hide the signature too (some revisions of the data "
                          "sheet say so). Check that the device chosen is the chip in the "
@@ -318,6 +338,76 @@ bool Commands::OtherModelInTheSocket(CommandResult& result, std::int32_t level,
   // the lock's, and the box gives no advice to erase.
   result.outcome = locked;
   return true;
+}
+
+bool Commands::SignatureAllowsPages(CommandResult& result) {
+  const Signature* own = SignatureOf(device_->name);
+  if (!controls_.FastProgramming || device_->pageBytes == 0 || own == nullptr ||
+      !own->confirmed) {
+    return true;
+  }
+  const auto seen = ReadChipSignature();
+  if (!seen) return !RecordAndMustEnd(result, ops_.Halted().value_or(Outcome::Done));
+  const std::string name(device_->name);
+  const std::string ownText = "the " + name + "'s " + BytesText(own->bytes);
+  if (!seen->otherModel.empty()) {
+    window_.ShowMessageBox(
+        "The chip in the socket gives the signature of another model, " + seen->otherText +
+        ", not " + ownText + ": the selected device, the " + name +
+        ", does not match the chip, the " + seen->otherModel +
+        ". Fast programming writes whole pages laid out for the " + name +
+        ", so nothing was written. Choose the device that is in the socket.");
+    result.outcome = Outcome::WrongDevice;
+    return false;
+  }
+  if (!seen->own) {
+    window_.ShowNotice("The signature of the chip in the socket reads " + BytesText(seen->bytes) +
+                       ", which names no model this program knows (" + ownText +
+                       "). Lock bits can hide it, so the command goes on.");
+  }
+  return true;
+}
+
+CommandResult Commands::ReadSignature() {
+  CommandResult result;
+  if (!CanStart(result)) return result;
+  Run run(*this);
+  Status(status::kReadSignature, {}, true);
+  const Signature* own = SignatureOf(device_->name);
+  if (own == nullptr) {
+    std::string known;
+    for (const Signature& s : kSignatures) {
+      known += (known.empty() ? "" : &s == std::end(kSignatures) - 1 ? " and " : ", ") +
+               std::string(s.device);
+    }
+    window_.ShowMessageBox("The " + std::string(device_->name) +
+                           " gives no signature over the serial lines that its data sheet "
+                           "shows; the signature is read on the " + known + ".");
+    return {Outcome::NotSupported};
+  }
+  const auto seen = ReadChipSignature();
+  if (!seen) {
+    RecordAndMustEnd(result, ops_.Halted().value_or(Outcome::ReadError));
+    return result;
+  }
+  std::string named = seen->own ? std::string(own->device) : seen->otherModel;
+  if (named.empty()) named = "no model known";
+  SetOperatingMode(true);
+  Status(status::kSignature, BytesText(seen->bytes) + " (" + named + ")");
+  if (!seen->otherModel.empty()) {
+    window_.ShowMessageBox("The chip in the socket gives the signature of another model, " +
+                           seen->otherText + ", not the " + std::string(device_->name) +
+                           "'s " + BytesText(own->bytes) +
+                           ": choose the device that is in the socket.");
+    result.outcome = Outcome::WrongDevice;
+  } else if (!seen->own) {
+    Caveat(result, "The signature read, " + BytesText(seen->bytes) +
+                       ", names no model this program knows (the " +
+                       std::string(device_->name) + " gives " + BytesText(own->bytes) +
+                       "): the chip may be another model, hide its signature behind its "
+                       "lock bits, or not have heard the instructions.");
+  }
+  return result;
 }
 
 void Commands::Caveat(CommandResult& result, const std::string& text) {
@@ -474,7 +564,7 @@ CommandResult Commands::Program() {
   if (!CanStart(result)) return result;
   Run run(*this);
   Status(status::kProgramming, {}, true);
-  if (!CheckImage(result, true)) return result;
+  if (!CheckImage(result, true) || !SignatureAllowsPages(result)) return result;
   // A locked chip ignores the writes, and from level 2 on its answers to the
   // read-back can match the image by chance: its lock bits decide first.
   const std::optional<std::int32_t> locked = ChipLockLevel(result);
@@ -546,14 +636,17 @@ CommandResult Commands::AutoProgram() {
     Status(status::kNoFileName);
     return {Outcome::NoFile};
   }
-  // Before the erase: a file that cannot be written must not cost the chip its code.
-  if (!CheckImage(result, true)) return result;
+  // Before the erase: a file that cannot be written, or a chip of another model, must
+  // not cost the chip its code.
+  if (!CheckImage(result, true) || !SignatureAllowsPages(result)) return result;
   Status(status::kEraseChip, {}, true);
   if (RecordAndMustEnd(result, (ops_.*Set().EraseChip)())) return result;
   for (std::int32_t i = 0; i <= link_.PollDelay; ++i) link_.WaitScaled(10000);
 
   Status(status::kProgramming, {}, true);
+  ops_.VerifyFollowsWrite = true;
   Outcome written = (ops_.*Set().WriteCode)(ImageLast());
+  ops_.VerifyFollowsWrite = false;
   if (RecordAndMustEnd(result, written)) return result;
   if (written == Outcome::Done && ops_.WriteUnproved()) {
     // After an erase a chip that takes writes reads FF where a byte goes: one that
@@ -750,6 +843,10 @@ bool Commands::SetAutoReloadFile(bool on) {
 
 bool Commands::SetAutoRunAfterProgram(bool on) {
   return ChangeSetting([&] { AutoRunAfterProgram = on; });
+}
+
+bool Commands::SetFastProgramming(bool on) {
+  return ChangeSetting([&] { controls_.FastProgramming = on; });
 }
 
 bool Commands::SetSckHalfPeriod(std::int32_t us) {

@@ -20,6 +20,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "devices/device_ops.h"
 #include "devices/device_selection.h"
@@ -83,6 +84,9 @@ class Commands {
   CommandResult AutoProgram();
   CommandResult WriteLockBits();
   CommandResult WriteFuse();
+  // Reads the chip's signature bytes where the device's data sheet gives them, and
+  // shows them with the model they name.
+  CommandResult ReadSignature();
 
   // --- What the operator may change between commands; refused (false) while a
   // command runs. cmbDeviceChange, AT89S511Click .. AT89S40511Click,
@@ -98,6 +102,7 @@ class Commands {
   bool SetX2Clock(bool on);
   bool SetAutoReloadFile(bool on);
   bool SetAutoRunAfterProgram(bool on);
+  bool SetFastProgramming(bool on);
   bool SetSckHalfPeriod(std::int32_t us);
   // The loop test: Done, LoopTestFailed, NoPort or Busy.
   CommandResult TestIo();
@@ -204,6 +209,22 @@ class Commands {
   // names another model (WrongDevice) or none (the locked outcome, with a box that
   // does not advise an erase). Shows the box and sets the outcome when it does.
   bool OtherModelInTheSocket(CommandResult& result, std::int32_t level, Outcome locked);
+  // The chip's signature at the device's own addresses, and, when it is not the
+  // device's, the known model it names (read at that model's addresses where they
+  // differ). Nothing when the device gives no signature or the read ended the
+  // operation (ops_.Halted() says why).
+  struct SignatureSeen {
+    std::vector<std::uint8_t> bytes;  // at the device's own addresses
+    bool own = false;                 // the device's own signature
+    std::string otherModel;           // the other model named, if any
+    std::string otherText;            // "the AT89S8253's 1E 73, at 030 and 031"
+  };
+  std::optional<SignatureSeen> ReadChipSignature();
+  // Before a fast write of a device with a confirmed signature: false, with a box
+  // naming both models, when the chip gives another model's signature, or when the
+  // read ended the command. A signature that names no known model is shown in a
+  // notice and refuses nothing.
+  bool SignatureAllowsPages(CommandResult& result);
 
   ProgrammerLink& link_;
   ImageState& image_;

@@ -251,10 +251,13 @@ bool DeviceOps::EchoedNow() {
 }
 
 bool DeviceOps::EnableAttempt4() {
+  // Fast programming waits as the data sheets ask: the AT89S8253 10 ms with RST high
+  // and SCK low, the AT89S51/52 64 clock periods.
+  const std::int32_t settleMs = PagesWanted() ? kFastEnableSettleMs : 50;
   ClearEnableLines();
-  Wait(50);
+  Wait(settleMs);
   link_.SetDataBit(link_.DataPort(), kRstBit);
-  Wait(50);
+  Wait(settleMs);
   if (!SendInstruction("AC535555")) return false;
   return EchoedNow();
 }

@@ -133,6 +133,11 @@ class DeviceOps {
   // clears it.
   bool StopRequested = false;
 
+  // Set by a command that verifies every byte right after a fast write (Auto-program):
+  // the write then reads a page back only when its last byte does not read right, or
+  // while nothing has shown that the chip hears. The verify judges the rest.
+  bool VerifyFollowsWrite = false;
+
   // The device that operations serve while a command runs (nullptr: none held, each
   // operation takes the selected one when it starts).
   void HoldDevice(const DeviceInfo* device) {
@@ -211,6 +216,7 @@ class DeviceOps {
     echoSeen_ = false;
     writeShown_ = false;
     slowSearched_ = false;
+    pagesAnswer_.reset();
   }
   // Whether the enable of this device must be echoed (the devices whose row judges it).
   bool EchoJudged() const { return device_ != nullptr && device_->enable == EnableRule::EchoJudged; }
@@ -275,6 +281,55 @@ class DeviceOps {
   // One byte written and read back until it matches, by each set's rules: true when
   // it did; false, without a box, when it never did or the operation ended.
   bool WriteAndReadBack4(std::int32_t n);
+  // Verify and Blank check at the counter's address n, from the given read on (the
+  // reads before it did not match): reads until one matches and, after a miss, the
+  // next read agrees, with a new enable after each miss; Verify at most 20 reads,
+  // with the mismatch box, Blank check at most 10. Sets the flag when it never
+  // matched.
+  Step VerifyAt4(std::int32_t n, int fromRead, bool& mismatch);
+  Step BlankAt4(int fromRead, bool& notBlank);
+
+  // --- Fast programming: the page instructions of the devices whose row gives a
+  // page, while Fast Programming is ticked (PagesWanted). After the enable of the
+  // first page operation of a command, page 0 is read both ways (PagesAnswer): a chip
+  // whose page read differs from its byte reads does not take the page instructions
+  // as its data sheet says (another model, or a poor contact), and the command goes
+  // on byte by byte, with a notice.
+  bool PagesWanted() const;
+  // How long each enable attempt holds RST low, and then high, before the enable
+  // instruction: 50 ms, or with fast programming on the page devices this.
+  static constexpr std::int32_t kFastEnableSettleMs = 10;
+  bool PagesAnswer();
+  // The page instruction's opening for the page at start: op (50 write, 30 read),
+  // A13..A8 and, where pages are smaller than 256 bytes, A7..A0 of the page.
+  bool PageOpening(char opHigh, std::int32_t start);
+  // The page at start as one page read answers it; nothing when the operation ended.
+  std::optional<std::vector<std::uint8_t>> ReadPage(std::int32_t start);
+  // The page read twice, when both reads agree.
+  std::optional<std::vector<std::uint8_t>> ReadPageAgreed(std::int32_t start);
+  // Writes the image's bytes start..end as one page (FF past end), waits for the
+  // write by data polling, reads the page back and writes every byte that did not
+  // take the image's value again, byte by byte. False, with the box of the byte
+  // that never programs, when one does not; false when the operation ended. Without
+  // readBack the page is read back only when its last byte never read right.
+  bool WritePage(std::int32_t start, std::int32_t end, bool readBack);
+  // Reads the address until it reads want twice in a row, within the device's page
+  // write time with a wide margin: data polling, as a chip answers the last byte of
+  // a page with its bit 7 inverted until the page is written.
+  static constexpr std::int32_t kPagePollMargin = 4;
+  bool AwaitPageWritten(std::int32_t at, std::uint8_t want);
+  // The non-FF image bytes start..end that the page read does not show, written
+  // again byte by byte. False, with the box, when one does not program.
+  bool RewriteMismatches(std::int32_t start, std::int32_t end,
+                         const std::vector<std::uint8_t>& page);
+  // The page operations: false, having sent no more than the enable and page 0's
+  // reads, when the chip does not answer page reads (the byte-at-a-time operation
+  // then runs instead); true otherwise, whether or not the operation ended early.
+  bool WritePages4(std::int32_t last);
+  // Walks the pages of 0..last after the enable, one page read each; handle(n, got)
+  // decides for each address.
+  bool WalkPages(std::int32_t last, const std::function<Step(std::int32_t, std::uint8_t)>& handle);
+  void StoreByte(std::int32_t n, std::uint8_t byte);
   bool WriteAndPoll3(std::int32_t n);
   // After the erase instruction: its time passes even when a stop is asked meanwhile,
   // since a chip in its self-timed erase must not be released; the stop ends the
@@ -381,6 +436,7 @@ class DeviceOps {
   bool echoSeen_ = false;      // a 69 echo came since the command began
   bool writeShown_ = false;    // a write read back otherwise than before it, since then
   bool slowSearched_ = false;  // the slower clocks were tried in this command, in vain
+  std::optional<bool> pagesAnswer_;  // whether the chip has shown page reads, in this command
   std::uint8_t lockRaw_ = 0;
 };
 

@@ -114,6 +114,8 @@ void DeviceOps::SettleMaybeBusy(WriteProof& proof,
 Outcome DeviceOps::WriteCode4(std::int32_t last) {
   Scope scope(*this);
   if (halt_) return *halt_;
+  if (PagesWanted() && WritePages4(last)) return Result(Outcome::Done);
+  if (halt_) return *halt_;
   WriteProof proof(!NeedsWriteProof());
   const auto write = [&](std::int32_t m) {
     if (!WriteAndReadBack4(m)) return false;
@@ -148,6 +150,14 @@ Outcome DeviceOps::WriteCode4(std::int32_t last) {
 
 Outcome DeviceOps::ReadCode4(std::int32_t last) {
   Scope scope(*this);
+  const bool paged = PagesWanted() && WalkPages(last, [&](std::int32_t n, std::uint8_t got) {
+    StoreByte(n, got);
+    return Step::Next;
+  });
+  if (paged) {
+    RefreshGrid(image_, window_);
+    return Result(Outcome::Done);
+  }
   Walk(InstructionSet::FourByte, last, false, [&](std::int32_t n) {
     if (ReadCodeByte4()) StoreReceived(n);
     return Step::Next;
@@ -159,35 +169,55 @@ Outcome DeviceOps::ReadCode4(std::int32_t last) {
 Outcome DeviceOps::VerifyCode4(std::int32_t last) {
   Scope scope(*this);
   bool mismatch = false;
-  Walk(InstructionSet::FourByte, last, false, [&](std::int32_t n) {
-    const auto matches = [&] { return ReadCodeByte4() && ExpectImageByte(n); };
-    for (int read = 1; read <= 20; ++read) {
-      if (matches() && Confirmed(read > 1, matches)) {
-        if (read > 1) matchedAfterEnable_ = true;
-        return Step::Next;
-      }
-      if (halt_ || (read < 20 && !Enable4())) return Step::StopHere;
-    }
-    mismatch = true;
-    ShowMismatch(n);
-    return Step::StopHere;
+  const bool paged = PagesWanted() && WalkPages(last, [&](std::int32_t n, std::uint8_t got) {
+    if (got == ImageByte(image_.Image, n)) return Step::Next;
+    SetAddressCounter(image_.Counter, n);
+    return Enable4() ? VerifyAt4(n, 2, mismatch) : Step::StopHere;
   });
+  if (!paged) {
+    Walk(InstructionSet::FourByte, last, false,
+         [&](std::int32_t n) { return VerifyAt4(n, 1, mismatch); });
+  }
   return Result(mismatch ? Outcome::VerifyMismatch : Outcome::Done);
+}
+
+DeviceOps::Step DeviceOps::VerifyAt4(std::int32_t n, int fromRead, bool& mismatch) {
+  const auto matches = [&] { return ReadCodeByte4() && ExpectImageByte(n); };
+  for (int read = fromRead; read <= 20; ++read) {
+    if (matches() && Confirmed(read > 1, matches)) {
+      if (read > 1) matchedAfterEnable_ = true;
+      return Step::Next;
+    }
+    if (halt_ || (read < 20 && !Enable4())) return Step::StopHere;
+  }
+  mismatch = true;
+  ShowMismatch(n);
+  return Step::StopHere;
 }
 
 Outcome DeviceOps::BlankCheck4(std::int32_t last) {
   Scope scope(*this);
   bool notBlank = false;
-  Walk(InstructionSet::FourByte, last, false, [&](std::int32_t) {
-    const auto blank = [&] { return ReadCodeByte4() && ExpectByte('F', 'F'); };
-    for (int read = 1; read <= 10; ++read) {
-      if (blank() && Confirmed(read > 1, blank)) return Step::Next;
-      if (halt_ || (read < 10 && !Enable4())) return Step::StopHere;
-    }
-    notBlank = true;
-    return Step::StopHere;
+  const bool paged = PagesWanted() && WalkPages(last, [&](std::int32_t n, std::uint8_t got) {
+    if (got == 0xFF) return Step::Next;
+    SetAddressCounter(image_.Counter, n);
+    return Enable4() ? BlankAt4(2, notBlank) : Step::StopHere;
   });
+  if (!paged) {
+    Walk(InstructionSet::FourByte, last, false,
+         [&](std::int32_t) { return BlankAt4(1, notBlank); });
+  }
   return Result(notBlank ? Outcome::NotBlank : Outcome::Done);
+}
+
+DeviceOps::Step DeviceOps::BlankAt4(int fromRead, bool& notBlank) {
+  const auto blank = [&] { return ReadCodeByte4() && ExpectByte('F', 'F'); };
+  for (int read = fromRead; read <= 10; ++read) {
+    if (blank() && Confirmed(read > 1, blank)) return Step::Next;
+    if (halt_ || (read < 10 && !Enable4())) return Step::StopHere;
+  }
+  notBlank = true;
+  return Step::StopHere;
 }
 
 std::optional<std::uint8_t> DeviceOps::ReadAgreed(const char* instruction, const char* what) {

@@ -1,6 +1,6 @@
 // The operator's controls that the device operations read and set: the three Lock
 // Bit boxes with their rules (which set LockLevel), the x2 Clock box, and the Auto
-// Reload File tick. The window binds its check boxes to this state.
+// Reload File and Fast Programming ticks. The window binds its check boxes to this state.
 #pragma once
 
 #include <array>
@@ -31,6 +31,10 @@ struct OperatorControls {
   LockBoxes Lock;
   bool X2Clock = false;        // chk_x2Clock, clear at start-up
   bool AutoReloadFile = true;  // Option > Auto Reload File, ticked at start-up
+  // Option > Fast Programming (the terminal's --fast): page writes with data polling
+  // and page reads on the devices whose data sheets give them. Clear at start-up: the
+  // byte-at-a-time timing is the default.
+  bool FastProgramming = false;
 };
 
 }  // namespace vql

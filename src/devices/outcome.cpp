@@ -32,7 +32,7 @@ std::string OutcomeText(Outcome outcome) {
       return "the image holds bytes that are no hex digits; the chip was not touched";
     case Outcome::NoDevice: return "no device is selected";
     case Outcome::NoPort: return "the printer port cannot be used";
-    case Outcome::NotSupported: return "the device has no user fuse";
+    case Outcome::NotSupported: return "the device has no such feature (a user fuse, a serial signature)";
     case Outcome::Busy: return "another command is running";
   }
   return "unknown";
@@ -63,7 +63,7 @@ std::string_view OutcomeShortText(Outcome outcome) {
     case Outcome::BadImage: return "bad image";
     case Outcome::NoDevice: return "no device";
     case Outcome::NoPort: return "no port";
-    case Outcome::NotSupported: return "no fuse";
+    case Outcome::NotSupported: return "not on this device";
     case Outcome::Busy: return "busy";
   }
   return "unknown";

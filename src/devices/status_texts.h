@@ -41,6 +41,9 @@ inline constexpr StatusText kLockLevel{"Lock bit level ", false};
 inline constexpr StatusText kNoLockLevel{"Non Lock bit function", false};
 inline constexpr StatusText kProgramMode{"PROGRAM MODE.", false};
 inline constexpr StatusText kRunMode{"RUN MODE.", false};
+// Read Signature's; the second followed by the bytes and the model they name.
+inline constexpr StatusText kReadSignature{"Read Signature...", false};
+inline constexpr StatusText kSignature{"Signature : ", false};
 // The window's, after a stop.
 inline constexpr StatusText kStopped{"Stopped.", false};
 
@@ -50,7 +53,7 @@ inline constexpr StatusText kAll[] = {
     kEraseChip,    kEraseFinished,  kBlankCheck,       kBlankOk,      kNotBlank,
     kProgramming,  kProgramCompleted, kProgramFinished, kVerifyCode,  kVerifyCodeInAuto,
     kVerifyComplete, kVerifyNotMatch, kAutoFinished,   kLockLevel,    kNoLockLevel,
-    kProgramMode,  kRunMode,        kStopped};
+    kProgramMode,  kRunMode,        kReadSignature, kSignature,   kStopped};
 
 }  // namespace status
 }  // namespace vql

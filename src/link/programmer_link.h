@@ -132,6 +132,8 @@ class ProgrammerLink {
   bool ReceivedMatchesSent() const { return ReceivedBits == SentBits; }
 
   PortIo& Port() { return port_; }
+  // The clock that times the edges, for waits bounded by the chip's own times.
+  std::uint64_t NowMicroseconds() { return clock_.NowMicroseconds(); }
 
  private:
   void SelectPort(std::int32_t lpt, std::int32_t base);

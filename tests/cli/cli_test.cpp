@@ -246,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/no-dir/out.hex\": No such file or directory", "Read Chip..."},
         StatusCase{"MissingConfiguration", {"--config", "nowhere.vql", "blank"}, kFastChip, 2,
                    "nowhere.vql\": No such file or directory", "Blank Check..."},
-        StatusCase{"UnknownOption", {"--fast", "blank"}, kFastChip, 2, "unknown option", ""},
+        StatusCase{"UnknownOption", {"--turbo", "blank"}, kFastChip, 2, "unknown option", ""},
         StatusCase{"UnknownDevice", {"--device", "AT89C51", "blank"}, kFastChip, 2,
                    "unknown device", ""},
         StatusCase{"LockLevelTooHigh", {"--lock", "4", "lock"}, kFastChip, 2, "lock level", ""},

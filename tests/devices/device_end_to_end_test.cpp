@@ -207,6 +207,12 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
       {"fills the device", name, kFull},
       {"code over the device", name, kOver},
       {"record past FFFF", name, kPastFFFF},
+      // What only fast programming meets.
+      {"dead cell mid-page", name + ",dead=0141", kFull},
+      {"ignores pages", name + ",pages=no"},
+      {"wrong signature", name + (device.pageBytes == 0 ? ""
+                                  : name == "AT89S51" ? ",signature=1E5206"
+                                                      : ",signature=1E5106")},
   };
   // The readings the sources dispute, both ways where the device has them; and what
   // a chip that missed the enable, or hides its code, answers: each choice in turn.
@@ -224,6 +230,8 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
       {"lock", &Commands::WriteLockBits}, {"fuse", &Commands::WriteFuse},
   };
   std::size_t drawn = 0;
+  for (const bool fast : {false, true}) {
+  if (fast && device.pageBytes == 0) continue;
   for (const std::string& reading : readings) {
   for (const Fault& fault : faults) {
     // What the file does is the same whichever reading the chip has.
@@ -240,8 +248,9 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
         sim += reading + ",unheard=" + answers[drawn % 3] + ",locked-read=" + answers[drawn / 3 % 3];
         ++drawn;
       }
-      SCOPED_TRACE(sim + ", " + fault.name + ", " + what);
+      SCOPED_TRACE(sim + ", " + fault.name + ", " + what + (fast ? ", fast" : ""));
       ProgrammerWorld world(name, sim, false);
+      world.app->Controls.FastProgramming = fast;
       world.window.nextChoice = files[fault.file];
       world.app->Cmd.Load();
       world.app->Controls.Lock.Set(3, true);
@@ -266,7 +275,8 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
       const Outcome outcome = result.outcome;
       // The other direction: a good chip of this model is never refused, and what
       // the read-backs judge is vouched for.
-      if ((fault.name == "healthy" || fault.name == "fills the device") &&
+      if ((fault.name == "healthy" || fault.name == "fills the device" ||
+           fault.name == "ignores pages") &&
           (device.hasFuse || command != &Commands::WriteFuse)) {
         EXPECT_EQ(outcome, Outcome::Done);
         // Only the lock bits of a chip that cannot read them back go unvouched here.
@@ -280,6 +290,14 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
       // vouches for every Done.
       if (device.enable == EnableRule::EchoJudged && outcome == Outcome::Done) {
         EXPECT_EQ(result.caveat, "");
+      }
+      // Fast programming lays out pages by the device: a chip that gives the other
+      // model's signature is refused before anything is written.
+      if (fast && fault.name == "wrong signature" && device.pageBytes == 256 &&
+          (command == &Commands::Program || command == &Commands::AutoProgram)) {
+        EXPECT_EQ(outcome, Outcome::WrongDevice);
+        EXPECT_EQ(chip->Memory().code, before.code);
+        continue;
       }
       if (fault.name == "wrong device") {
         // Only a chip that echoes shows that it speaks the other set; a device that
@@ -328,6 +346,7 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
         EXPECT_TRUE(chip->X2Clock());
       }
     }
+  }
   }
   }
 }

@@ -513,6 +513,68 @@ TEST(Fuse4, AWriteIsReadBeforeAndAfterAndMustShowTheChipTakingIt) {
   }
 }
 
+// Fast programming: the bytes on the wire, split into instructions by their opening
+// byte (30 and 50 carry a page after their address bytes), for every page device.
+TEST(Pages4, WritesEachPageWithOneInstructionPollsItsLastByteAndReadsItBack) {
+  struct Case {
+    const char* device;
+    std::size_t opening;  // 50/30 and their address bytes
+    std::int32_t page;
+  };
+  for (const Case c : {Case{"AT89S51", 2, 256}, Case{"AT89S52", 2, 256}, Case{"AT89S8253", 3, 64}}) {
+    SCOPED_TRACE(c.device);
+    ProgrammerWorld world(c.device, ProgrammerWorld::ChipOptions(c.device));
+    world.app->Controls.FastProgramming = true;
+    const std::int32_t at = c.page + 5;  // page 1; page 0 and 2.. stay FF and are skipped
+    world.SetImageByte(at, 0x5A);
+    world.SetImageByte(2 * c.page - 1, 0x81);  // the byte that data polling reads
+    ASSERT_EQ(world.Ops().WriteCode4(DeviceAt(DeviceIndexOf(c.device))->lastAddress), Outcome::Done);
+    EXPECT_EQ(world.Chip().Code(static_cast<std::uint16_t>(at)), 0x5A);
+    EXPECT_EQ(world.Chip().Code(static_cast<std::uint16_t>(2 * c.page - 1)), 0x81);
+
+    const auto bytes = world.Decode().MosiBytes();
+    Strings seen;  // "30 00", "50 01 + page", "20 01 FF"
+    std::vector<std::uint8_t> written;
+    for (std::size_t i = 0; i < bytes.size();) {
+      const bool paged = bytes[i] == 0x30 || bytes[i] == 0x50;
+      const std::size_t length = paged ? c.opening + static_cast<std::size_t>(c.page) : 4;
+      ASSERT_LE(i + length, bytes.size());
+      std::string text;
+      char hex[4];
+      for (std::size_t j = 0; j < (paged ? c.opening : 3); ++j) {
+        std::snprintf(hex, sizeof hex, j == 0 ? "%02X" : " %02X", bytes[i + j]);
+        text += hex;
+      }
+      if (bytes[i] == 0x50) written.assign(bytes.begin() + static_cast<std::ptrdiff_t>(i + c.opening),
+                                           bytes.begin() + static_cast<std::ptrdiff_t>(i + length));
+      if (seen.empty() || seen.back() != text) seen.push_back(text);  // polls repeat
+      i += length;
+    }
+    const std::string page1 = c.opening == 2 ? "01" : "00 40";
+    const std::string last1 = c.opening == 2 ? "20 01 FF" : "20 00 7F";
+    // The enable, page 0 read both ways (its bytes one by one, then the page read),
+    // page 1 (read twice before on the chip without a judged echo), its write, polls of
+    // its last byte, its read-back.
+    Strings want{"AC 53 55"};
+    for (std::int32_t n = 0; n < c.page; ++n) {
+      char read[16];
+      std::snprintf(read, sizeof read, "20 00 %02X", static_cast<unsigned>(n));
+      want.emplace_back(read);
+    }
+    want.push_back(std::string("30 ") + (c.opening == 2 ? "00" : "00 00"));
+    if (c.page == 64) want.push_back("30 " + page1);
+    want.push_back("50 " + page1);
+    want.push_back(last1);
+    want.push_back("30 " + page1);
+    EXPECT_EQ(seen, want);
+    ASSERT_EQ(written.size(), static_cast<std::size_t>(c.page));
+    for (std::int32_t n = 0; n < c.page; ++n) {
+      const std::uint8_t expected = n == 5 ? 0x5A : n == c.page - 1 ? 0x81 : 0xFF;
+      EXPECT_EQ(written[static_cast<std::size_t>(n)], expected) << n;
+    }
+  }
+}
+
 TEST(Refusal, TheFirstRefusedByteStopsTheOperationWithOneMessage) {
   ProgrammerWorld world("AT89S8253", "target=AT89S8253,sense=0");
   world.SetImageByte(0, 0x12);

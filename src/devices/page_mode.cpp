@@ -1,0 +1,208 @@
+// Fast programming on the devices whose data sheets give page instructions: a page
+// written with one instruction and its end found by data polling, pages read with
+// one instruction each. What the byte-at-a-time operations check stays checked: every
+// byte written is read back (the page read after the write), a byte that does not
+// take its value is written again byte by byte and stops the write with its box when
+// it never programs, and a read that disagrees is read again byte by byte.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "devices/device_ops.h"
+
+namespace vql {
+
+namespace {
+
+bool PageIsBlank(const CodeImage& image, std::int32_t start, std::int32_t end) {
+  for (std::int32_t n = start; n <= end; ++n) {
+    if (ImageByte(image, n) != 0xFF) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DeviceOps::PagesWanted() const {
+  return !halt_ && controls_.FastProgramming && device_ != nullptr && device_->pageBytes != 0 &&
+         pagesAnswer_ != false;
+}
+
+bool DeviceOps::PagesAnswer() {
+  if (pagesAnswer_ || halt_) return pagesAnswer_.value_or(false);
+  // The byte reads first: a chip that frames the page read otherwise than its data
+  // sheet (another model) is then out of step only until the next enable resets it.
+  const auto size = static_cast<std::size_t>(device_->pageBytes);
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t n = 0; n < size; ++n) {
+    SetAddressCounter(image_.Counter, static_cast<std::int32_t>(n));
+    const auto got = ReadCounterByte(InstructionSet::FourByte);
+    if (!got) return false;
+    bytes[n] = *got;
+  }
+  const auto page = ReadPage(0);
+  if (!page) return false;
+  // A chip that does not know the page read answers its bytes with echoes of what
+  // the programmer sent.
+  const auto differs = std::ranges::mismatch(bytes, *page);
+  pagesAnswer_ = differs.in1 == bytes.end();
+  if (!*pagesAnswer_) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "The %s answered the page read of page 0000 otherwise than its byte reads: "
+                  "address %04X read %02X by itself and %02X in the page. It does not take "
+                  "the page instructions as its data sheet says, or the contact is poor, so "
+                  "this command goes on byte by byte, at the usual speed.",
+                  std::string(device_->name).c_str(),
+                  static_cast<unsigned>(differs.in1 - bytes.begin()),
+                  static_cast<unsigned>(*differs.in1), static_cast<unsigned>(*differs.in2));
+    window_.ShowNotice(text);
+  }
+  return *pagesAnswer_;
+}
+
+bool DeviceOps::PageOpening(char opHigh, std::int32_t start) {
+  SetAddressCounter(image_.Counter, start);
+  return SendDigits(opHigh, '0') && AddressByte4() &&
+         (device_->pageBytes >= 256 || SendDigits(image_.Counter.Digit3, image_.Counter.Digit4));
+}
+
+std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPage(std::int32_t start) {
+  if (!PageOpening('3', start)) return std::nullopt;
+  std::vector<std::uint8_t> page(static_cast<std::size_t>(device_->pageBytes));
+  for (std::uint8_t& byte : page) {
+    if (!SendDigits('0', '0')) return std::nullopt;
+    byte = ReceivedByte();
+  }
+  return page;
+}
+
+std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPageAgreed(std::int32_t start) {
+  const auto first = ReadPage(start);
+  const auto second = first ? ReadPage(start) : std::nullopt;
+  if (!second || *first != *second) return std::nullopt;
+  return first;
+}
+
+bool DeviceOps::AwaitPageWritten(std::int32_t at, std::uint8_t want) {
+  // A stop request waits too: the chip finishes its page on its own either way.
+  const std::uint64_t until =
+      link_.NowMicroseconds() +
+      static_cast<std::uint64_t>(device_->pageWriteMaxUs) * kPagePollMargin;
+  SetAddressCounter(image_.Counter, at);
+  bool once = false;
+  do {
+    const auto got = ReadCounterByte(InstructionSet::FourByte);
+    if (!got) return false;
+    if (*got == want && once) return true;
+    once = *got == want;
+  } while (link_.NowMicroseconds() < until);
+  return false;
+}
+
+bool DeviceOps::RewriteMismatches(std::int32_t start, std::int32_t end,
+                                  const std::vector<std::uint8_t>& page) {
+  for (std::int32_t n = start; n <= end; ++n) {
+    const auto want = static_cast<std::uint8_t>(ImageByte(image_.Image, n));
+    if (want == 0xFF || page[static_cast<std::size_t>(n - start)] == want) continue;
+    SetAddressCounter(image_.Counter, n);
+    if (!WriteAndReadBack4(n)) {
+      if (!halt_) NotProgrammed(n, "");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DeviceOps::WritePage(std::int32_t start, std::int32_t end, bool readBack) {
+  if (!PageOpening('5', start)) return false;
+  const std::int32_t last = start + device_->pageBytes - 1;
+  for (std::int32_t n = start; n <= last; ++n) {
+    const auto a = static_cast<std::size_t>(n);
+    const bool ok = n <= end ? SendDigits(image_.Image.HighDigits[a], image_.Image.LowDigits[a])
+                             : SendDigits('F', 'F');
+    if (!ok) return false;
+  }
+  // Past the bound the page read below decides: a chip still writing, or one that
+  // missed the page, shows there.
+  const bool polled = AwaitPageWritten(
+      last, static_cast<std::uint8_t>(last <= end ? ImageByte(image_.Image, last) : 0xFF));
+  if (polled && !readBack) return true;
+  const auto back = halt_ ? std::nullopt : ReadPage(start);
+  return back && RewriteMismatches(start, end, *back);
+}
+
+bool DeviceOps::WritePages4(std::int32_t last) {
+  if (!Enable4()) return true;
+  if (!PagesAnswer()) return halt_.has_value();
+  last = Bounded(last);
+  // On a chip that may answer without hearing, a page counts as written once it read
+  // otherwise before the write than after it; the pages before that are read again
+  // then, as the chip may not have heard them.
+  bool proved = !NeedsWriteProof();
+  bool wrote = false;
+  std::vector<std::int32_t> pending;
+  const std::int32_t size = device_->pageBytes;
+  for (std::int32_t start = 0; start <= last && !Ended(); start += size) {
+    const std::int32_t end = std::min(start + size - 1, last);
+    if (PageIsBlank(image_.Image, start, end)) continue;
+    const auto before = proved ? std::nullopt : ReadPageAgreed(start);
+    if (halt_) break;
+    wrote = true;
+    if (!WritePage(start, end, !VerifyFollowsWrite || !proved)) break;
+    if (!proved) {
+      bool changed = false;
+      for (std::int32_t n = start; before && n <= end && !changed; ++n) {
+        const auto want = static_cast<std::uint8_t>(ImageByte(image_.Image, n));
+        changed = want != 0xFF && (*before)[static_cast<std::size_t>(n - start)] != want;
+      }
+      if (!changed) {
+        pending.push_back(start);
+      } else {
+        proved = writeShown_ = true;
+        for (const std::int32_t other : pending) {
+          const std::int32_t otherEnd = std::min(other + size - 1, last);
+          const auto now = ReadPage(other);
+          if (!now || !RewriteMismatches(other, otherEnd, *now)) break;
+        }
+        pending.clear();
+        if (halt_) break;
+      }
+    }
+    window_.ShowProgress(end, last);
+    window_.PumpMessages();
+  }
+  writeUnproved_ = !halt_ && wrote && !proved;
+  return true;
+}
+
+bool DeviceOps::WalkPages(std::int32_t last,
+                          const std::function<Step(std::int32_t, std::uint8_t)>& handle) {
+  ResetAddressCounter(image_.Counter);
+  if (!Enable4()) return true;
+  if (!PagesAnswer()) return halt_.has_value();
+  last = Bounded(last);
+  const std::int32_t size = device_->pageBytes;
+  for (std::int32_t start = 0; start <= last; start += size) {
+    if (Ended()) return true;
+    const auto page = ReadPage(start);
+    if (!page) return true;
+    const std::int32_t end = std::min(start + size - 1, last);
+    for (std::int32_t n = start; n <= end; ++n) {
+      const Step step = handle(n, (*page)[static_cast<std::size_t>(n - start)]);
+      if (halt_ || step != Step::Next) return true;
+    }
+    window_.ShowProgress(end, last);
+  }
+  return true;
+}
+
+void DeviceOps::StoreByte(std::int32_t n, std::uint8_t byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto a = static_cast<std::size_t>(n);
+  image_.Image.HighDigits[a] = kDigits[byte >> 4];
+  image_.Image.LowDigits[a] = kDigits[byte & 0x0F];
+}
+
+}  // namespace vql
