@@ -251,7 +251,7 @@ void TfrmMain::BuildControls() {
       " suits every device\n"
       "with a crystal of 12 MHz or more, 14 every device at 3 MHz, the lowest crystal\n"
       "the data sheets allow for serial programming.\n"
-      "Not stored: the program starts with " +
+      "The window remembers it; the command-line program starts with " +
       std::to_string(ProgrammerLink::kDefaultSckHalfPeriodUs) + " every time."));
 }
 
@@ -292,6 +292,9 @@ void TfrmMain::BuildMenu() {
   Files1->addSeparator();
   ReadChip1 = Files1->addAction(QStringLiteral("&Read Chip"));
   ReadChip1->setObjectName(QStringLiteral("ReadChip1"));
+  // With Read Chip: both read the chip and change nothing on it.
+  ReadSignature1 = Files1->addAction(QStringLiteral("Read &Signature"));
+  ReadSignature1->setObjectName(QStringLiteral("ReadSignature1"));
   Files1->addSeparator();
   Exit2 = Files1->addAction(QStringLiteral("E&xit"));
 
@@ -319,7 +322,10 @@ void TfrmMain::BuildMenu() {
   Option1->addSeparator();
   AutoRUNafterprogram1 = Option1->addAction(QStringLiteral("Auto RUN after auto program"));
   AutoReloadFile1 = Option1->addAction(QStringLiteral("Auto Reload File"));
-  for (QAction* item : {ProgramMode1, RUNMode1, AutoRUNafterprogram1, AutoReloadFile1}) {
+  FastProgramming1 = Option1->addAction(QStringLiteral("Fast Programming"));
+  FastProgramming1->setObjectName(QStringLiteral("FastProgramming1"));
+  for (QAction* item :
+       {ProgramMode1, RUNMode1, AutoRUNafterprogram1, AutoReloadFile1, FastProgramming1}) {
     item->setCheckable(true);
   }
   Option1->addSeparator();
@@ -378,6 +384,7 @@ void TfrmMain::Wire() {
   connect(LPT21, &QAction::triggered, this, [this] { LPT21Click(); });
   connect(AutoRUNafterprogram1, &QAction::triggered, this, [this] { AutoRUNafterprogram1Click(); });
   connect(AutoReloadFile1, &QAction::triggered, this, [this] { AutoReloadFile1Click(); });
+  connect(FastProgramming1, &QAction::triggered, this, [this] { FastProgramming1Click(); });
   connect(SckHalfPeriod1, &QAction::triggered, this, [this] { SckHalfPeriod1Click(); });
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 }
@@ -398,7 +405,22 @@ void TfrmMain::FormCreate() {
     window_.ShowStatus(edtStatus->text().toStdString() + " Simulator: " +
                        (target->empty() ? "no chip" : *target));
   }
+  RestoreSettings();
   ReadControls();
+}
+
+void TfrmMain::RestoreSettings() {
+  settings_.onWriteFailed = [this](const QString& path) {
+    window_.ShowNotice("The window could not save its settings to " + path.toStdString() +
+                       ": what you change lasts for this run only.");
+  };
+  const RememberedSettings remembered = settings_.Read();
+  Commands& cmd = programmer_.Cmd;
+  if (remembered.fastProgramming) cmd.SetFastProgramming(*remembered.fastProgramming);
+  if (remembered.sckHalfPeriodUs) cmd.SetSckHalfPeriod(*remembered.sckHalfPeriodUs);
+  // As if chosen from the Device menu: a device with the fuse enables its controls.
+  if (remembered.deviceIndex) cmd.SelectDevice(*remembered.deviceIndex);
+  if (remembered.openFolder) OpenDialog1->setDirectory(*remembered.openFolder);
 }
 
 // --- Start and end of a command.
@@ -523,13 +545,17 @@ void TfrmMain::RUNMode1Click() {
 }
 
 void TfrmMain::cmbDeviceChange(int itemIndex) {
-  programmer_.Cmd.SelectDeviceOrNone(itemIndex);
+  if (programmer_.Cmd.SelectDeviceOrNone(itemIndex)) RememberDevice();
   ReadControls();
 }
 
 void TfrmMain::DeviceItemClick(std::int32_t index) {
-  programmer_.Cmd.SelectDevice(index);
+  if (programmer_.Cmd.SelectDevice(index)) RememberDevice();
   ReadControls();
+}
+
+void TfrmMain::RememberDevice() {
+  if (const DeviceInfo* device = programmer_.Selection.Device()) settings_.RememberDevice(*device);
 }
 
 void TfrmMain::LPT11Click() {
@@ -552,11 +578,21 @@ void TfrmMain::AutoReloadFile1Click() {
   ReadControls();
 }
 
+void TfrmMain::FastProgramming1Click() {
+  const OperatorControls& controls = programmer_.Controls;
+  if (programmer_.Cmd.SetFastProgramming(!controls.FastProgramming)) {
+    settings_.RememberFastProgramming(controls.FastProgramming);
+  }
+  ReadControls();  // the item ticked itself; the core says whether it stands
+}
+
 void TfrmMain::SckHalfPeriod1Click() {
   if (programmer_.Cmd.Busy()) return;
   SckHalfPeriodDialog->setIntValue(programmer_.Link.SckHalfPeriodUs);
   if (SckHalfPeriodDialog->exec() != QDialog::Accepted) return;
-  programmer_.Cmd.SetSckHalfPeriod(SckHalfPeriodDialog->intValue());
+  if (programmer_.Cmd.SetSckHalfPeriod(SckHalfPeriodDialog->intValue())) {
+    settings_.RememberSckHalfPeriod(programmer_.Link.SckHalfPeriodUs);
+  }
   ReadControls();
 }
 
@@ -667,7 +703,10 @@ std::optional<QString> TfrmMain::ViewChooseHexFile() {
   if (answer != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = OpenDialog1->selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
-  return QFileInfo(chosen.front()).absoluteFilePath();
+  const QFileInfo file(chosen.front());
+  // The next run's dialog opens where this one found the file.
+  settings_.RememberOpenFolder(file.absolutePath());
+  return file.absoluteFilePath();
 }
 
 void TfrmMain::ReadControls() {
@@ -712,6 +751,7 @@ void TfrmMain::ReadControls() {
   RUNMode1->setChecked(cmd.RunModeTicked);
   AutoRUNafterprogram1->setChecked(cmd.AutoRunAfterProgram);
   AutoReloadFile1->setChecked(controls.AutoReloadFile);
+  FastProgramming1->setChecked(controls.FastProgramming);
   SckHalfPeriod1->setEnabled(idle);
   SckHalfPeriod1->setText(QStringLiteral("SCK Half Period (%1 us)...")
                               .arg(programmer_.Link.SckHalfPeriodUs));

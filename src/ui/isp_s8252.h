@@ -23,6 +23,7 @@
 #include "commands/command_table.h"
 #include "commands/programmer.h"
 #include "ui/qt_window.h"
+#include "ui/window_settings.h"
 
 class QAction;
 class QColor;
@@ -50,6 +51,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   // Builds the window from its design and runs FormCreate (the programmer's
   // start-up) before anything is shown, with the configuration file that the
   // lookup found; without a lookup, CONFIG.VQL in the current directory. The
+  // settings that the last run remembered (window_settings.h) follow start-up. The
   // programmer and the window services must outlive the window.
   TfrmMain(Programmer& programmer, QtWindow& window,
            std::optional<ConfigLookup> config = std::nullopt);
@@ -104,6 +106,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QMenu* Files1 = nullptr;
   QAction* Load1 = nullptr;
   QAction* ReadChip1 = nullptr;
+  QAction* ReadSignature1 = nullptr;
   QAction* Exit2 = nullptr;
   QMenu* Device1 = nullptr;
   // One item a device, in table order: AT89S511 .. AT89S40511.
@@ -116,6 +119,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QAction* RUNMode1 = nullptr;
   QAction* AutoRUNafterprogram1 = nullptr;
   QAction* AutoReloadFile1 = nullptr;
+  QAction* FastProgramming1 = nullptr;
   QAction* SckHalfPeriod1 = nullptr;
   QAction* TestIO1 = nullptr;  // Test IO, as the hidden button below the layout
   QAction* About1 = nullptr;
@@ -148,10 +152,13 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void RUNMode1Click();
   void cmbDeviceChange(int itemIndex);
   void DeviceItemClick(std::int32_t index);  // AT89S511Click .. AT89S40511Click
+  // Keeps the device now selected for the next run.
+  void RememberDevice();
   void LPT11Click();
   void LPT21Click();
   void AutoRUNafterprogram1Click();
   void AutoReloadFile1Click();
+  void FastProgramming1Click();
   void SckHalfPeriod1Click();
   void Image1DblClick();
   void About1Click();
@@ -179,6 +186,9 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void ViewControlsChanged() override;
   std::optional<QString> ViewChooseHexFile() override;
 
+  // After start-up: what the last run remembered replaces the start-up values.
+  void RestoreSettings();
+
   // Reads the programmer's state into the controls.
   void ReadControls();
   void SetClientWidth(int width);
@@ -187,6 +197,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QtWindow& window_;
   std::optional<ConfigLookup> config_;
   bool configured_ = false;
+  WindowSettings settings_;
   bool closeAfterCommand_ = false;  // a close came while a command ran
   // The command table's controls with the gate of each (Wire).
   std::vector<std::pair<QObject*, CommandGate>> commandControls_;

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include "main_window_world.h"
 #include "ui/about_vql.h"
 #include "ui/text_fit.h"
+#include "ui/window_settings.h"
 
 namespace vql {
 namespace {
@@ -61,19 +63,19 @@ std::string LockTicks(Frm& f) {
   return Flags(std::array{f.chkLock1, f.chkLock2, f.chkLock3}, kTicked);
 }
 // What can be used: the command buttons and WR, the device box, OPERATION MODE,
-// Test IO, a lock box | Load Code, Read Chip, a Device item, the Port items, the
-// mode items, About, Exit.
+// Test IO, a lock box | Load Code, Read Chip, Read Signature, a Device item, the Port
+// items, the mode items, About, Exit.
 std::string Usable(Frm& f) {
   const std::array<QWidget*, 13> controls{f.btnLoadFile, f.btnReadChip,  f.btnErase, f.btnBlank,
                                           f.btnProgram,  f.btnVerify,    f.btnAuto,  f.SpeedButton1,
                                           f.btnFuse_Write, f.cmbDevice, f.btnMode,  f.Button1,
                                           f.chkLock1};
   return Flags(controls, kEnabled) + "|" +
-         Flags(std::array{f.Load1, f.ReadChip1, f.DeviceItems[0], f.LPT11, f.LPT21,
-                          f.ProgramMode1, f.RUNMode1, f.About1, f.Exit2},
+         Flags(std::array{f.Load1, f.ReadChip1, f.ReadSignature1, f.DeviceItems[0], f.LPT11,
+                          f.LPT21, f.ProgramMode1, f.RUNMode1, f.About1, f.Exit2},
                kEnabled);
 }
-constexpr const char* kRunMode = "0000000001111|101111111";
+constexpr const char* kRunMode = "0000000001111|1001111111";
 // The Device menu's ticks with the item at index alone ticked.
 std::string TickedAt(std::int32_t index) {
   std::string ticks(kDevices.size(), '0');
@@ -181,11 +183,12 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
     if ((c->focusPolicy() & Qt::TabFocus) && f.centralWidget()->isAncestorOf(c)) lastTabStop = c;
   }
   EXPECT_EQ(lastTabStop, f.Button1);
-  EXPECT_EQ(Captions(f.Files1), "&Load Code|-|&Read Chip|-|E&xit");
+  EXPECT_EQ(Captions(f.Files1), "&Load Code|-|&Read Chip|Read &Signature|-|E&xit");
   EXPECT_EQ(Captions(f.Device1), DeviceNames([](const DeviceInfo&) { return true; }, "|", "|"));
   EXPECT_EQ(Captions(f.Port1), "LPT1 : 378 (simulated)|LPT2 : 278 (simulated)");
   EXPECT_EQ(Captions(f.Option1),
-            "Program Mode|RUN Mode|-|Auto RUN after auto program|Auto Reload File|-|"
+            "Program Mode|RUN Mode|-|Auto RUN after auto program|Auto Reload File|"
+            "Fast Programming|-|"
             "SCK Half Period (4 us)...|Test IO");
   EXPECT_EQ(f.menuBar()->actions().back(), f.About1);
   EXPECT_EQ(f.About1->menu(), nullptr);  // acts when chosen
@@ -193,12 +196,12 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
   EXPECT_EQ(f.cmbDevice->currentText(), "AT89S8253");
   EXPECT_EQ(f.cmbDevice->lineEdit(), nullptr);  // only the table's entries can be chosen
   EXPECT_EQ(Flags(f.DeviceItems, kTicked), TickedAt(kDefaultDeviceIndex));  // on the device selected
-  EXPECT_EQ(Usable(f), "1111111101111|111111111");      // all but WR
+  EXPECT_EQ(Usable(f), "1111111101111|1111111111");  // all but WR
   EXPECT_FALSE(f.chk_x2Clock->isEnabled() || f.chk_x2Clock->isChecked());
   EXPECT_EQ(Flags(std::array{f.LPT11, f.LPT21, f.ProgramMode1, f.RUNMode1, f.AutoRUNafterprogram1,
-                             f.AutoReloadFile1},
+                             f.AutoReloadFile1, f.FastProgramming1},
                   kTicked),
-            "101011");
+            "1010110");
   EXPECT_EQ(w.Lines(), World::kProgramLines);
   EXPECT_EQ(w.Status() + LockTicks(f) + w.Cell(1, 1) + w.Cell(16, 4096), "PROGRAM MODE. Simulator: AT89S8253000FFFF");
   EXPECT_EQ(StatusColour(f), kAqua);
@@ -426,7 +429,7 @@ TEST(MainWindow, DeviceAndPortChoicesShowInTheBoxTheMenuAndTheFuseControls) {
   }
   Click(f.btnMode);  // run mode: a fuse-capable device does not enable WR there
   f.DeviceItems[4]->trigger();
-  EXPECT_EQ(Usable(f), "0000000001111|101111111");
+  EXPECT_EQ(Usable(f), "0000000001111|1001111111");
   Click(f.btnMode);
   EXPECT_EQ(w.Lines(), World::kProgramLines);
   // LPT1's target is released; LPT2's lines wait for the next mode change.
@@ -455,13 +458,17 @@ TEST(MainWindow, WithoutAConfigurationTheWindowOpensAndRefusesTheCable) {
   EXPECT_EQ(w.boxes[0].rfind("Cannot open", 0), 0u) << w.boxes[0];
   EXPECT_TRUE(f.isVisible());
   EXPECT_EQ(Captions(f.Port1), "LPT1|LPT2");
+  // A button and a menu item of the command table alike.
   Click(f.btnErase);
-  ASSERT_EQ(w.boxes.size(), 2u);
-  EXPECT_NE(w.boxes[1].find("CONFIG.VQL"), std::string::npos);
+  f.ReadSignature1->trigger();
+  ASSERT_EQ(w.boxes.size(), 3u);
+  for (const std::size_t box : {1u, 2u}) {
+    EXPECT_NE(w.boxes[box].find("CONFIG.VQL"), std::string::npos) << w.boxes[box];
+  }
   EXPECT_EQ(w.Chip().Counters().enables, 0u);
   f.Exit2->trigger();  // nothing to release, nothing more to say
   EXPECT_FALSE(f.isVisible());
-  EXPECT_EQ(w.boxes.size(), 2u);
+  EXPECT_EQ(w.boxes.size(), 3u);
 }
 
 // On the simulator with nothing plugged in, the window says so from the start, and a
@@ -537,10 +544,13 @@ TEST(MainWindow, WhileACommandRunsNothingElseCanStartAndAfterwardsTheModeDecides
     if (w.Status() != "Programming...") return false;
     during = Usable(f);
     Click(f.btnErase);  // does nothing: the button is off
+    f.FastProgramming1->trigger();  // refused: the write goes on as it started
+    during += f.FastProgramming1->isChecked() ? " fast" : " byte";
     return true;
   });
   Click(f.btnAuto);
-  EXPECT_EQ(during, "0000000000000|000000001");  // Exit only
+  EXPECT_EQ(during, "0000000000000|0000000001 byte");  // Exit only
+  EXPECT_FALSE(w.setup.programmer->Controls.FastProgramming);
   EXPECT_EQ(w.Chip().Counters().erases, 1u);
   EXPECT_EQ(Usable(f), kRunMode);
 }
@@ -639,6 +649,105 @@ TEST(MainWindow, AHexFileDroppedOrNamedOnTheCommandLineIsLoaded) {
   f.OpenFile("big.hex");  // as the command line names it: in the current folder
   EXPECT_EQ(f.edtFileName->text().toStdString(), (w.dir.Path() / "big.hex").string());
   EXPECT_EQ(w.Cell(1, 1), "01");
+}
+
+// What the window keeps for its next run, each changed as the operator changes it:
+// its key, what the window shows of it, its value in the file after the change, and
+// a value that start-up has to pass over.
+struct RememberedSetting {
+  const char* key;
+  std::function<void(World&)> change;
+  std::function<std::string(World&)> shown;
+  std::string stored;
+  std::string unusable;
+};
+std::vector<RememberedSetting> RememberedSettings() {
+  using Settings = ui::WindowSettings;
+  const std::string examples = VQLISP_SOURCE_DIR "/examples";
+  return {
+      // "maybe": QVariant would read any text but "false" and "0" as true.
+      {Settings::kFastProgramming, [](World& w) { w.frm->FastProgramming1->trigger(); },
+       [](World& w) {
+         return Flags(std::array{w.frm->FastProgramming1}, kTicked) +
+                std::to_string(w.setup.programmer->Controls.FastProgramming);
+       },
+       "true", "maybe"},
+      {Settings::kSckHalfPeriodUs,
+       [](World& w) {
+         QTimer::singleShot(0, [&w] {
+           w.frm->SckHalfPeriodDialog->setIntValue(40);
+           w.frm->SckHalfPeriodDialog->accept();
+         });
+         w.frm->SckHalfPeriod1->trigger();
+       },
+       [](World& w) {
+         return w.frm->SckHalfPeriod1->text().toStdString() + " " +
+                std::to_string(w.setup.programmer->Link.SckHalfPeriodUs);
+       },
+       "40", "0"},
+      {Settings::kDevice, [](World& w) { w.frm->DeviceItems[3]->trigger(); },
+       [](World& w) {
+         return w.frm->cmbDevice->currentText().toStdString() + " " +
+                Flags(w.frm->DeviceItems, kTicked);
+       },
+       "AT89S8252", "AT89C51"},
+      // Load through the dialog itself, not the test's answer.
+      {Settings::kOpenFolder,
+       [](World& w) {
+         w.window->SetFileDialogHook(nullptr);
+         QTimer::singleShot(0, [&w] {
+           w.frm->OpenDialog1->selectFile(QString::fromLatin1(kBlink));
+           static_cast<QDialog*>(w.frm->OpenDialog1)->accept();  // as its Open button
+         });
+         Click(w.frm->btnLoadFile);
+       },
+       [](World& w) { return w.frm->OpenDialog1->directory().absolutePath().toStdString(); },
+       examples, examples + "/blink.hex"},  // a file, not a folder
+  };
+}
+
+// Each is in the file the moment it changes, so that a crash loses none of them, and
+// the next run starts with them instead of its own start-up values.
+TEST(MainWindow, TheSettingsTheOperatorChangedComeBackInTheNextRun) {
+  World w;
+  EXPECT_EQ(ui::WindowSettings().FileName().toStdString(), World::SettingsFile().toStdString());
+  const std::vector<RememberedSetting> settings = RememberedSettings();
+  Strings changed;
+  for (const RememberedSetting& setting : settings) {
+    const std::string atStartUp = setting.shown(w);
+    setting.change(w);
+    const std::string text = World::SettingsText();
+    EXPECT_NE(text.find(setting.key + ("=" + setting.stored + "\n")), std::string::npos) << text;
+    changed.push_back(setting.shown(w));
+    EXPECT_NE(changed.back(), atStartUp) << setting.key;
+  }
+  // The dialog cancelled after browsing elsewhere: the folder of the file last opened
+  // stays (Qt's dialogs would remember the other one, but only for this run).
+  QTimer::singleShot(0, [&w] {
+    w.frm->OpenDialog1->setDirectory(QString::fromStdString(w.dir.Path().string()));
+    w.frm->OpenDialog1->reject();
+  });
+  Click(w.frm->btnLoadFile);
+  w.Reopen();
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    EXPECT_EQ(settings[i].shown(w), changed[i]) << settings[i].key;
+  }
+}
+
+TEST(MainWindow, ASettingThatStartUpCannotUseLeavesTheStartUpValue) {
+  World w;
+  std::string text = "[General]\n";
+  Strings atStartUp;
+  for (const RememberedSetting& setting : RememberedSettings()) {
+    text += setting.key + ("=" + setting.unusable + "\n");
+    atStartUp.push_back(setting.shown(w));
+  }
+  w.dir.Write(World::SettingsFile().toStdString(), text);  // an absolute name, as it stands
+  w.Reopen();
+  Strings shown;
+  for (const RememberedSetting& setting : RememberedSettings()) shown.push_back(setting.shown(w));
+  EXPECT_EQ(shown, atStartUp);
+  EXPECT_TRUE(w.boxes.empty());
 }
 
 }  // namespace

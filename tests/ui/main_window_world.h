@@ -1,9 +1,11 @@
 // The main window over the simulated programmer on the virtual clock, started in a
-// scratch folder with a CONFIG.VQL; message boxes and the file dialog are answered
-// by the test. And the operator's mouse and keys.
+// scratch folder with a CONFIG.VQL and with nothing remembered from an earlier run;
+// message boxes and the file dialog are answered by the test. And the operator's
+// mouse and keys.
 #pragma once
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,20 +61,38 @@ class MainWindowWorld {
   explicit MainWindowWorld(const std::string& chip = "AT89S8253", bool configured = true,
                            const std::string& more = "",
                            std::optional<ConfigLookup> lookup = std::nullopt)
-      : sim_("target=" + chip + ",clock=virtual" + more) {
+      : sim_("target=" + chip + ",clock=virtual" + more), lookup_(std::move(lookup)) {
     if (configured) dir.Write("CONFIG.VQL", "[03E8][0000][0000][0378][0278]\n");
-    const GetEnv getenv = [this](const char* name) -> const char* {
-      if (std::string_view(name) == "VQLISP_PORT") return "sim";
-      return std::string_view(name) == "VQLISP_SIM" ? sim_.c_str() : nullptr;
-    };
-    window = std::make_unique<ui::QtWindow>(SimWantsVirtualClock(getenv));
+    window = std::make_unique<ui::QtWindow>(SimWantsVirtualClock(getenv_));
     window->SetMessageBoxHook([this](const std::string& text) { boxes.push_back(text); });
     window->SetFileDialogHook([this] { return dialogAnswer; });
-    setup = SetUpProgrammer(getenv, *window, *window);
-    frm = std::make_unique<ui::TfrmMain>(*setup.programmer, *window, std::move(lookup));
-    QObject::connect(frm->edtStatus, &QLineEdit::textChanged,
-                     [this](const QString& text) { statuses.push_back(text.toStdString()); });
-    frm->show();
+    QFile::remove(SettingsFile());
+    Open();
+  }
+
+  // The window closed and the program started again: a new programmer and window in
+  // the same folders, which take up what the last one remembered.
+  void Reopen() {
+    frm.reset();
+    setup = {};
+    Open();
+  }
+
+  // The file of remembered settings, where the window ought to keep it: under the
+  // scratch configuration home that the test program sets, or the test stops before
+  // the developer's own is touched. Worked out here, not by a QSettings of its own,
+  // which would write out what the window's has not.
+  static QString SettingsFile() {
+    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!home.startsWith(QString::fromStdString(std::filesystem::temp_directory_path()))) {
+      throw std::logic_error("XDG_CONFIG_HOME is no scratch folder: " + home.toStdString());
+    }
+    return home + QStringLiteral("/vql-isp/vql-isp.conf");
+  }
+  // The settings file as it stands on disk.
+  static std::string SettingsText() {
+    QFile file(SettingsFile());
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "";
   }
 
   SimChip& Chip() { return *dynamic_cast<SimulatedPort&>(*setup.port).TargetAs<SimChip>(); }
@@ -130,7 +151,20 @@ class MainWindowWorld {
   std::unique_ptr<ui::TfrmMain> frm;
 
  private:
+  void Open() {
+    setup = SetUpProgrammer(getenv_, *window, *window);
+    frm = std::make_unique<ui::TfrmMain>(*setup.programmer, *window, lookup_);
+    QObject::connect(frm->edtStatus, &QLineEdit::textChanged,
+                     [this](const QString& text) { statuses.push_back(text.toStdString()); });
+    frm->show();
+  }
+
   std::string sim_;
+  std::optional<ConfigLookup> lookup_;
+  const GetEnv getenv_ = [this](const char* name) -> const char* {
+    if (std::string_view(name) == "VQLISP_PORT") return "sim";
+    return std::string_view(name) == "VQLISP_SIM" ? sim_.c_str() : nullptr;
+  };
 };
 
 }  // namespace vql::testing
