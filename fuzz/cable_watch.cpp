@@ -10,6 +10,7 @@ void WatchTarget::LinesChanged(const TargetLines& lines, std::uint64_t us) {
     case SimSerialShifter::Event::kSessionStarted:
     case SimSerialShifter::Event::kSessionEnded:
       count_ = 0;
+      pageLeft_ = 0;
       inSession_ = 0;
       heldProbeByte_ = false;
       break;
@@ -40,13 +41,24 @@ void WatchTarget::ByteReceived(std::uint8_t byte) {
 }
 
 void WatchTarget::Take(std::uint8_t byte) {
+  // The data of a page instruction carries no address.
+  if (pageLeft_ > 0) {
+    --pageLeft_;
+    return;
+  }
   const bool three = device_.set == InstructionSet::ThreeByte;
   bytes_[count_++] = byte;
-  const std::size_t length = three ? 3 : 4;
+  // Page instructions (30 read, 50 write) open with A13..A8 and, below 256-byte
+  // pages, A7..A0 of the page; their page of data follows.
+  const bool paged = !three && device_.pageBytes > 0 && (bytes_[0] == 0x30 || bytes_[0] == 0x50);
+  const std::size_t length = paged ? (device_.pageBytes >= 256 ? 2 : 3) : three ? 3 : 4;
   if (count_ < length) return;
   count_ = 0;
   std::int32_t address = -1;
-  if (!three && (bytes_[0] == 0x20 || bytes_[0] == 0x40)) {
+  if (paged) {
+    address = (bytes_[1] & 0x3F) << 8 | (length == 3 ? bytes_[2] : 0);
+    pageLeft_ = static_cast<std::size_t>(device_.pageBytes);
+  } else if (!three && (bytes_[0] == 0x20 || bytes_[0] == 0x40)) {
     address = (bytes_[1] & 0x3F) << 8 | bytes_[2];
   } else if (three && ((bytes_[0] & 3) == 1 || (bytes_[0] & 3) == 2)) {
     address = ((bytes_[0] >> 3) & 0x1F) << 8 | ((bytes_[0] >> 2) & 1) << 13 | bytes_[1];

@@ -41,6 +41,7 @@ class WatchTarget final : public SimTarget {
   SimSerialShifter shifter_;
   std::array<std::uint8_t, 4> bytes_{};
   std::size_t count_ = 0;
+  std::size_t pageLeft_ = 0;  // data bytes of a page instruction still to come
   std::size_t inSession_ = 0;  // bytes since the reset
   bool heldProbeByte_ = false;  // a 55 that may be the four-byte enable's last byte
 };

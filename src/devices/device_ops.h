@@ -303,10 +303,13 @@ class DeviceOps {
   // The page instruction's opening for the page at start: op (50 write, 30 read),
   // A13..A8 and, where pages are smaller than 256 bytes, A7..A0 of the page.
   bool PageOpening(char opHigh, std::int32_t start);
-  // The page at start as one page read answers it; nothing when the operation ended.
-  std::optional<std::vector<std::uint8_t>> ReadPage(std::int32_t start);
-  // The page read twice, when both reads agree.
-  std::optional<std::vector<std::uint8_t>> ReadPageAgreed(std::int32_t start);
+  // The page at start as one page read answers it, with filler clocked out meanwhile
+  // (the digit of each byte: 00 or FF); nothing when the operation ended.
+  std::optional<std::vector<std::uint8_t>> ReadPage(std::int32_t start, char filler = '0');
+  // The non-FF image bytes start..end read again byte by byte, and written again the
+  // byte-at-a-time way where they read otherwise. False, with the box, when one does
+  // not program; false when the operation ended.
+  bool RecheckBytes(std::int32_t start, std::int32_t end);
   // Writes the image's bytes start..end as one page (FF past end), waits for the
   // write by data polling, reads the page back and writes every byte that did not
   // take the image's value again, byte by byte. False, with the box of the byte

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "devices/device_ops.h"
@@ -41,13 +42,14 @@ bool DeviceOps::PagesAnswer() {
     if (!got) return false;
     bytes[n] = *got;
   }
-  const auto page = ReadPage(0);
-  if (!page) return false;
-  // A chip that does not know the page read answers its bytes with echoes of what
-  // the programmer sent.
-  const auto differs = std::ranges::mismatch(bytes, *page);
-  pagesAnswer_ = differs.in1 == bytes.end();
-  if (!*pagesAnswer_) {
+  // A chip that does not know the page read answers with echoes of the bytes the
+  // programmer clocks meanwhile: twice, with 00 and with FF, tells them apart.
+  for (const char filler : {'0', 'F'}) {
+    const auto page = ReadPage(0, filler);
+    if (!page) return false;
+    const auto differs = std::ranges::mismatch(bytes, *page);
+    if (differs.in1 == bytes.end()) continue;
+    pagesAnswer_ = false;
     char text[400];
     std::snprintf(text, sizeof text,
                   "The %s answered the page read of page 0000 otherwise than its byte reads: "
@@ -58,8 +60,10 @@ bool DeviceOps::PagesAnswer() {
                   static_cast<unsigned>(differs.in1 - bytes.begin()),
                   static_cast<unsigned>(*differs.in1), static_cast<unsigned>(*differs.in2));
     window_.ShowNotice(text);
+    return false;
   }
-  return *pagesAnswer_;
+  pagesAnswer_ = true;
+  return true;
 }
 
 bool DeviceOps::PageOpening(char opHigh, std::int32_t start) {
@@ -68,21 +72,14 @@ bool DeviceOps::PageOpening(char opHigh, std::int32_t start) {
          (device_->pageBytes >= 256 || SendDigits(image_.Counter.Digit3, image_.Counter.Digit4));
 }
 
-std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPage(std::int32_t start) {
+std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPage(std::int32_t start, char filler) {
   if (!PageOpening('3', start)) return std::nullopt;
   std::vector<std::uint8_t> page(static_cast<std::size_t>(device_->pageBytes));
   for (std::uint8_t& byte : page) {
-    if (!SendDigits('0', '0')) return std::nullopt;
+    if (!SendDigits(filler, filler)) return std::nullopt;
     byte = ReceivedByte();
   }
   return page;
-}
-
-std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPageAgreed(std::int32_t start) {
-  const auto first = ReadPage(start);
-  const auto second = first ? ReadPage(start) : std::nullopt;
-  if (!second || *first != *second) return std::nullopt;
-  return first;
 }
 
 bool DeviceOps::AwaitPageWritten(std::int32_t at, std::uint8_t want) {
@@ -133,13 +130,31 @@ bool DeviceOps::WritePage(std::int32_t start, std::int32_t end, bool readBack) {
   return back && RewriteMismatches(start, end, *back);
 }
 
+bool DeviceOps::RecheckBytes(std::int32_t start, std::int32_t end) {
+  for (std::int32_t n = start; n <= end; ++n) {
+    const auto want = static_cast<std::uint8_t>(ImageByte(image_.Image, n));
+    if (want == 0xFF) continue;
+    SetAddressCounter(image_.Counter, n);
+    const auto now = ReadCounterByte(InstructionSet::FourByte);
+    if (!now) return false;
+    if (*now == want) continue;
+    if (!WriteAndReadBack4(n)) {
+      if (!halt_) NotProgrammed(n, "");
+      return false;
+    }
+  }
+  return true;
+}
+
 bool DeviceOps::WritePages4(std::int32_t last) {
   if (!Enable4()) return true;
   if (!PagesAnswer()) return halt_.has_value();
   last = Bounded(last);
-  // On a chip that may answer without hearing, a page counts as written once it read
-  // otherwise before the write than after it; the pages before that are read again
-  // then, as the chip may not have heard them.
+  // On a chip that may answer without hearing, a write counts once a byte reads
+  // otherwise before it than after it, as in the byte-at-a-time write: the first byte
+  // of each page to write is read so, by byte reads, until one shows it. The pages
+  // before that are read again then, byte by byte, as the chip may not have heard
+  // them.
   bool proved = !NeedsWriteProof();
   bool wrote = false;
   std::vector<std::int32_t> pending;
@@ -147,31 +162,30 @@ bool DeviceOps::WritePages4(std::int32_t last) {
   for (std::int32_t start = 0; start <= last && !Ended(); start += size) {
     const std::int32_t end = std::min(start + size - 1, last);
     if (PageIsBlank(image_.Image, start, end)) continue;
-    const auto before = proved ? std::nullopt : ReadPageAgreed(start);
+    std::int32_t witness = start;
+    while (ImageByte(image_.Image, witness) == 0xFF) ++witness;
+    SetAddressCounter(image_.Counter, witness);
+    const auto before = proved ? std::nullopt : ReadBeforeWrite(InstructionSet::FourByte);
     if (halt_) break;
     wrote = true;
     if (!WritePage(start, end, !VerifyFollowsWrite || !proved)) break;
-    if (!proved) {
-      bool changed = false;
-      for (std::int32_t n = start; before && n <= end && !changed; ++n) {
-        const auto want = static_cast<std::uint8_t>(ImageByte(image_.Image, n));
-        changed = want != 0xFF && (*before)[static_cast<std::size_t>(n - start)] != want;
-      }
-      if (!changed) {
-        pending.push_back(start);
-      } else {
-        proved = writeShown_ = true;
-        for (const std::int32_t other : pending) {
-          const std::int32_t otherEnd = std::min(other + size - 1, last);
-          const auto now = ReadPage(other);
-          if (!now || !RewriteMismatches(other, otherEnd, *now)) break;
-        }
-        pending.clear();
-        if (halt_) break;
-      }
+    if (proved) {
+      window_.ShowProgress(end, last);
+      window_.PumpMessages();
+      continue;
     }
-    window_.ShowProgress(end, last);
-    window_.PumpMessages();
+    SetAddressCounter(image_.Counter, witness);
+    const auto after = ReadCounterByte(InstructionSet::FourByte);
+    if (!after) break;
+    if (!before || *before == *after || *after != ImageByte(image_.Image, witness)) {
+      pending.push_back(start);
+      continue;
+    }
+    proved = writeShown_ = true;
+    for (const std::int32_t other : std::exchange(pending, {})) {
+      if (!RecheckBytes(other, std::min(other + size - 1, last))) break;
+    }
+    if (halt_) break;
   }
   writeUnproved_ = !halt_ && wrote && !proved;
   return true;

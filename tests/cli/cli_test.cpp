@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "commands/command_table.h"
@@ -247,6 +248,14 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"MissingConfiguration", {"--config", "nowhere.vql", "blank"}, kFastChip, 2,
                    "nowhere.vql\": No such file or directory", "Blank Check..."},
         StatusCase{"UnknownOption", {"--turbo", "blank"}, kFastChip, 2, "unknown option", ""},
+        StatusCase{"FastWithACommandItDoesNotChange", {"--fast", "erase"}, kFastChip, 2,
+                   "--fast", "Erase Chip..."},
+        StatusCase{"FastAutoOfAChipThatGivesTheOtherModelsSignature",
+                   {"--device", "AT89S52", "--fast", "auto", kBlink},
+                   "target=AT89S52,signature=1E5106,clock=virtual", 1,
+                   "another model, the AT89S51's 1E 51 06", "Erase Chip..."},
+        StatusCase{"SignatureOfADeviceThatGivesNone", {"--device", "AT89S53", "signature"},
+                   "target=AT89S53,clock=virtual", 2, "gives no signature", ""},
         StatusCase{"UnknownDevice", {"--device", "AT89C51", "blank"}, kFastChip, 2,
                    "unknown device", ""},
         StatusCase{"LockLevelTooHigh", {"--lock", "4", "lock"}, kFastChip, 2, "lock level", ""},
@@ -530,6 +539,18 @@ TEST_F(CliTest, AStopSignalEndsAWaitForAFifosReaderAndReleasesTheTarget) {
   const auto last = LastDataWrite("port.trace", kLpt1);
   ASSERT_TRUE(last.has_value());
   EXPECT_EQ(*last & kRst, 0) << "RST released";
+}
+
+// The signature names the chip, and the model of another signature.
+TEST_F(CliTest, SignatureNamesTheModel) {
+  for (const auto& [device, sim, status, out] :
+       {std::tuple{"AT89S52", "target=AT89S52", 0, "Signature : 1E 52 06 (AT89S52)"},
+        std::tuple{"AT89S8253", "target=AT89S8253", 0, "Signature : 1E 73 (AT89S8253)"},
+        std::tuple{"AT89S52", "target=AT89S51", 1, "the AT89S51's 1E 51 06"}}) {
+    const CliResult result = Cli({"--device", device, "signature"}, std::string(sim) + ",clock=virtual");
+    EXPECT_EQ(result.status, status) << result.out << result.err;
+    EXPECT_TRUE(Contains(result.out + result.err, out)) << result.out << result.err;
+  }
 }
 
 // --help fits a terminal and names every command; --manual is the man page's text.

@@ -9,6 +9,7 @@
 #include "devices/device_selection.h"
 #include "devices/set_operations.h"
 #include "devices/operator_controls.h"
+#include "sim/sim_chip.h"
 #include "sim/sim_chip_table.h"
 
 namespace vql {
@@ -91,6 +92,14 @@ TEST(DeviceTable, AgreesWithTheSimulatedChipsFieldByField) {
     // The 5 ms after a four-byte write covers the chip's write cycle by default.
     if (four) {
       EXPECT_LE(chip->writeUs, 5000u);
+    }
+    // The same pages, and a page write within the device's bound at the slowest
+    // crystal the data sheets allow for serial programming.
+    EXPECT_EQ(chip->pageBytes, static_cast<std::uint32_t>(d.pageBytes));
+    if (d.pageBytes != 0) {
+      SimChipSettings slowest;
+      slowest.xtalMHz = 3.0;
+      EXPECT_LE(SimChip(*chip, slowest).PageWriteUs(), static_cast<std::uint32_t>(d.pageWriteMaxUs));
     }
   }
 }
