@@ -555,6 +555,28 @@ TEST(MainWindow, WhileACommandRunsNothingElseCanStartAndAfterwardsTheModeDecides
   EXPECT_EQ(Usable(f), kRunMode);
 }
 
+// Option > Fast Programming: AUTO-PROGRAM writes pages, and the chip holds the file;
+// Files > Read Signature names the chip.
+TEST(MainWindow, FastProgrammingWritesPagesAndTheSignatureNamesTheChip) {
+  World w;
+  Frm& f = *w.frm;
+  w.Load(kBlink);
+  f.FastProgramming1->trigger();
+  Click(f.btnAuto);
+  EXPECT_EQ(w.boxes, Strings{});
+  EXPECT_GT(w.Chip().Counters().pageWrites, 0u);
+  EXPECT_EQ(w.Chip().Counters().writes, 0u) << "no byte writes";
+  const CodeImage& image = w.setup.programmer->Image.Image;
+  for (std::int32_t a = 0; a < 0x100; ++a) {
+    const auto i = static_cast<std::size_t>(a);
+    EXPECT_EQ(w.Chip().Code(static_cast<std::uint16_t>(a)),
+              HexPairValue(image.HighDigits[i], image.LowDigits[i])) << a;
+  }
+  Click(f.btnMode);  // back to program mode
+  f.ReadSignature1->trigger();
+  EXPECT_EQ(w.Status(), "Signature : 1E 73 (AT89S8253)");
+}
+
 TEST(MainWindow, EscOrACloseStopsTheWalkAndOnlyThenIsTheTargetReleased) {
   const struct {
     std::function<void(Frm&)> act;
