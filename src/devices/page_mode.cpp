@@ -169,23 +169,22 @@ bool DeviceOps::WritePages4(std::int32_t last) {
     if (halt_) break;
     wrote = true;
     if (!WritePage(start, end, !VerifyFollowsWrite || !proved)) break;
-    if (proved) {
-      window_.ShowProgress(end, last);
-      window_.PumpMessages();
-      continue;
+    if (!proved) {
+      SetAddressCounter(image_.Counter, witness);
+      const auto after = ReadCounterByte(InstructionSet::FourByte);
+      if (!after) break;
+      if (!before || *before == *after || *after != ImageByte(image_.Image, witness)) {
+        pending.push_back(start);
+      } else {
+        proved = writeShown_ = true;
+        for (const std::int32_t other : std::exchange(pending, {})) {
+          if (!RecheckBytes(other, std::min(other + size - 1, last))) break;
+        }
+        if (halt_) break;
+      }
     }
-    SetAddressCounter(image_.Counter, witness);
-    const auto after = ReadCounterByte(InstructionSet::FourByte);
-    if (!after) break;
-    if (!before || *before == *after || *after != ImageByte(image_.Image, witness)) {
-      pending.push_back(start);
-      continue;
-    }
-    proved = writeShown_ = true;
-    for (const std::int32_t other : std::exchange(pending, {})) {
-      if (!RecheckBytes(other, std::min(other + size - 1, last))) break;
-    }
-    if (halt_) break;
+    window_.ShowProgress(end, last);
+    window_.PumpMessages();
   }
   writeUnproved_ = !halt_ && wrote && !proved;
   return true;
