@@ -391,9 +391,9 @@ CommandResult Commands::ReadSignature() {
     return result;
   }
   std::string named = seen->own ? std::string(own->device) : seen->otherModel;
-  if (named.empty()) named = "no model known";
+  if (named.empty()) named = "unknown";
   SetOperatingMode(true);
-  Status(status::kSignature, BytesText(seen->bytes) + " (" + named + ")");
+  Status(status::kSignature, named + " (" + BytesText(seen->bytes) + ")");
   if (!seen->otherModel.empty()) {
     window_.ShowMessageBox("The chip in the socket gives the signature of another model, " +
                            seen->otherText + ", not the " + std::string(device_->name) +

@@ -41,9 +41,10 @@ inline constexpr StatusText kLockLevel{"Lock bit level ", false};
 inline constexpr StatusText kNoLockLevel{"Non Lock bit function", false};
 inline constexpr StatusText kProgramMode{"PROGRAM MODE.", false};
 inline constexpr StatusText kRunMode{"RUN MODE.", false};
-// Read Signature's; the second followed by the bytes and the model they name.
+// Read Signature's; the second followed by the model that the bytes name and the
+// bytes: "Chip AT89S52 (1E 52 06)", short enough for the status box.
 inline constexpr StatusText kReadSignature{"Read Signature...", false};
-inline constexpr StatusText kSignature{"Signature : ", false};
+inline constexpr StatusText kSignature{"Chip ", false};
 // The window's, after a stop.
 inline constexpr StatusText kStopped{"Stopped.", false};
 

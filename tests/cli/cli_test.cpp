@@ -544,8 +544,8 @@ TEST_F(CliTest, AStopSignalEndsAWaitForAFifosReaderAndReleasesTheTarget) {
 // The signature names the chip, and the model of another signature.
 TEST_F(CliTest, SignatureNamesTheModel) {
   for (const auto& [device, sim, status, out] :
-       {std::tuple{"AT89S52", "target=AT89S52", 0, "Signature : 1E 52 06 (AT89S52)"},
-        std::tuple{"AT89S8253", "target=AT89S8253", 0, "Signature : 1E 73 (AT89S8253)"},
+       {std::tuple{"AT89S52", "target=AT89S52", 0, "Chip AT89S52 (1E 52 06)"},
+        std::tuple{"AT89S8253", "target=AT89S8253", 0, "Chip AT89S8253 (1E 73)"},
         std::tuple{"AT89S52", "target=AT89S51", 1, "the AT89S51's 1E 51 06"}}) {
     const CliResult result = Cli({"--device", device, "signature"}, std::string(sim) + ",clock=virtual");
     EXPECT_EQ(result.status, status) << result.out << result.err;

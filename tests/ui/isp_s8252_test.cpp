@@ -574,7 +574,7 @@ TEST(MainWindow, FastProgrammingWritesPagesAndTheSignatureNamesTheChip) {
   }
   Click(f.btnMode);  // back to program mode
   f.ReadSignature1->trigger();
-  EXPECT_EQ(w.Status(), "Signature : 1E 73 (AT89S8253)");
+  EXPECT_EQ(w.Status(), "Chip AT89S8253 (1E 73)");
 }
 
 TEST(MainWindow, EscOrACloseStopsTheWalkAndOnlyThenIsTheTargetReleased) {
