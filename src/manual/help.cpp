@@ -233,6 +233,13 @@ DESCRIPTION
   stops it at its next address. The About box names the configuration file in
   use. The terminal front end, vql-isp-cli, runs the same commands from scripts.
 
+  Option > Fast Programming uses the page instructions and data polling of the
+  chips' data sheets (see FAST PROGRAMMING in vql-isp-cli(1)); Files > Read
+  Signature names the chip by its signature bytes. The window remembers the Fast
+  Programming tick, the SCK half period, the device last chosen and the folder of
+  the last file opened, in $XDG_CONFIG_HOME/vql-isp/vql-isp.conf (without
+  XDG_CONFIG_HOME, ~/.config/vql-isp/vql-isp.conf), written as they change.
+
   The window also takes the Qt toolkit's own options, such as -platform.
 
 )";
