@@ -577,6 +577,19 @@ TEST(Pages4, WritesEachPageWithOneInstructionPollsItsLastByteAndReadsItBack) {
   }
 }
 
+// A chip without page mode that has not heard the enable answers page reads with
+// echoes: the address byte clocked before a page's first byte, 00 after it. None of
+// that may pass for a write it took.
+TEST(Pages4, EchoesOfAChipWithoutPagesNeverShowAWrite) {
+  ProgrammerWorld world("AT89S8253", "target=AT89S8253,pages=no,echo-from=9,unheard=00");
+  world.app->Controls.FastProgramming = true;
+  for (std::int32_t a = 0xC0; a < 0xC8; ++a) world.SetImageByte(a, 0x00);
+  const Outcome written = world.Ops().WriteCode4(0x2FFF);
+  EXPECT_TRUE(written != Outcome::Done || world.Ops().WriteUnproved() ||
+              world.Chip().Code(0xC0) == 0x00)
+      << "Done, vouched for, and the chip holds " << int{world.Chip().Code(0xC0)};
+}
+
 TEST(Refusal, TheFirstRefusedByteStopsTheOperationWithOneMessage) {
   ProgrammerWorld world("AT89S8253", "target=AT89S8253,sense=0");
   world.SetImageByte(0, 0x12);
