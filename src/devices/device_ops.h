@@ -291,8 +291,9 @@ class DeviceOps {
 
   // --- Fast programming: the page instructions of the devices whose row gives a
   // page, while Fast Programming is ticked (PagesWanted). After the enable of the
-  // first page operation of a command, page 0 is read both ways (PagesAnswer): a chip
-  // whose page read differs from its byte reads does not take the page instructions
+  // first page operation of a command, page 0 is read byte by byte and by two page
+  // reads (PagesAnswer): a chip whose page reads differ from its byte reads does not
+  // take the page instructions
   // as its data sheet says (another model, or a poor contact), and the command goes
   // on byte by byte, with a notice.
   bool PagesWanted() const;

@@ -1,9 +1,10 @@
 // Fast programming on the devices whose data sheets give page instructions: a page
 // written with one instruction and its end found by data polling, pages read with
 // one instruction each. What the byte-at-a-time operations check stays checked: every
-// byte written is read back (the page read after the write), a byte that does not
-// take its value is written again byte by byte and stops the write with its box when
-// it never programs, and a read that disagrees is read again byte by byte.
+// byte written is read back (by the page read after the write, or by the verify that
+// follows it in Auto-program), a byte that does not take its value is written again
+// byte by byte and stops the write with its box when it never programs, and a read
+// that disagrees is read again byte by byte.
 #include <algorithm>
 #include <cstdio>
 #include <string>
