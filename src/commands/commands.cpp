@@ -375,11 +375,8 @@ CommandResult Commands::ReadSignature() {
   Status(status::kReadSignature, {}, true);
   const Signature* own = SignatureOf(device_->name);
   if (own == nullptr) {
-    std::string known;
-    for (const Signature& s : kSignatures) {
-      known += (known.empty() ? "" : &s == std::end(kSignatures) - 1 ? " and " : ", ") +
-               std::string(s.device);
-    }
+    const std::string known = DeviceNames(
+        [](const DeviceInfo& d) { return SignatureOf(d.name) != nullptr; }, ", ", " and ");
     window_.ShowMessageBox("The " + std::string(device_->name) +
                            " gives no signature over the serial lines that its data sheet "
                            "shows; the signature is read on the " + known + ".");

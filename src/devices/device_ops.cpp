@@ -107,11 +107,13 @@ void DeviceOps::ShowMismatch(std::int32_t n) {
   window_.ShowMessageBox("Error address : " + std::to_string(n) + detail);
 }
 
-void DeviceOps::StoreReceived(std::int32_t n) {
+void DeviceOps::StoreReceived(std::int32_t n) { StoreByte(n, ReceivedByte()); }
+
+void DeviceOps::StoreByte(std::int32_t n, std::uint8_t byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
   const auto a = static_cast<std::size_t>(n);
-  const ByteFlags& got = link_.ReceivedBits;
-  BitsToHexDigit(got[0], got[1], got[2], got[3], image_.Image.HighDigits[a]);
-  BitsToHexDigit(got[4], got[5], got[6], got[7], image_.Image.LowDigits[a]);
+  image_.Image.HighDigits[a] = kDigits[byte >> 4];
+  image_.Image.LowDigits[a] = kDigits[byte & 0x0F];
 }
 
 bool DeviceOps::SkipsAddress(std::int32_t n) const {

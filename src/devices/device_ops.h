@@ -307,10 +307,6 @@ class DeviceOps {
   // The page at start as one page read answers it, with filler clocked out meanwhile
   // (the digit of each byte: 00 or FF); nothing when the operation ended.
   std::optional<std::vector<std::uint8_t>> ReadPage(std::int32_t start, char filler = '0');
-  // The non-FF image bytes start..end read again byte by byte, and written again the
-  // byte-at-a-time way where they read otherwise. False, with the box, when one does
-  // not program; false when the operation ended.
-  bool RecheckBytes(std::int32_t start, std::int32_t end);
   // Writes the image's bytes start..end as one page (FF past end), waits for the
   // write by data polling, reads the page back and writes every byte that did not
   // take the image's value again, byte by byte. False, with the box of the byte
@@ -322,10 +318,11 @@ class DeviceOps {
   // a page with its bit 7 inverted until the page is written.
   static constexpr std::int32_t kPagePollMargin = 4;
   bool AwaitPageWritten(std::int32_t at, std::uint8_t want);
-  // The non-FF image bytes start..end that the page read does not show, written
-  // again byte by byte. False, with the box, when one does not program.
+  // The non-FF image bytes start..end that now(n) does not show (a byte of the page
+  // read back, or a byte read), written again byte by byte. False, with the box,
+  // when one does not program; false when now gives nothing (the operation ended).
   bool RewriteMismatches(std::int32_t start, std::int32_t end,
-                         const std::vector<std::uint8_t>& page);
+                         const std::function<std::optional<std::uint8_t>(std::int32_t)>& now);
   // The page operations: false, having sent no more than the enable and page 0's
   // reads, when the chip does not answer page reads (the byte-at-a-time operation
   // then runs instead); true otherwise, whether or not the operation ended early.

@@ -100,10 +100,13 @@ bool DeviceOps::AwaitPageWritten(std::int32_t at, std::uint8_t want) {
 }
 
 bool DeviceOps::RewriteMismatches(std::int32_t start, std::int32_t end,
-                                  const std::vector<std::uint8_t>& page) {
+                                  const std::function<std::optional<std::uint8_t>(std::int32_t)>& now) {
   for (std::int32_t n = start; n <= end; ++n) {
     const auto want = static_cast<std::uint8_t>(ImageByte(image_.Image, n));
-    if (want == 0xFF || page[static_cast<std::size_t>(n - start)] == want) continue;
+    if (want == 0xFF) continue;
+    const auto got = now(n);
+    if (!got) return false;
+    if (*got == want) continue;
     SetAddressCounter(image_.Counter, n);
     if (!WriteAndReadBack4(n)) {
       if (!halt_) NotProgrammed(n, "");
@@ -128,23 +131,9 @@ bool DeviceOps::WritePage(std::int32_t start, std::int32_t end, bool readBack) {
       last, static_cast<std::uint8_t>(last <= end ? ImageByte(image_.Image, last) : 0xFF));
   if (polled && !readBack) return true;
   const auto back = halt_ ? std::nullopt : ReadPage(start);
-  return back && RewriteMismatches(start, end, *back);
-}
-
-bool DeviceOps::RecheckBytes(std::int32_t start, std::int32_t end) {
-  for (std::int32_t n = start; n <= end; ++n) {
-    const auto want = static_cast<std::uint8_t>(ImageByte(image_.Image, n));
-    if (want == 0xFF) continue;
-    SetAddressCounter(image_.Counter, n);
-    const auto now = ReadCounterByte(InstructionSet::FourByte);
-    if (!now) return false;
-    if (*now == want) continue;
-    if (!WriteAndReadBack4(n)) {
-      if (!halt_) NotProgrammed(n, "");
-      return false;
-    }
-  }
-  return true;
+  return back && RewriteMismatches(start, end, [&](std::int32_t n) {
+           return std::optional<std::uint8_t>((*back)[static_cast<std::size_t>(n - start)]);
+         });
 }
 
 bool DeviceOps::WritePages4(std::int32_t last) {
@@ -178,8 +167,13 @@ bool DeviceOps::WritePages4(std::int32_t last) {
         pending.push_back(start);
       } else {
         proved = writeShown_ = true;
+        // Read again byte by byte: the chip hears now.
+        const auto byteNow = [&](std::int32_t n) {
+          SetAddressCounter(image_.Counter, n);
+          return ReadCounterByte(InstructionSet::FourByte);
+        };
         for (const std::int32_t other : std::exchange(pending, {})) {
-          if (!RecheckBytes(other, std::min(other + size - 1, last))) break;
+          if (!RewriteMismatches(other, std::min(other + size - 1, last), byteNow)) break;
         }
         if (halt_) break;
       }
@@ -210,13 +204,6 @@ bool DeviceOps::WalkPages(std::int32_t last,
     window_.ShowProgress(end, last);
   }
   return true;
-}
-
-void DeviceOps::StoreByte(std::int32_t n, std::uint8_t byte) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  const auto a = static_cast<std::size_t>(n);
-  image_.Image.HighDigits[a] = kDigits[byte >> 4];
-  image_.Image.LowDigits[a] = kDigits[byte & 0x0F];
 }
 
 }  // namespace vql
