@@ -662,10 +662,7 @@ CommandResult Commands::AutoProgram() {
   if (written == Outcome::Done) {
     // A reset pulse before the verify, for every device, and a four-byte enable,
     // which only the chips that echo it can be judged by.
-    const std::int32_t port = link_.DataPort();
-    link_.ClearDataBit(port, kRstBit);
-    link_.ClearDataBit(port, kSckBit);
-    link_.ClearDataBit(port, kMosiBit);
+    for (const Line line : {Line::Rst, Line::Sck, Line::Mosi}) link_.SetLine(line, false);
     link_.WaitMilliseconds(300, ops_.StopRequested);
     if (ops_.StopRequested) return {Outcome::Stopped};
     if (!Set().echoesEnableAfterReset) {

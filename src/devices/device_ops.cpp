@@ -4,6 +4,7 @@
 #include "devices/device_ops.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -13,32 +14,24 @@ DeviceOps::DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& wi
                      const DeviceSelection& selection, OperatorControls& controls)
     : link_(link), image_(image), window_(window), selection_(selection), controls_(controls) {}
 
-bool DeviceOps::SendDigits(char high, char low) {
+bool DeviceOps::Send(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers) {
   if (halt_) return false;
-  // The link shows "Device have not in program mode" for this byte itself, or the
-  // problem of a port that failed on the way.
-  if (!link_.SendByteDigits(high, low)) {
+  std::array<std::uint8_t, 8> small{};
+  std::vector<std::uint8_t> large;
+  if (answers.size() < bytes.size()) {
+    if (bytes.size() <= small.size()) {
+      answers = std::span<std::uint8_t>(small.data(), bytes.size());
+    } else {
+      large.resize(bytes.size());
+      answers = large;
+    }
+  }
+  // The link shows "Device have not in program mode" for a refused byte itself, or
+  // the problem of a port that failed on the way.
+  if (!link_.Exchange(bytes, answers)) {
     Halt(link_.PortUsable() ? Outcome::Refused : Outcome::NoPort);
   }
   return !halt_;
-}
-
-bool DeviceOps::SendBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
-                         BitFlag b1, BitFlag b0) {
-  if (halt_) return false;
-  if (!link_.SendByteBits(b7, b6, b5, b4, b3, b2, b1, b0)) {
-    Halt(link_.PortUsable() ? Outcome::Refused : Outcome::NoPort);
-    // This send is silent, but the operator must learn why the operation stops.
-    if (link_.PortUsable()) window_.ShowMessageBox("Device have not in program mode");
-  }
-  return !halt_;
-}
-
-bool DeviceOps::SendInstruction(const char* hexBytes) {
-  for (const char* p = hexBytes; p[0] != '\0' && p[1] != '\0'; p += 2) {
-    if (!SendDigits(p[0], p[1])) return false;
-  }
-  return true;
 }
 
 void DeviceOps::Wait(std::int32_t ms) {
@@ -72,18 +65,27 @@ void DeviceOps::Walk(InstructionSet set, std::int32_t last, bool pumpEachAddress
   }
 }
 
-bool DeviceOps::AddressByte4() {
-  BitFlag a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
-  HexDigitToBits(image_.Counter.Digit1, a15, a14, a13, a12);
-  HexDigitToBits(image_.Counter.Digit2, a11, a10, a9, a8);
-  return SendBits(0, 0, a13, a12, a11, a10, a9, a8);
+std::int32_t DeviceOps::CounterAddress() const {
+  const AddressCounter& c = image_.Counter;
+  return HexDigitValue(c.Digit1) << 12 | HexDigitValue(c.Digit2) << 8 |
+         HexDigitValue(c.Digit3) << 4 | HexDigitValue(c.Digit4);
 }
 
-bool DeviceOps::AddressByte3(BitFlag op1, BitFlag op0) {
-  BitFlag a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
-  HexDigitToBits(image_.Counter.Digit1, a15, a14, a13, a12);
-  HexDigitToBits(image_.Counter.Digit2, a11, a10, a9, a8);
-  return SendBits(a12, a11, a10, a9, a8, a13, op1, op0);
+std::uint8_t DeviceOps::AddressHigh3(bool op1, bool op0) const {
+  const std::int32_t address = CounterAddress();
+  return static_cast<std::uint8_t>(((address >> 8) & 0x1F) << 3 | ((address >> 13) & 1) << 2 |
+                                   (op1 ? 2 : 0) | (op0 ? 1 : 0));
+}
+
+std::uint8_t DeviceOps::ImageByteAfter(std::int32_t n, std::uint8_t previous) const {
+  const std::int32_t byte = ImageByte(image_.Image, n);
+  if (byte >= 0) return static_cast<std::uint8_t>(byte);
+  const auto a = static_cast<std::size_t>(n);
+  std::int32_t high = HexDigitValue(image_.Image.HighDigits[a]);
+  std::int32_t low = HexDigitValue(image_.Image.LowDigits[a]);
+  if (high < 0) high = previous >> 4;
+  if (low < 0) low = previous & 0x0F;
+  return static_cast<std::uint8_t>(high << 4 | low);
 }
 
 bool DeviceOps::ExpectByte(char high, char low) {
@@ -228,21 +230,19 @@ void DeviceOps::PollPause() {
 }
 
 void DeviceOps::ClearEnableLines() {
-  const std::int32_t port = link_.DataPort();
-  for (const std::int32_t bit : {kMode7Bit, kMode3Bit, kRstBit, kSckBit, kMosiBit}) {
-    link_.ClearDataBit(port, bit);
+  for (const Line line : {Line::Mode7, Line::Mode3, Line::Rst, Line::Sck, Line::Mosi}) {
+    link_.SetLine(line, false);
   }
 }
 
 void DeviceOps::EnableProgramming3(std::int32_t delay) {
   Scope scope(*this);
-  const std::int32_t port = link_.DataPort();
   ClearEnableLines();
   link_.WaitScaled(delay * 10000);
-  link_.SetDataBit(port, kRstBit);
+  link_.SetLine(Line::Rst, true);
   link_.WaitScaled(delay * 10000);
   link_.PulseRstLow();  // a short low pulse on RST, at least a half period of SCK
-  SendInstruction("AC5355");
+  Send({0xAC, 0x53, 0x55});
 }
 
 bool DeviceOps::EchoedNow() {
@@ -258,9 +258,9 @@ bool DeviceOps::EnableAttempt4() {
   const std::int32_t settleMs = PagesWanted() ? kFastEnableSettleMs : 50;
   ClearEnableLines();
   Wait(settleMs);
-  link_.SetDataBit(link_.DataPort(), kRstBit);
+  link_.SetLine(Line::Rst, true);
   Wait(settleMs);
-  if (!SendInstruction("AC535555")) return false;
+  if (!Send({0xAC, 0x53, 0x55, 0x55})) return false;
   return EchoedNow();
 }
 

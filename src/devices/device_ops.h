@@ -20,8 +20,10 @@
 // address above that device's last address.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <span>
 #include <optional>
 #include <string>
@@ -303,10 +305,10 @@ class DeviceOps {
   bool PagesAnswer();
   // The page instruction's opening for the page at start: op (50 write, 30 read),
   // A13..A8 and, where pages are smaller than 256 bytes, A7..A0 of the page.
-  bool PageOpening(char opHigh, std::int32_t start);
+  std::vector<std::uint8_t> PageOpening(std::uint8_t op, std::int32_t start);
   // The page at start as one page read answers it, with filler clocked out meanwhile
   // (the digit of each byte: 00 or FF); nothing when the operation ended.
-  std::optional<std::vector<std::uint8_t>> ReadPage(std::int32_t start, char filler = '0');
+  std::optional<std::vector<std::uint8_t>> ReadPage(std::int32_t start, std::uint8_t filler = 0x00);
   // Writes the image's bytes start..end as one page (FF past end), waits for the
   // write by data polling, reads the page back and writes every byte that did not
   // take the image's value again, byte by byte. False, with the box of the byte
@@ -353,11 +355,12 @@ class DeviceOps {
   };
   std::optional<LockReadings> WriteLockBitsOnce(std::int32_t level);
   std::optional<std::uint8_t> ReadLockBitsRaw();
-  // An instruction ("245555FF") sent until two answers in a row agree, at most
+  // An instruction (24 55 55 FF) sent until two answers in a row agree, at most
   // kAgreedReads times; then the operation ends with ReadError and a box that names
   // what (the "lock bits").
   static constexpr int kAgreedReads = 10;
-  std::optional<std::uint8_t> ReadAgreed(const char* instruction, const char* what);
+  using Instruction4 = std::array<std::uint8_t, 4>;
+  std::optional<std::uint8_t> ReadAgreed(const Instruction4& instruction, const char* what);
 
  public:
   // Signature bytes at the addresses (the AT89S51/52's at 000, 100 and 200), each
@@ -393,12 +396,14 @@ class DeviceOps {
   bool Enable4();
   void ShowNoAnswer();
 
-  // Sends, guarded: once the operation has ended, nothing more is sent in it and
-  // these return false.
-  bool SendDigits(char high, char low);
-  bool SendBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2, BitFlag b1,
-                BitFlag b0);
-  bool SendInstruction(const char* hexBytes);  // e.g. "AC800000", sent as digit pairs
+  // Sends an instruction, or several back to back, as bytes, guarded: once the
+  // operation has ended, nothing more is sent in it and these return false. The
+  // answers land in answers when it is given (one per byte), the last also in the
+  // link's ReceivedBits.
+  bool Send(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers = {});
+  bool Send(std::initializer_list<std::uint8_t> bytes) {
+    return Send(std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
+  }
 
   // Walks 0..last after the enable of the set; handle(n) decides how to go on. A
   // refused byte or a stop request ends the walk at the address it happened at.
@@ -409,8 +414,17 @@ class DeviceOps {
   bool ReadCodeByte4();
   bool WriteCodeByte3(std::int32_t n);
   bool ReadCodeByte3();
-  bool AddressByte4();                          // byte 2 of the four-byte code instructions
-  bool AddressByte3(BitFlag op1, BitFlag op0);  // byte 1 of the three-byte ones
+  // The address the counter spells, and the bytes that carry it: byte 2 of the
+  // four-byte code instructions (0 0 A13..A8), byte 1 of the three-byte ones
+  // (A12..A8 A13 op1 op0), and A7..A0.
+  std::int32_t CounterAddress() const;
+  std::uint8_t AddressHigh4() const { return static_cast<std::uint8_t>((CounterAddress() >> 8) & 0x3F); }
+  std::uint8_t AddressHigh3(bool op1, bool op0) const;
+  std::uint8_t AddressLow() const { return static_cast<std::uint8_t>(CounterAddress() & 0xFF); }
+  // The image byte at n as it goes to the chip. A character that is no hex digit
+  // (which the commands refuse before they send) keeps the four bits of the byte sent
+  // before it, previous, as the bit registers always have.
+  std::uint8_t ImageByteAfter(std::int32_t n, std::uint8_t previous) const;
   bool ExpectImageByte(std::int32_t n);        // loads SentBits, compares with the answer
   bool ExpectByte(char high, char low);
   void StoreReceived(std::int32_t n);

@@ -15,24 +15,23 @@ namespace {
 // Answer bit positions in ReceivedBits, which holds b7 first.
 constexpr std::size_t Bit(int b) { return static_cast<std::size_t>(7 - b); }
 
+constexpr std::array<std::uint8_t, 4> kReadLockBits{0x24, 0x55, 0x55, 0xFF};
+
 }  // namespace
 
 bool DeviceOps::WriteCodeByte4(std::int32_t n) {
-  const auto a = static_cast<std::size_t>(n);
-  return SendDigits('4', '0') && AddressByte4() &&
-         SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) &&
-         SendDigits(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+  const std::uint8_t low = AddressLow();
+  return Send({0x40, AddressHigh4(), low, ImageByteAfter(n, low)});
 }
 
 bool DeviceOps::ReadCodeByte4() {
-  return SendBits(0, 0, 1, 0, 0, 0, 0, 0) && AddressByte4() &&
-         SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) && SendDigits('0', '0');
+  return Send({0x20, AddressHigh4(), AddressLow(), 0x00});
 }
 
 Outcome DeviceOps::EraseChip4() {
   Scope scope(*this);
   // The chip takes a while to erase and hears nothing meanwhile.
-  if (Enable4() && SendInstruction("AC800000")) {
+  if (Enable4() && Send({0xAC, 0x80, 0x00, 0x00})) {
     AwaitEraseTime();
     AwaitEraseEnd(InstructionSet::FourByte);
   }
@@ -220,11 +219,12 @@ DeviceOps::Step DeviceOps::BlankAt4(int fromRead, bool& notBlank) {
   return Step::StopHere;
 }
 
-std::optional<std::uint8_t> DeviceOps::ReadAgreed(const char* instruction, const char* what) {
+std::optional<std::uint8_t> DeviceOps::ReadAgreed(const Instruction4& instruction,
+                                                  const char* what) {
   // Two answers in a row that agree: a poor contact now and then spoils one.
   std::optional<std::uint8_t> last;
   for (int read = 1; read <= kAgreedReads; ++read) {
-    if (!SendInstruction(instruction)) return std::nullopt;
+    if (!Send(instruction)) return std::nullopt;
     const std::uint8_t got = ReceivedByte();
     if (last == got) return got;
     last = got;
@@ -243,8 +243,8 @@ std::optional<std::vector<std::uint8_t>> DeviceOps::ReadSignature(
   if (!Enable4()) return std::nullopt;
   std::vector<std::uint8_t> signature;
   for (const std::uint16_t address : addresses) {
-    char instruction[9];
-    std::snprintf(instruction, sizeof instruction, "28%04XFF", static_cast<unsigned>(address));
+    const Instruction4 instruction{0x28, static_cast<std::uint8_t>(address >> 8),
+                                   static_cast<std::uint8_t>(address & 0xFF), 0xFF};
     const auto got = ReadAgreed(instruction, "signature");
     if (!got) return std::nullopt;
     signature.push_back(*got);
@@ -253,14 +253,14 @@ std::optional<std::vector<std::uint8_t>> DeviceOps::ReadSignature(
 }
 
 std::optional<std::uint8_t> DeviceOps::ReadLockBitsRaw() {
-  const auto got = ReadAgreed("245555FF", "lock bits");
+  const auto got = ReadAgreed(kReadLockBits, "lock bits");
   if (!got) return std::nullopt;
   return static_cast<std::uint8_t>(*got & 7u);
 }
 
 std::optional<DeviceOps::LockReadings> DeviceOps::WriteLockBitsOnce(std::int32_t level) {
   // Ln is 0 (set) for every n up to the level: E6, E4, E0.
-  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
+  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n) == 1 ? 1u : 0u; };
   // Read, write and read again after one enable: a chip that missed the enable
   // misses all three, and its answers cannot fake a change.
   LockReadings seen;
@@ -268,10 +268,8 @@ std::optional<DeviceOps::LockReadings> DeviceOps::WriteLockBitsOnce(std::int32_t
   const auto before = ReadLockBitsRaw();
   if (!before) return std::nullopt;
   seen.before = *before;
-  if (!(SendDigits('A', 'C') && SendBits(1, 1, 1, 0, 0, bit(3), bit(2), bit(1)) &&
-        SendInstruction("FFFF"))) {
-    return std::nullopt;
-  }
+  const auto mode = static_cast<std::uint8_t>(0xE0 | bit(3) << 2 | bit(2) << 1 | bit(1));
+  if (!Send({0xAC, mode, 0xFF, 0xFF})) return std::nullopt;
   Wait(kLockFuseWriteMs);
   const auto after = Ended() ? std::nullopt : ReadLockBitsRaw();
   if (!after) return std::nullopt;
@@ -290,7 +288,7 @@ Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   Scope scope(*this);
   if (level < 1 || level > 3) {
     // E7 sets nothing; there is nothing to see.
-    Enable4() && SendInstruction("ACE7FFFF");
+    Enable4() && Send({0xAC, 0xE7, 0xFF, 0xFF});
     return Result(Outcome::Done);
   }
   // A set lock bit reads 0 as this program reads these devices, and 1 as the
@@ -331,9 +329,8 @@ Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
 
 bool DeviceOps::WriteLockModeAndConfirm(BitFlag lb1, BitFlag lb2) {
   Scope scope(*this);
-  if (!(SendDigits('A', 'C') && SendBits(1, 1, 1, 0, 0, 0, lb1, lb2) && SendInstruction("0000"))) {
-    return false;
-  }
+  const auto mode = static_cast<std::uint8_t>(0xE0 | (lb1 == 1 ? 2 : 0) | (lb2 == 1 ? 1 : 0));
+  if (!Send({0xAC, mode, 0x00, 0x00})) return false;
   PollPause();
   if (lb1 == 0 && lb2 == 0) return true;
   if (!Enable4()) return false;
@@ -366,7 +363,7 @@ Outcome DeviceOps::WriteLockBitsStepwise(std::int32_t level) {
 
 bool DeviceOps::ReadLockBitsToBoxes(std::int32_t which) {
   Scope scope(*this);
-  if (Enable4() && SendInstruction("245555FF")) {
+  if (Enable4() && Send(kReadLockBits)) {
     const ByteFlags& got = link_.ReceivedBits;  // a set lock bit reads 1
     controls_.Lock.Set(1, got[Bit(2)] == 1);
     controls_.Lock.Set(2, got[Bit(3)] == 1);
@@ -380,7 +377,7 @@ Outcome DeviceOps::ReadLockBitsToBoxesChecked() {
   Scope scope(*this);
   // This reading decides whether a command goes on: two answers must agree.
   if (Enable4()) {
-    if (const auto got = ReadAgreed("245555FF", "lock bits")) {
+    if (const auto got = ReadAgreed(kReadLockBits, "lock bits")) {
       controls_.Lock.Set(1, (*got & 0x04u) != 0);  // a set lock bit reads 1
       controls_.Lock.Set(2, (*got & 0x08u) != 0);
       controls_.Lock.Set(3, (*got & 0x10u) != 0);
@@ -392,7 +389,7 @@ Outcome DeviceOps::ReadLockBitsToBoxesChecked() {
 
 Outcome DeviceOps::ReadLockBitsByMode() {
   Scope scope(*this);
-  if (Enable4() && SendInstruction("245555FF")) {
+  if (Enable4() && Send(kReadLockBits)) {
     const ByteFlags& got = link_.ReceivedBits;  // a set lock bit reads 0
     lockRaw_ = static_cast<std::uint8_t>(ReceivedByte() & 7u);
     controls_.Lock.Set(1, got[Bit(0)] == 0);
@@ -404,7 +401,7 @@ Outcome DeviceOps::ReadLockBitsByMode() {
 }
 
 std::optional<bool> DeviceOps::ReadFuseBit() {
-  const auto got = ReadAgreed("215555FF", "x2-clock fuse");
+  const auto got = ReadAgreed({0x21, 0x55, 0x55, 0xFF}, "x2-clock fuse");
   if (!got) return std::nullopt;
   return (*got & 0x02u) == 0;  // b1 reads 0 when x2 is on
 }
@@ -421,10 +418,8 @@ Outcome DeviceOps::ReadUserFuses() {
 }
 
 bool DeviceOps::WriteFuseBit(bool x2) {
-  if (!(SendDigits('A', 'C') && SendBits(0, 0, 0, 1, 1, 0, x2 ? 0 : 1, 0) &&
-        SendInstruction("55FF"))) {
-    return false;
-  }
+  // b1 is 0 to switch x2 on.
+  if (!Send({0xAC, static_cast<std::uint8_t>(x2 ? 0x18 : 0x1A), 0x55, 0xFF})) return false;
   Wait(kLockFuseWriteMs);
   return !Ended();
 }

@@ -45,7 +45,7 @@ bool DeviceOps::PagesAnswer() {
   }
   // A chip that does not know the page read answers with echoes of the bytes the
   // programmer clocks meanwhile: twice, with 00 and with FF, tells them apart.
-  for (const char filler : {'0', 'F'}) {
+  for (const std::uint8_t filler : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
     const auto page = ReadPage(0, filler);
     if (!page) return false;
     const auto differs = std::ranges::mismatch(bytes, *page);
@@ -67,20 +67,22 @@ bool DeviceOps::PagesAnswer() {
   return true;
 }
 
-bool DeviceOps::PageOpening(char opHigh, std::int32_t start) {
+std::vector<std::uint8_t> DeviceOps::PageOpening(std::uint8_t op, std::int32_t start) {
   SetAddressCounter(image_.Counter, start);
-  return SendDigits(opHigh, '0') && AddressByte4() &&
-         (device_->pageBytes >= 256 || SendDigits(image_.Counter.Digit3, image_.Counter.Digit4));
+  std::vector<std::uint8_t> opening{op, AddressHigh4()};
+  if (device_->pageBytes < 256) opening.push_back(AddressLow());
+  return opening;
 }
 
-std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPage(std::int32_t start, char filler) {
-  if (!PageOpening('3', start)) return std::nullopt;
-  std::vector<std::uint8_t> page(static_cast<std::size_t>(device_->pageBytes));
-  for (std::uint8_t& byte : page) {
-    if (!SendDigits(filler, filler)) return std::nullopt;
-    byte = ReceivedByte();
-  }
-  return page;
+std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPage(std::int32_t start,
+                                                            std::uint8_t filler) {
+  std::vector<std::uint8_t> bytes = PageOpening(0x30, start);
+  const std::size_t skip = bytes.size();
+  bytes.resize(skip + static_cast<std::size_t>(device_->pageBytes), filler);
+  std::vector<std::uint8_t> answers(bytes.size());
+  if (!Send(bytes, answers)) return std::nullopt;
+  answers.erase(answers.begin(), answers.begin() + static_cast<std::ptrdiff_t>(skip));
+  return answers;
 }
 
 bool DeviceOps::AwaitPageWritten(std::int32_t at, std::uint8_t want) {
@@ -117,14 +119,12 @@ bool DeviceOps::RewriteMismatches(std::int32_t start, std::int32_t end,
 }
 
 bool DeviceOps::WritePage(std::int32_t start, std::int32_t end, bool readBack) {
-  if (!PageOpening('5', start)) return false;
+  std::vector<std::uint8_t> bytes = PageOpening(0x50, start);
   const std::int32_t last = start + device_->pageBytes - 1;
   for (std::int32_t n = start; n <= last; ++n) {
-    const auto a = static_cast<std::size_t>(n);
-    const bool ok = n <= end ? SendDigits(image_.Image.HighDigits[a], image_.Image.LowDigits[a])
-                             : SendDigits('F', 'F');
-    if (!ok) return false;
+    bytes.push_back(n <= end ? ImageByteAfter(n, bytes.back()) : std::uint8_t{0xFF});
   }
+  if (!Send(bytes)) return false;
   // Past the bound the page read below decides: a chip still writing, or one that
   // missed the page, shows there.
   const bool polled = AwaitPageWritten(

@@ -8,14 +8,12 @@
 namespace vql {
 
 bool DeviceOps::WriteCodeByte3(std::int32_t n) {
-  const auto a = static_cast<std::size_t>(n);
-  return AddressByte3(1, 0) && SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) &&
-         SendDigits(image_.Image.HighDigits[a], image_.Image.LowDigits[a]);
+  const std::uint8_t low = AddressLow();
+  return Send({AddressHigh3(true, false), low, ImageByteAfter(n, low)});
 }
 
 bool DeviceOps::ReadCodeByte3() {
-  return AddressByte3(0, 1) && SendDigits(image_.Counter.Digit3, image_.Counter.Digit4) &&
-         SendDigits('0', '0');
+  return Send({AddressHigh3(false, true), AddressLow(), 0x00});
 }
 
 Outcome DeviceOps::EraseChip3() {
@@ -24,7 +22,7 @@ Outcome DeviceOps::EraseChip3() {
   if (halt_) return *halt_;
   EnableProgramming3(100);
   // The chip takes a while to erase and hears nothing meanwhile.
-  if (SendInstruction("AC0400")) {
+  if (Send({0xAC, 0x04, 0x00})) {
     AwaitEraseTime();
     AwaitEraseEnd(InstructionSet::ThreeByte);
   }
@@ -145,11 +143,11 @@ Outcome DeviceOps::BlankCheck3(std::int32_t last) {
 Outcome DeviceOps::WriteLockBits3(std::int32_t level) {
   Scope scope(*this);
   // LBn is 0 (set) for every n up to the level: 7F, 3F, 1F; FF for anything else.
-  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n); };
+  const auto bit = [level](std::int32_t n) { return LockBitFor(level, n) == 1 ? 1u : 0u; };
   StopIfAFourByteChipAnswers();
   if (halt_) return *halt_;
   EnableProgramming3(100);
-  SendDigits('A', 'C') && SendBits(bit(1), bit(2), bit(3), 1, 1, 1, 1, 1) && SendDigits('F', 'F');
+  Send({0xAC, static_cast<std::uint8_t>(bit(1) << 7 | bit(2) << 6 | bit(3) << 5 | 0x1F), 0xFF});
   return Result(Outcome::Done);
 }
 

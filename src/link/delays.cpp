@@ -1,6 +1,5 @@
-// The link's delays: the calibrated busy loop, the waits on the window's tick, the
-// floor under SCK's half period, and the calibration that measures the busy loop
-// once at start-up.
+// The link's delays: the calibrated busy loop, the waits on the window's tick, and
+// the calibration that measures the busy loop once at start-up.
 #include <algorithm>
 
 #include "link/programmer_link.h"
@@ -37,18 +36,6 @@ void ProgrammerLink::SpinDelay(std::int32_t count) const {
       i = i + 1;
     }
   }
-}
-
-void ProgrammerLink::AwaitHalfPeriodSince(std::uint64_t ns) {
-  if (SckHalfPeriodUs <= 0) return;
-  const std::uint64_t due = ns + static_cast<std::uint64_t>(SckHalfPeriodUs) * 1000;
-  if (reachedNs_ >= due) return;
-  // One reading of the clock when the floor has passed already, as it has whenever
-  // the port and the pumps are slower than the floor.
-  reachedNs_ = clock_.NowNanoseconds();
-  if (reachedNs_ >= due) return;
-  clock_.WaitUntilNanoseconds(due);
-  reachedNs_ = due;
 }
 
 void ProgrammerLink::WaitMilliseconds(std::int32_t ms) {

@@ -10,13 +10,13 @@ bool ProgrammerLink::RunLoopTest() {
   if (!CheckPort()) return false;
   std::int32_t failedCycle = 0;
   for (std::int32_t cycle = 1; cycle <= 10 && failedCycle == 0; ++cycle) {
-    SetDataBit(dataPort_, kSckBit);
-    if (!ReadStatusBit(StatusPort(), kMisoBit)) {
+    SetLine(Line::Sck, true);
+    if (!ReadMiso()) {
       failedCycle = cycle;
       break;
     }
-    ClearDataBit(dataPort_, kSckBit);
-    if (ReadStatusBit(StatusPort(), kMisoBit)) {
+    SetLine(Line::Sck, false);
+    if (ReadMiso()) {
       failedCycle = cycle;
       break;
     }
@@ -28,7 +28,7 @@ bool ProgrammerLink::RunLoopTest() {
   } else {
     window_.ShowMessageBox("Error test loop : " + std::to_string(failedCycle));
   }
-  ClearDataBit(dataPort_, kSckBit);
+  SetLine(Line::Sck, false);
   return failedCycle == 0;
 }
 

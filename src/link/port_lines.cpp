@@ -1,6 +1,8 @@
-// Port selection, single-line access and the program-mode and run-mode lines.
+// Port selection, single lines through the engine, and the program-mode and run-mode
+// lines.
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "link/programmer_link.h"
 
@@ -9,7 +11,6 @@ namespace vql {
 namespace {
 
 constexpr std::uint16_t Address(std::int32_t port) { return static_cast<std::uint16_t>(port); }
-constexpr std::uint16_t Mask(std::int32_t bit) { return static_cast<std::uint16_t>(1u << bit); }
 
 std::string Hex(std::int32_t value, const char* format = "%X") {
   char text[16];
@@ -29,7 +30,7 @@ std::string InConfigFile(const std::string& path) {
 }  // namespace
 
 ProgrammerLink::ProgrammerLink(PortIo& port, WindowServices& window, MicrosecondClock& clock)
-    : port_(port), window_(window), clock_(clock) {}
+    : port_(port), window_(window), clock_(clock), bitBang_(port, clock, *this) {}
 
 std::string ProgrammerLink::PortProblem() const {
   if (selected_) return portProblem_;
@@ -61,6 +62,7 @@ void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
   }
   selected_ = true;
   dataPort_ = base;
+  bitBang_.SetDataPort(Address(base));
   const std::string name = lpt == 1 ? "LPT1" : "LPT2";
   if (base == 0) {
     portProblem_ = name + " has no port address: its base address is 0000 " +
@@ -104,67 +106,59 @@ bool ProgrammerLink::CheckPort() {
   return false;
 }
 
-bool ProgrammerLink::AccessFailed() {
-  if (!port_.Failed()) return false;
+SerialEngine* ProgrammerLink::ReadyEngine() {
+  if (!PortUsable()) return nullptr;
+  engine_->SetSckHalfPeriodUs(SckHalfPeriodUs);
+  return engine_;
+}
+
+bool ProgrammerLink::EngineFailed() {
+  std::string why = engine_->Failure();
+  if (why.empty()) return false;
   // From now on the port is refused like one that could not be attached.
-  portProblem_ = port_.Failure();
-  window_.ShowMessageBox(portProblem_);
+  if (portProblem_.empty()) {
+    portProblem_ = std::move(why);
+    window_.ShowMessageBox(portProblem_);
+  }
   return true;
 }
 
-bool ProgrammerLink::ReadStatusBit(std::int32_t port, std::int32_t bit) {
-  if (!PortUsable()) return false;
-  if (bit == kMisoBit) AwaitHalfPeriod();
-  const std::uint16_t value = port_.Inport(Address(port));
-  if (AccessFailed()) return false;
-  return (value & Mask(bit)) != 0;
-}
-
-void ProgrammerLink::ChangeDataBit(std::int32_t port, std::int32_t bit, bool set) {
-  if (!PortUsable()) return;
-  const bool sck = bit == kSckBit;
-  if (sck) AwaitHalfPeriod();
-  const std::uint16_t value = port_.Inport(Address(port));
-  if (AccessFailed()) return;
-  port_.Outport(Address(port), set ? static_cast<std::uint16_t>(value | Mask(bit))
-                                   : static_cast<std::uint16_t>(value & ~Mask(bit)));
-  // Stamped after the write: the edge happened during it, so the next one waits at
-  // least the floor from the edge itself.
-  if (sck || bit == kRstBit) {
-    reachedNs_ = clock_.NowNanoseconds();
-    (sck ? lastSckEdgeNs_ : lastRstEdgeNs_) = reachedNs_;
-  }
-  if (AccessFailed()) return;
-  SpinDelay(5);
-}
-
-void ProgrammerLink::SetDataBit(std::int32_t port, std::int32_t bit) {
-  ChangeDataBit(port, bit, true);
-}
-
-void ProgrammerLink::ClearDataBit(std::int32_t port, std::int32_t bit) {
-  ChangeDataBit(port, bit, false);
+bool ProgrammerLink::SetLine(Line line, bool high) {
+  SerialEngine* engine = ReadyEngine();
+  if (engine == nullptr) return false;
+  engine->SetLine(line, high);
+  return !EngineFailed();
 }
 
 void ProgrammerLink::PulseRstLow() {
-  ClearDataBit(dataPort_, kRstBit);
-  if (!PortUsable()) return;
-  AwaitHalfPeriodSince(lastRstEdgeNs_);
-  SetDataBit(dataPort_, kRstBit);
+  if (SerialEngine* engine = ReadyEngine()) {
+    engine->PulseRstLow();
+    EngineFailed();
+  }
+}
+
+bool ProgrammerLink::ReadMiso() {
+  SerialEngine* engine = ReadyEngine();
+  bool high = false;
+  if (engine == nullptr || !engine->ReadMiso(high)) {
+    if (engine != nullptr) EngineFailed();
+    return false;
+  }
+  return high;
 }
 
 void ProgrammerLink::HoldTargetInProgramMode() {
   if (!CheckPort()) return;
-  SetDataBit(dataPort_, kRstBit);
-  ClearDataBit(dataPort_, kMode7Bit);
-  ClearDataBit(dataPort_, kMode3Bit);
+  SetLine(Line::Rst, true);
+  SetLine(Line::Mode7, false);
+  SetLine(Line::Mode3, false);
 }
 
 void ProgrammerLink::ReleaseTargetToRun() {
   if (!CheckPort()) return;
-  ClearDataBit(dataPort_, kRstBit);
-  SetDataBit(dataPort_, kMode7Bit);
-  SetDataBit(dataPort_, kMode3Bit);
+  SetLine(Line::Rst, false);
+  SetLine(Line::Mode7, true);
+  SetLine(Line::Mode3, true);
 }
 
 }  // namespace vql

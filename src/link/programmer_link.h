@@ -1,21 +1,24 @@
 // The programmer link: the printer-port cable as the rest of the program sees it.
 //
-// It owns the single-bit reads and writes from which all cable traffic is built
-// (which register bit is which line comes from portio/cable_pins.h), the
-// program-mode and run-mode line states, the delays (a calibrated busy loop, waits
-// on the window's tick that keep the window alive, and the polling count derived
-// from the calibration), the choice between LPT1 and LPT2, the cable loop test, and
-// the bit-serial transfer of one instruction byte with the sampling of the target's
-// answer, with SCK's half period held above a floor that the operator sets in
-// microseconds and the link times in nanoseconds.
+// It owns the choice between LPT1 and LPT2, the program-mode and run-mode line
+// states, the delays (a calibrated busy loop, waits on the window's tick that keep
+// the window alive, and the polling count derived from the calibration), the cable
+// loop test, and the exchange of whole instructions with the target, with SCK's half
+// period held above a floor that the operator sets in microseconds. The lines
+// themselves are driven by a serial engine (serial_engine.h): on the printer port,
+// the bit-bang engine.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "image/hex_digits.h"
+#include "link/bit_bang_engine.h"
+#include "link/serial_engine.h"
 #include "portio/cable_pins.h"
 #include "portio/port_io.h"
 #include "services/window_services.h"
@@ -30,6 +33,9 @@ class ProgrammerLink {
   // The clock times SCK's edges; front ends pass the one the port back end stamps
   // with, so that a simulated chip sees the same time.
   ProgrammerLink(PortIo& port, WindowServices& window, MicrosecondClock& clock);
+  // The engine keeps a reference back to the link.
+  ProgrammerLink(const ProgrammerLink&) = delete;
+  ProgrammerLink& operator=(const ProgrammerLink&) = delete;
 
   // --- The serial clock's floor. Every SCK edge, and every MISO sample, comes at
   // least SckHalfPeriodUs after the previous SCK edge, by the clock's nanoseconds
@@ -81,18 +87,16 @@ class ProgrammerLink {
   bool PortUsable() const { return selected_ && portProblem_.empty(); }
   std::string PortProblem() const;
 
-  // --- Single lines. Each change reads the data register back, changes one bit,
-  // writes it and then spins SpinDelay(5). The link keeps no copy of the register;
-  // the real back ends answer its reads from the byte they last wrote, so that a slow
-  // line is never read back at its old level.
-  bool ReadStatusBit(std::int32_t port, std::int32_t bit);
-  void SetDataBit(std::int32_t port, std::int32_t bit);
-  void ClearDataBit(std::int32_t port, std::int32_t bit);
+  // --- Single lines, through the serial engine. Each does nothing when the port
+  // cannot be used; a port that fails on the way becomes unusable (see above).
+  bool SetLine(Line line, bool high);
   // A low pulse on RST of the selected port: RST cleared, then set again once at
   // least SckHalfPeriodUs has passed since the clearing write, so that even a port
   // that writes in a fraction of a microsecond holds it low for a few of the
   // target's machine cycles (a half period lasts 8 or 20 crystal periods).
   void PulseRstLow();
+  // MISO as the target drives it (false when the port cannot be used or failed).
+  bool ReadMiso();
 
   // --- Delays.
   void SpinDelay(std::int32_t count) const;  // count x (LoopCalibration + 1) empty iterations
@@ -119,13 +123,22 @@ class ProgrammerLink {
   // passed.
   bool RunLoopTest();
 
-  // --- Serial transfer of one byte, b7 first.
+  // --- Serial transfer. SentBits hold the last byte sent, ReceivedBits the last byte
+  // the target answered, b7 first.
   ByteFlags SentBits{};
   ByteFlags ReceivedBits{};
-  BitFlag ClockBit();
-  // Both return false when the byte was refused (SENSE 0, or no usable port):
-  // nothing was clocked and ReceivedBits keep their previous values. Callers that
-  // follow the classic flow may ignore it; device operations use it to stop.
+  // One instruction, or several back to back: each byte clocked out b7 first once
+  // SENSE reads 1 for it, its answer in the same place of in. False when a byte was
+  // refused (SENSE 0: "Device have not in program mode" is shown) or the port cannot
+  // be used or failed (its problem shown); the bytes before it went out.
+  bool Exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> in);
+  // How many read instructions a walk may queue into one exchange to advantage.
+  std::size_t ReadAhead() const { return engine_->ReadAhead(); }
+  // One byte from its two hex digits; a character that is no digit keeps the four
+  // flags of SentBits that it would set. Both return false when the byte was refused
+  // (SENSE 0, or no usable port): nothing was clocked and ReceivedBits keep their
+  // previous values. SendByteDigits says why in a box; SendByteBits is silent and
+  // leaves SentBits as they were. Only a flag of exactly 1 sends a 1.
   bool SendByteDigits(char high, char low);
   bool SendByteBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
                     BitFlag b1, BitFlag b0);
@@ -137,28 +150,24 @@ class ProgrammerLink {
 
  private:
   void SelectPort(std::int32_t lpt, std::int32_t base);
-  // After an access: true, with the port made unusable and the reason shown, when
-  // the back end reports a failure.
-  bool AccessFailed();
   // The calibration's timer tick: one more tick counted in LoopCalibration.
   void CountCalibrationTick() { ++LoopCalibration; }
-  void ClockOut(const ByteFlags& bits);
-  void ChangeDataBit(std::int32_t port, std::int32_t bit, bool set);
-  // Waits until the floor has passed since the last SCK edge, or since the time
-  // given (by the clock's nanoseconds).
-  void AwaitHalfPeriod() { AwaitHalfPeriodSince(lastSckEdgeNs_); }
-  void AwaitHalfPeriodSince(std::uint64_t ns);
+  // The engine, told the current half period, ready for a use: nullptr when the port
+  // cannot be used.
+  SerialEngine* ReadyEngine();
+  // After an engine call: true, with the port made unusable and the reason shown,
+  // when the port failed on the way.
+  bool EngineFailed();
+  // The exchange, with the refusal's box or without; clocked counts the bytes that
+  // went out.
+  bool ExchangeBytes(std::span<const std::uint8_t> out, std::span<std::uint8_t> in,
+                     bool tellRefusal, std::size_t& clocked);
 
   PortIo& port_;
   WindowServices& window_;
   MicrosecondClock& clock_;
-  // By the clock's nanoseconds, just after the write that made the edge.
-  std::uint64_t lastSckEdgeNs_ = 0;
-  std::uint64_t lastRstEdgeNs_ = 0;
-  // A time the clock is known to have reached: the latest reading or wait. A floor
-  // that ends before it has passed without another reading, as the falling edge's
-  // has once its MISO sample waited for it.
-  std::uint64_t reachedNs_ = 0;
+  BitBangEngine bitBang_;
+  SerialEngine* engine_ = &bitBang_;
   std::int32_t dataPort_ = 0;
   std::int32_t selectedLpt_ = 1;
   bool selected_ = false;  // no port until start-up selects one

@@ -204,7 +204,8 @@ TEST(PortSelection, AnUnusableBaseRefusesEveryCableOperationAndTouchesNoAddress)
     world.link.RunLoopTest();
     EXPECT_FALSE(world.link.SendByteDigits('A', 'C'));
     EXPECT_FALSE(world.link.SendByteBits(1, 0, 1, 0, 1, 1, 0, 0));
-    EXPECT_EQ(world.link.ClockBit(), 0);
+    EXPECT_FALSE(world.link.SetLine(Line::Sck, true));
+    EXPECT_FALSE(world.link.ReadMiso());
     EXPECT_TRUE(world.Accesses().empty()) << c.base;
     EXPECT_EQ(world.window.messageBoxes.size(), 4u);  // selection, hold, release, loop test
   }

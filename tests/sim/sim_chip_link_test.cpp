@@ -31,16 +31,15 @@ struct ChipWorld : LinkWorld {
   }
   // The reset and Programming Enable as the device operations send them.
   void Enable(bool fourByte) {
-    const std::int32_t data = link.DataPort();
-    for (std::int32_t bit : {kMode7Bit, kMode3Bit, kRstBit, kSckBit, kMosiBit}) {
-      link.ClearDataBit(data, bit);
+    for (const Line line : {Line::Mode7, Line::Mode3, Line::Rst, Line::Sck, Line::Mosi}) {
+      link.SetLine(line, false);
     }
     link.WaitMilliseconds(50);
-    link.SetDataBit(data, kRstBit);
+    link.SetLine(Line::Rst, true);
     link.WaitMilliseconds(50);
     if (!fourByte) {
-      link.ClearDataBit(data, kRstBit);
-      link.SetDataBit(data, kRstBit);
+      link.SetLine(Line::Rst, false);
+      link.SetLine(Line::Rst, true);
     }
     for (std::uint8_t byte : {0xAC, 0x53, 0x55}) Send(byte);
     if (fourByte) Send(0x55);
