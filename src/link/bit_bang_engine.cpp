@@ -88,12 +88,12 @@ bool BitBangEngine::ClockBit() {
 }
 
 std::uint8_t BitBangEngine::ClockByte(std::uint8_t byte) {
-  std::uint8_t answer = 0;
-  for (int b = 7; b >= 0; --b) {
-    ChangeDataBit(kMosiBit, ((byte >> b) & 1u) != 0);
-    answer = static_cast<std::uint8_t>(answer << 1 | (ClockBit() ? 1u : 0u));
+  unsigned answer = 0;
+  for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
+    ChangeDataBit(kMosiBit, (byte & mask) != 0);
+    answer = answer << 1 | (ClockBit() ? 1u : 0u);
   }
-  return answer;
+  return static_cast<std::uint8_t>(answer);
 }
 
 Exchanged BitBangEngine::Exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> in,
