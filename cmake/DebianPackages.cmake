@@ -69,7 +69,8 @@ set(CPACK_COMPONENT_WINDOW_DEPENDS cli)
 # project stays unset, or CPack would put it in front of both.
 set(about_chips
   "VQL-ISP programs AT89S51, AT89S52, AT89S53, AT89S8252, AT89S8253, AT89S2051 and\n"
-  "AT89S4051 chips in the circuit through a simple printer-port cable: erase,\n"
+  "AT89S4051 chips in the circuit through a simple printer-port cable, or a USB\n"
+  "cable on an FTDI FT232H, FT2232H or FT232R: erase,\n"
   "blank check, program, verify, read back, lock bits and the x2-clock fuse, from\n"
   "an Intel HEX file. Both of its front ends can run against a simulated\n"
   "programmer.\n"

@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "portio/direct_port.h"
+#include "portio/ftdi_libftdi.h"
+#include "portio/ftdi_selector.h"
 #include "portio/help_text.h"
 #include "portio/parport_lookup.h"
 #include "portio/port_lock.h"
 #include "portio/ppdev_port.h"
 #include "portio/trace_port.h"
+#include "sim/sim_ftdi.h"
 #include "sim/sim_options.h"
 #include "sim/sim_port.h"
 
@@ -62,7 +65,7 @@ struct BackEndContext {
 // says of it, and whether the machine makes it the choice when VQLISP_PORT is unset.
 struct BackEnd {
   std::string_view name;
-  std::unique_ptr<PortIo> (*make)(const BackEndContext& context);
+  PortSelection (*make)(const BackEndContext& context);
   std::string_view help;
   // Unset VQLISP_PORT takes the first back end whose probe says yes, with its
   // notice; nullptr: only ever taken when asked for.
@@ -72,6 +75,36 @@ struct BackEnd {
   bool (*wantsVirtualClock)(const GetEnv& getenv);
 };
 
+const char* Unset(const char* value) { return value != nullptr ? value : ""; }
+
+// The printer-port side of a USB cable's back end: there is none, and every attempt
+// to use one says which cable is in use instead.
+class AdapterOnlyPort final : public PortIo {
+ public:
+  AdapterOnlyPort(const FtdiIo& adapter, std::string chosenBy)
+      : adapter_(adapter), chosenBy_(std::move(chosenBy)) {}
+  void AttachPort(std::string_view name, std::uint16_t) override {
+    throw PortError(std::string(name) + " is not in use: the program drives the USB adapter " +
+                    adapter_.Name() + " (" + chosenBy_ + "). Choose it in the Port menu, or " +
+                    "set VQLISP_PORT for a printer-port cable.");
+  }
+  std::uint16_t Inport(std::uint16_t) override { return 0xFF; }
+  void Outport(std::uint16_t, std::uint16_t) override {}
+  std::string Description() const override { return "USB adapter " + adapter_.Name(); }
+  std::optional<std::string> SimulatedTarget() const override { return adapter_.SimulatedTarget(); }
+
+ private:
+  const FtdiIo& adapter_;
+  std::string chosenBy_;
+};
+
+PortSelection PortOnly(std::unique_ptr<PortIo> port) { return {std::move(port), nullptr, {}}; }
+
+PortSelection AdapterOnly(std::unique_ptr<FtdiIo> adapter, std::string chosenBy) {
+  auto port = std::make_unique<AdapterOnlyPort>(*adapter, std::move(chosenBy));
+  return {std::move(port), std::move(adapter), {}};
+}
+
 bool KernelListsAParport(const std::string& sysRoot) {
   return !ListKernelParports(sysRoot).empty();
 }
@@ -80,25 +113,41 @@ bool KernelListsAParport(const std::string& sysRoot) {
 // simulator is the machine's choice only where the kernel knows no parallel port.
 constexpr std::array kBackEnds{
     BackEnd{"sim",
-            [](const BackEndContext& c) -> std::unique_ptr<PortIo> {
-              return std::make_unique<SimulatedPort>(c.clock, SimOptionsOf(c.getenv));
+            [](const BackEndContext& c) {
+              SimOptions options = SimOptionsOf(c.getenv);
+              if (options.adapter) {
+                return AdapterOnly(std::make_unique<SimulatedFtdi>(c.clock, std::move(options)),
+                                   "adapter= in VQLISP_SIM");
+              }
+              return PortOnly(std::make_unique<SimulatedPort>(c.clock, std::move(options)));
             },
             "the simulated programmer",
             [](const std::string& sysRoot) { return !KernelListsAParport(sysRoot); }, kSimNotice,
             [](const GetEnv& getenv) { return SimOptionsOf(getenv).virtualClock; }},
     BackEnd{"ppdev",
             [](const BackEndContext& c) {
-              return MakePpdevPort(c.sysRoot, nullptr,
-                                   {PortLockFolders(c.sysRoot, c.getenv("XDG_RUNTIME_DIR"))});
+              return PortOnly(MakePpdevPort(
+                  c.sysRoot, nullptr, {PortLockFolders(c.sysRoot, c.getenv("XDG_RUNTIME_DIR"))}));
             },
             "Linux /dev/parportN; needs access to the device, usually the lp group",
             KernelListsAParport, kPpdevNotice, nullptr},
     BackEnd{"direct",
             [](const BackEndContext& c) {
-              return MakeDirectPort(c.sysRoot, c.getenv("VQLISP_DIRECT_ANY_ADDRESS"),
-                                    PortLockFolders(c.sysRoot, c.getenv("XDG_RUNTIME_DIR")));
+              return PortOnly(MakeDirectPort(c.sysRoot, c.getenv("VQLISP_DIRECT_ANY_ADDRESS"),
+                                             PortLockFolders(c.sysRoot, c.getenv("XDG_RUNTIME_DIR"))));
             },
             "port I/O on x86; needs root", nullptr, {}, nullptr},
+    BackEnd{"ftdi",
+            [](const BackEndContext& c) {
+              std::string notice;
+              auto adapter = OpenFtdiAdapter(ParseFtdiSelector(Unset(c.getenv("VQLISP_FTDI"))), notice);
+              PortSelection selection = AdapterOnly(std::move(adapter), "VQLISP_PORT=ftdi");
+              selection.notice = std::move(notice);
+              return selection;
+            },
+            "a USB cable on an FTDI FT232H, FT2232H or FT232R, through libftdi1; VQLISP_FTDI "
+            "picks one",
+            nullptr, {}, nullptr},
 };
 
 // The back end that VQLISP_PORT asks for, or that the machine chooses when it is
@@ -128,8 +177,9 @@ PortSelection ChooseBackEnd(const GetEnv& getenv, MicrosecondClock& clock,
     throw PortError("VQLISP_PORT=" + std::string(asked) +
                     " is no port back end. Valid values: " + valid + ".");
   }
-  return {backEnd->make({getenv, clock, sysRoot}),
-          automatic ? std::string(backEnd->notice) : std::string()};
+  PortSelection selection = backEnd->make({getenv, clock, sysRoot});
+  if (automatic) selection.notice = backEnd->notice;
+  return selection;
 }
 
 // "sim (the simulated programmer), ppdev (...) or direct (...)".
@@ -188,7 +238,8 @@ std::string PortEnvironmentHelp() {
          "      writes only inside an I/O range of a PCI parallel port (class 0701xx\n"
          "      in /sys/bus/pci), to a legacy base (0378, 0278, 03BC) that nothing in\n"
          "      /proc/ioports has, or to a port in /proc/sys/dev/parport, and never\n"
-         "      where /proc/ioports gives the port's registers to another device.\n"
+         "      where /proc/ioports gives the port's registers to another device.\n" +
+         FtdiEnvironmentHelp() +
          "  VQLISP_SIM\n" +
          SimOptionsHelp() +
          "      Ignored unless the simulated programmer is in use.\n"

@@ -4,6 +4,7 @@
 //                 the first back end whose probe says yes (ppdev when the kernel
 //                 knows a parallel port, otherwise the simulator), with its notice.
 //   VQLISP_SIM    options of the simulated programmer, comma-separated key=value.
+//   VQLISP_FTDI   which USB adapter VQLISP_PORT=ftdi opens (portio/ftdi_selector.h).
 //   VQLISP_TRACE  a file to which every port access is appended as one line.
 //   VQLISP_DIRECT_ANY_ADDRESS  1: the direct back end takes any address, not only
 //                 one that the kernel shows to be a parallel port's or free.
@@ -17,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "portio/ftdi_io.h"
 #include "portio/port_io.h"
 
 namespace vql {
@@ -26,6 +28,10 @@ using GetEnv = std::function<const char*(const char* name)>;
 
 struct PortSelection {
   std::unique_ptr<PortIo> port;
+  // A USB programming cable, when the back end is one (VQLISP_PORT=ftdi, or the
+  // simulated programmer with an adapter): the program drives it instead of a
+  // printer port, and port then only says so.
+  std::unique_ptr<FtdiIo> adapter;
   // For the operator when the choice was not asked for explicitly, e.g. "No parallel
   // port found: using the simulated programmer. Set VQLISP_PORT=ppdev or direct for a
   // real cable." Empty otherwise.

@@ -18,6 +18,7 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::FuseNotTaken:
     case Outcome::NotErased:
     case Outcome::LoopTestFailed:
+    case Outcome::PortLost:
     case Outcome::Refused: return kExitFailed;
     case Outcome::Stopped: return kExitStopped;
     case Outcome::NoFile:
@@ -57,6 +58,7 @@ std::string_view ReasonToken(Outcome outcome) {
     case Outcome::BadImage: return "bad-file";
     case Outcome::CodeTooLarge: return "too-large";
     case Outcome::NoPort: return "no-port";
+    case Outcome::PortLost: return "port-lost";
     case Outcome::NotSupported: return "not-supported";
     case Outcome::NoDevice:
     case Outcome::Busy: return "usage";

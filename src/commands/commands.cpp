@@ -111,6 +111,7 @@ bool Commands::RecordAndMustEnd(CommandResult& result, Outcome outcome) {
     case Outcome::NoDevice:
     case Outcome::FileError:
     case Outcome::NoPort:
+    case Outcome::PortLost:
     case Outcome::NotErased:
       return true;
     default:

@@ -24,8 +24,10 @@ ProgrammerSetup SetUpProgrammer(const GetEnv& getenv, WindowServices& window,
   PortSelection selected = OpenPortIo(getenv, clock);
   ProgrammerSetup setup;
   setup.port = std::move(selected.port);
+  setup.adapter = std::move(selected.adapter);
   setup.notice = std::move(selected.notice);
   setup.programmer = std::make_unique<Programmer>(*setup.port, window, clock);
+  if (setup.adapter != nullptr) setup.programmer->Link.AttachAdapter(*setup.adapter);
   return setup;
 }
 

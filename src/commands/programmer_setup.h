@@ -15,6 +15,7 @@ namespace vql {
 
 struct ProgrammerSetup {
   std::unique_ptr<PortIo> port;
+  std::unique_ptr<FtdiIo> adapter;  // a USB cable, when the back end is one
   // For the operator when the back end was not asked for explicitly; empty otherwise.
   std::string notice;
   // Declared last, so that it is destroyed first: it uses the port and the window.

@@ -15,6 +15,13 @@ DeviceOps::DeviceOps(ProgrammerLink& link, ImageState& image, WindowServices& wi
     : link_(link), image_(image), window_(window), selection_(selection), controls_(controls) {}
 
 bool DeviceOps::Send(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers) {
+  ahead_.clear();
+  return Exchange(bytes, answers);
+}
+
+bool DeviceOps::SendRead(std::span<const std::uint8_t> bytes) { return Exchange(bytes, {}); }
+
+bool DeviceOps::Exchange(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers) {
   if (halt_) return false;
   std::array<std::uint8_t, 8> small{};
   std::vector<std::uint8_t> large;
@@ -29,7 +36,11 @@ bool DeviceOps::Send(std::span<const std::uint8_t> bytes, std::span<std::uint8_t
   // The link shows "Device have not in program mode" for a refused byte itself, or
   // the problem of a port that failed on the way.
   if (!link_.Exchange(bytes, answers)) {
-    Halt(link_.PortUsable() ? Outcome::Refused : Outcome::NoPort);
+    // A port that fails in an operation that began with it usable leaves the chip
+    // with whatever was under way cut off.
+    Halt(link_.PortUsable() ? Outcome::Refused
+         : portUsableAtStart_ ? Outcome::PortLost
+                              : Outcome::NoPort);
   }
   return !halt_;
 }
@@ -45,7 +56,49 @@ std::int32_t DeviceOps::Bounded(std::int32_t last) const {
   return std::min({last, end, kImageSize - 1});
 }
 
-void DeviceOps::Walk(InstructionSet set, std::int32_t last, bool pumpEachAddress,
+std::vector<std::uint8_t> DeviceOps::ReadInstruction(InstructionSet set, std::int32_t address) {
+  const auto high = static_cast<std::uint8_t>(address >> 8);
+  const auto low = static_cast<std::uint8_t>(address & 0xFF);
+  if (set == InstructionSet::FourByte) return {0x20, static_cast<std::uint8_t>(high & 0x3F), low, 0x00};
+  // A12..A8 A13 0 1
+  return {static_cast<std::uint8_t>((high & 0x1F) << 3 | (high >> 5 & 1) << 2 | 1), low, 0x00};
+}
+
+void DeviceOps::ReadAhead(InstructionSet set, std::int32_t from, std::int32_t last, int times) {
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::int32_t> addresses;
+  for (std::int32_t n = from; n <= last; ++n) {
+    const auto instruction = ReadInstruction(set, n);
+    for (int time = 0; time < times; ++time) {
+      bytes.insert(bytes.end(), instruction.begin(), instruction.end());
+      addresses.push_back(n);
+    }
+  }
+  std::vector<std::uint8_t> answers(bytes.size());
+  ahead_.clear();
+  if (addresses.empty() || !Exchange(bytes, answers)) return;
+  const std::size_t size = bytes.size() / addresses.size();
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    ahead_.emplace_back(addresses[i], answers[(i + 1) * size - 1]);
+  }
+  aheadNext_ = 0;
+  aheadSet_ = set;
+}
+
+bool DeviceOps::TakeReadAhead(InstructionSet set) {
+  if (aheadNext_ >= ahead_.size() || set != aheadSet_ ||
+      ahead_[aheadNext_].first != CounterAddress()) {
+    return false;
+  }
+  const std::uint8_t answer = ahead_[aheadNext_++].second;
+  for (std::size_t i = 0; i < link_.ReceivedBits.size(); ++i) {
+    link_.ReceivedBits[i] = (answer >> (7 - i)) & 1;
+    link_.SentBits[i] = 0;  // the last byte a read sends
+  }
+  return true;
+}
+
+void DeviceOps::Walk(InstructionSet set, std::int32_t last, WalkKind kind,
                      const std::function<Step(std::int32_t)>& handle) {
   ResetAddressCounter(image_.Counter);
   if (set == InstructionSet::ThreeByte) {
@@ -54,13 +107,23 @@ void DeviceOps::Walk(InstructionSet set, std::int32_t last, bool pumpEachAddress
     return;
   }
   last = Bounded(last);
+  const int times = kind == WalkKind::TwiceReads ? 2 : 1;
+  const bool reads = kind == WalkKind::Reads || kind == WalkKind::TwiceReads;
+  const auto ahead = reads ? static_cast<std::int32_t>(link_.ReadAhead()) / times : 1;
+  ahead_.clear();
   for (std::int32_t n = 0; n <= last; ++n) {
     if (Ended()) return;
+    // A read of an address that was not read ahead drops the reads of it still kept.
+    while (aheadNext_ < ahead_.size() && ahead_[aheadNext_].first < n) ++aheadNext_;
+    if (ahead > 1 && aheadNext_ >= ahead_.size()) {
+      ReadAhead(set, n, std::min(last, n + ahead - 1), times);
+      if (halt_) return;
+    }
     const Step step = handle(n);
     if (halt_ || step == Step::StopHere) return;
     AdvanceAddressCounter(image_.Counter);
     window_.ShowProgress(n, last);
-    if (pumpEachAddress) window_.PumpMessages();
+    if (kind == WalkKind::PumpedWrites) window_.PumpMessages();
     if (step == Step::StopAfterAdvance) return;
   }
 }
@@ -308,22 +371,20 @@ bool DeviceOps::EnableAtSlowerClock() {
 
 void DeviceOps::ShowNoAnswer() {
   const std::string device(device_ != nullptr ? device_->name : "selected device");
-  char port[64];
-  std::snprintf(port, sizeof port, "LPT%d (%04X)", link_.SelectedLpt(),
-                static_cast<unsigned>(link_.DataPort()));
-  if (link_.Port().SimulatedTarget() == "") {
-    window_.ShowMessageBox("The chip does not answer on " + std::string(port) +
+  const std::string port = link_.PortName();
+  if (link_.SimulatedTarget() == "") {
+    window_.ShowMessageBox("The chip does not answer on " + port +
                            ": no simulated chip is attached (set VQLISP_SIM=target=...).");
     return;
   }
   if (echoSeen_) {
-    window_.ShowMessageBox("The chip on " + std::string(port) +
+    window_.ShowMessageBox("The chip on " + port +
                            " echoed the programming enable earlier in this command, but no "
                            "longer does, in ten tries: nothing more was sent. Check the "
                            "contact of the cable and the target's power.");
     return;
   }
-  window_.ShowMessageBox("The chip does not answer on " + std::string(port) +
+  window_.ShowMessageBox("The chip does not answer on " + port +
                          ": it never echoed the programming enable, so nothing more was sent. "
                          "Check the cable, the target's power, and that the selected device "
                          "type, " + device + ", is the chip in the socket.");

@@ -27,6 +27,7 @@
 #include <span>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "devices/device_selection.h"
@@ -148,7 +149,7 @@ class DeviceOps {
   }
 
   // Why the last operation ended early, if it did: Refused, NoAnswer, WrongDevice,
-  // NotProgrammed, Stopped or NoDevice.
+  // NotProgrammed, Stopped, NoDevice, NoPort or PortLost.
   std::optional<Outcome> Halted() const { return halt_; }
 
   // Why the last operation, though Done, cannot vouch for what it did (empty when
@@ -188,9 +189,14 @@ class DeviceOps {
         ops_.caveat_.clear();
         ops_.writeUnproved_ = false;
         ops_.matchedAfterEnable_ = false;
+        ops_.portUsableAtStart_ = ops_.link_.PortUsable();
         if (ops_.held_ == nullptr) ops_.NewCommand();
         ops_.device_ = ops_.held_ != nullptr ? ops_.held_ : ops_.selection_.Device();
-        if (ops_.device_ == nullptr) ops_.halt_ = Outcome::NoDevice;
+        if (ops_.device_ == nullptr) {
+          ops_.halt_ = Outcome::NoDevice;
+        } else {
+          ops_.link_.ChipSpiMode = ops_.device_->spiMode;
+        }
       }
     }
     ~Scope() { --ops_.depth_; }
@@ -309,6 +315,9 @@ class DeviceOps {
   // The page at start as one page read answers it, with filler clocked out meanwhile
   // (the digit of each byte: 00 or FF); nothing when the operation ended.
   std::optional<std::vector<std::uint8_t>> ReadPage(std::int32_t start, std::uint8_t filler = 0x00);
+  // count pages from start, read in one exchange; empty when the operation ended.
+  std::vector<std::vector<std::uint8_t>> ReadPages(std::int32_t start, std::int32_t count,
+                                                   std::uint8_t filler = 0x00);
   // Writes the image's bytes start..end as one page (FF past end), waits for the
   // write by data polling, reads the page back and writes every byte that did not
   // take the image's value again, byte by byte. False, with the box of the byte
@@ -407,8 +416,28 @@ class DeviceOps {
 
   // Walks 0..last after the enable of the set; handle(n) decides how to go on. A
   // refused byte or a stop request ends the walk at the address it happened at.
-  void Walk(InstructionSet set, std::int32_t last, bool pumpEachAddress,
+  // A walk of reads sends the reads of the addresses ahead in one exchange where the
+  // link's engine packs many into one (ReadAhead), and the first read of each
+  // address takes its answer from there; a write walk pumps messages at every
+  // address where pumped.
+  // TwiceReads reads every address twice ahead (Read Chip of the three-byte set,
+  // which wants two reads that agree).
+  enum class WalkKind { Writes, PumpedWrites, Reads, TwiceReads };
+  void Walk(InstructionSet set, std::int32_t last, WalkKind kind,
             const std::function<Step(std::int32_t)>& handle);
+  // The read instruction of the set for the address.
+  static std::vector<std::uint8_t> ReadInstruction(InstructionSet set, std::int32_t address);
+  // Sends the reads of from..last (each address times times) in one exchange and
+  // keeps their answers.
+  void ReadAhead(InstructionSet set, std::int32_t from, std::int32_t last, int times);
+  // The next answer read ahead, when it is for the counter's address, into the link's
+  // bit registers as a read would leave them; false when there is none (each serves
+  // one read).
+  bool TakeReadAhead(InstructionSet set);
+  // A read instruction: sent as Send sends, but keeping what was read ahead, since a
+  // read changes nothing in the chip.
+  bool SendRead(std::span<const std::uint8_t> bytes);
+  bool Exchange(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers);
   void ClearEnableLines();
   bool WriteCodeByte4(std::int32_t n);
   bool ReadCodeByte4();
@@ -448,10 +477,16 @@ class DeviceOps {
   std::string caveat_;                  // why the current operation cannot vouch for its Done
   bool writeUnproved_ = false;
   bool matchedAfterEnable_ = false;
+  bool portUsableAtStart_ = false;  // the outermost operation began with the port usable
   bool echoSeen_ = false;      // a 69 echo came since the command began
   bool writeShown_ = false;    // a write read back otherwise than before it, since then
   bool slowSearched_ = false;  // the slower clocks were tried in this command, in vain
   std::optional<bool> pagesAnswer_;  // whether the chip has shown page reads, in this command
+  // Reads sent ahead by a walk: address and answer in the order sent, the next one
+  // unused at aheadNext_. Anything but a read that is sent drops them.
+  std::vector<std::pair<std::int32_t, std::uint8_t>> ahead_;
+  std::size_t aheadNext_ = 0;
+  InstructionSet aheadSet_ = InstructionSet::FourByte;
   std::uint8_t lockRaw_ = 0;
 };
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/serial_engine.h"
+
 namespace vql {
 
 enum class InstructionSet { ThreeByte, FourByte };
@@ -65,6 +67,9 @@ struct DeviceInfo {
   // bytes of 64 periods of 3 MHz + 400 us each; AT89S8253: 4.5 ms).
   std::int32_t pageBytes;
   std::int32_t pageWriteMaxUs;
+  // How the data sheet draws the serial port's timing: the AT89S8253 in SPI mode 1,
+  // the others in mode 0 (or, where there is no data sheet, as their family).
+  SpiMode spiMode = SpiMode::Mode0;
 };
 
 // One row a device; the table sizes itself.
@@ -78,7 +83,7 @@ inline constexpr auto kDevices = std::to_array<DeviceInfo>({
     {"AT89S8252", 8192, 0x1FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
      LockWrite::ThreeByte, LockRead::None, false, 500, true, 0, 0},
     {"AT89S8253", 12288, 0x2FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 10, true, 64, 4500},
+     LockWrite::ByMode, LockRead::ByMode, true, 10, true, 64, 4500, SpiMode::Mode1},
     {"AT89S2051", 2048, 0x07FF, InstructionSet::FourByte, EnableRule::SingleTry,
      LockWrite::ByMode, LockRead::ByMode, true, 500, false, 0, 0},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,

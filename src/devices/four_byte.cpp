@@ -25,7 +25,8 @@ bool DeviceOps::WriteCodeByte4(std::int32_t n) {
 }
 
 bool DeviceOps::ReadCodeByte4() {
-  return Send({0x20, AddressHigh4(), AddressLow(), 0x00});
+  if (TakeReadAhead(InstructionSet::FourByte)) return true;
+  return SendRead(ReadInstruction(InstructionSet::FourByte, CounterAddress()));
 }
 
 Outcome DeviceOps::EraseChip4() {
@@ -121,7 +122,7 @@ Outcome DeviceOps::WriteCode4(std::int32_t last) {
     if (!device_->dataPolling && ImageByte(image_.Image, m) == 0x00) proof.maybeBusy.push_back(m);
     return true;
   };
-  Walk(InstructionSet::FourByte, last, true, [&](std::int32_t n) {
+  Walk(InstructionSet::FourByte, last, WalkKind::PumpedWrites, [&](std::int32_t n) {
     if (SkipsAddress(n)) return Step::Next;
     // A write that comes while the chip is still busy is lost, and a read then proves
     // nothing.
@@ -157,7 +158,7 @@ Outcome DeviceOps::ReadCode4(std::int32_t last) {
     RefreshGrid(image_, window_);
     return Result(Outcome::Done);
   }
-  Walk(InstructionSet::FourByte, last, false, [&](std::int32_t n) {
+  Walk(InstructionSet::FourByte, last, WalkKind::Reads, [&](std::int32_t n) {
     if (ReadCodeByte4()) StoreReceived(n);
     return Step::Next;
   });
@@ -174,7 +175,7 @@ Outcome DeviceOps::VerifyCode4(std::int32_t last) {
     return Enable4() ? VerifyAt4(n, 2, mismatch) : Step::StopHere;
   });
   if (!paged) {
-    Walk(InstructionSet::FourByte, last, false,
+    Walk(InstructionSet::FourByte, last, WalkKind::Reads,
          [&](std::int32_t n) { return VerifyAt4(n, 1, mismatch); });
   }
   return Result(mismatch ? Outcome::VerifyMismatch : Outcome::Done);
@@ -203,7 +204,7 @@ Outcome DeviceOps::BlankCheck4(std::int32_t last) {
     return Enable4() ? BlankAt4(2, notBlank) : Step::StopHere;
   });
   if (!paged) {
-    Walk(InstructionSet::FourByte, last, false,
+    Walk(InstructionSet::FourByte, last, WalkKind::Reads,
          [&](std::int32_t) { return BlankAt4(1, notBlank); });
   }
   return Result(notBlank ? Outcome::NotBlank : Outcome::Done);

@@ -32,6 +32,9 @@ std::string OutcomeText(Outcome outcome) {
       return "the image holds bytes that are no hex digits; the chip was not touched";
     case Outcome::NoDevice: return "no device is selected";
     case Outcome::NoPort: return "the printer port cannot be used";
+    case Outcome::PortLost:
+      return "the port or cable stopped answering during the command; the chip is in an unknown "
+             "state";
     case Outcome::NotSupported: return "the device has no such feature (a user fuse, a serial signature)";
     case Outcome::Busy: return "another command is running";
   }
@@ -63,6 +66,7 @@ std::string_view OutcomeShortText(Outcome outcome) {
     case Outcome::BadImage: return "bad image";
     case Outcome::NoDevice: return "no device";
     case Outcome::NoPort: return "no port";
+    case Outcome::PortLost: return "cable lost";
     case Outcome::NotSupported: return "not on this device";
     case Outcome::Busy: return "busy";
   }

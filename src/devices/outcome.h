@@ -21,6 +21,7 @@ enum class Outcome {
   FuseNotTaken,    // the x2-clock fuse did not read back as written
   NotErased,       // the chip did not read erased after the erase and its time
   Refused,         // the cable refused a byte: SENSE low
+  PortLost,        // the port or cable stopped answering mid-operation: the chip is in an unknown state
   NoAnswer,        // the chip never echoed the programming enable
   WrongDevice,     // a chip of the other instruction set sits in the socket
   NoFile,          // no HEX file to write (none chosen, or nothing in it)

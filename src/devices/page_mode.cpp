@@ -76,13 +76,30 @@ std::vector<std::uint8_t> DeviceOps::PageOpening(std::uint8_t op, std::int32_t s
 
 std::optional<std::vector<std::uint8_t>> DeviceOps::ReadPage(std::int32_t start,
                                                             std::uint8_t filler) {
-  std::vector<std::uint8_t> bytes = PageOpening(0x30, start);
-  const std::size_t skip = bytes.size();
-  bytes.resize(skip + static_cast<std::size_t>(device_->pageBytes), filler);
+  auto pages = ReadPages(start, 1, filler);
+  if (pages.empty()) return std::nullopt;
+  return std::move(pages.front());
+}
+
+std::vector<std::vector<std::uint8_t>> DeviceOps::ReadPages(std::int32_t start, std::int32_t count,
+                                                           std::uint8_t filler) {
+  const auto size = static_cast<std::size_t>(device_->pageBytes);
+  std::vector<std::uint8_t> bytes;
+  std::size_t skip = 0;
+  for (std::int32_t page = 0; page < count; ++page) {
+    const auto opening = PageOpening(0x30, start + page * device_->pageBytes);
+    skip = opening.size();
+    bytes.insert(bytes.end(), opening.begin(), opening.end());
+    bytes.insert(bytes.end(), size, filler);
+  }
   std::vector<std::uint8_t> answers(bytes.size());
-  if (!Send(bytes, answers)) return std::nullopt;
-  answers.erase(answers.begin(), answers.begin() + static_cast<std::ptrdiff_t>(skip));
-  return answers;
+  if (!Send(bytes, answers)) return {};
+  std::vector<std::vector<std::uint8_t>> pages;
+  for (auto at = answers.begin(); at != answers.end(); at += static_cast<std::ptrdiff_t>(skip + size)) {
+    pages.emplace_back(at + static_cast<std::ptrdiff_t>(skip),
+                       at + static_cast<std::ptrdiff_t>(skip + size));
+  }
+  return pages;
 }
 
 bool DeviceOps::AwaitPageWritten(std::int32_t at, std::uint8_t want) {
@@ -192,13 +209,24 @@ bool DeviceOps::WalkPages(std::int32_t last,
   if (!PagesAnswer()) return halt_.has_value();
   last = Bounded(last);
   const std::int32_t size = device_->pageBytes;
+  // Where the engine packs many instructions into one exchange, as many pages go out
+  // in one as the reads of a byte walk would.
+  const auto perExchange =
+      std::max<std::int32_t>(1, static_cast<std::int32_t>(link_.ReadAhead()) * 4 / (size + 3));
+  std::vector<std::vector<std::uint8_t>> pages;
+  std::size_t next = 0;
   for (std::int32_t start = 0; start <= last; start += size) {
     if (Ended()) return true;
-    const auto page = ReadPage(start);
-    if (!page) return true;
+    if (next == pages.size()) {
+      const std::int32_t left = (last - start) / size + 1;
+      pages = ReadPages(start, std::min(perExchange, left));
+      next = 0;
+      if (pages.empty()) return true;
+    }
+    const std::vector<std::uint8_t>& page = pages[next++];
     const std::int32_t end = std::min(start + size - 1, last);
     for (std::int32_t n = start; n <= end; ++n) {
-      const Step step = handle(n, (*page)[static_cast<std::size_t>(n - start)]);
+      const Step step = handle(n, page[static_cast<std::size_t>(n - start)]);
       if (halt_ || step != Step::Next) return true;
     }
     window_.ShowProgress(end, last);

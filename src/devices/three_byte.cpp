@@ -13,7 +13,8 @@ bool DeviceOps::WriteCodeByte3(std::int32_t n) {
 }
 
 bool DeviceOps::ReadCodeByte3() {
-  return Send({AddressHigh3(false, true), AddressLow(), 0x00});
+  if (TakeReadAhead(InstructionSet::ThreeByte)) return true;
+  return SendRead(ReadInstruction(InstructionSet::ThreeByte, CounterAddress()));
 }
 
 Outcome DeviceOps::EraseChip3() {
@@ -62,7 +63,7 @@ Outcome DeviceOps::WriteCode3(std::int32_t last) {
   // These chips answer without an echo: only a byte that read otherwise before its
   // write shows that the chip takes writes (see TakeWriteProof).
   WriteProof proof(false);
-  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+  Walk(InstructionSet::ThreeByte, last, WalkKind::Writes, [&](std::int32_t n) {
     if (SkipsAddress(n)) return Step::Next;
     const auto before = proof.proved ? std::nullopt : ReadBeforeWrite(InstructionSet::ThreeByte);
     if (halt_) return Step::StopHere;
@@ -85,7 +86,7 @@ Outcome DeviceOps::ReadCode3(std::int32_t last) {
   Scope scope(*this);
   bool readError = false;
   StopIfAFourByteChipAnswers();
-  if (!halt_) Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+  if (!halt_) Walk(InstructionSet::ThreeByte, last, WalkKind::TwiceReads, [&](std::int32_t n) {
     for (int attempt = 1; attempt <= 20; ++attempt) {
       if (attempt == 10) EnableProgramming3(100);
       if (!ReadCodeByte3()) return Step::StopHere;
@@ -109,7 +110,7 @@ Outcome DeviceOps::VerifyCode3(std::int32_t last) {
   StopIfAFourByteChipAnswers();
   if (halt_) return *halt_;
   bool mismatch = false;
-  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t n) {
+  Walk(InstructionSet::ThreeByte, last, WalkKind::Reads, [&](std::int32_t n) {
     const auto matches = [&] { return ReadCodeByte3() && ExpectImageByte(n); };
     for (int read = 1; read <= 20; ++read) {
       if (read == 10) EnableProgramming3(100);
@@ -131,7 +132,7 @@ Outcome DeviceOps::BlankCheck3(std::int32_t last) {
   StopIfAFourByteChipAnswers();
   if (halt_) return *halt_;
   bool notBlank = false;
-  Walk(InstructionSet::ThreeByte, last, false, [&](std::int32_t) {
+  Walk(InstructionSet::ThreeByte, last, WalkKind::Reads, [&](std::int32_t) {
     if (!ReadCodeByte3()) return Step::StopHere;
     if (ExpectByte('F', 'F')) return Step::Next;
     notBlank = true;

@@ -1,10 +1,14 @@
 // Port selection, single lines through the engine, and the program-mode and run-mode
 // lines.
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <utility>
 
 #include "link/programmer_link.h"
+
+#include "link/ft232r_engine.h"
+#include "link/mpsse_engine.h"
 
 namespace vql {
 
@@ -51,18 +55,20 @@ std::string ProgrammerLink::PortProblem() const {
 }
 
 std::string ProgrammerLink::PortCaption(std::int32_t lpt) const {
+  if (lpt == kUsbPort) return "USB : " + (adapter_ != nullptr ? adapter_->Name() : std::string("none"));
   return lpt == 1 ? "LPT1 : " + Hex(Lpt1Base) : "LPT2 : " + Hex(Lpt2Base);
 }
 
 void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
   // The port left behind is given back (its device released, for the printer driver
   // or another program), unless both entries name the same port.
-  if (selected_ && dataPort_ != base && UsableAddress(dataPort_)) {
+  if (selected_ && engine_ == &bitBang_ && dataPort_ != base && UsableAddress(dataPort_)) {
     port_.DetachPort(Address(dataPort_));
   }
   selected_ = true;
   dataPort_ = base;
   bitBang_.SetDataPort(Address(base));
+  engine_ = &bitBang_;
   const std::string name = lpt == 1 ? "LPT1" : "LPT2";
   if (base == 0) {
     portProblem_ = name + " has no port address: its base address is 0000 " +
@@ -91,13 +97,56 @@ void ProgrammerLink::SelectPort(std::int32_t lpt, std::int32_t base) {
   if (!portProblem_.empty()) window_.ShowMessageBox(portProblem_);
 }
 
-void ProgrammerLink::SelectStartupPort() { SelectPort(1, Lpt1Base); }
+void ProgrammerLink::SelectStartupPort() {
+  if (adapter_ != nullptr) {
+    SelectAdapter();
+  } else {
+    SelectPort(1, Lpt1Base);
+  }
+}
 
 void ProgrammerLink::ChooseLpt(std::int32_t lpt) {
-  const std::int32_t chosen = lpt == 2 ? 2 : 1;
+  const std::int32_t chosen = lpt == 2 ? 2 : lpt == kUsbPort && adapter_ != nullptr ? kUsbPort : 1;
   if (selected_ && selectedLpt_ == chosen) return;  // the entry already selected: nothing changes
   selectedLpt_ = chosen;
-  SelectPort(chosen, chosen == 2 ? Lpt2Base : Lpt1Base);
+  if (chosen == kUsbPort) {
+    SelectAdapter();
+  } else {
+    SelectPort(chosen, chosen == 2 ? Lpt2Base : Lpt1Base);
+  }
+}
+
+void ProgrammerLink::SelectAdapter() {
+  if (selected_ && engine_ == &bitBang_ && UsableAddress(dataPort_)) {
+    port_.DetachPort(Address(dataPort_));
+  }
+  selected_ = true;
+  selectedLpt_ = kUsbPort;
+  portProblem_.clear();
+  if (adapterEngine_ == nullptr) {
+    if (adapter_->Chip() == FtdiChip::FT232R) {
+      adapterEngine_ = std::make_unique<Ft232rEngine>(*adapter_, clock_);
+    } else {
+      adapterEngine_ = std::make_unique<MpsseEngine>(*adapter_, clock_);
+    }
+    adapterEngine_->SetSckHalfPeriodUs(SckHalfPeriodUs);
+    adapterEngine_->Start();
+  }
+  engine_ = adapterEngine_.get();
+  portProblem_ = engine_->Failure();
+  if (!portProblem_.empty()) window_.ShowMessageBox(portProblem_);
+}
+
+std::string ProgrammerLink::PortName() const {
+  if (selectedLpt_ == kUsbPort && adapter_ != nullptr) return "the USB adapter " + adapter_->Name();
+  char text[32];
+  std::snprintf(text, sizeof text, "LPT%d (%04X)", selectedLpt_, static_cast<unsigned>(dataPort_));
+  return text;
+}
+
+std::optional<std::string> ProgrammerLink::SimulatedTarget() const {
+  if (selectedLpt_ == kUsbPort && adapter_ != nullptr) return adapter_->SimulatedTarget();
+  return port_.SimulatedTarget();
 }
 
 bool ProgrammerLink::CheckPort() {
@@ -109,6 +158,7 @@ bool ProgrammerLink::CheckPort() {
 SerialEngine* ProgrammerLink::ReadyEngine() {
   if (!PortUsable()) return nullptr;
   engine_->SetSckHalfPeriodUs(SckHalfPeriodUs);
+  engine_->SetSpiMode(ChipSpiMode);
   return engine_;
 }
 
@@ -118,6 +168,14 @@ bool ProgrammerLink::EngineFailed() {
   // From now on the port is refused like one that could not be attached.
   if (portProblem_.empty()) {
     portProblem_ = std::move(why);
+    // A cable that went away mid-command has cut off whatever the chip was told.
+    if (engine_ != &bitBang_) {
+      portProblem_[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(portProblem_[0])));
+      if (portProblem_.back() != '.') portProblem_ += '.';
+      portProblem_ += " The chip is in an unknown state: what was under way was cut off. "
+                      "Connect the adapter again, start the program again and repeat the "
+                      "command.";
+    }
     window_.ShowMessageBox(portProblem_);
   }
   return true;

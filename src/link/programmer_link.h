@@ -12,12 +12,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "image/hex_digits.h"
 #include "link/bit_bang_engine.h"
+#include "link/ftdi_engine.h"
 #include "link/serial_engine.h"
 #include "portio/cable_pins.h"
 #include "portio/port_io.h"
@@ -73,14 +76,31 @@ class ProgrammerLink {
   std::int32_t DataPort() const { return dataPort_; }
   std::int32_t StatusPort() const { return dataPort_ + 1; }
   std::int32_t SelectedLpt() const { return selectedLpt_; }  // which menu item is ticked
-  // The operator's choice of LPT1 (lpt 1) or LPT2 (lpt 2; any other number is
-  // LPT1). Choosing the port already chosen changes nothing and says nothing.
+  // The operator's choice of LPT1 (lpt 1), LPT2 (lpt 2) or the USB adapter (kUsbPort,
+  // when one is attached; any other number is LPT1). Choosing the port already
+  // chosen changes nothing and says nothing.
   void ChooseLpt(std::int32_t lpt);
-  // Start-up: DataPort = Lpt1Base without changing the ticks; reports a problem
-  // with the port in a message box.
+  // Start-up: DataPort = Lpt1Base without changing the ticks, or the USB adapter when
+  // one is attached; reports a problem with the port in a message box.
   void SelectStartupPort();
-  // "LPT1 : 378": the menu captions.
+  // "LPT1 : 378", "USB : FT232H (simulated)": the menu captions.
   std::string PortCaption(std::int32_t lpt) const;
+
+  // --- A USB adapter (FtdiIo) beside the printer ports. With one attached, start-up
+  // selects it, as the port kUsbPort, and ChooseLpt(kUsbPort) comes back to it; its
+  // engine is built and set up when it is first selected.
+  static constexpr std::int32_t kUsbPort = 3;
+  void AttachAdapter(FtdiIo& adapter) { adapter_ = &adapter; }
+  bool HasAdapter() const { return adapter_ != nullptr; }
+  // The port in use, for messages: "LPT1 (0378)" or "the USB adapter FT232H
+  // (simulated)".
+  std::string PortName() const;
+  // What the simulated programmer has plugged in behind the port in use (a chip's
+  // name, or "" for nothing); nothing for real hardware.
+  std::optional<std::string> SimulatedTarget() const;
+  // How the chip that the operations serve times its bits (engines that cannot
+  // serve both modes with one timing need it).
+  SpiMode ChipSpiMode = SpiMode::Mode0;
 
   // True when the selected port can be driven; otherwise shows why in a message box.
   bool CheckPort();
@@ -150,6 +170,7 @@ class ProgrammerLink {
 
  private:
   void SelectPort(std::int32_t lpt, std::int32_t base);
+  void SelectAdapter();
   // The calibration's timer tick: one more tick counted in LoopCalibration.
   void CountCalibrationTick() { ++LoopCalibration; }
   // The engine, told the current half period, ready for a use: nullptr when the port
@@ -167,6 +188,8 @@ class ProgrammerLink {
   WindowServices& window_;
   MicrosecondClock& clock_;
   BitBangEngine bitBang_;
+  FtdiIo* adapter_ = nullptr;
+  std::unique_ptr<FtdiEngine> adapterEngine_;
   SerialEngine* engine_ = &bitBang_;
   std::int32_t dataPort_ = 0;
   std::int32_t selectedLpt_ = 1;

@@ -17,6 +17,12 @@ namespace vql {
 // two mode lines, which power its buffer towards the target while both are low.
 enum class Line { Rst, Sck, Mosi, Mode7, Mode3 };
 
+// How a chip times its bits against SCK, as its data sheet draws it: mode 0 takes
+// MOSI as SCK rises and moves MISO on after SCK falls; mode 1 takes MOSI as SCK
+// falls and moves MISO on after SCK rises. An engine that holds MOSI through both
+// edges and samples MISO late in the high phase serves both and may ignore it.
+enum class SpiMode { Mode0, Mode1 };
+
 // How an exchange ended.
 enum class Exchanged {
   Done,     // every byte was clocked
@@ -32,6 +38,8 @@ class SerialEngine {
   // sets it before every use, so an engine with a clock divisor changes it only when
   // the value changes.
   virtual void SetSckHalfPeriodUs(std::int32_t us) = 0;
+  // The chip's mode, set with the device an operation serves.
+  virtual void SetSpiMode(SpiMode /*mode*/) {}
 
   // Clocks out, b7 first, each byte of out in turn, after SENSE has read 1 for it, and
   // samples the target's answer into the same place of in (in.size() >= out.size()).

@@ -21,6 +21,7 @@ namespace {
 // Who a key is for; the manual lists the keys in these groups.
 enum class SimKeyGroup {
   kCable,  // the cable and what is plugged into it
+  kUsb,    // the USB adapter that the cable may hang on
   kChip,   // only a chip takes these
   kRun,    // how the program runs
 };
@@ -117,6 +118,21 @@ std::optional<double> Megahertz(std::string_view value) {
   return mhz;
 }
 
+// The longest USB transfer the options take: a second is far beyond any real bus.
+constexpr double kMostUsbMs = 1000.0;
+
+// A USB transfer's time in milliseconds, as decimal digits with an optional fraction
+// (0.125).
+std::optional<double> Milliseconds(std::string_view value) {
+  double ms = 0.0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, ms, std::chars_format::fixed);
+  if (value.empty() || error != std::errc{} || stop != end || !(ms >= 0.0 && ms <= kMostUsbMs)) {
+    return std::nullopt;
+  }
+  return ms;
+}
+
 // One of a key's spelt-out values, looked up in any case.
 template <typename T, std::size_t N>
 std::optional<T> Choice(std::string_view value,
@@ -133,9 +149,14 @@ constexpr std::array kYesNo{std::pair{std::string_view("yes"), true},
 constexpr std::array kLockReadings{
     std::pair{std::string_view("set1"), SimLockReading::kSetReadsOne},
     std::pair{std::string_view("set0"), SimLockReading::kSetReadsZero}};
+constexpr std::array kAdapters{std::pair{std::string_view("ft232h"), FtdiChip::FT232H},
+                               std::pair{std::string_view("ft2232h"), FtdiChip::FT2232H},
+                               std::pair{std::string_view("ft232r"), FtdiChip::FT232R}};
 constexpr std::array kAnswers{std::pair{std::string_view("complement"), SimAnswer::kComplement},
                               std::pair{std::string_view("ff"), SimAnswer::kFF},
                               std::pair{std::string_view("00"), SimAnswer::k00}};
+
+constexpr std::string_view kAdapterUsage = "adapter=ft232h|ft2232h|ft232r";
 
 constexpr std::uint64_t kMostEraseMs = 60'000;
 constexpr std::uint64_t kMostWriteUs = 1'000'000;
@@ -255,6 +276,8 @@ std::string TargetHelp() {
 // The line above a group's keys in the manual.
 std::string_view Heading(SimKeyGroup group) {
   switch (group) {
+    case SimKeyGroup::kUsb:
+      return "      For a USB adapter:\n";
     case SimKeyGroup::kChip:
       return "      For a chip:\n";
     case SimKeyGroup::kRun:
@@ -305,6 +328,37 @@ const std::vector<SimKey>& SimKeys() {
            },
            SimKeyGroup::kCable, "miso=0|1",
            "MISO is stuck at that level"},
+    SimKey{"adapter", "ft232h or ft2232h or ft232r",
+           [](SimOptions& options, std::string_view value) {
+             options.adapter = Choice(value, kAdapters);
+             return options.adapter.has_value();
+           },
+           SimKeyGroup::kUsb, kAdapterUsage,
+           WrapHelp("the cable hangs on a USB adapter built on that FTDI chip (MPSSE on "
+                    "the FT232H and FT2232H, synchronous bit-bang on the FT232R) instead "
+                    "of a printer port",
+                    kUsageColumn + kAdapterUsage.size() + 2, kHelpColumn, 79)},
+    SimKey{"usb-ms",
+           "the time of a USB transfer in milliseconds from 0 to 1000 (0.125 for instance)",
+           [](SimOptions& options, std::string_view value) {
+             const auto ms = Milliseconds(value);
+             if (!ms) return false;
+             options.usbMs = *ms;
+             return true;
+           },
+           SimKeyGroup::kUsb, "usb-ms=MS",
+           "each USB transfer to or from the adapter takes\n"
+           "that many milliseconds (default 1)"},
+    SimKey{"usb-unplug", "the number of USB transfers after which the adapter is unplugged",
+           [](SimOptions& options, std::string_view value) {
+             const auto count = Count(value, std::numeric_limits<std::uint32_t>::max());
+             if (!count) return false;
+             options.usbUnplugAfter = static_cast<std::uint32_t>(*count);
+             return true;
+           },
+           SimKeyGroup::kUsb, "usb-unplug=N",
+           "the adapter is unplugged after N USB transfers:\n"
+           "the next one and every call after it fail"},
     SimKey{"erase", "the chip erase time in milliseconds (0 to 60000)",
            [](SimOptions& options, std::string_view value) {
              const auto ms = Count(value, kMostEraseMs);

@@ -1,6 +1,7 @@
 // The options of the simulated programmer, as given in VQLISP_SIM: which target sits
-// behind the cable, which port the cable hangs on, the faults it should show, how a
-// simulated chip is timed and where it keeps its memory, and which clock to run on.
+// behind the cable, which port or USB adapter the cable hangs on, the faults it should
+// show, how a simulated chip is timed and where it keeps its memory, and which clock
+// to run on.
 //
 // The text is comma-separated key=value items; spaces around items are ignored. Keys
 // and their values are checked strictly, so that a typing mistake does not quietly
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "portio/ftdi_io.h"
 #include "sim/sim_chip_table.h"
 
 namespace vql {
@@ -74,6 +76,14 @@ struct SimOptions {
   bool powered = true;
   // Set: MISO reads this level whatever the target does.
   std::optional<bool> misoStuckAt;
+  // Set: the cable hangs on a simulated USB adapter built on that chip instead of a
+  // printer port.
+  std::optional<FtdiChip> adapter;
+  // The time one USB transfer to or from the adapter takes, in milliseconds.
+  double usbMs = 1.0;
+  // Set: the adapter is unplugged after that many USB transfers, and every call after
+  // them fails.
+  std::optional<std::uint32_t> usbUnplugAfter;
   SimChipSettings chip;
   // The front end should run on a virtual clock that jumps over waits, so that a
   // scripted run takes no real time.

@@ -313,8 +313,12 @@ void TfrmMain::BuildMenu() {
   Port1 = bar->addMenu(QStringLiteral("Port"));
   LPT11 = Port1->addAction(QStringLiteral("LPT1"));
   LPT21 = Port1->addAction(QStringLiteral("LPT2"));
+  // The USB cable, when the program drives one: named as the adapter calls itself.
+  USB1 = Port1->addAction(QStringLiteral("USB"));
+  USB1->setVisible(false);
   LPT11->setCheckable(true);
   LPT21->setCheckable(true);
+  USB1->setCheckable(true);
 
   Option1 = bar->addMenu(QStringLiteral("Option"));
   ProgramMode1 = Option1->addAction(QStringLiteral("Program Mode"));
@@ -382,6 +386,7 @@ void TfrmMain::Wire() {
   }
   connect(LPT11, &QAction::triggered, this, [this] { LPT11Click(); });
   connect(LPT21, &QAction::triggered, this, [this] { LPT21Click(); });
+  connect(USB1, &QAction::triggered, this, [this] { USB1Click(); });
   connect(AutoRUNafterprogram1, &QAction::triggered, this, [this] { AutoRUNafterprogram1Click(); });
   connect(AutoReloadFile1, &QAction::triggered, this, [this] { AutoReloadFile1Click(); });
   connect(FastProgramming1, &QAction::triggered, this, [this] { FastProgramming1Click(); });
@@ -395,11 +400,16 @@ void TfrmMain::FormCreate() {
   configured_ = config_ ? programmer_.Startup(*config_) : programmer_.Startup();
   // On the simulator every answer is made up: the operator sees so from the start,
   // and in the Port menu.
-  const auto target = programmer_.Link.Port().SimulatedTarget();
-  const std::string simulated = target ? " (simulated)" : "";
+  const ProgrammerLink& link = programmer_.Link;
+  const auto target = link.SimulatedTarget();
+  const std::string simulated = target && !link.HasAdapter() ? " (simulated)" : "";
   if (configured_) {
-    LPT11->setText(FromStd(programmer_.Link.PortCaption(1) + simulated));
-    LPT21->setText(FromStd(programmer_.Link.PortCaption(2) + simulated));
+    LPT11->setText(FromStd(link.PortCaption(1) + simulated));
+    LPT21->setText(FromStd(link.PortCaption(2) + simulated));
+  }
+  if (link.HasAdapter()) {
+    USB1->setText(FromStd(link.PortCaption(ProgrammerLink::kUsbPort)));
+    USB1->setVisible(true);
   }
   if (target) {
     window_.ShowStatus(edtStatus->text().toStdString() + " Simulator: " +
@@ -565,6 +575,11 @@ void TfrmMain::LPT11Click() {
 
 void TfrmMain::LPT21Click() {
   programmer_.Cmd.SelectPort(2);
+  ReadControls();
+}
+
+void TfrmMain::USB1Click() {
+  programmer_.Cmd.SelectPort(ProgrammerLink::kUsbPort);
   ReadControls();
 }
 
@@ -742,8 +757,10 @@ void TfrmMain::ReadControls() {
 
   LPT11->setEnabled(idle);
   LPT21->setEnabled(idle);
+  USB1->setEnabled(idle);
   LPT11->setChecked(programmer_.Link.SelectedLpt() == 1);
   LPT21->setChecked(programmer_.Link.SelectedLpt() == 2);
+  USB1->setChecked(programmer_.Link.SelectedLpt() == ProgrammerLink::kUsbPort);
 
   ProgramMode1->setEnabled(idle);
   RUNMode1->setEnabled(idle);

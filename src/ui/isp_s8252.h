@@ -114,6 +114,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QMenu* Port1 = nullptr;
   QAction* LPT11 = nullptr;
   QAction* LPT21 = nullptr;
+  QAction* USB1 = nullptr;
   QMenu* Option1 = nullptr;
   QAction* ProgramMode1 = nullptr;
   QAction* RUNMode1 = nullptr;
@@ -156,6 +157,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void RememberDevice();
   void LPT11Click();
   void LPT21Click();
+  void USB1Click();
   void AutoRUNafterprogram1Click();
   void AutoReloadFile1Click();
   void FastProgramming1Click();

@@ -52,6 +52,9 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_EQ(defaults.chip.flakyRate, 0.0);
   EXPECT_TRUE(defaults.chip.stateFile.empty());
   EXPECT_FALSE(defaults.virtualClock);
+  EXPECT_FALSE(defaults.adapter.has_value());
+  EXPECT_EQ(defaults.usbMs, 1.0);
+  EXPECT_FALSE(defaults.usbUnplugAfter.has_value());
   EXPECT_TRUE(defaults.items.empty());
 
   const SimOptions o = ParseSimOptions("  target=Loopback , cable=lpt2,sense=0, miso=1 ,");
@@ -96,6 +99,13 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_EQ(others.chip.lockedRead, SimAnswer::kComplement);
   EXPECT_EQ(ParseSimOptions("unheard=complement").chip.unheard, SimAnswer::kComplement);
   EXPECT_EQ(ParseSimOptions("locked-read=ff").chip.lockedRead, SimAnswer::kFF);
+
+  const SimOptions usb = ParseSimOptions("adapter=FT2232h,usb-ms=0.125,usb-unplug=0");
+  EXPECT_EQ(usb.adapter, FtdiChip::FT2232H);
+  EXPECT_EQ(usb.usbMs, 0.125);
+  EXPECT_EQ(usb.usbUnplugAfter, 0u);
+  EXPECT_EQ(ParseSimOptions("adapter=ft232r").adapter, FtdiChip::FT232R);
+  EXPECT_EQ(ParseSimOptions("adapter=ft232h,usb-ms=0").usbMs, 0.0);
 }
 
 TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
@@ -108,7 +118,9 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
       "lock-read=1", "lock-read=set", "lock-read=", "unheard=0", "unheard=fff", "unheard=",
       "locked-read=0x00", "locked-read=complemented", "locked-read=", "pages=0", "pages=",
       "signature=", "signature=1E5", "signature=1E51060A", "signature=0x1E", "signature=1G",
-      "signature=-1", "signature=+1E"};
+      "signature=-1", "signature=+1E", "adapter=ft245r", "adapter=", "usb-ms=-1",
+      "usb-ms=1000.5", "usb-ms=1e-3", "usb-ms=", "usb-unplug=-1", "usb-unplug=x",
+      "usb-unplug=4294967296"};
   for (const auto& text : bad) {
     try {
       ParseSimOptions(text);
@@ -124,7 +136,7 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
   for (const char* key : {"target=", "cable=", "sense=", "miso=", "erase=", "write=",
                           "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual",
                           "echo=", "lock-read=", "unheard=", "locked-read=", "pages=",
-                          "signature="}) {
+                          "signature=", "adapter=", "usb-ms=", "usb-unplug="}) {
     EXPECT_NE(SimOptionKeys().find(key), std::string::npos) << key;
   }
   // Every chip a target may name.
@@ -175,6 +187,7 @@ TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
     }
   }
   EXPECT_EQ(ErrorOf("target=loopback,clock=virtual"), "(no error)");
+  EXPECT_EQ(ErrorOf("target=none,adapter=ft232r,usb-ms=2,usb-unplug=3"), "(no error)");
 }
 
 TEST(SimChipOptions, EraseAndWriteTimesReplaceTheChipsOwn) {

@@ -14,6 +14,7 @@
 #include "commands/programmer.h"
 #include "devices/device_table.h"
 #include "sim/sim_chip.h"
+#include "sim/sim_ftdi.h"
 #include "support/cable_bench.h"
 
 namespace vql::testing {
@@ -27,7 +28,11 @@ class ProgrammerWorld : public CableBench {
   explicit ProgrammerWorld(std::string_view device, std::string_view simOptions = "",
                            bool traced = true, std::uint64_t pumpStepNs = 100'000)
       : CableBench(simOptions, VirtualWindow::Settings{pumpStepNs, 0}, traced),
+        usb(MakeAdapter(simOptions)),
         app(std::make_unique<Programmer>(port, window, window)) {
+    // With adapter= in the options the chip sits behind a simulated USB cable, which
+    // start-up selects instead of LPT1.
+    if (usb != nullptr) app->Link.AttachAdapter(*usb);
     SetUpPorts(app->Link);
     app->Cmd.SetOperatingMode(true);
     app->Selection.Select(DeviceIndexOf(device));
@@ -43,7 +48,9 @@ class ProgrammerWorld : public CableBench {
     return options;
   }
 
-  SimChip& Chip() { return *sim->TargetAs<SimChip>(); }
+  // The chip behind the cable in use (nullptr when there is none).
+  SimChip* ChipIfAny() { return usb != nullptr ? usb->TargetAs<SimChip>() : sim->TargetAs<SimChip>(); }
+  SimChip& Chip() { return *ChipIfAny(); }
   DeviceOps& Ops() { return app->Ops; }
   CodeImage& Image() { return app->Image.Image; }
 
@@ -88,7 +95,15 @@ class ProgrammerWorld : public CableBench {
     Image().LowDigits[static_cast<std::size_t>(address)] = kDigits[byte & 0xF];
   }
 
+  std::unique_ptr<SimulatedFtdi> usb;  // declared before app, which drives it
   std::unique_ptr<Programmer> app;
+
+ private:
+  std::unique_ptr<SimulatedFtdi> MakeAdapter(std::string_view simOptions) {
+    SimOptions options = ParseSimOptions(simOptions);
+    if (!options.adapter) return nullptr;
+    return std::make_unique<SimulatedFtdi>(window, std::move(options));
+  }
 };
 
 }  // namespace vql::testing

@@ -1,0 +1,96 @@
+#include "link/ftdi_engine.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace vql {
+
+FtdiEngine::FtdiEngine(FtdiIo& io, MicrosecondClock& clock)
+    : io_(io), clock_(clock), pins_(PinsOf(io.Chip())) {}
+
+FtdiEngine::~FtdiEngine() {
+  if (Failed()) return;
+  rst_ = false;
+  sck_ = false;
+  mosi_ = false;
+  mode7_ = mode3_ = true;
+  // Only the pins: a derived engine is gone already, so this writes the byte itself
+  // in the form both engines' adapters take (MPSSE's set-bits command, or one
+  // bit-bang byte whose sample is left unread before the adapter closes).
+  const std::uint8_t pins = PinsByte();
+  if (io_.Chip() == FtdiChip::FT232R) {
+    const std::uint8_t byte[1]{pins};
+    io_.Write(byte);
+  } else {
+    const std::uint8_t command[3]{0x80, pins, pins_.outputs};
+    io_.Write(command);
+  }
+  io_.Close();
+}
+
+std::uint8_t FtdiEngine::PinsByte() const {
+  std::uint8_t pins = pins_.idle & static_cast<std::uint8_t>(~(PinMask(pins_.sck) | PinMask(pins_.mosi) |
+                                                               PinMask(pins_.rst) | PinMask(pins_.enable)));
+  if (sck_) pins |= PinMask(pins_.sck);
+  if (mosi_) pins |= PinMask(pins_.mosi);
+  if (rst_) pins |= PinMask(pins_.rst);
+  if (mode7_ || mode3_) pins |= PinMask(pins_.enable);  // active low
+  return pins;
+}
+
+bool FtdiEngine::Fail() {
+  if (failure_.empty()) failure_ = io_.Error();
+  if (failure_.empty()) failure_ = "The USB adapter " + io_.Name() + " stopped answering.";
+  return false;
+}
+
+bool FtdiEngine::Fail(std::string why) {
+  if (failure_.empty()) failure_ = std::move(why);
+  return false;
+}
+
+bool FtdiEngine::Transfer(std::span<const std::uint8_t> out, std::span<std::uint8_t> in) {
+  if (Failed()) return false;
+  if (!out.empty() && !io_.Write(out)) return Fail();
+  if (!in.empty() && !io_.Read(in)) return Fail();
+  return true;
+}
+
+bool FtdiEngine::SetLine(Line line, bool high) {
+  if (Failed()) return false;
+  switch (line) {
+    case Line::Rst:
+      rst_ = high;
+      break;
+    case Line::Sck:
+      sck_ = high;
+      break;
+    case Line::Mosi:
+      mosi_ = high;
+      break;
+    case Line::Mode7:
+      mode7_ = high;
+      break;
+    case Line::Mode3:
+      mode3_ = high;
+      break;
+  }
+  return WritePins(PinsByte());
+}
+
+bool FtdiEngine::PulseRstLow() {
+  if (!SetLine(Line::Rst, false)) return false;
+  // The write is under way once it returns; the next one starts a transfer later
+  // still, so RST stays low at least the half period.
+  clock_.WaitUntil(clock_.NowMicroseconds() + static_cast<std::uint64_t>(halfUs_));
+  return SetLine(Line::Rst, true);
+}
+
+bool FtdiEngine::ReadMiso(bool& high) {
+  const auto pins = ReadPins();
+  if (!pins) return false;
+  high = (*pins & PinMask(pins_.miso)) != 0;
+  return true;
+}
+
+}  // namespace vql

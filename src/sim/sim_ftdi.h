@@ -1,0 +1,201 @@
+// The simulated USB adapter: an FT232H, FT2232H or FT232R that exists only in
+// memory, with the same cable and target behind it as the simulated printer port,
+// so that the USB engines run against the simulated chips without hardware.
+//
+// The cable follows the printer-port cable's rules with the pins of ftdi_pins.h: the
+// buffer drives RST, SCK and MOSI to the target only while the target has power and
+// the enable pin is an output driven low; a line whose pin is not an output reaches
+// the target low. Otherwise the target sees every line low. SENSE reads 1 only while
+// the buffer drives; MISO reads the target's level then, its pull-up 1 otherwise, and
+// a MISO stuck by the options reads its level either way. Adapter pins that nothing
+// drives read 1, as the chips' own pull-ups leave them.
+//
+// Time. The clock is the program's: virtual in tests, spun on in real runs. A call
+// costs usbMs (the options' usb-ms) for every USB transfer it makes: a Write one per
+// started 4096 bytes, a Read one per started 4096 bytes, SetBitmode, SetLatencyTimer,
+// SetBaudRate and Purge one each (control transfers); an empty Write or Read makes
+// none. The clock is made to reach each transfer's end. The adapter runs the bytes that a Write brings on a timeline of its
+// own, which starts at the later of the transfer's end and the end of what it ran
+// before, and moves on by half an SCK period at every clock edge (by a byte period
+// per bit-bang byte); the target's line changes and MISO samples carry that time in
+// whole microseconds. A Read first waits until the adapter has run everything
+// written, then makes its transfer, then hands out the queued bytes.
+//
+// MPSSE (FT232H, FT2232H). The engine takes the commands of FTDI's AN_108 that an SPI
+// master needs: 80/82 set ADBUS/ACBUS levels and directions, 81/83 read them, 86 sets
+// the divisor, 8A/8B switch the divide-by-5 (on at start), 84/85 loop DO back to DI,
+// 8D/97/96 (three-phase off, adaptive clocking) are taken and do nothing, 87 is a
+// no-op, 8E/8F clock without data, and 10 to 3F shift data. Anything else (TMS
+// shifts, three-phase clocking, waits on I/O) answers FA and the command, as the
+// chip answers a command it does not know, and the rest of that Write is dropped.
+// A command whose bytes have not all arrived waits for the next Write.
+//
+// SCK idles low; every bit is a low half period, a rise, a high half period and a
+// fall. At each edge, in this order: DI is sampled if the command reads on it (the
+// level the target drives just before the edge); the target sees the edge with DO as
+// it was; DO moves on to the next bit if the command writes on it, as a separate
+// change at the same time. A command that writes on the falling edge puts its first
+// bit on DO before the first low half. So a chip that samples MOSI on the edge where
+// the adapter moves it sees the old bit, and a chip that moves MISO after an edge is
+// read before it moves: SPI mode 0 needs 31 (out on the fall, in on the rise), mode 1
+// needs 34 (out on the rise, in on the fall). DO keeps the last bit after a command.
+// A bit-mode read returns one byte that the bits were shifted into from 00, as the
+// chip's shift register takes them: MSB first they enter at bit 0 and the first bit
+// read ends up highest of the low bits; LSB first they enter at bit 7 and end up in
+// the high bits.
+//
+// Synchronous bit-bang (any of the three, with the FT232R's byte rate: the baud rate
+// times kFt232rBytesPerBaud, 9600 baud at start). For every byte written the adapter
+// first samples the pins into the read queue (outputs as driven, inputs as the cable
+// drives them), then drives the byte's output bits; then a byte period passes.
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "portio/ftdi_io.h"
+#include "portio/ftdi_pins.h"
+#include "portio/port_io.h"
+#include "sim/sim_options.h"
+#include "sim/sim_target.h"
+
+namespace vql {
+
+class SimulatedFtdi final : public FtdiIo {
+ public:
+  // The clock times the USB transfers and stamps the target's line changes; it must
+  // outlive the adapter. The chip is the options' adapter (FT232H when unset), and the
+  // target that the options name (MakeSimTarget) is plugged in until PlugTarget
+  // replaces it.
+  SimulatedFtdi(MicrosecondClock& clock, SimOptions options);
+
+  FtdiChip Chip() const override { return chip_; }
+  // "FT232H (simulated)".
+  std::string Name() const override;
+  // Takes the modes the chip has: reset, synchronous bit-bang, and MPSSE on the
+  // FT232H and FT2232H. Entering MPSSE starts its engine afresh, every pin an input.
+  bool SetBitmode(std::uint8_t mask, std::uint8_t mode) override;
+  bool SetLatencyTimer(std::uint8_t ms) override;
+  // Refuses a rate of 0 or less, as libftdi does.
+  bool SetBaudRate(int baud) override;
+  // Empties the read queue and drops a command still waiting for its bytes.
+  bool Purge() override;
+  bool Write(std::span<const std::uint8_t> bytes) override;
+  // Fails, after the transfer, when fewer bytes are queued than asked for; the bytes
+  // that were there are handed out and gone.
+  bool Read(std::span<std::uint8_t> bytes) override;
+  // The target then sees every line low.
+  void Close() override;
+  std::string Error() const override { return error_; }
+  std::optional<std::string> SimulatedTarget() const override;
+
+  // Replaces the target behind the cable; it is told at once what lines it sees.
+  // Returns the target, with its own type, for the caller to watch.
+  template <std::derived_from<SimTarget> T>
+  T& PlugTarget(std::unique_ptr<T> target) {
+    T& plugged = *target;
+    ReplaceTarget(std::move(target));
+    return plugged;
+  }
+  SimTarget& Target() { return *target_; }
+  // The target as the type it was made with, e.g. TargetAs<SimChip>(); nullptr when
+  // it is something else.
+  template <std::derived_from<SimTarget> T>
+  T* TargetAs() {
+    return dynamic_cast<T*>(target_.get());
+  }
+  const SimOptions& Options() const { return options_; }
+
+  // USB transfers made so far, control transfers included; for benchmarks and tests.
+  std::uint64_t Transfers() const { return transfers_; }
+  // Bytes that Write has delivered to the adapter.
+  std::uint64_t BytesWritten() const { return bytesWritten_; }
+
+ private:
+  enum class Mode { kReset, kSyncBitBang, kMpsse };
+
+  // What MPSSE's commands set; entering MPSSE starts from these.
+  struct MpsseState {
+    std::uint16_t divisor = 0;
+    bool divideBy5 = true;
+    bool loopback = false;
+  };
+
+  // How a data-shifting command (10 to 3F) clocks, from the bits of its opcode.
+  struct ShiftFlags {
+    bool writeOnFall;
+    bool bitMode;
+    bool readOnFall;
+    bool lsbFirst;
+    bool write;
+    bool read;
+  };
+
+  void ReplaceTarget(std::unique_ptr<SimTarget> target);
+  bool Fail(std::string why);
+  // One USB transfer: its time on the clock, or the unplugging it brings.
+  bool Transfer();
+  // Unplugged or closed: the target sees every line low from then on.
+  void Leave(std::string why);
+
+  // The adapter's own timeline: a run starts when the adapter gets to it and goes on
+  // in picoseconds, since SCK's half period is rarely whole nanoseconds.
+  void StartRun();
+  void EndRun() { doneNs_ = runStartNs_ + (runPs_ + 999) / 1000; }
+  std::uint64_t RunUs() const { return (runStartNs_ + runPs_ / 1000) / 1000; }
+  // Runs the bytes of one transfer; false when they held an MPSSE command that the
+  // engine does not know, after which the rest of the Write is dropped.
+  bool Run(std::span<const std::uint8_t> bytes);
+
+  void BitBang(std::span<const std::uint8_t> bytes);
+  // Runs the whole commands in pending_ and keeps an incomplete one for later.
+  bool RunMpsse();
+  // The length of the command at the front of bytes, all of whose bytes may not be
+  // there yet.
+  static std::size_t CommandLength(std::span<const std::uint8_t> bytes);
+  // Runs one whole command; false for one it does not know.
+  bool MpsseCommand(std::span<const std::uint8_t> command);
+  void ShiftCommand(std::span<const std::uint8_t> command);
+  void Shift(const ShiftFlags& flags, std::span<const std::uint8_t> out, std::size_t bits);
+  std::uint64_t HalfPeriodPs() const;
+
+  bool BufferDrives() const;
+  bool PinLevel(std::int32_t bit);
+  bool DataIn();
+  std::uint8_t SamplePins();
+  void SetPin(std::int32_t bit, bool level);
+  void UpdateTargetLines(std::uint64_t us);
+
+  MicrosecondClock& clock_;
+  SimOptions options_;
+  FtdiChip chip_;
+  const FtdiPins& pins_;
+  std::unique_ptr<SimTarget> target_;
+  TargetLines targetLines_;  // what the target was last told
+
+  Mode mode_ = Mode::kReset;
+  std::uint8_t levels_ = 0xFF;  // what the adapter drives where its pins are outputs
+  std::uint8_t outputs_ = 0;    // which pins are outputs
+  MpsseState mpsse_;
+  std::uint64_t bytePeriodPs_;         // synchronous bit-bang
+  std::vector<std::uint8_t> pending_;  // MPSSE bytes of a command not yet whole
+  std::vector<std::uint8_t> readQueue_;
+
+  std::uint64_t doneNs_ = 0;      // when the adapter has run everything written
+  std::uint64_t runStartNs_ = 0;  // the run under way: its start on the clock
+  std::uint64_t runPs_ = 0;       // and how far it has gone since
+
+  std::uint64_t transfers_ = 0;
+  std::uint64_t bytesWritten_ = 0;
+  bool gone_ = false;  // unplugged or closed: every call fails
+  std::string error_;
+};
+
+}  // namespace vql
