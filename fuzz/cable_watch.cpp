@@ -6,6 +6,7 @@
 namespace vql::fuzz {
 
 void WatchTarget::LinesChanged(const TargetLines& lines, std::uint64_t us) {
+  lines_ = lines;
   switch (shifter_.LinesChanged(lines)) {
     case SimSerialShifter::Event::kSessionStarted:
     case SimSerialShifter::Event::kSessionEnded:

@@ -23,13 +23,19 @@ namespace vql::fuzz {
 // lines as the program sent them, before any crystal or contact spoils them.
 class WatchTarget final : public SimTarget {
  public:
+  // The watcher reads MOSI as the device's chip takes it: a USB cable's MPSSE moves
+  // MOSI on the other edge.
   WatchTarget(std::unique_ptr<SimTarget> inner, const DeviceInfo& device)
-      : inner_(std::move(inner)), device_(device) {}
+      : inner_(std::move(inner)),
+        device_(device),
+        shifter_(device.spiMode == SpiMode::Mode1 ? SimSpiMode::kMode1 : SimSpiMode::kMode0) {}
 
   void LinesChanged(const TargetLines& lines, std::uint64_t us) override;
   bool Miso(std::uint64_t us) override;
 
   SimChip* Chip() { return dynamic_cast<SimChip*>(inner_.get()); }
+  // What the target saw last.
+  const TargetLines& Lines() const { return lines_; }
 
  private:
   void ByteReceived(std::uint8_t byte);
@@ -39,6 +45,7 @@ class WatchTarget final : public SimTarget {
   std::unique_ptr<SimTarget> inner_;
   const DeviceInfo& device_;
   SimSerialShifter shifter_;
+  TargetLines lines_;
   std::array<std::uint8_t, 4> bytes_{};
   std::size_t count_ = 0;
   std::size_t pageLeft_ = 0;  // data bytes of a page instruction still to come

@@ -26,6 +26,7 @@
 #include "portio/cable_pins.h"
 #include "sim/sim_chip.h"
 #include "sim/sim_chip_serial.h"
+#include "sim/sim_ftdi.h"
 #include "sim/sim_options.h"
 #include "sim/sim_port.h"
 #include "sim/sim_target.h"
@@ -590,6 +591,10 @@ void Run(Bytes& in) {
   }
   const std::string hexPath = HexPath();
   const std::string hexText = MakeHexText(in, device);
+  // The cable: the printer port, or now and then a USB cable (the byte after the
+  // file, which inputs that end with the file leave at 0).
+  static constexpr const char* kCables[] = {"", "", ",adapter=ft232h", ",adapter=ft232r"};
+  options += kCables[in.Take() % 4];
   {
     std::ofstream file(hexPath, std::ios::binary | std::ios::trunc);
     file << hexText;
@@ -607,8 +612,10 @@ void Run(Bytes& in) {
   const std::uint64_t pumpStepNs = (settings & 4) != 0 ? kFinePumpStepNs : kPumpStepNs;
   vql::testing::VirtualWindow window(vql::testing::VirtualWindow::Settings{pumpStepNs, 0});
   vql::SimulatedPort sim(window, vql::ParseSimOptions(options));
-  auto& watch = sim.PlugTarget(
-      std::make_unique<WatchTarget>(vql::MakeSimTarget(sim.Options()), device));
+  std::unique_ptr<vql::SimulatedFtdi> usb;
+  if (sim.Options().adapter) usb = std::make_unique<vql::SimulatedFtdi>(window, sim.Options());
+  auto watched = std::make_unique<WatchTarget>(vql::MakeSimTarget(sim.Options()), device);
+  auto& watch = usb != nullptr ? usb->PlugTarget(std::move(watched)) : sim.PlugTarget(std::move(watched));
   SimChip* chip = watch.Chip();
   Socket socket = Socket::kChosen;
   if (chip != nullptr && chip->Model().name != device.name) {
@@ -617,6 +624,7 @@ void Run(Bytes& in) {
                                                                         : Socket::kOtherSet;
   }
   vql::Programmer app(sim, window, window);
+  if (usb != nullptr) app.Link.AttachAdapter(*usb);
   app.Link.Lpt1Base = kLpt1;
   app.Link.Lpt2Base = kLpt2;
   app.Link.ConfigPath = "/fuzz/CONFIG.VQL";
@@ -681,7 +689,11 @@ void Run(Bytes& in) {
   watchPumps();
   app.Shutdown();
   std::remove(hexPath.c_str());
-  CheckReleased(sim);
+  if (usb == nullptr) {
+    CheckReleased(sim);
+  } else if (watch.Lines().rst) {
+    Broken("at the end the USB cable releases the target (RST low, buffer off)", "RST high");
+  }
 }
 
 }  // namespace

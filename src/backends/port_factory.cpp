@@ -10,6 +10,7 @@
 
 #include "portio/direct_port.h"
 #include "portio/ftdi_libftdi.h"
+#include "portio/ftdi_trace.h"
 #include "portio/ftdi_selector.h"
 #include "portio/help_text.h"
 #include "portio/parport_lookup.h"
@@ -204,8 +205,14 @@ PortSelection OpenPortIo(const GetEnv& getenv, MicrosecondClock& clock,
       throw PortError(std::string("Cannot open trace file \"") + tracePath +
                       "\": " + std::strerror(errno));
     }
-    selection.port =
-        std::make_unique<TracingPort>(std::move(selection.port), std::move(file), clock, tracePath);
+    // A USB cable's transfers, or the printer port's register accesses.
+    if (selection.adapter != nullptr) {
+      selection.adapter =
+          std::make_unique<TracingFtdi>(std::move(selection.adapter), std::move(file), clock);
+    } else {
+      selection.port = std::make_unique<TracingPort>(std::move(selection.port), std::move(file),
+                                                     clock, tracePath);
+    }
   }
   return selection;
 }
@@ -246,6 +253,7 @@ std::string PortEnvironmentHelp() {
          "  VQLISP_TRACE\n"
          "      A file to which every port access is appended as one line:\n"
          "      <microseconds> <R|W> <address> <value>, for example 1532 W 0378 70.\n"
+         "      With a USB cable, every transfer: 1532 USB-W 81 31 00 00 AC 87.\n"
          "\n"
          "EXAMPLES\n"
          "  VQLISP_PORT=sim VQLISP_SIM=target=loopback vql-isp-cli test-io\n"

@@ -72,8 +72,9 @@ void PrintConfiguration(Programmer& programmer, std::FILE* out) {
   PrintValue(out, "Unused", unused);
   PrintValue(out, "LPT1 base", lpt1);
   PrintValue(out, "LPT2 base", lpt2);
-  std::fprintf(out, "%-12s %s, %s\n", "Port menu", link.PortCaption(1).c_str(),
-               link.PortCaption(2).c_str());
+  std::fprintf(out, "%-12s %s, %s%s\n", "Port menu", link.PortCaption(1).c_str(),
+               link.PortCaption(2).c_str(),
+               link.HasAdapter() ? (", " + link.PortCaption(ProgrammerLink::kUsbPort)).c_str() : "");
   std::fprintf(out, "%-12s %s\n", "Port in use", programmer.Link.Port().Description().c_str());
   std::fprintf(out, "%-12s LoopCalibration %d, PollDelay %d\n", "Calibration",
                link.LoopCalibration, link.PollDelay);

@@ -37,6 +37,7 @@ bool DeviceOps::PagesAnswer() {
   // sheet (another model) is then out of step only until the next enable resets it.
   const auto size = static_cast<std::size_t>(device_->pageBytes);
   std::vector<std::uint8_t> bytes(size);
+  if (link_.ReadAhead() > 1) ReadAhead(InstructionSet::FourByte, 0, device_->pageBytes - 1, 1);
   for (std::size_t n = 0; n < size; ++n) {
     SetAddressCounter(image_.Counter, static_cast<std::int32_t>(n));
     const auto got = ReadCounterByte(InstructionSet::FourByte);

@@ -34,6 +34,7 @@ class BitBangEngine final : public SerialEngine {
   bool PulseRstLow() override;
   bool ReadMiso(bool& high) override;
   std::string Failure() const override { return failed_ ? port_.Failure() : std::string(); }
+  bool Failed() const override { return failed_; }
 
  private:
   // The register bits, and what a read or write of them costs: each returns what it

@@ -11,8 +11,9 @@ namespace {
 // 183 to 3 000 000, and it multiplies the value it is given by 4 in bit-bang.
 constexpr int kLowestBaud = 46;
 constexpr int kHighestBaud = 750'000;
-// Bytes written per transfer: the samples they bring back must never fill the
-// FT232R's 256-byte buffer towards the host while the host is still writing.
+// Bytes written per transfer: the samples they bring back must never overfill the
+// FT232R's 256-byte buffer towards the host while the host is still writing (the
+// chip stops clocking when it is full, and the host would wait for it for ever).
 constexpr std::size_t kTicksPerTransfer = 256;
 
 }  // namespace
@@ -77,7 +78,8 @@ Exchanged Ft232rEngine::Exchange(std::span<const std::uint8_t> out, std::span<st
   if (Failed() || !SendClock()) return Exchanged::Failed;
   const auto ticks = static_cast<std::size_t>(clock_.ticks);
   const std::size_t perByte = 16 * ticks;
-  const std::size_t bytesPerTransfer = std::max<std::size_t>(1, kTicksPerTransfer / perByte);
+  // The last tick, SCK falling, comes on top of the bytes' own.
+  const std::size_t bytesPerTransfer = std::max<std::size_t>(1, (kTicksPerTransfer - 1) / perByte);
   std::vector<std::uint8_t> stream;
   std::vector<std::uint8_t> samples;
   for (std::size_t start = 0; start < out.size(); start += bytesPerTransfer) {

@@ -56,6 +56,29 @@ bool FtdiEngine::Transfer(std::span<const std::uint8_t> out, std::span<std::uint
   return true;
 }
 
+bool FtdiEngine::TransferChunks(
+    const std::vector<std::vector<std::uint8_t>>& chunks, const std::vector<std::size_t>& answerSizes,
+    const std::function<bool(std::size_t, std::span<std::uint8_t>)>& take) {
+  if (Failed()) return false;
+  if (chunks.empty()) return true;
+  if (!io_.Write(chunks[0])) return Fail();
+  std::vector<std::uint8_t> answers;
+  for (std::size_t k = 0; k < chunks.size(); ++k) {
+    const bool more = k + 1 < chunks.size();
+    if (more && !io_.Write(chunks[k + 1])) return Fail();
+    answers.assign(answerSizes[k], 0);
+    if (!io_.Read(answers)) return Fail();
+    if (!take(k, answers)) {
+      if (more) {
+        answers.assign(answerSizes[k + 1], 0);
+        if (!io_.Read(answers)) return Fail();
+      }
+      return true;
+    }
+  }
+  return true;
+}
+
 bool FtdiEngine::SetLine(Line line, bool high) {
   if (Failed()) return false;
   switch (line) {

@@ -10,9 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "link/serial_engine.h"
 #include "portio/ftdi_io.h"
@@ -39,6 +41,7 @@ class FtdiEngine : public SerialEngine {
   bool ReadMiso(bool& high) override;
   void SetSpiMode(SpiMode mode) override { mode_ = mode; }
   std::string Failure() const override { return failure_; }
+  bool Failed() const override { return !failure_.empty(); }
   FtdiIo& Adapter() { return io_; }
 
  protected:
@@ -51,8 +54,16 @@ class FtdiEngine : public SerialEngine {
   // Records the adapter's failure; every later call fails at once. Returns false.
   bool Fail();
   bool Fail(std::string why);
-  bool Failed() const { return !failure_.empty(); }
   bool Transfer(std::span<const std::uint8_t> out, std::span<std::uint8_t> in);
+  // Chunks of an exchange, each written and its answers read (as many bytes as
+  // answerSizes says), with the next chunk written before the answers of the one
+  // before are read, so that the transfers overlap the adapter's clocking; the
+  // adapter then holds the answers of two chunks at most. take(k, answers) judges a
+  // chunk's answers and returns false to stop; the answers of a chunk written
+  // already are read and dropped then. False when the adapter failed.
+  bool TransferChunks(const std::vector<std::vector<std::uint8_t>>& chunks,
+                      const std::vector<std::size_t>& answerSizes,
+                      const std::function<bool(std::size_t, std::span<std::uint8_t>)>& take);
 
   FtdiIo& io_;
   MicrosecondClock& clock_;

@@ -28,10 +28,10 @@ constexpr std::uint8_t kShiftMode1 = 0x34;
 constexpr std::uint8_t kBogus = 0xAA;
 constexpr std::uint8_t kBadCommand = 0xFA;
 
-// Instruction bytes per transfer: their answers (two bytes each) stay well inside
-// the smallest adapter's buffer (the FT232H's 1 KiB), which must never fill while the
-// host is still writing.
-constexpr std::size_t kBytesPerTransfer = 256;
+// Instruction bytes per transfer: the answers (two bytes each) of two of them, which
+// the adapter may hold at once, stay inside the smallest adapter's buffer (the
+// FT232H's 1 KiB), which must never fill while the host is still writing.
+constexpr std::size_t kBytesPerTransfer = 192;
 
 }  // namespace
 
@@ -108,28 +108,41 @@ std::optional<std::uint8_t> MpsseEngine::ReadPins() {
 Exchanged MpsseEngine::Exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> in,
                                 std::size_t& clocked) {
   clocked = 0;
-  std::vector<std::uint8_t> commands;
-  std::vector<std::uint8_t> answers;
+  std::vector<std::vector<std::uint8_t>> chunks;
+  std::vector<std::size_t> answerSizes;
   for (std::size_t start = 0; start < out.size(); start += kBytesPerTransfer) {
     const std::size_t count = std::min(kBytesPerTransfer, out.size() - start);
-    commands.clear();
+    std::vector<std::uint8_t>& commands = chunks.emplace_back();
     TakePendingClock(commands);
     for (std::size_t i = start; i < start + count; ++i) {
       const auto byte = ByteCommands(out[i], mode_);
       commands.insert(commands.end(), byte.begin(), byte.end());
     }
     commands.push_back(kSendImmediate);
-    answers.assign(2 * count, 0);
-    if (!Transfer(commands, answers)) return Exchanged::Failed;
-    // After the bytes SCK is low and MOSI holds the last bit.
-    mosi_ = (out[start + count - 1] & 1u) != 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      if ((answers[2 * i] & PinMask(pins_.sense)) == 0) return Exchanged::Refused;
+    answerSizes.push_back(2 * count);
+  }
+  std::size_t refusedIn = chunks.size();  // the chunk with a byte that SENSE refused
+  const bool ok = TransferChunks(chunks, answerSizes, [&](std::size_t k, std::span<std::uint8_t> answers) {
+    const std::size_t start = k * kBytesPerTransfer;
+    for (std::size_t i = 0; i < answers.size() / 2; ++i) {
+      if ((answers[2 * i] & PinMask(pins_.sense)) == 0) {
+        refusedIn = k;
+        return false;
+      }
       in[start + i] = answers[2 * i + 1];
       ++clocked;
     }
+    return true;
+  });
+  if (!ok) return Exchanged::Failed;
+  if (!chunks.empty()) {
+    // SCK is low and MOSI holds the last bit of the last chunk written: the one after
+    // a refused one went out too.
+    const std::size_t lastChunk = std::min(chunks.size() - 1, refusedIn + 1);
+    const std::size_t lastByte = std::min(out.size(), (lastChunk + 1) * kBytesPerTransfer) - 1;
+    mosi_ = (out[lastByte] & 1u) != 0;
   }
-  return Exchanged::Done;
+  return refusedIn < chunks.size() ? Exchanged::Refused : Exchanged::Done;
 }
 
 }  // namespace vql

@@ -163,8 +163,8 @@ SerialEngine* ProgrammerLink::ReadyEngine() {
 }
 
 bool ProgrammerLink::EngineFailed() {
+  if (!engine_->Failed()) return false;
   std::string why = engine_->Failure();
-  if (why.empty()) return false;
   // From now on the port is refused like one that could not be attached.
   if (portProblem_.empty()) {
     portProblem_ = std::move(why);

@@ -65,6 +65,9 @@ class SerialEngine {
 
   // Why the port or adapter stopped answering; empty while all is well.
   virtual std::string Failure() const = 0;
+  // Whether Failure() has anything to say; asked after every use, so an engine that
+  // can tell without building the text answers it itself.
+  virtual bool Failed() const { return !Failure().empty(); }
 };
 
 }  // namespace vql

@@ -96,6 +96,7 @@ bool SimulatedFtdi::SetBaudRate(int baud) {
 bool SimulatedFtdi::Purge() {
   if (!Transfer()) return false;
   readQueue_.clear();
+  readyNs_.clear();
   pending_.clear();
   return true;
 }
@@ -116,14 +117,18 @@ bool SimulatedFtdi::Write(std::span<const std::uint8_t> bytes) {
 bool SimulatedFtdi::Read(std::span<std::uint8_t> bytes) {
   if (gone_) return false;
   if (bytes.empty()) return true;
-  clock_.WaitUntilNanoseconds(doneNs_);
+  // The transfer leaves once the last byte asked for is there (or the adapter has run
+  // everything written, when it never will be), while the adapter goes on with what
+  // was written after it.
+  const std::size_t queued = std::min(bytes.size(), readQueue_.size());
+  clock_.WaitUntilNanoseconds(queued == bytes.size() ? readyNs_[queued - 1] : doneNs_);
   for (std::size_t sent = 0; sent < bytes.size(); sent += kTransferBytes) {
     if (!Transfer()) return false;
   }
-  const std::size_t queued = std::min(bytes.size(), readQueue_.size());
   const auto end = readQueue_.begin() + static_cast<std::ptrdiff_t>(queued);
   std::copy(readQueue_.begin(), end, bytes.begin());
   readQueue_.erase(readQueue_.begin(), end);
+  readyNs_.erase(readyNs_.begin(), readyNs_.begin() + static_cast<std::ptrdiff_t>(queued));
   if (queued < bytes.size()) {
     return Fail("the USB adapter " + Name() + " delivered only " + std::to_string(queued) + " of " +
                 std::to_string(bytes.size()) + " bytes");
@@ -197,9 +202,14 @@ bool SimulatedFtdi::Run(std::span<const std::uint8_t> bytes) {
   return known;
 }
 
+void SimulatedFtdi::Answer(std::uint8_t byte) {
+  readQueue_.push_back(byte);
+  readyNs_.push_back(runStartNs_ + (runPs_ + 999) / 1000);
+}
+
 void SimulatedFtdi::BitBang(std::span<const std::uint8_t> bytes) {
   for (const std::uint8_t byte : bytes) {
-    readQueue_.push_back(SamplePins());
+    Answer(SamplePins());
     levels_ = byte;
     UpdateTargetLines(RunUs());
     runPs_ += bytePeriodPs_;
@@ -257,10 +267,10 @@ bool SimulatedFtdi::MpsseCommand(std::span<const std::uint8_t> command) {
       UpdateTargetLines(RunUs());
       return true;
     case 0x81:
-      readQueue_.push_back(SamplePins());
+      Answer(SamplePins());
       return true;
     case 0x83:
-      readQueue_.push_back(0xFF);  // ACBUS carries nothing on these cables
+      Answer(0xFF);  // ACBUS carries nothing on these cables
       return true;
     case 0x84:
     case 0x85:
@@ -286,8 +296,8 @@ bool SimulatedFtdi::MpsseCommand(std::span<const std::uint8_t> command) {
     case 0x97:  // no target here gives RTCK back
       return true;
     default:
-      readQueue_.push_back(kBadCommand);
-      readQueue_.push_back(op);
+      Answer(kBadCommand);
+      Answer(op);
       return false;
   }
 }
@@ -333,7 +343,7 @@ void SimulatedFtdi::Shift(const ShiftFlags& flags, std::span<const std::uint8_t>
       }
     }
     if (flags.read && (flags.bitMode ? i + 1 == bits : i % 8 == 7)) {
-      readQueue_.push_back(static_cast<std::uint8_t>(std::exchange(in, 0u)));
+      Answer(static_cast<std::uint8_t>(std::exchange(in, 0u)));
     }
   }
 }

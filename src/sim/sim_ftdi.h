@@ -18,8 +18,9 @@
 // own, which starts at the later of the transfer's end and the end of what it ran
 // before, and moves on by half an SCK period at every clock edge (by a byte period
 // per bit-bang byte); the target's line changes and MISO samples carry that time in
-// whole microseconds. A Read first waits until the adapter has run everything
-// written, then makes its transfer, then hands out the queued bytes.
+// whole microseconds. A Read first waits until the last byte it asks for is in the
+// read queue (until the adapter has run everything written, when it will not be), then
+// makes its transfer, then hands out the queued bytes.
 //
 // MPSSE (FT232H, FT2232H). The engine takes the commands of FTDI's AN_108 that an SPI
 // master needs: 80/82 set ADBUS/ACBUS levels and directions, 81/83 read them, 86 sets
@@ -166,6 +167,8 @@ class SimulatedFtdi final : public FtdiIo {
   void Shift(const ShiftFlags& flags, std::span<const std::uint8_t> out, std::size_t bits);
   std::uint64_t HalfPeriodPs() const;
 
+  // A byte into the read queue, there from the run's time now on.
+  void Answer(std::uint8_t byte);
   bool BufferDrives() const;
   bool PinLevel(std::int32_t bit);
   bool DataIn();
@@ -187,6 +190,7 @@ class SimulatedFtdi final : public FtdiIo {
   std::uint64_t bytePeriodPs_;         // synchronous bit-bang
   std::vector<std::uint8_t> pending_;  // MPSSE bytes of a command not yet whole
   std::vector<std::uint8_t> readQueue_;
+  std::vector<std::uint64_t> readyNs_;  // when each byte of the read queue was there
 
   std::uint64_t doneNs_ = 0;      // when the adapter has run everything written
   std::uint64_t runStartNs_ = 0;  // the run under way: its start on the clock

@@ -65,7 +65,7 @@ TEST_P(EveryDevice, ErasesWritesVerifiesReadsAndChecksBlankOverTheWholeChip) {
   ASSERT_EQ(set.Read(last), Outcome::Done);
   if (world.usb != nullptr && world.usb->Chip() != FtdiChip::FT232R) {
     // MPSSE reads many addresses to a transfer.
-    EXPECT_LT(world.usb->Transfers() - transfers, static_cast<std::uint64_t>(device.codeSize) / 16);
+    EXPECT_LT(world.usb->Transfers() - transfers, static_cast<std::uint64_t>(device.codeSize) / 8);
   }
   EXPECT_EQ(testing::ImageText(world.Image(), 0, device.codeSize), image);
   EXPECT_EQ(testing::ImageText(*world.window.grid, 0, device.codeSize), image);

@@ -87,9 +87,11 @@ std::string Joined(const Strings& texts) {
   for (const std::string& text : texts) joined += (joined.empty() ? "" : "|") + text;
   return joined;
 }
+// The items the operator sees.
 std::string Captions(const QMenu* menu) {
   Strings captions;
   for (const QAction* a : menu->actions()) {
+    if (!a->isVisible()) continue;
     captions.push_back(a->isSeparator() ? "-" : a->text().toStdString());
   }
   return Joined(captions);
@@ -575,6 +577,41 @@ TEST(MainWindow, FastProgrammingWritesPagesAndTheSignatureNamesTheChip) {
   Click(f.btnMode);  // back to program mode
   f.ReadSignature1->trigger();
   EXPECT_EQ(w.Status(), "Chip AT89S8253 (1E 73)");
+}
+
+TEST(MainWindow, AUsbCableIsNamedInThePortMenuAndProgramsVerifiesAndReadsTheChip) {
+  World w("AT89S8253", true, ",adapter=ft232h");
+  Frm& f = *w.frm;
+  EXPECT_EQ(Captions(f.Port1), "LPT1 : 378|LPT2 : 278|USB : FT232H (simulated)");
+  EXPECT_TRUE(f.USB1->isChecked());
+  EXPECT_FALSE(f.LPT11->isChecked());
+  w.Load(kBlink);
+  Click(f.btnAuto);
+  EXPECT_EQ(w.boxes, Strings{});
+  const CodeImage image = w.setup.programmer->Image.Image;
+  const auto holdsImage = [&] {
+    for (std::int32_t a = 0; a < 0x100; ++a) {
+      const auto i = static_cast<std::size_t>(a);
+      if (w.Chip().Code(static_cast<std::uint16_t>(a)) !=
+          HexPairValue(image.HighDigits[i], image.LowDigits[i])) {
+        return false;
+      }
+    }
+    return true;
+  };
+  EXPECT_TRUE(holdsImage());
+  Click(f.btnMode);  // back to program mode
+  Click(f.btnVerify);
+  EXPECT_EQ(w.boxes, Strings{});
+  w.Chip().SetCode(0x0000, 0x5A);
+  ClearCodeImage(w.setup.programmer->Image.Image);
+  Click(f.btnReadChip);  // with the box on the lock bits that a chip without an echo gets
+  ASSERT_EQ(w.boxes.size(), 1u);
+  EXPECT_EQ(w.Cell(1, 1), "5A");
+  // LPT1 is not there to choose: the box says which cable is in use.
+  f.LPT11->trigger();
+  ASSERT_EQ(w.boxes.size(), 2u);
+  EXPECT_NE(w.boxes[1].find("USB adapter FT232H (simulated)"), std::string::npos) << w.boxes[1];
 }
 
 TEST(MainWindow, EscOrACloseStopsTheWalkAndOnlyThenIsTheTargetReleased) {

@@ -24,6 +24,7 @@
 #include "commands/programmer_setup.h"
 #include "backends/port_factory.h"
 #include "sim/sim_chip.h"
+#include "sim/sim_ftdi.h"
 #include "sim/sim_port.h"
 #include "support/temp_dir.h"
 #include "ui/code_grid.h"
@@ -95,7 +96,10 @@ class MainWindowWorld {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "";
   }
 
-  SimChip& Chip() { return *dynamic_cast<SimulatedPort&>(*setup.port).TargetAs<SimChip>(); }
+  SimChip& Chip() {
+    if (setup.adapter != nullptr) return *dynamic_cast<SimulatedFtdi&>(*setup.adapter).TargetAs<SimChip>();
+    return *dynamic_cast<SimulatedPort&>(*setup.port).TargetAs<SimChip>();
+  }
   std::uint8_t Lines(std::uint16_t base = 0x378) {
     return static_cast<std::uint8_t>(setup.port->Inport(base) & 0x98);
   }
