@@ -24,8 +24,9 @@ SYNOPSIS
 DESCRIPTION
   The terminal front end of VQL-ISP V2.3, for scripts, production benches and
   machines without a display. A command that drives the chip starts as the window
-  does: it reads the configuration file, selects LPT1, holds the target in
-  program mode, calibrates its delays (about 0.6 s) and selects the AT89S8253.
+  does: it reads the configuration file, selects LPT1 (or the USB cable, with
+  VQLISP_PORT=ftdi or the simulated adapter), holds the target in program mode,
+  calibrates its delays (about 0.6 s) and selects the AT89S8253.
   Then it applies the options, runs one COMMAND, and switches to run mode before
   it ends - also after an error or Ctrl-C - so the target is never left held in
   reset. That switch prints "RUN MODE." as the window's does when it closes, so
@@ -239,6 +240,10 @@ DESCRIPTION
   Programming tick, the SCK half period, the device last chosen and the folder of
   the last file opened, in $XDG_CONFIG_HOME/vql-isp/vql-isp.conf (without
   XDG_CONFIG_HOME, ~/.config/vql-isp/vql-isp.conf), written as they change.
+
+  With a USB programming cable (VQLISP_PORT=ftdi, or the simulated programmer's
+  adapter= option; see ENVIRONMENT in vql-isp-cli(1)), start-up selects the
+  adapter instead of LPT1, and the Port menu names it as a third item.
 
   The window also takes the Qt toolkit's own options, such as -platform.
 
