@@ -86,7 +86,7 @@ void DeviceOps::ReadAhead(InstructionSet set, std::int32_t from, std::int32_t la
 }
 
 bool DeviceOps::TakeReadAhead(InstructionSet set) {
-  if (aheadNext_ >= ahead_.size() || set != aheadSet_ ||
+  if (halt_ || aheadNext_ >= ahead_.size() || set != aheadSet_ ||
       ahead_[aheadNext_].first != CounterAddress()) {
     return false;
   }

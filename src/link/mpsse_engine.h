@@ -47,7 +47,7 @@ class MpsseEngine final : public FtdiEngine {
   // The divisor's commands, when it changed since it was last sent.
   void TakePendingClock(std::vector<std::uint8_t>& commands);
 
-  Clock clock_{};
+  Clock clock_{false, 59};  // a half period of 1 us until the link sets its own
   bool clockSent_ = false;
 };
 
