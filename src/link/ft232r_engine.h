@@ -1,10 +1,11 @@
 // The serial engine of the FT232R, through synchronous bit-bang: each byte written
 // sets the pins for one tick of the bit-bang clock, and the adapter answers every
-// byte with the pins as they were just before it applied. A bit is MOSI with SCK
-// low for a half period, then SCK high for a half period, each some ticks long;
-// MISO is the sample taken as the high phase ends, late in it, which serves chips of
-// both SPI modes as the printer-port cable does. SENSE is the sample taken before a
-// byte's first tick.
+// byte with the pins as they were just before it applied. A bit is SCK low for a
+// half period, MOSI held for its first tick and then set to the bit, then SCK high
+// for a half period, each at least two ticks long; MISO is the sample taken as the
+// high phase ends, late in it. So MOSI is steady through both edges and MISO is read
+// well after either has moved it, which serves chips of both SPI modes as the
+// printer-port cable does. SENSE is the sample taken before a byte's first tick.
 #pragma once
 
 #include <cstdint>

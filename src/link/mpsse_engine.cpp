@@ -28,9 +28,10 @@ constexpr std::uint8_t kShiftMode1 = 0x34;
 constexpr std::uint8_t kBogus = 0xAA;
 constexpr std::uint8_t kBadCommand = 0xFA;
 
-// Instruction bytes per transfer: the answers (two bytes each) of two of them, which
-// the adapter may hold at once, stay inside the smallest adapter's buffer (the
-// FT232H's 1 KiB), which must never fill while the host is still writing.
+// Instruction bytes per transfer. Each brings two bytes back (the pins and the
+// answer), and the adapter may hold the answers of two transfers at once: 768 bytes,
+// inside the smallest adapter's buffer (the FT232H's 1 KiB), which must never fill
+// while the host is still writing.
 constexpr std::size_t kBytesPerTransfer = 192;
 
 }  // namespace
