@@ -57,11 +57,8 @@ std::int32_t DeviceOps::Bounded(std::int32_t last) const {
 }
 
 std::vector<std::uint8_t> DeviceOps::ReadInstruction(InstructionSet set, std::int32_t address) {
-  const auto high = static_cast<std::uint8_t>(address >> 8);
-  const auto low = static_cast<std::uint8_t>(address & 0xFF);
-  if (set == InstructionSet::FourByte) return {0x20, static_cast<std::uint8_t>(high & 0x3F), low, 0x00};
-  // A12..A8 A13 0 1
-  return {static_cast<std::uint8_t>((high & 0x1F) << 3 | (high >> 5 & 1) << 2 | 1), low, 0x00};
+  if (set == InstructionSet::FourByte) return {0x20, AddressHigh4(address), AddressLow(address), 0x00};
+  return {AddressHigh3(address, false, true), AddressLow(address), 0x00};
 }
 
 void DeviceOps::ReadAhead(InstructionSet set, std::int32_t from, std::int32_t last, int times) {
@@ -132,12 +129,6 @@ std::int32_t DeviceOps::CounterAddress() const {
   const AddressCounter& c = image_.Counter;
   return HexDigitValue(c.Digit1) << 12 | HexDigitValue(c.Digit2) << 8 |
          HexDigitValue(c.Digit3) << 4 | HexDigitValue(c.Digit4);
-}
-
-std::uint8_t DeviceOps::AddressHigh3(bool op1, bool op0) const {
-  const std::int32_t address = CounterAddress();
-  return static_cast<std::uint8_t>(((address >> 8) & 0x1F) << 3 | ((address >> 13) & 1) << 2 |
-                                   (op1 ? 2 : 0) | (op0 ? 1 : 0));
 }
 
 std::uint8_t DeviceOps::ImageByteAfter(std::int32_t n, std::uint8_t previous) const {

@@ -443,13 +443,20 @@ class DeviceOps {
   bool ReadCodeByte4();
   bool WriteCodeByte3(std::int32_t n);
   bool ReadCodeByte3();
-  // The address the counter spells, and the bytes that carry it: byte 2 of the
-  // four-byte code instructions (0 0 A13..A8), byte 1 of the three-byte ones
+  // The address the counter spells, and the bytes that carry an address: byte 2 of
+  // the four-byte code instructions (0 0 A13..A8), byte 1 of the three-byte ones
   // (A12..A8 A13 op1 op0), and A7..A0.
   std::int32_t CounterAddress() const;
-  std::uint8_t AddressHigh4() const { return static_cast<std::uint8_t>((CounterAddress() >> 8) & 0x3F); }
-  std::uint8_t AddressHigh3(bool op1, bool op0) const;
-  std::uint8_t AddressLow() const { return static_cast<std::uint8_t>(CounterAddress() & 0xFF); }
+  static std::uint8_t AddressHigh4(std::int32_t address) {
+    return static_cast<std::uint8_t>((address >> 8) & 0x3F);
+  }
+  static std::uint8_t AddressHigh3(std::int32_t address, bool op1, bool op0) {
+    return static_cast<std::uint8_t>(((address >> 8) & 0x1F) << 3 | ((address >> 13) & 1) << 2 |
+                                     (op1 ? 2 : 0) | (op0 ? 1 : 0));
+  }
+  static std::uint8_t AddressLow(std::int32_t address) {
+    return static_cast<std::uint8_t>(address & 0xFF);
+  }
   // The image byte at n as it goes to the chip. A character that is no hex digit
   // (which the commands refuse before they send) keeps the four bits of the byte sent
   // before it, previous, as the bit registers always have.

@@ -20,8 +20,9 @@ constexpr std::array<std::uint8_t, 4> kReadLockBits{0x24, 0x55, 0x55, 0xFF};
 }  // namespace
 
 bool DeviceOps::WriteCodeByte4(std::int32_t n) {
-  const std::uint8_t low = AddressLow();
-  return Send({0x40, AddressHigh4(), low, ImageByteAfter(n, low)});
+  const std::int32_t address = CounterAddress();
+  const std::uint8_t low = AddressLow(address);
+  return Send({0x40, AddressHigh4(address), low, ImageByteAfter(n, low)});
 }
 
 bool DeviceOps::ReadCodeByte4() {

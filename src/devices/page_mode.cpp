@@ -70,8 +70,8 @@ bool DeviceOps::PagesAnswer() {
 
 std::vector<std::uint8_t> DeviceOps::PageOpening(std::uint8_t op, std::int32_t start) {
   SetAddressCounter(image_.Counter, start);
-  std::vector<std::uint8_t> opening{op, AddressHigh4()};
-  if (device_->pageBytes < 256) opening.push_back(AddressLow());
+  std::vector<std::uint8_t> opening{op, AddressHigh4(start)};
+  if (device_->pageBytes < 256) opening.push_back(AddressLow(start));
   return opening;
 }
 

@@ -8,8 +8,9 @@
 namespace vql {
 
 bool DeviceOps::WriteCodeByte3(std::int32_t n) {
-  const std::uint8_t low = AddressLow();
-  return Send({AddressHigh3(true, false), low, ImageByteAfter(n, low)});
+  const std::int32_t address = CounterAddress();
+  const std::uint8_t low = AddressLow(address);
+  return Send({AddressHigh3(address, true, false), low, ImageByteAfter(n, low)});
 }
 
 bool DeviceOps::ReadCodeByte3() {

@@ -141,12 +141,7 @@ void SimulatedFtdi::Close() {
 }
 
 std::optional<std::string> SimulatedFtdi::SimulatedTarget() const {
-  if (dynamic_cast<const NoTarget*>(target_.get()) != nullptr) return std::string();
-  if (const auto* chip = dynamic_cast<const SimChip*>(target_.get())) {
-    return std::string(chip->Model().name);
-  }
-  if (dynamic_cast<const LoopbackTarget*>(target_.get()) != nullptr) return "loop-back plug";
-  return "test target";
+  return DescribeSimTarget(*target_);
 }
 
 void SimulatedFtdi::ReplaceTarget(std::unique_ptr<SimTarget> target) {

@@ -73,12 +73,7 @@ void SimulatedPort::Outport(std::uint16_t address, std::uint16_t value) {
 std::string SimulatedPort::Description() const { return "simulated programmer"; }
 
 std::optional<std::string> SimulatedPort::SimulatedTarget() const {
-  if (dynamic_cast<const NoTarget*>(target_.get()) != nullptr) return std::string();
-  if (const auto* chip = dynamic_cast<const SimChip*>(target_.get())) {
-    return std::string(chip->Model().name);
-  }
-  if (dynamic_cast<const LoopbackTarget*>(target_.get()) != nullptr) return "loop-back plug";
-  return "test target";
+  return DescribeSimTarget(*target_);
 }
 
 void SimulatedPort::ReplaceTarget(std::unique_ptr<SimTarget> target) {

@@ -10,6 +10,13 @@
 
 namespace vql {
 
+std::string DescribeSimTarget(const SimTarget& target) {
+  if (dynamic_cast<const NoTarget*>(&target) != nullptr) return std::string();
+  if (const auto* chip = dynamic_cast<const SimChip*>(&target)) return std::string(chip->Model().name);
+  if (dynamic_cast<const LoopbackTarget*>(&target) != nullptr) return "loop-back plug";
+  return "test target";
+}
+
 std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name) {
   SimOptions options;
   options.target = std::string(name);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "sim/sim_options.h"
@@ -49,6 +50,10 @@ class LoopbackTarget final : public SimTarget {
  private:
   bool sck_ = false;
 };
+
+// What a simulated cable says is plugged in behind it (PortIo::SimulatedTarget): a
+// chip's name, "" for nothing, "loop-back plug", or "test target" for a test's own.
+std::string DescribeSimTarget(const SimTarget& target);
 
 // The target named by the simulator's target option: none, loopback or a chip name
 // in any case. Throws PortError for an unknown name, listing the known ones.
