@@ -93,6 +93,7 @@ class AdapterOnlyPort final : public PortIo {
   void Outport(std::uint16_t, std::uint16_t) override {}
   std::string Description() const override { return "USB adapter " + adapter_.Name(); }
   std::optional<std::string> SimulatedTarget() const override { return adapter_.SimulatedTarget(); }
+  bool TargetsEnded() const override { return adapter_.TargetsEnded(); }
 
  private:
   const FtdiIo& adapter_;

@@ -16,7 +16,5 @@ inline constexpr int kExitStopped = 130; // Ctrl-C or a termination signal
 // before the chip was touched (a file, the port, the device, the request); 130 for
 // a stop.
 int ExitStatusOf(Outcome outcome);
-// The summary line's reason token for an outcome: "ok", "no-answer", "mismatch", ...
-std::string_view ReasonToken(Outcome outcome);
 
 }  // namespace vql

@@ -24,7 +24,7 @@ struct CommandName {
   bool takesFile;
 };
 
-constexpr std::size_t kCliOnlyCommands = 2;
+constexpr std::size_t kCliOnlyCommands = 4;
 constexpr auto kCliWords = static_cast<std::size_t>(std::ranges::count_if(
     kOperatorCommands, [](const OperatorCommand& row) { return !row.cliWord.empty(); }));
 
@@ -36,6 +36,8 @@ constexpr auto kCommandNames = [] {
   }
   names[n++] = {"devices", CliCommand::Devices, CommandId::Load, false};
   names[n++] = {"config", CliCommand::Config, CommandId::Load, false};
+  names[n++] = {"job", CliCommand::Job, CommandId::Load, true};
+  names[n++] = {"job-new", CliCommand::JobNew, CommandId::Load, true};
   return names;
 }();
 
@@ -94,6 +96,13 @@ std::int32_t SckHalfPeriodOf(std::string_view text) {
                    std::to_string(ProgrammerLink::kMaxSckHalfPeriodUs) + ", not " + Quoted(text));
 }
 
+std::int64_t LoopCountOf(std::string_view text) {
+  std::int64_t count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error == std::errc() && end == text.data() + text.size() && count >= 1) return count;
+  throw UsageError("--loop-count takes a number of chips from 1, not " + Quoted(text));
+}
+
 // Hands out the arguments one by one, and the value of the option just read.
 class ArgReader {
  public:
@@ -138,6 +147,18 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     flag(options.quiet, true);
   } else if (name == "--summary") {
     flag(options.summary, true);
+  } else if (name == "--records-only") {
+    flag(options.recordsOnly, true);
+  } else if (name == "--loop") {
+    flag(options.loop, true);
+  } else if (name == "--loop-count") {
+    options.loopCount = LoopCountOf(value());
+    options.loop = true;
+  } else if (name == "--log") {
+    options.log = value();
+    if (options.log.empty()) throw UsageError("--log needs a file name");
+  } else if (name == "--serial") {
+    options.serial = value();
   } else if (name == "--device") {
     options.deviceIndex = DeviceNamed(value());
   } else if (name == "--port") {
@@ -163,30 +184,38 @@ bool ApplyOption(CliOptions& options, std::string_view name,
 // Whether the command uses the option (as named in CliOptions::given).
 bool Uses(const CliOptions& options, std::string_view option) {
   const bool op = options.command == CliCommand::Operator;
+  const bool job = options.command == CliCommand::Job;
+  const bool jobNew = options.command == CliCommand::JobNew;
   const CommandId id = options.operatorCommand;
   const bool chip = op && id != CommandId::Load;
   const auto is = [&](std::initializer_list<CommandId> ids) {
     return op && std::ranges::find(ids, id) != ids.end();
   };
-  if (option == "--device" || option == "-q" || option == "--quiet" || option == "--summary") {
-    return op;
-  }
+  if (option == "--device") return op || jobNew;
+  if (option == "-q" || option == "--quiet") return op || job;
+  if (option == "--summary") return op;
   if (option == "--port" || option == "--config") {
-    return chip || options.command == CliCommand::Config;
+    return chip || job || options.command == CliCommand::Config;
   }
-  if (option == "--sck-half-us") return chip;
-  if (option == "--lock") return is({CommandId::Program, CommandId::AutoProgram, CommandId::Lock});
+  if (option == "--sck-half-us") return chip || job;
+  if (option == "--loop" || option == "--loop-count") return job;
+  if (option == "--log") return job || jobNew;
+  if (option == "--serial") return jobNew;
+  if (option == "--records-only") return is({CommandId::Verify});
+  if (option == "--lock") {
+    return jobNew || is({CommandId::Program, CommandId::AutoProgram, CommandId::Lock});
+  }
   if (option == "--x2clock") {
-    return is({CommandId::Program, CommandId::AutoProgram, CommandId::Fuse});
+    return jobNew || is({CommandId::Program, CommandId::AutoProgram, CommandId::Fuse});
   }
   if (option == "--no-auto-reload") return is({CommandId::Program, CommandId::AutoProgram});
   if (option == "--no-run-after") return is({CommandId::AutoProgram});
   if (option == "--fast") {
-    return is({CommandId::ReadChip, CommandId::BlankCheck, CommandId::Program, CommandId::Verify,
+    return jobNew || is({CommandId::ReadChip, CommandId::BlankCheck, CommandId::Program, CommandId::Verify,
                CommandId::AutoProgram});
   }
   if (option == "--ignore-hex-errors") return TakesFile(options);
-  if (option == "-o") return is({CommandId::ReadChip});
+  if (option == "-o") return jobNew || is({CommandId::ReadChip});
   return true;  // --help, --version
 }
 
@@ -199,9 +228,10 @@ void CheckCommand(CliOptions& options, const std::vector<std::string_view>& word
   options.operatorCommand = found->operatorCommand;
   options.commandName = std::string(word);
   if (found->takesFile) {
-    if (words.size() < 2) throw UsageError(std::string(word) + " needs a HEX file");
+    const std::string what = options.command == CliCommand::Job ? " needs a job file" : " needs a HEX file";
+    if (words.size() < 2) throw UsageError(std::string(word) + what);
     options.file = std::string(words[1]);
-    if (options.file.empty()) throw UsageError(std::string(word) + " needs a HEX file");
+    if (options.file.empty()) throw UsageError(std::string(word) + what);
   }
   const std::size_t expected = found->takesFile ? 2 : 1;
   if (words.size() > expected) {
@@ -209,9 +239,13 @@ void CheckCommand(CliOptions& options, const std::vector<std::string_view>& word
                      (found->takesFile ? "one file" : "no file") + ", but " +
                      Quoted(words[expected]) + " follows");
   }
+  if (options.command == CliCommand::JobNew) {
+    if (options.output.empty()) throw UsageError("job-new needs -o JOB: the job file to write");
+    if (!options.deviceIndex) throw UsageError("job-new needs --device: the chip the job programs");
+  }
   for (const std::string& option : options.given) {
     if (Uses(options, option)) continue;
-    if (option == "-o") throw UsageError("-o belongs to the read command");
+    if (option == "-o") throw UsageError("-o belongs to the read and job-new commands");
     throw UsageError("option " + option + " has no use with " + std::string(word));
   }
 }

@@ -15,7 +15,7 @@ namespace vql {
 
 // What the command word names: one of the operator's commands, or one that only
 // the terminal has.
-enum class CliCommand { Operator, Devices, Config };
+enum class CliCommand { Operator, Devices, Config, Job, JobNew };
 
 // A command line that cannot be run; the text says what is wrong with it.
 class UsageError : public std::runtime_error {
@@ -45,6 +45,12 @@ struct CliOptions {
   std::string config;  // --config: the one file to read; empty: the usual lookup
   bool quiet = false;    // -q: errors only
   bool summary = false;  // --summary: one key=value line at the end
+  bool recordsOnly = false;  // verify --records-only: the records' addresses, not the gaps
+  // job: --loop, chip after chip; --loop-count N ends it after N chips.
+  bool loop = false;
+  std::optional<std::int64_t> loopCount;
+  std::string log;     // job, job-new --log: the log file
+  std::string serial;  // job-new --serial ADDR:LEN:FORMAT:FIRST:STEP
   // The options given, by their long names, so that one the command does not use is
   // refused rather than ignored.
   std::vector<std::string> given;

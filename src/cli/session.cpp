@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "cli/exit_status.h"
+#include "cli/job_commands.h"
 #include "cli/listings.h"
 #include "cli/std_streams.h"
 #include "cli/stop_signals.h"
@@ -25,6 +26,7 @@
 #include "image/hex_digits.h"
 #include "image/hex_writer.h"
 #include "image/sha256.h"
+#include "job/job_log.h"
 #include "link/config_lookup.h"
 #include "backends/port_factory.h"
 
@@ -56,6 +58,7 @@ bool WritesToStdout(const CliOptions& options) {
 
 // Whether the command drives the cable; load and config need no chip.
 bool NeedsChip(const CliOptions& options) {
+  if (options.command == CliCommand::Job) return true;
   return options.command == CliCommand::Operator && options.operatorCommand != CommandId::Load;
 }
 
@@ -131,22 +134,6 @@ struct Facts {
   std::string_view token = "ok";
 };
 
-// A path as one value of the summary line: no blank or line end inside it.
-std::string SummaryValue(const std::string& text) {
-  if (text.empty()) return "-";
-  std::string value;
-  for (const char c : text) {
-    if (c == '%' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
-      value += escaped;
-    } else {
-      value += c;
-    }
-  }
-  return value;
-}
-
 void PrintSummary(const CliOptions& options, const Facts& facts, int status, double seconds) {
   const char* result = status == kExitOk       ? "ok"
                        : status == kExitFailed ? "failed"
@@ -158,8 +145,8 @@ void PrintSummary(const CliOptions& options, const Facts& facts, int status, dou
   std::fprintf(out,
                "command=%s device=%s file=%s sha256=%s written=%d seconds=%.2f result=%s "
                "reason=%.*s\n",
-               options.commandName.c_str(), SummaryValue(facts.device).c_str(),
-               SummaryValue(facts.file).c_str(), SummaryValue(facts.sha256).c_str(),
+               options.commandName.c_str(), LogValue(facts.device).c_str(),
+               LogValue(facts.file).c_str(), LogValue(facts.sha256).c_str(),
                facts.written, seconds, result, static_cast<int>(token.size()), token.data());
 }
 
@@ -270,25 +257,18 @@ void Session::NoteFacts(const Verdict& verdict) {
   const ImageState& image = programmer_.Image;
   if (device == nullptr || image.HexFilePath.empty()) return;
   facts_.file = image.HexFilePath;
-  std::vector<std::uint8_t> bytes;
-  for (std::int32_t n = 0; n <= device->lastAddress; ++n) {
-    const auto a = static_cast<std::size_t>(n);
-    const std::int32_t high = HexDigitValue(image.Image.HighDigits[a]);
-    const std::int32_t low = HexDigitValue(image.Image.LowDigits[a]);
-    if (high < 0 || low < 0) return;  // no hex digits there: no digest to vouch for
-    bytes.push_back(static_cast<std::uint8_t>(16 * high + low));
-  }
-  facts_.sha256 = Sha256Hex(bytes);
+  // No hex digits somewhere: no digest to vouch for.
+  const std::optional<std::string> digest = ImageSha256(image.Image, device->lastAddress);
+  if (!digest) return;
+  facts_.sha256 = *digest;
   // The writes skip FF bytes, as an erased chip holds them already.
   const bool wrote = (options_.operatorCommand == CommandId::Program ||
                       options_.operatorCommand == CommandId::AutoProgram) &&
                      verdict.status == kExitOk;
-  const auto extent = static_cast<std::size_t>(
-      std::clamp<std::int32_t>(programmer_.Cmd.CodeExtent, 0, device->lastAddress + 1));
-  if (wrote) {
-    facts_.written = static_cast<std::int32_t>(std::count_if(
-        bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(extent),
-        [](std::uint8_t b) { return b != 0xFF; }));
+  const std::int32_t extent =
+      std::clamp<std::int32_t>(programmer_.Cmd.CodeExtent, 0, device->lastAddress + 1);
+  for (std::int32_t n = 0; wrote && n < extent; ++n) {
+    if (ImageByte(image.Image, n) != 0xFF) ++facts_.written;
   }
 }
 
@@ -313,6 +293,10 @@ void Session::ApplyControls() {
 }
 
 Verdict Session::RunCommand() {
+  if (options_.command == CliCommand::Job) {
+    const JobVerdict ran = RunJobFile(options_, programmer_, window_);
+    return {ran.status, ran.reason, ran.token, std::nullopt};
+  }
   if (options_.command != CliCommand::Operator) return {};  // needs no chip command
   // The commands whose results the terminal prints; the others end with their
   // status texts and boxes.
@@ -345,6 +329,7 @@ Verdict Session::LoadThen(CommandResult (Commands::*command)()) {
   if (Verdict verdict = Checked(loaded); verdict.status != kExitOk) return verdict;
   if (command == &Commands::Verify) {
     if (Verdict empty = HasData(); empty.status != kExitOk) return empty;
+    if (options_.recordsOnly) programmer_.Image.CompareOnly = programmer_.Image.Recorded;
   }
   if (StopSignals::Received()) return {kExitStopped, {}, "stopped", std::nullopt};
   return VerdictOf((programmer_.Cmd.*command)());
@@ -415,7 +400,8 @@ int RunCommandLine(const CliOptions& options, Facts& facts) {
   settings.virtualClock = needsChip && SimWantsVirtualClock(env);
   settings.stderrIsTerminal = ::isatty(STDERR_FILENO) != 0;
   settings.statusToStderr = WritesToStdout(options);
-  settings.quiet = options.quiet;
+  // A job shows a line a chip instead of every status text.
+  settings.quiet = options.quiet || options.command == CliCommand::Job;
   // The file dialog hands over full paths; so does the command line. Standard input
   // is kept in a file, which the writing commands read again before they write.
   std::optional<InputCopy> input;
@@ -456,6 +442,7 @@ int RunSession(const CliOptions& options) {
     PrintDeviceTable(stdout);
     return kExitOk;
   }
+  if (options.command == CliCommand::JobNew) return MakeJobFile(options);
   const auto start = std::chrono::steady_clock::now();
   Facts facts;
   int status = kExitUsage;

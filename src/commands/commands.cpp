@@ -677,6 +677,10 @@ CommandResult Commands::AutoProgram() {
     if (RecordAndMustEnd(result, match)) return result;
     if (match == Outcome::Done) {
       Status(status::kVerifyComplete, {}, true);
+      // After a failed step of its own the fuse and the lock bits stay as they are.
+      if (BeforeFuseAndLock && (RecordAndMustEnd(result, BeforeFuseAndLock()) || !result.Ok())) {
+        return result;
+      }
       if (FuseCapable()) {
         if (RecordAndMustEnd(result, ops_.WriteUserFuses())) return result;
         TakeCaveat(result);

@@ -73,6 +73,10 @@ class Commands {
   // touched, as the terminal front end does with a load (unless told to go on). The
   // window loads the file as it stands and leaves the operator to decide.
   bool StopOnDamagedReload = false;
+  // Set: Auto-program runs it once the verify has matched, before the fuse and the
+  // lock bits, and ends as it does after a failed step when it gives anything but
+  // Done. A production job writes each chip's own bytes there.
+  std::function<Outcome()> BeforeFuseAndLock;
 
   // --- The commands (Load1Click, ReadChip1Click, btnEraseClick, ...).
   CommandResult Load();

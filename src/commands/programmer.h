@@ -53,6 +53,9 @@ class Programmer {
   DeviceOps Ops;
   Commands Cmd;
 
+  // The window services the programmer was made with.
+  WindowServices& Window() { return window_; }
+
  private:
   // The empty image and grid, the calibration when asked, the start-up device.
   void ResetImageAndDevice(bool calibrate);

@@ -465,6 +465,10 @@ class DeviceOps {
   bool ExpectByte(char high, char low);
   void StoreReceived(std::int32_t n);
   bool SkipsAddress(std::int32_t n) const;
+  // Whether a verify compares address n (ImageState::CompareOnly).
+  bool Compares(std::int32_t n) const {
+    return image_.CompareOnly.empty() || image_.CompareOnly[static_cast<std::size_t>(n)];
+  }
   // The last address a walk covers: last, but never past the device.
   std::int32_t Bounded(std::int32_t last) const;
   // Stops a write at address n, whose byte never read back, with one box.

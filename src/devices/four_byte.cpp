@@ -171,13 +171,13 @@ Outcome DeviceOps::VerifyCode4(std::int32_t last) {
   Scope scope(*this);
   bool mismatch = false;
   const bool paged = PagesWanted() && WalkPages(last, [&](std::int32_t n, std::uint8_t got) {
-    if (got == ImageByte(image_.Image, n)) return Step::Next;
+    if (!Compares(n) || got == ImageByte(image_.Image, n)) return Step::Next;
     SetAddressCounter(image_.Counter, n);
     return Enable4() ? VerifyAt4(n, 2, mismatch) : Step::StopHere;
   });
   if (!paged) {
     Walk(InstructionSet::FourByte, last, WalkKind::Reads,
-         [&](std::int32_t n) { return VerifyAt4(n, 1, mismatch); });
+         [&](std::int32_t n) { return Compares(n) ? VerifyAt4(n, 1, mismatch) : Step::Next; });
   }
   return Result(mismatch ? Outcome::VerifyMismatch : Outcome::Done);
 }

@@ -42,5 +42,8 @@ enum class Outcome {
 std::string OutcomeText(Outcome outcome);
 // The same in a few words, for a status line: "no answer", "verify mismatch".
 std::string_view OutcomeShortText(Outcome outcome);
+// The same as one token, for the lines that scripts read: "ok", "no-answer",
+// "mismatch", ...
+std::string_view ReasonToken(Outcome outcome);
 
 }  // namespace vql

@@ -112,6 +112,7 @@ Outcome DeviceOps::VerifyCode3(std::int32_t last) {
   if (halt_) return *halt_;
   bool mismatch = false;
   Walk(InstructionSet::ThreeByte, last, WalkKind::Reads, [&](std::int32_t n) {
+    if (!Compares(n)) return Step::Next;
     const auto matches = [&] { return ReadCodeByte3() && ExpectImageByte(n); };
     for (int read = 1; read <= 20; ++read) {
       if (read == 10) EnableProgramming3(100);

@@ -98,7 +98,14 @@ std::string Quoted(char c) {
 }  // namespace
 
 std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& report) {
+  std::vector<bool> ignored;
+  return ReadHexRecords(in, image, report, ignored);
+}
+
+std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& report,
+                            std::vector<bool>& recorded) {
   report = {};
+  recorded.resize(kImageSize, false);
   Reader reader(in, report);
   std::int64_t extent = 0;
   std::int64_t upper = 0;    // from the last extended-address record
@@ -151,6 +158,7 @@ std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& rep
       const auto index = static_cast<std::size_t>(target);
       image.HighDigits[index] = high;
       image.LowDigits[index] = low;
+      recorded[index] = true;
     }
     if (type == 0) extent = std::max(extent, upper + address + count);
     if (type == 2 && count == 2 && digits) upper = value * 16;      // segment base, in paragraphs

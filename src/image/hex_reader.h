@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image/char_stream.h"
 #include "image/code_image.h"
@@ -39,6 +40,10 @@ struct HexLoadReport {
 // upper address), or 0 when there were none. Throws FileError when the input cannot
 // be read.
 std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& report);
+// The same, marking in recorded (kImageSize entries, left as they are elsewhere) every
+// address that a data record stored a byte at.
+std::int32_t ReadHexRecords(CharStream& in, CodeImage& image, HexLoadReport& report,
+                            std::vector<bool>& recorded);
 std::int32_t ReadHexRecords(CharStream& in, CodeImage& image);
 
 // One message for the operator about a report that is not clean: the file, the first

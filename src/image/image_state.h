@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "image/code_image.h"
 #include "image/hex_reader.h"
@@ -18,6 +19,13 @@ struct ImageState {
   // (a chip that missed the enable, or one whose lock bits may hide it): comparing
   // the chip with it shows nothing.
   bool FromUnvouchedRead = false;
+  // Per address, whether the data records of the last load or reload gave it a byte;
+  // empty until a file is loaded.
+  std::vector<bool> Recorded;
+  // Set (kImageSize entries): Verify, and Auto-program's verify, compare only the
+  // addresses marked here, such as the records of a file whose gaps the chip may fill
+  // with other data. Empty: every address up to the image's end, the gaps as FF.
+  std::vector<bool> CompareOnly;
 };
 
 }  // namespace vql

@@ -75,4 +75,14 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
   return hex;
 }
 
+std::optional<std::string> ImageSha256(const CodeImage& image, std::int32_t last) {
+  std::vector<std::uint8_t> bytes;
+  for (std::int32_t n = 0; n <= last; ++n) {
+    const std::int32_t byte = ImageByte(image, n);
+    if (byte < 0) return std::nullopt;
+    bytes.push_back(static_cast<std::uint8_t>(byte));
+  }
+  return Sha256Hex(bytes);
+}
+
 }  // namespace vql

@@ -129,4 +129,9 @@ bool BitBangEngine::ReadMiso(bool& high) {
   return !failed_;
 }
 
+bool BitBangEngine::ReadSense(bool& high) {
+  high = ReadStatusBit(kSenseBit);
+  return !failed_;
+}
+
 }  // namespace vql

@@ -33,6 +33,7 @@ class BitBangEngine final : public SerialEngine {
   bool SetLine(Line line, bool high) override;
   bool PulseRstLow() override;
   bool ReadMiso(bool& high) override;
+  bool ReadSense(bool& high) override;
   std::string Failure() const override { return failed_ ? port_.Failure() : std::string(); }
   bool Failed() const override { return failed_; }
 

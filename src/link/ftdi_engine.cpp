@@ -116,4 +116,11 @@ bool FtdiEngine::ReadMiso(bool& high) {
   return true;
 }
 
+bool FtdiEngine::ReadSense(bool& high) {
+  const auto pins = ReadPins();
+  if (!pins) return false;
+  high = (*pins & PinMask(pins_.sense)) != 0;
+  return true;
+}
+
 }  // namespace vql

@@ -39,6 +39,7 @@ class FtdiEngine : public SerialEngine {
   bool SetLine(Line line, bool high) override;
   bool PulseRstLow() override;
   bool ReadMiso(bool& high) override;
+  bool ReadSense(bool& high) override;
   void SetSpiMode(SpiMode mode) override { mode_ = mode; }
   std::string Failure() const override { return failure_; }
   bool Failed() const override { return !failure_.empty(); }

@@ -149,6 +149,11 @@ std::optional<std::string> ProgrammerLink::SimulatedTarget() const {
   return port_.SimulatedTarget();
 }
 
+bool ProgrammerLink::TargetsEnded() const {
+  if (selectedLpt_ == kUsbPort && adapter_ != nullptr) return adapter_->TargetsEnded();
+  return port_.TargetsEnded();
+}
+
 bool ProgrammerLink::CheckPort() {
   if (PortUsable()) return true;
   window_.ShowMessageBox(PortProblem());
@@ -199,6 +204,16 @@ bool ProgrammerLink::ReadMiso() {
   SerialEngine* engine = ReadyEngine();
   bool high = false;
   if (engine == nullptr || !engine->ReadMiso(high)) {
+    if (engine != nullptr) EngineFailed();
+    return false;
+  }
+  return high;
+}
+
+bool ProgrammerLink::TargetPowered() {
+  SerialEngine* engine = ReadyEngine();
+  bool high = false;
+  if (engine == nullptr || !engine->ReadSense(high)) {
     if (engine != nullptr) EngineFailed();
     return false;
   }

@@ -98,6 +98,8 @@ class ProgrammerLink {
   // What the simulated programmer has plugged in behind the port in use (a chip's
   // name, or "" for nothing); nothing for real hardware.
   std::optional<std::string> SimulatedTarget() const;
+  // Whether a simulated line of boards behind the port in use is over.
+  bool TargetsEnded() const;
   // How the chip that the operations serve times its bits (engines that cannot
   // serve both modes with one timing need it).
   SpiMode ChipSpiMode = SpiMode::Mode0;
@@ -117,6 +119,9 @@ class ProgrammerLink {
   void PulseRstLow();
   // MISO as the target drives it (false when the port cannot be used or failed).
   bool ReadMiso();
+  // SENSE, read in program mode: whether a powered target hangs on the cable (false
+  // when the port cannot be used or failed).
+  bool TargetPowered();
 
   // --- Delays.
   void SpinDelay(std::int32_t count) const;  // count x (LoopCalibration + 1) empty iterations

@@ -62,6 +62,9 @@ class SerialEngine {
   // MISO as the target (or a loop-back plug) drives it now, after the half period.
   // Nothing when the port failed on the way.
   virtual bool ReadMiso(bool& high) = 0;
+  // SENSE: whether the cable's buffer is powered by a target, which it shows only
+  // while the mode lines enable the buffer. Nothing when the port failed on the way.
+  virtual bool ReadSense(bool& high) = 0;
 
   // Why the port or adapter stopped answering; empty while all is well.
   virtual std::string Failure() const = 0;

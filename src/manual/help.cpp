@@ -67,6 +67,11 @@ COMMANDS
   config          show the configuration file in use and the places where it
                   was looked for, its five values, the port captions, the port
                   in use and the calibration
+  job-new FILE    write a production job for the HEX file FILE (see JOBS): needs
+                  --device and -o JOB; takes --lock, --x2clock, --fast, --serial
+                  and --log
+  job JOB         run the job JOB on the chip on the cable now; with --loop, chip
+                  after chip as boards come and go (see JOBS)
 
 OPTIONS
   --device NAME      the target device, in any case (default AT89S8253); see
@@ -114,6 +119,17 @@ OPTIONS
                      progress bar; the data a command prints (read's rows, read
                      -o -) stays
   --summary          end with one line of key=value pairs (see SUMMARY)
+  --records-only     with verify: compare only the addresses that the file's data
+                     records give, not the gaps between them (which verify
+                     otherwise takes as FF), for a chip that holds more than the
+                     file, such as a serial number
+  --loop             with job: wait for a board, program it, wait for it to go,
+                     and again, until Ctrl-C or no board can come
+  --loop-count N     with job: end the loop after N chips (implies --loop)
+  --log FILE         with job: append the chips' lines to FILE instead of the
+                     job's log; with job-new: the job's log
+  --serial ADDR:LEN:FORMAT:FIRST:STEP
+                     with job-new: each chip's own serial number (see JOBS)
   -h, --help         a short help: the commands and the common options
   --manual           this text
   --version          the version and the licence
@@ -165,6 +181,54 @@ EXIT STATUS
        (SIGTERM) or 129 (SIGHUP), and a loop in a script stops
 
 {exit status 0}
+
+JOBS
+  A production job is a small text file (.vqljob) that names everything each
+  chip of a run gets. One key=value a line; # begins a comment; an unknown key,
+  a key given twice or a bad value is refused with its line number:
+    device=AT89S2051          the device (see the devices command)
+    file=blink.hex            the HEX file, relative to the job's folder
+    sha256=...                the SHA-256 of the file's image over the device's
+                              range, as --summary gives it
+    lock=0..3                 the lock level (default 0)
+    x2=on|off                 the x2-clock fuse (default off)
+    fast=yes|no               fast programming (default no)
+    serial=07F0:4:be:1000:1   a serial number: its address (hex), its length in
+                              bytes (1 to 8), its format (be or le binary, or bcd:
+                              two decimal digits a byte, the most significant
+                              first), the first number and the step
+    log=blink.log             the log file, relative to the job's folder
+  vql-isp-cli job-new blink.hex --device AT89S2051 --serial 07F0:4:be:1000:1
+  --log blink.log -o blink.vqljob writes one with the checksum filled in.
+
+  job checks that the file still gives the recorded checksum (it refuses the job
+  and shows both when it does not), then auto-programs each chip: erase, write,
+  verify of the addresses the file's records give (the serial field takes the
+  place of whatever the file holds there), then the serial number, written and
+  read back, then the fuse and the lock bits; then it releases the chip to run.
+  One line a chip goes to standard output, and one key=value line to the log,
+  written to the disk before the next chip:
+    time=2026-12-08T10:00:00Z job=/path/blink.vqljob device=AT89S2051
+    serial=1000 sha256=... result=ok reason=ok seconds=4.02 port=LPT1%20(0378)
+  reason is one of the SUMMARY's, or serial-not-written: the chip took the file
+  but not its serial number.
+
+  Serial numbers are kept in JOB.serial beside the job: the next number never
+  handed out, and the numbers given back. A chip takes its number before it is
+  touched; a chip that fails before its serial number is written gives it back
+  for the next chip; a chip whose serial write failed keeps it, and that number
+  is never handed out again. The file is changed under a lock (JOB.serial.lock)
+  and replaced through a rename, so several runs of the same job (one a cable)
+  share one sequence, and a crash at worst skips a number, never repeats one.
+
+  With --loop the program calibrates once, then waits for a board: SENSE must
+  read on (a powered target) for 100 ms. It programs the chip, releases it,
+  holds the cable in program mode again and waits until SENSE reads off (the
+  board has gone) before it waits for the next; the board left on the cable is
+  held in reset meanwhile. Ctrl-C ends the loop between chips, or stops the chip
+  being programmed at its next address. The exit status is 0 when every chip
+  passed, 1 when any failed or none came, 2 when the job cannot be run or its
+  serial numbers or log cannot be written, 130 after a stop.
 
 SUMMARY
   --summary ends the run with one line on standard output (on standard error
@@ -233,6 +297,15 @@ DESCRIPTION
   does; so is a file dropped on the window. One command runs at a time; Esc
   stops it at its next address. The About box names the configuration file in
   use. The terminal front end, vql-isp-cli, runs the same commands from scripts.
+
+  Files > Open Job... opens a production job (a .vqljob file; see JOBS in
+  vql-isp-cli(1)): its file is loaded and checked against the job's checksum,
+  its device, lock level, x2 fuse and speed are set, and the job's name and the
+  image's checksum show beside the file name. The job panel's Start programs
+  board after board as they come and go on the cable, each with its own serial
+  number and a line in the job's log, until Stop or Esc; it counts the chips
+  passed and failed and shows PASS or FAIL in large letters. While a job is
+  open, Verify compares only the addresses that the file's records give.
 
   Option > Fast Programming uses the page instructions and data polling of the
   chips' data sheets (see FAST PROGRAMMING in vql-isp-cli(1)); Files > Read
@@ -408,7 +481,7 @@ std::string ShortHelpText() {
     words += std::string(row.cliWord) + (row.cliUsage.empty() ? "" : " ") +
              std::string(row.cliUsage) + ", ";
   }
-  words += "devices, config.";
+  words += "devices, config, job-new HEX -o JOB, job JOB.";
   return "Usage: vql-isp-cli [OPTION]... COMMAND [FILE]\n"
          "Program AT89S-series 8051 flash chips through a printer-port cable.\n"
          "\n"
@@ -424,6 +497,7 @@ std::string ShortHelpText() {
          "  -o, --output OUT    with read: the HEX file to write; - for standard output\n"
          "  -q, --quiet         print only what went wrong\n"
          "  --summary           end with one key=value line for scripts and logs\n"
+         "  --loop              with job: chip after chip as boards come and go\n"
          "  -h, --help          this text\n"
          "      --manual        the whole manual: every option, the exit statuses,\n"
          "                      the files and the environment (also man vql-isp-cli)\n"

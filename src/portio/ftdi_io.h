@@ -63,6 +63,9 @@ class FtdiIo {
   // For the simulated adapter, what is plugged in behind it: a chip's name, or ""
   // for nothing at all. Nothing for a real adapter.
   virtual std::optional<std::string> SimulatedTarget() const { return std::nullopt; }
+  // For a simulated line of boards whose last board has gone: no target will come
+  // any more. Never for real hardware, where the next board may come at any time.
+  virtual bool TargetsEnded() const { return false; }
 };
 
 // The FT232R's synchronous bit-bang writes (and samples) this many bytes a second per

@@ -92,6 +92,9 @@ class PortIo {
   // For a simulated programmer, what is plugged in behind it: a chip's name, or ""
   // for nothing at all. Nothing for a real port.
   virtual std::optional<std::string> SimulatedTarget() const { return std::nullopt; }
+  // For a simulated line of boards whose last board has gone: no target will come
+  // any more. Never for real hardware, where the next board may come at any time.
+  virtual bool TargetsEnded() const { return false; }
 };
 
 }  // namespace vql

@@ -18,7 +18,8 @@ namespace {
 std::int32_t ReadFile(ImageState& state, WindowServices& window, FileCharStream& in,
                       bool always) {
   HexLoadReport report;
-  const std::int32_t extent = ReadHexRecords(in, state.Image, report);
+  state.Recorded.assign(kImageSize, false);
+  const std::int32_t extent = ReadHexRecords(in, state.Image, report, state.Recorded);
   if (!report.Clean() && (always || !(report == state.LastReport))) {
     window.ShowMessageBox(HexReportText(state.HexFilePath, report));
   }
@@ -35,6 +36,7 @@ std::optional<std::int32_t> LoadHexFromDialog(ImageState& state, WindowServices&
   if (!chosen) return std::nullopt;
   ClearCodeImage(state.Image);
   state.FromUnvouchedRead = false;
+  state.CompareOnly.clear();  // chosen for the file before
   state.HexFilePath = std::move(*chosen);
   state.LastReport = {};
   FileCharStream in(state.HexFilePath);
@@ -47,6 +49,7 @@ std::optional<std::int32_t> LoadHexFromDialog(ImageState& state, WindowServices&
 std::int32_t ReloadHexFile(ImageState& state, WindowServices& window) {
   ClearCodeImage(state.Image);
   state.FromUnvouchedRead = false;
+  state.Recorded.clear();
   std::int32_t extent = 0;
   if (state.HexFilePath.empty()) {
     window.ShowMessageBox("The file name does not indentify!!");

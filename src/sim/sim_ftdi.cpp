@@ -146,7 +146,10 @@ std::optional<std::string> SimulatedFtdi::SimulatedTarget() const {
 
 void SimulatedFtdi::ReplaceTarget(std::unique_ptr<SimTarget> target) {
   target_ = std::move(target);
-  target_->LinesChanged(targetLines_, std::max(clock_.NowNanoseconds(), doneNs_) / 1000);
+  const std::uint64_t us = std::max(clock_.NowNanoseconds(), doneNs_) / 1000;
+  target_->LinesChanged(targetLines_, us);
+  if (bufferEnabled_) target_->BufferSwitched(true);
+  UpdateTargetLines(us);  // a target that powers nothing sees nothing
 }
 
 bool SimulatedFtdi::Fail(std::string why) {
@@ -348,7 +351,7 @@ std::uint64_t SimulatedFtdi::HalfPeriodPs() const {
   return (std::uint64_t{1} + mpsse_.divisor) * kPicosecondsPerSecond / baseHz;
 }
 
-bool SimulatedFtdi::BufferDrives() const {
+bool SimulatedFtdi::BufferEnabled() const {
   const std::uint8_t enable = PinMask(pins_.enable);
   return !gone_ && options_.powered && (outputs_ & enable) != 0 && (levels_ & enable) == 0;
 }
@@ -370,6 +373,9 @@ bool SimulatedFtdi::DataIn() {
 }
 
 std::uint8_t SimulatedFtdi::SamplePins() {
+  // SENSE is looked at before the other pins, so that a board that comes in at this
+  // read is seen on all of them.
+  if ((outputs_ & PinMask(pins_.sense)) == 0 && target_->SenseRead()) UpdateTargetLines(RunUs());
   std::uint8_t pins = 0;
   for (std::int32_t bit = 0; bit < 8; ++bit) {
     if (PinLevel(bit)) pins |= PinMask(bit);
@@ -390,9 +396,14 @@ void SimulatedFtdi::UpdateTargetLines(std::uint64_t us) {
     };
     lines = {.rst = driven(pins_.rst), .sck = driven(pins_.sck), .mosi = driven(pins_.mosi)};
   }
-  if (lines == targetLines_) return;
-  targetLines_ = lines;
-  target_->LinesChanged(lines, us);
+  if (lines != targetLines_) {
+    targetLines_ = lines;
+    target_->LinesChanged(lines, us);
+  }
+  const bool enabled = BufferEnabled();
+  if (enabled == bufferEnabled_) return;
+  bufferEnabled_ = enabled;
+  target_->BufferSwitched(enabled);
 }
 
 }  // namespace vql

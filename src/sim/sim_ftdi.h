@@ -3,12 +3,17 @@
 // so that the USB engines run against the simulated chips without hardware.
 //
 // The cable follows the printer-port cable's rules with the pins of ftdi_pins.h: the
-// buffer drives RST, SCK and MOSI to the target only while the target has power and
-// the enable pin is an output driven low; a line whose pin is not an output reaches
+// buffer is enabled while the cable has power and the enable pin is an output driven
+// low, and it drives RST, SCK and MOSI to the target while it is enabled and the
+// target powers it (SimTarget::Powered); a line whose pin is not an output reaches
 // the target low. Otherwise the target sees every line low. SENSE reads 1 only while
 // the buffer drives; MISO reads the target's level then, its pull-up 1 otherwise, and
 // a MISO stuck by the options reads its level either way. Adapter pins that nothing
-// drives read 1, as the chips' own pull-ups leave them.
+// drives read 1, as the chips' own pull-ups leave them. Every sample of the pins
+// (81, and each bit-bang byte) reads SENSE while its pin is an input, and the target
+// hears of it first (SimTarget::SenseRead), as it hears of every switch of the
+// buffer, so that a line of boards (sim_board_line.h) can change what is in the
+// socket.
 //
 // Time. The clock is the program's: virtual in tests, spun on in real runs. A call
 // costs usbMs (the options' usb-ms) for every USB transfer it makes: a Write one per
@@ -96,6 +101,7 @@ class SimulatedFtdi final : public FtdiIo {
   void Close() override;
   std::string Error() const override { return error_; }
   std::optional<std::string> SimulatedTarget() const override;
+  bool TargetsEnded() const override { return target_->Ended(); }
 
   // Replaces the target behind the cable; it is told at once what lines it sees.
   // Returns the target, with its own type, for the caller to watch.
@@ -106,11 +112,13 @@ class SimulatedFtdi final : public FtdiIo {
     return plugged;
   }
   SimTarget& Target() { return *target_; }
-  // The target as the type it was made with, e.g. TargetAs<SimChip>(); nullptr when
-  // it is something else.
+  // The target as the type it was made with, e.g. TargetAs<SimChip>(), or else what
+  // is in its socket as that type (on a line of boards, the chip of the board in the
+  // socket); nullptr when it is something else.
   template <std::derived_from<SimTarget> T>
   T* TargetAs() {
-    return dynamic_cast<T*>(target_.get());
+    if (T* whole = dynamic_cast<T*>(target_.get())) return whole;
+    return dynamic_cast<T*>(target_->InSocket());
   }
   const SimOptions& Options() const { return options_; }
 
@@ -169,11 +177,13 @@ class SimulatedFtdi final : public FtdiIo {
 
   // A byte into the read queue, there from the run's time now on.
   void Answer(std::uint8_t byte);
-  bool BufferDrives() const;
+  bool BufferEnabled() const;
+  bool BufferDrives() const { return BufferEnabled() && target_->Powered(); }
   bool PinLevel(std::int32_t bit);
   bool DataIn();
   std::uint8_t SamplePins();
   void SetPin(std::int32_t bit, bool level);
+  // Tells the target of a change of its lines, then of a switch of the buffer.
   void UpdateTargetLines(std::uint64_t us);
 
   MicrosecondClock& clock_;
@@ -181,7 +191,8 @@ class SimulatedFtdi final : public FtdiIo {
   FtdiChip chip_;
   const FtdiPins& pins_;
   std::unique_ptr<SimTarget> target_;
-  TargetLines targetLines_;  // what the target was last told
+  TargetLines targetLines_;     // what the target was last told
+  bool bufferEnabled_ = false;  // and the buffer's state it was last told
 
   Mode mode_ = Mode::kReset;
   std::uint8_t levels_ = 0xFF;  // what the adapter drives where its pins are outputs

@@ -23,6 +23,7 @@ enum class SimKeyGroup {
   kCable,  // the cable and what is plugged into it
   kUsb,    // the USB adapter that the cable may hang on
   kChip,   // only a chip takes these
+  kLine,   // a line of boards, each with a chip
   kRun,    // how the program runs
 };
 
@@ -157,9 +158,12 @@ constexpr std::array kAnswers{std::pair{std::string_view("complement"), SimAnswe
                               std::pair{std::string_view("00"), SimAnswer::k00}};
 
 constexpr std::string_view kAdapterUsage = "adapter=ft232h|ft2232h|ft232r";
+constexpr std::string_view kFaultRateUsage = "board-fault-rate=RATE";
 
 constexpr std::uint64_t kMostEraseMs = 60'000;
 constexpr std::uint64_t kMostWriteUs = 1'000'000;
+// Far more boards than a shift sees; the line makes each board only as it comes.
+constexpr std::uint64_t kMostBoards = 1'000'000;
 
 // "none or loopback or a chip (AT89S51 AT89S52 ...)".
 std::string TargetValues() {
@@ -280,6 +284,8 @@ std::string_view Heading(SimKeyGroup group) {
       return "      For a USB adapter:\n";
     case SimKeyGroup::kChip:
       return "      For a chip:\n";
+    case SimKeyGroup::kLine:
+      return "      For a line of boards, each with a chip:\n";
     case SimKeyGroup::kRun:
       return "      For scripted runs:\n";
     case SimKeyGroup::kCable:
@@ -491,7 +497,8 @@ const std::vector<SimKey>& SimKeys() {
            SimKeyGroup::kChip, "flaky=RATE",
            "that share (0 to 1) of read answers come back with\n"
            "one bit flipped"},
-    SimKey{"seed", "a whole number that makes the flaky answers repeatable",
+    SimKey{"seed",
+           "a whole number that makes the flaky answers and the boards' faults repeatable",
            [](SimOptions& options, std::string_view value) {
              const auto seed = Count(value, std::numeric_limits<std::uint64_t>::max());
              if (!seed) return false;
@@ -499,8 +506,9 @@ const std::vector<SimKey>& SimKeys() {
              return true;
            },
            SimKeyGroup::kChip, "seed=N",
-           "makes the flaky answers repeatable (default 1)"},
-    SimKey{"state", "a file that keeps the chip between runs",
+           "makes the flaky answers and the boards' faults\n"
+           "repeatable (default 1)"},
+    SimKey{"state", "a file that keeps the chip between runs (a folder with boards=N)",
            [](SimOptions& options, std::string_view value) {
              if (value.empty()) return false;
              options.chip.stateFile = std::string(value);
@@ -508,7 +516,35 @@ const std::vector<SimKey>& SimKeys() {
            },
            SimKeyGroup::kChip, "state=FILE",
            "keeps code, lock bits and fuse in FILE between\n"
-           "runs; a missing file is a fresh erased chip"},
+           "runs; a missing file is a fresh erased chip (with\n"
+           "boards=N, a folder: see there)"},
+    SimKey{"boards", "the number of boards on the line (1 to 1000000)",
+           [](SimOptions& options, std::string_view value) {
+             const auto count = Count(value, kMostBoards);
+             if (!count || *count == 0) return false;
+             options.boards = static_cast<std::uint32_t>(*count);
+             return true;
+           },
+           SimKeyGroup::kLine, "boards=N",
+           WrapHelp("a line of N boards, each a fresh chip of the target's model; board 1 "
+                    "is in the socket at the start. A board is taken off when the cable "
+                    "releases it (its buffer goes from enabled to disabled); the socket is "
+                    "then empty (SENSE 0), and the next board comes at the first SENSE read "
+                    "after one that found it empty. After board N it stays empty. With "
+                    "state=DIR, board n keeps its memory in DIR/board-n.state, erased at "
+                    "the start",
+                    kHelpColumn, kHelpColumn, 79)},
+    SimKey{"board-fault-rate", "the share of boards with a dead cell (0 to 1)",
+           [](SimOptions& options, std::string_view value) {
+             const auto rate = Rate(value);
+             if (!rate) return false;
+             options.boardFaultRate = *rate;
+             return true;
+           },
+           SimKeyGroup::kLine, kFaultRateUsage,
+           WrapHelp("that share (0 to 1) of the boards carry a chip with a cell at 0000 to "
+                    "000F that never programs, drawn from seed= (default 0)",
+                    kUsageColumn + kFaultRateUsage.size() + 2, kHelpColumn, 79)},
     SimKey{"clock", "virtual (waits take no real time)",
            [](SimOptions& options, std::string_view value) {
              if (Lower(value) != "virtual") return false;
@@ -549,7 +585,7 @@ std::string SimOptionKeys() {
 std::vector<std::string_view> SimChipKeys() {
   std::vector<std::string_view> keys;
   for (const auto& k : SimKeys()) {
-    if (k.group == SimKeyGroup::kChip) keys.push_back(k.key);
+    if (k.group == SimKeyGroup::kChip || k.group == SimKeyGroup::kLine) keys.push_back(k.key);
   }
   return keys;
 }

@@ -85,6 +85,12 @@ struct SimOptions {
   // them fails.
   std::optional<std::uint32_t> usbUnplugAfter;
   SimChipSettings chip;
+  // Set: the cable has a line of that many boards, each a fresh chip of the target's
+  // model, in place of one target (sim_board_line.h); chip.stateFile then names a
+  // folder.
+  std::optional<std::uint32_t> boards;
+  // The share of the line's boards whose chip has a dead cell.
+  double boardFaultRate = 0.0;
   // The front end should run on a virtual clock that jumps over waits, so that a
   // scripted run takes no real time.
   bool virtualClock = false;
@@ -103,8 +109,8 @@ std::string SimOptionKeys();
 // only a chip takes and those for scripted runs under headings of their own.
 std::string SimOptionsHelp();
 
-// The keys that only a chip takes (its times, faults and state file), in the order
-// the messages list them.
+// The keys that only a chip takes (its times, faults and state file, and the line of
+// boards), in the order the messages list them.
 std::vector<std::string_view> SimChipKeys();
 
 }  // namespace vql

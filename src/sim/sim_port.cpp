@@ -79,6 +79,8 @@ std::optional<std::string> SimulatedPort::SimulatedTarget() const {
 void SimulatedPort::ReplaceTarget(std::unique_ptr<SimTarget> target) {
   target_ = std::move(target);
   target_->LinesChanged(targetLines_, clock_.NowMicroseconds());
+  if (bufferEnabled_) target_->BufferSwitched(true);
+  UpdateTargetLines();  // a target that powers nothing sees nothing
 }
 
 SimulatedPort::Port* SimulatedPort::PortAt(std::uint16_t address, std::uint16_t& offset) {
@@ -100,7 +102,7 @@ void SimulatedPort::FindCablePort() {
   cableIndex_ = static_cast<std::size_t>(std::ranges::find_if(ports_, names) - ports_.begin());
 }
 
-bool SimulatedPort::BufferDrives() const {
+bool SimulatedPort::BufferEnabled() const {
   const Port* port = CablePort();
   return port != nullptr && options_.powered && (port->data & (cable::kMode7 | cable::kMode3)) == 0;
 }
@@ -109,6 +111,7 @@ std::uint8_t SimulatedPort::Status(const Port& port) {
   auto status = static_cast<std::uint8_t>(cable::kStatusPattern & ~(cable::kSense | cable::kMiso));
   bool miso = true;  // the pull-up
   if (&port == CablePort()) {
+    if (target_->SenseRead()) UpdateTargetLines();  // a board came in: it sees the lines
     const bool drives = BufferDrives();
     if (drives) {
       status |= cable::kSense;
@@ -128,9 +131,14 @@ void SimulatedPort::UpdateTargetLines() {
              .sck = (data & cable::kSck) != 0,
              .mosi = (data & cable::kMosi) != 0};
   }
-  if (lines == targetLines_) return;
-  targetLines_ = lines;
-  target_->LinesChanged(lines, clock_.NowMicroseconds());
+  if (lines != targetLines_) {
+    targetLines_ = lines;
+    target_->LinesChanged(lines, clock_.NowMicroseconds());
+  }
+  const bool enabled = BufferEnabled();
+  if (enabled == bufferEnabled_) return;
+  bufferEnabled_ = enabled;
+  target_->BufferSwitched(enabled);
 }
 
 }  // namespace vql

@@ -4,11 +4,16 @@
 //
 // Each attached port has a data register that reads back what was written, a
 // control register that does the same, and a status register computed from the cable
-// model (the lines sit where cable_pins.h says). The cable's buffer drives the target
-// only while it is powered and both mode lines (MODE7, MODE3) are 0; then SENSE reads
+// model (the lines sit where cable_pins.h says). The cable's buffer is enabled while
+// it is powered and both mode lines (MODE7, MODE3) are 0, and it drives the target
+// while it is enabled and the target powers it (SimTarget::Powered); then SENSE reads
 // 1 and MISO is the target's. Otherwise the target sees every line low, so its reset
 // circuit lets it run, and MISO reads its pull-up, 1. A MISO stuck by the options
 // reads its level either way. The other status bits read a fixed pattern.
+//
+// Every read of the cable port's status register reads SENSE, and the target hears
+// of it first (SimTarget::SenseRead), as it hears of every switch of the buffer, so
+// that a line of boards (sim_board_line.h) can change what is in the socket.
 #pragma once
 
 #include <concepts>
@@ -47,6 +52,7 @@ class SimulatedPort final : public PortIo {
   bool Failed() const override { return false; }
   std::string Description() const override;
   std::optional<std::string> SimulatedTarget() const override;
+  bool TargetsEnded() const override { return target_->Ended(); }
 
   // Replaces the target behind the cable; it is told at once what lines it sees.
   // Returns the target, with its own type, for the caller to watch.
@@ -57,11 +63,13 @@ class SimulatedPort final : public PortIo {
     return plugged;
   }
   SimTarget& Target() { return *target_; }
-  // The target as the type it was made with, e.g. TargetAs<SimChip>(); nullptr when
-  // it is something else.
+  // The target as the type it was made with, e.g. TargetAs<SimChip>(), or else what
+  // is in its socket as that type (on a line of boards, the chip of the board in the
+  // socket); nullptr when it is something else.
   template <std::derived_from<SimTarget> T>
   T* TargetAs() {
-    return dynamic_cast<T*>(target_.get());
+    if (T* whole = dynamic_cast<T*>(target_.get())) return whole;
+    return dynamic_cast<T*>(target_->InSocket());
   }
   const SimOptions& Options() const { return options_; }
 
@@ -81,8 +89,10 @@ class SimulatedPort final : public PortIo {
     return cableIndex_ < ports_.size() ? &ports_[cableIndex_] : nullptr;
   }
   void FindCablePort();
-  bool BufferDrives() const;
+  bool BufferEnabled() const;
+  bool BufferDrives() const { return BufferEnabled() && target_->Powered(); }
   std::uint8_t Status(const Port& port);
+  // Tells the target of a change of its lines, then of a switch of the buffer.
   void UpdateTargetLines();
 
   MicrosecondClock& clock_;
@@ -90,7 +100,8 @@ class SimulatedPort final : public PortIo {
   std::vector<Port> ports_;
   std::size_t cableIndex_ = 0;  // into ports_; past its end when no port has the cable
   std::unique_ptr<SimTarget> target_;
-  TargetLines targetLines_;  // what the target was last told
+  TargetLines targetLines_;     // what the target was last told
+  bool bufferEnabled_ = false;  // and the buffer's state it was last told
 };
 
 }  // namespace vql

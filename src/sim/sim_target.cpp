@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "portio/port_io.h"
+#include "sim/sim_board_line.h"
 #include "sim/sim_chip.h"
 #include "sim/sim_chip_table.h"
 
@@ -13,6 +14,9 @@ namespace vql {
 std::string DescribeSimTarget(const SimTarget& target) {
   if (dynamic_cast<const NoTarget*>(&target) != nullptr) return std::string();
   if (const auto* chip = dynamic_cast<const SimChip*>(&target)) return std::string(chip->Model().name);
+  if (const auto* line = dynamic_cast<const SimBoardLine*>(&target)) {
+    return std::string(line->Model().name);
+  }
   if (dynamic_cast<const LoopbackTarget*>(&target) != nullptr) return "loop-back plug";
   return "test target";
 }
@@ -23,9 +27,27 @@ std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name) {
   return MakeSimTarget(options);
 }
 
+namespace {
+
+// Line options that only mean something with boards=N, given without it.
+void RefuseLineOptionsWithoutBoards(const SimOptions& options) {
+  if (options.boards) return;
+  const auto item = options.items.find("board-fault-rate");
+  if (item == options.items.end()) return;
+  throw PortError("VQLISP_SIM item \"" + item->first + "=" + item->second +
+                  "\": only a line of boards takes it; give boards=N too.");
+}
+
+}  // namespace
+
 std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options) {
   const std::string& name = options.target;
   if (const SimChipModel* chip = FindSimChip(name)) {
+    RefuseLineOptionsWithoutBoards(options);
+    if (options.boards) {
+      return std::make_unique<SimBoardLine>(*chip, options.chip, *options.boards,
+                                            options.boardFaultRate);
+    }
     return std::make_unique<SimChip>(*chip, options.chip);
   }
   if (name != "none" && name != "loopback") {

@@ -1,5 +1,8 @@
 // What sits behind the simulated cable: the target plug. The simulated port tells a
 // target every change of the lines it drives and asks it for the level of MISO.
+// A target that can change what is in its socket (a line of boards,
+// sim_board_line.h) also hears when the cable's buffer is switched and when SENSE
+// is read, and says whether anything in the socket powers the cable.
 //
 // The simple plugs live here too: no chip at all and a loop-back plug. The chip
 // models (sim_chip.h) plug in through the same interface, and so do the tests' own
@@ -32,6 +35,22 @@ class SimTarget {
   virtual void LinesChanged(const TargetLines& lines, std::uint64_t us) = 0;
   // The level the target drives on MISO at time us.
   virtual bool Miso(std::uint64_t us) = 0;
+
+  // Whether something in the socket powers the cable's buffer, so that SENSE reads 1
+  // while the buffer is enabled. A plain target always does (the options' sense=0
+  // aside, which the cable itself plays).
+  virtual bool Powered() const { return true; }
+  // The cable's buffer was enabled or disabled (the mode lines, or the adapter's
+  // enable pin), told after the lines that this change brings.
+  virtual void BufferSwitched(bool /*enabled*/) {}
+  // The cable reads SENSE now. True when this changed what is in the socket: the
+  // cable then tells the new arrival the lines it sees.
+  virtual bool SenseRead() { return false; }
+  // What is in the socket now: the target itself for a plain target, nullptr for an
+  // empty socket.
+  virtual SimTarget* InSocket() { return this; }
+  // No target will come into the socket any more.
+  virtual bool Ended() const { return false; }
 };
 
 // The cable is powered but nothing is plugged in: MISO floats to the pull-up.
@@ -52,7 +71,8 @@ class LoopbackTarget final : public SimTarget {
 };
 
 // What a simulated cable says is plugged in behind it (PortIo::SimulatedTarget): a
-// chip's name, "" for nothing, "loop-back plug", or "test target" for a test's own.
+// chip's name (also for a line of boards of that chip, even while its socket is
+// empty), "" for nothing, "loop-back plug", or "test target" for a test's own.
 std::string DescribeSimTarget(const SimTarget& target);
 
 // The target named by the simulator's target option: none, loopback or a chip name
@@ -60,8 +80,10 @@ std::string DescribeSimTarget(const SimTarget& target);
 std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name);
 
 // The same with the rest of the options, which a chip takes its times, faults and
-// state file from. Throws PortError for an unknown target, for chip options given to
-// a target that is no chip, and for a state file that cannot be used.
+// state file from; with boards=N, a line of N boards of that chip. Throws PortError
+// for an unknown target, for chip or line options given to a target that is no chip,
+// for line options without boards=N, and for a state file or folder that cannot be
+// used.
 std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options);
 
 }  // namespace vql

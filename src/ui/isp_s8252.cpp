@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -36,6 +37,7 @@
 
 #include "ui/about_vql.h"
 #include "ui/code_grid.h"
+#include "ui/job_panel.h"
 #include "ui/text_fit.h"
 
 namespace vql::ui {
@@ -48,6 +50,13 @@ constexpr int kDesignEdges = 6;
 constexpr int kCompactBelow = 660;
 constexpr int kWideWidth = 663;
 constexpr int kNarrowWidth = 294;
+// The file box's place, and the room that the job's label takes from its right end
+// while a job is open.
+const QRect kFileNamePlace(88, 8, 561, 21);
+constexpr int kJobLabelWidth = 200;
+constexpr int kJobLabelGap = 4;
+// How much of the checksum the label shows; the tooltip has all of it.
+constexpr int kShownHashDigits = 8;
 
 const QColor kAqua(0, 255, 255);
 const QColor kNavy(0, 0, 128);
@@ -85,6 +94,17 @@ QString HexFileOf(const QMimeData* mime) {
   return path;
 }
 
+// Shows a file dialog modally and returns how it ended. The name box's completion
+// list is a window of its own: Enter on a typed name ends the dialog but would leave
+// the list over the main window.
+int ExecFileDialog(QFileDialog& dialog) {
+  const int answer = dialog.exec();
+  for (const QCompleter* completer : dialog.findChildren<QCompleter*>()) {
+    if (completer->popup() != nullptr) completer->popup()->hide();
+  }
+  return answer;
+}
+
 QString Latin1(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -118,6 +138,10 @@ TfrmMain::TfrmMain(Programmer& programmer, QtWindow& window,
   FitFont();
   BuildMenu();
   Wire();
+  frmJob = new JobPanel(this);
+  frmJob->hide();
+  connect(frmJob, &JobPanel::StartClicked, this, [this] { JobStartClick(); });
+  connect(frmJob, &JobPanel::StopClicked, this, [this] { JobStopClick(); });
   SetClientWidth(kClientWidth);
   move(394, 271);
   setAcceptDrops(true);
@@ -146,8 +170,12 @@ void TfrmMain::BuildControls() {
   Label1 = new QLabel(QStringLiteral("File Name"), client);
   Label1->move(16, 8);
   edtFileName = new QLineEdit(client);
-  edtFileName->setGeometry(88, 8, 561, 21);
+  edtFileName->setGeometry(kFileNamePlace);
   edtFileName->setAcceptDrops(false);  // a dropped file is loaded, not typed in
+  lblJob = new QLabel(client);
+  lblJob->setGeometry(kFileNamePlace.right() + 1 - kJobLabelWidth, kFileNamePlace.y(),
+                      kJobLabelWidth, kFileNamePlace.height());
+  lblJob->hide();
 
   GroupBox1 = new QGroupBox(QStringLiteral("Command Button"), client);
   GroupBox1->setGeometry(8, 36, 138, 302);
@@ -220,7 +248,8 @@ void TfrmMain::BuildControls() {
   for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 
   const std::pair<QWidget*, const char*> names[] = {
-      {Label1, "Label1"},         {edtFileName, "edtFileName"},     {GroupBox1, "GroupBox1"},
+      {Label1, "Label1"},         {edtFileName, "edtFileName"},     {lblJob, "lblJob"},
+      {GroupBox1, "GroupBox1"},
       {btnLoadFile, "btnLoadFile"}, {btnReadChip, "btnReadChip"},   {btnErase, "btnErase"},
       {btnBlank, "btnBlank"},     {btnProgram, "btnProgram"},       {btnVerify, "btnVerify"},
       {btnAuto, "btnAuto"},       {cmbDevice, "cmbDevice"},         {GroupBox2, "GroupBox2"},
@@ -236,6 +265,12 @@ void TfrmMain::BuildControls() {
   OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
   OpenDialog1->setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
   OpenDialog1->setNameFilter(QStringLiteral("Hex File Format (*.hex);;All Files (*)"));
+
+  JobDialog1 = new QFileDialog(this);
+  JobDialog1->setObjectName(QStringLiteral("JobDialog1"));
+  JobDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  JobDialog1->setFileMode(QFileDialog::ExistingFile);
+  JobDialog1->setNameFilter(QStringLiteral("Production jobs (*.vqljob)"));
 
   SckHalfPeriodDialog = new QInputDialog(this);
   SckHalfPeriodDialog->setObjectName(QStringLiteral("SckHalfPeriodDialog"));
@@ -289,6 +324,10 @@ void TfrmMain::BuildMenu() {
   Files1 = bar->addMenu(QStringLiteral("Files"));
   Load1 = Files1->addAction(QStringLiteral("&Load Code"));
   Load1->setObjectName(QStringLiteral("Load1"));
+  OpenJob1 = Files1->addAction(QStringLiteral("Open &Job..."));
+  OpenJob1->setObjectName(QStringLiteral("OpenJob1"));
+  JobPanel1 = Files1->addAction(QStringLiteral("Job &Panel"));
+  JobPanel1->setObjectName(QStringLiteral("JobPanel1"));
   Files1->addSeparator();
   ReadChip1 = Files1->addAction(QStringLiteral("&Read Chip"));
   ReadChip1->setObjectName(QStringLiteral("ReadChip1"));
@@ -369,6 +408,8 @@ void TfrmMain::Wire() {
     }
   }
   connect(Exit2, &QAction::triggered, this, [this] { Exit2Click(); });
+  connect(OpenJob1, &QAction::triggered, this, [this] { OpenJob1Click(); });
+  connect(JobPanel1, &QAction::triggered, this, [this] { JobPanel1Click(); });
   // clicked, not toggled: the rules run for the operator's clicks here, and for the
   // program's changes (a lock read) in the core, which then reports them.
   connect(chkLock1, &QCheckBox::clicked, this, [this](bool on) { chkLockClick(1, on); });
@@ -437,7 +478,7 @@ void TfrmMain::RestoreSettings() {
 
 void TfrmMain::RunCommand(const OperatorCommand& row) {
   Commands& cmd = programmer_.Cmd;
-  if (cmd.Busy()) return;
+  if (Working()) return;
   Tint(kAqua);
   const std::uint64_t boxesBefore = window_.MessageBoxesShown();
   // Disabled while the command runs, the focused button hands the focus on (to a
@@ -446,6 +487,9 @@ void TfrmMain::RunCommand(const OperatorCommand& row) {
   QWidget* const focused = focusWidget();
   ProgressBar1->setValue(0);  // not the last command's 100 %
   const CommandResult result = (cmd.*row.run)();
+  // A file chosen in the dialog (read or not) has emptied the image and what the
+  // job compared: the job's file is gone. A cancelled dialog leaves both.
+  if (job_ && row.id == CommandId::Load && programmer_.Image.CompareOnly.empty()) CloseJob();
   AfterCommand(row, result, boxesBefore);
   ReadControls();
   if (focused != nullptr && focused->isEnabled()) focused->setFocus();
@@ -484,7 +528,7 @@ void TfrmMain::AfterCommand(const OperatorCommand& row, const CommandResult& res
 }
 
 void TfrmMain::FinishPendingClose() {
-  if (!closeAfterCommand_ || programmer_.Cmd.Busy()) return;
+  if (!closeAfterCommand_ || Working()) return;
   closeAfterCommand_ = false;
   if (std::exchange(exitAfterCommand_, false)) {
     Exit2Click();
@@ -507,6 +551,7 @@ QObject* TfrmMain::CommandControl(std::string_view name) const {
 }
 
 void TfrmMain::CommandClick(CommandId id) {
+  if (Working()) return;
   if (id == CommandId::TestIo) {
     Button1Click();
   } else {
@@ -515,6 +560,7 @@ void TfrmMain::CommandClick(CommandId id) {
 }
 
 void TfrmMain::Button1Click() {
+  if (Working()) return;
   // The loop test reports in its own box, pass or fail.
   programmer_.Cmd.TestIo();
   ReadControls();
@@ -522,9 +568,138 @@ void TfrmMain::Button1Click() {
 }
 
 void TfrmMain::OpenFile(const QString& path) {
-  if (programmer_.Cmd.Busy()) return;
+  if (Working()) return;
   window_.AnswerNextFileDialog(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
   CommandClick(CommandId::Load);
+}
+
+// --- The production job.
+
+bool TfrmMain::Working() const { return programmer_.Cmd.Busy() || jobRunning_; }
+
+void TfrmMain::StopWork() {
+  if (jobRunning_ && runner_) {
+    runner_->RequestStop();
+  } else {
+    programmer_.Cmd.RequestStop();
+  }
+}
+
+void TfrmMain::OpenJob1Click() {
+  if (Working()) return;
+  const std::optional<std::string> path = window_.ChooseJobFile();
+  if (!path) return;
+  std::optional<Job> job;
+  try {
+    job = ReadJobFile(*path);
+  } catch (const JobError& error) {
+    window_.ShowMessageBox(error.what());
+    return;
+  }
+  // A job that does not fit leaves the job open before, if any, as it was.
+  if (!OpenRunner(*job)) return;
+  job_ = std::move(job);
+  ShowJobLabel();
+  frmJob->ShowJob(*job_, runner_->LogPath());
+  JobPanel1Click();
+  ReadControls();
+}
+
+void TfrmMain::JobPanel1Click() {
+  if (!job_) return;
+  frmJob->show();
+  frmJob->raise();
+  frmJob->activateWindow();
+}
+
+bool TfrmMain::OpenRunner(const Job& job) {
+  // A job that cannot be opened leaves the image, its file and the device as they were.
+  runner_.reset();
+  runner_.emplace(programmer_, job);
+  try {
+    runner_->Open();
+    return true;
+  } catch (const JobError& error) {
+    runner_.reset();
+    window_.ShowMessageBox(error.what());
+    ReadControls();
+    return false;
+  }
+}
+
+void TfrmMain::JobStartClick() {
+  if (!job_ || Working()) return;
+  // Each run starts from the job itself: the file checked again, and the job's device,
+  // lock level and options back on the controls, whatever changed since.
+  if (!OpenRunner(*job_)) return;
+  Tint(kAqua);
+  ProgressBar1->setValue(0);
+  jobRunning_ = true;
+  frmJob->SetRunning(true);
+  frmJob->ShowVerdict(JobPanel::Verdict::Waiting);
+  ReadControls();
+  const LoopEnd end = runner_->RunLoop(
+      std::nullopt, [this](const ChipReport& report) { frmJob->ShowChip(report); });
+  jobRunning_ = false;
+  frmJob->SetRunning(false);
+  AfterJob(end);
+  ReadControls();
+  FinishPendingClose();
+}
+
+void TfrmMain::JobStopClick() {
+  if (jobRunning_) StopWork();
+}
+
+void TfrmMain::AfterJob(LoopEnd end) {
+  switch (end) {
+    case LoopEnd::Fault:
+      window_.ShowStatus("Job stopped: " + runner_->FaultText());
+      Tint(kWarning);
+      window_.ShowMessageBox(runner_->FaultText());
+      break;
+    case LoopEnd::Stopped:
+      window_.ShowStatus(status::kStopped.text);
+      break;
+    case LoopEnd::Count:
+    case LoopEnd::NoBoard:
+      window_.ShowStatus("Job ended: " + std::to_string(frmJob->Passed()) + " passed, " +
+                         std::to_string(frmJob->Failed()) + " failed");
+      break;
+  }
+}
+
+void TfrmMain::CloseJob() {
+  job_.reset();
+  runner_.reset();
+  // Verify compares the whole image again (the loader has done so already).
+  programmer_.Image.CompareOnly.clear();
+  frmJob->hide();
+  ShowJobLabel();
+}
+
+void TfrmMain::ShowJobLabel() {
+  if (!job_) {
+    lblJob->hide();
+    edtFileName->setGeometry(kFileNamePlace);
+    return;
+  }
+  QRect box = kFileNamePlace;
+  box.setWidth(kFileNamePlace.width() - kJobLabelWidth - kJobLabelGap);
+  edtFileName->setGeometry(box);
+  edtFileName->setCursorPosition(0);
+  // The checksum's first digits always show; a long name gives way in its middle.
+  const QString hash = FromStd(job_->sha256);
+  const QString tail = QStringLiteral(" \u00B7 SHA-256 ") + hash.left(kShownHashDigits) +
+                       QStringLiteral("\u2026");
+  const QFontMetrics metrics = lblJob->fontMetrics();
+  const int room = lblJob->width() - metrics.horizontalAdvance(QStringLiteral("Job ") + tail);
+  lblJob->setText(QStringLiteral("Job ") +
+                  metrics.elidedText(FromStd(job_->Name()), Qt::ElideMiddle, room) + tail);
+  lblJob->setToolTip(QStringLiteral("Job %1\nDevice %2\nFile %3\nSHA-256 %4")
+                         .arg(FromStd(job_->path), FromStd(job_->device),
+                              FromStd(job_->FilePath()), hash));
+  lblJob->show();
 }
 
 // --- Operator controls.
@@ -602,7 +777,7 @@ void TfrmMain::FastProgramming1Click() {
 }
 
 void TfrmMain::SckHalfPeriod1Click() {
-  if (programmer_.Cmd.Busy()) return;
+  if (Working()) return;
   SckHalfPeriodDialog->setIntValue(programmer_.Link.SckHalfPeriodUs);
   if (SckHalfPeriodDialog->exec() != QDialog::Accepted) return;
   if (programmer_.Cmd.SetSckHalfPeriod(SckHalfPeriodDialog->intValue())) {
@@ -629,11 +804,11 @@ void TfrmMain::About1Click() { frmAboutVql->exec(); }
 // --- Start and end of the window.
 
 void TfrmMain::Exit2Click() {
-  if (programmer_.Cmd.Busy()) {
+  if (Working()) {
     // Not in the middle of a walk: the command stops at its next address, and Exit
     // follows when it has ended.
     closeAfterCommand_ = exitAfterCommand_ = true;
-    programmer_.Cmd.RequestStop();
+    StopWork();
     return;
   }
   if (programmer_.Link.PortUsable()) programmer_.Link.ReleaseTargetToRun();
@@ -641,9 +816,9 @@ void TfrmMain::Exit2Click() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (programmer_.Cmd.Busy()) {
+  if (Working()) {
     closeAfterCommand_ = true;
-    programmer_.Cmd.RequestStop();
+    StopWork();
     event->ignore();
     return;
   }
@@ -658,11 +833,12 @@ void TfrmMain::FormClose() {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress && programmer_.Cmd.Busy()) {
+  if (event->type() == QEvent::KeyPress && Working()) {
     const auto* key = static_cast<const QKeyEvent*>(event);
     const auto* widget = qobject_cast<const QWidget*>(watched);
-    if (key->key() == Qt::Key_Escape && widget != nullptr && widget->window() == this) {
-      programmer_.Cmd.RequestStop();
+    if (key->key() == Qt::Key_Escape && widget != nullptr &&
+        (widget->window() == this || widget->window() == frmJob)) {
+      StopWork();
       return true;
     }
   }
@@ -674,7 +850,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
-  if (!programmer_.Cmd.Busy() && !HexFileOf(event->mimeData()).isEmpty()) {
+  if (!Working() && !HexFileOf(event->mimeData()).isEmpty()) {
     event->acceptProposedAction();
   }
 }
@@ -709,12 +885,7 @@ void TfrmMain::ViewImage(const CodeImage& image) { StringGrid1->ShowImage(image)
 void TfrmMain::ViewControlsChanged() { ReadControls(); }
 
 std::optional<QString> TfrmMain::ViewChooseHexFile() {
-  const int answer = OpenDialog1->exec();
-  // The name box's completion list is a window of its own: Enter on a typed name
-  // ends the dialog but would leave the list over the main window.
-  for (const QCompleter* completer : OpenDialog1->findChildren<QCompleter*>()) {
-    if (completer->popup() != nullptr) completer->popup()->hide();
-  }
+  const int answer = ExecFileDialog(*OpenDialog1);
   if (answer != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = OpenDialog1->selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
@@ -724,12 +895,28 @@ std::optional<QString> TfrmMain::ViewChooseHexFile() {
   return file.absoluteFilePath();
 }
 
+std::optional<QString> TfrmMain::ViewChooseJobFile() {
+  if (ExecFileDialog(*JobDialog1) != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = JobDialog1->selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return QFileInfo(chosen.front()).absoluteFilePath();
+}
+
 void TfrmMain::ReadControls() {
   const Commands& cmd = programmer_.Cmd;
   const DeviceSelection& selection = programmer_.Selection;
   const OperatorControls& controls = programmer_.Controls;
-  // While a command runs nothing may start another one or move the cable.
-  const bool idle = !cmd.Busy();
+  // While a command or the job's chips run nothing may start another one or move
+  // the cable.
+  const bool idle = !Working();
+  // Between the job's chips no command runs, but the options that the chips take
+  // must stay as the job set them.
+  for (QAction* option : {AutoRUNafterprogram1, AutoReloadFile1, FastProgramming1}) {
+    option->setEnabled(!jobRunning_);
+  }
+  OpenJob1->setEnabled(idle);
+  JobPanel1->setEnabled(job_.has_value());
+  if (jobRunning_ && cmd.Busy()) frmJob->ShowVerdict(JobPanel::Verdict::Programming);
 
   for (const auto& [control, gate] : commandControls_) {
     const bool enabled = idle && cmd.Enabled(gate);

@@ -9,6 +9,12 @@
 // runs, everything that would start another or move the cable is disabled, Esc asks
 // it to stop, and closing the window waits for it to stop before the target is
 // released.
+//
+// Files > Open Job opens a production job: the job's file and settings go onto the
+// programmer, the job's name and checksum show beside the file name, and the job
+// panel runs chip after chip. While the chips run, the controls are off as during a
+// command, and Esc, Stop or a close stop the run in the same way. Loading another
+// HEX file closes the job.
 #pragma once
 
 #include <QMainWindow>
@@ -22,6 +28,7 @@
 
 #include "commands/command_table.h"
 #include "commands/programmer.h"
+#include "job/job_runner.h"
 #include "ui/qt_window.h"
 #include "ui/window_settings.h"
 
@@ -42,6 +49,7 @@ class QToolButton;
 namespace vql::ui {
 
 class CodeGrid;
+class JobPanel;
 class TfrmAboutVql;
 
 class TfrmMain final : public QMainWindow, private WindowView {
@@ -74,6 +82,8 @@ class TfrmMain final : public QMainWindow, private WindowView {
   // --- Controls, named as in the design.
   QLabel* Label1 = nullptr;
   QLineEdit* edtFileName = nullptr;
+  // With a job open, beside the file name: "Job blink · SHA-256 243d3b7b…".
+  QLabel* lblJob = nullptr;
   QGroupBox* GroupBox1 = nullptr;
   QPushButton* btnLoadFile = nullptr;
   QPushButton* btnReadChip = nullptr;
@@ -98,6 +108,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   CodeGrid* StringGrid1 = nullptr;
   QPushButton* Button1 = nullptr;  // "Test IO", below the client area
   QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* JobDialog1 = nullptr;  // Files > Open Job: production jobs (*.vqljob)
   // Option > SCK Half Period: the shortest time between two serial clock edges.
   QInputDialog* SckHalfPeriodDialog = nullptr;
   // Timer1 is the window services' timer: its ticks arrive from inside the pump.
@@ -105,6 +116,8 @@ class TfrmMain final : public QMainWindow, private WindowView {
   // --- The main menu.
   QMenu* Files1 = nullptr;
   QAction* Load1 = nullptr;
+  QAction* OpenJob1 = nullptr;
+  QAction* JobPanel1 = nullptr;  // shows the job panel again; with a job open
   QAction* ReadChip1 = nullptr;
   QAction* ReadSignature1 = nullptr;
   QAction* Exit2 = nullptr;
@@ -126,6 +139,11 @@ class TfrmMain final : public QMainWindow, private WindowView {
   QAction* About1 = nullptr;
 
   TfrmAboutVql* frmAboutVql = nullptr;
+  JobPanel* frmJob = nullptr;  // shown when a job opens
+
+  // The job open, if any, and whether its chips are running.
+  const std::optional<Job>& OpenJob() const { return job_; }
+  bool JobRunning() const { return jobRunning_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -166,6 +184,27 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void About1Click();
   void Button1Click();
 
+  // --- The production job.
+  void OpenJob1Click();
+  void JobPanel1Click();
+  // Chip after chip until Stop, Esc, a close, a fault, or no board can come.
+  void JobStartClick();
+  void JobStopClick();
+  // A runner for job on the programmer, opened: the file loaded and checked, the
+  // job's device and settings on the controls. When the job does not fit, the box
+  // says why and the image, its extent and the device are as they were.
+  bool OpenRunner(const Job& job);
+  // What the run's end leaves in the status box, and the box of a fault.
+  void AfterJob(LoopEnd end);
+  // Another file was loaded: the job no longer describes the image.
+  void CloseJob();
+  // The job's name and checksum beside the file name, or the file box alone.
+  void ShowJobLabel();
+  // A command or the job's chips are running.
+  bool Working() const;
+  // Asks whatever runs to stop: the job's run, or the command.
+  void StopWork();
+
   // Runs one command and shows what became of it: "Stopped." after a stop, a
   // warning tint and, if nothing has said why, a box after a failure that the last
   // status text would not show. A close asked for meanwhile follows.
@@ -187,6 +226,7 @@ class TfrmMain final : public QMainWindow, private WindowView {
   void ViewImage(const CodeImage& image) override;
   void ViewControlsChanged() override;
   std::optional<QString> ViewChooseHexFile() override;
+  std::optional<QString> ViewChooseJobFile() override;
 
   // After start-up: what the last run remembered replaces the start-up values.
   void RestoreSettings();
@@ -205,6 +245,9 @@ class TfrmMain final : public QMainWindow, private WindowView {
   std::vector<std::pair<QObject*, CommandGate>> commandControls_;
   bool exitAfterCommand_ = false;   // ... through Files > Exit
   bool released_ = false;           // FormClose has run
+  std::optional<Job> job_;
+  std::optional<JobRunner> runner_;  // the job on the programmer; a new one each Start
+  bool jobRunning_ = false;
 };
 
 }  // namespace vql::ui

@@ -146,6 +146,14 @@ void QtWindow::ShowBox(int icon, std::string_view text) {
 void QtWindow::Beep() { QApplication::beep(); }
 
 std::optional<std::string> QtWindow::ChooseHexFile() {
+  return ChooseFile(&WindowView::ViewChooseHexFile);
+}
+
+std::optional<std::string> QtWindow::ChooseJobFile() {
+  return ChooseFile(&WindowView::ViewChooseJobFile);
+}
+
+std::optional<std::string> QtWindow::ChooseFile(std::optional<QString> (WindowView::*ask)()) {
   if (nextAnswer_) {
     std::optional<std::string> answer = std::move(nextAnswer_);
     nextAnswer_.reset();
@@ -153,7 +161,7 @@ std::optional<std::string> QtWindow::ChooseHexFile() {
   }
   if (fileDialogHook_) return fileDialogHook_();
   if (view_ == nullptr) return std::nullopt;
-  const std::optional<QString> chosen = view_->ViewChooseHexFile();
+  const std::optional<QString> chosen = (view_->*ask)();
   if (!chosen) return std::nullopt;
   return QFile::encodeName(*chosen).toStdString();
 }

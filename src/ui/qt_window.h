@@ -40,6 +40,7 @@ class WindowView {
   virtual void ViewImage(const CodeImage& image) = 0;      // StringGrid1
   virtual void ViewControlsChanged() = 0;                  // re-read the programmer
   virtual std::optional<QString> ViewChooseHexFile() = 0;  // OpenDialog1, full path
+  virtual std::optional<QString> ViewChooseJobFile() = 0;  // JobDialog1, full path
 };
 
 class QtWindow final : public WindowServices, public MicrosecondClock {
@@ -58,7 +59,7 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
   void SetMessageBoxHook(std::function<void(const std::string& text)> hook) {
     messageBoxHook_ = std::move(hook);
   }
-  // Instead of OpenDialog1: the hook answers every file dialog (tests).
+  // Instead of OpenDialog1 and JobDialog1: the hook answers every file dialog (tests).
   void SetFileDialogHook(std::function<std::optional<std::string>()> hook) {
     fileDialogHook_ = std::move(hook);
   }
@@ -85,6 +86,8 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
   std::string SckHalfPeriodAdvice(std::int32_t halfUs) const override;
   void Beep() override;
   std::optional<std::string> ChooseHexFile() override;
+  // The file-open dialog for production jobs, answered as the HEX dialog is.
+  std::optional<std::string> ChooseJobFile();
   void ShowFileName(std::string_view path) override;
   void ControlsChanged() override;
   void ShowImage(const CodeImage& image) override;
@@ -99,6 +102,8 @@ class QtWindow final : public WindowServices, public MicrosecondClock {
  private:
   // A modal box with the icon (a QMessageBox::Icon) and the text, or the hook's turn.
   void ShowBox(int icon, std::string_view text);
+  // A file dialog's answer: the next answer, the hook's, or the view's dialog (ask).
+  std::optional<std::string> ChooseFile(std::optional<QString> (WindowView::*ask)());
   // Lets Qt handle what is pending: input, painting, timers of its own.
   void HandleEvents();
   // The next pump reads the clock and handles events, whatever the counts say.

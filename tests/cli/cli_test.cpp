@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -26,6 +27,8 @@
 #include "image/hex_reader.h"
 #include "image/sha256.h"
 #include "portio/cable_pins.h"
+#include "sim/sim_chip_state.h"
+#include "sim/sim_chip_table.h"
 #include "support/cli_process.h"
 #include "support/image_text.h"
 #include "support/temp_dir.h"
@@ -164,6 +167,9 @@ TEST_P(CliExitStatus, TellsSuccessChipFailureAndUsageApart) {
   std::ofstream(dir.Path() / "big.hex.missing-records") << "0800 AA\n";
   std::ofstream(dir.Path() / "sum.hex") << ":0100000075FF\n";  // a wrong checksum
   std::ofstream(dir.Path() / "empty.hex") << ":00000001FF\n";
+  std::ofstream(dir.Path() / "changed.vqljob")
+      << "device=AT89S2051\nfile=" << kBlink << "\nsha256=" << std::string(64, '0') << "\n";
+  std::ofstream(dir.Path() / "typo.vqljob") << "# a job\ndevice=AT89S2051\nlok=3\n";
   std::ofstream(dir.Path() / "locked.state")
       << "VQL-ISP simulated chip state, version 1\nchip AT89S52\nlock-bits LB1=1 LB2=1 LB3=0\n"
          "x2-clock off\ncode\nend\n";
@@ -271,11 +277,96 @@ INSTANTIATE_TEST_SUITE_P(
                    "not \"4us\"", ""},
         StatusCase{"ProgramWithoutFile", {"program"}, kFastChip, 2, "needs a HEX file", ""},
         StatusCase{"OutputForAnotherCommand", {"blank", "-o", "x.hex"}, kFastChip, 2,
-                   "-o belongs to the read command", ""},
+                   "-o belongs to the read and job-new commands", ""},
         StatusCase{"UnknownCommand", {"burn"}, kFastChip, 2, "unknown command", ""},
+        // A job is checked whole before a chip is touched.
+        StatusCase{"JobWhoseFileChanged", {"job", "changed.vqljob"}, "target=AT89S2051,clock=virtual",
+                   2, "the job records SHA-256 " + std::string(64, '0') + ", the file now gives 243d3b7b",
+                   "chip 1"},
+        StatusCase{"JobWithAMistypedKey", {"job", "typo.vqljob"}, "target=AT89S2051,clock=virtual", 2,
+                   "typo.vqljob\" line 3: unknown key \"lok\"", "chip 1"},
+        StatusCase{"JobNewWithoutAJobFile", {"job-new", kBlink, "--device", "AT89S2051"}, kFastChip, 2,
+                   "job-new needs -o JOB", ""},
         StatusCase{"BadSimulatorOptions", {"blank"}, "target=AT89S8253,clock=sundial", 2, "clock",
                    ""}),
     [](const auto& test) { return test.param.name; });
+
+// The value of key in a key=value line, the first key aside; "" when it has none.
+std::string ValueOf(const std::string& line, const std::string& key) {
+  const std::size_t at = line.find(" " + key + "=");
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + key.size() + 2;
+  return line.substr(from, line.find(' ', from) - from);
+}
+
+// Two lines of boards with faults, the first stopped by Ctrl-C, share one sequence of
+// serial numbers: every passed chip holds the file and its own number, and a failed
+// chip is logged without one.
+TEST_F(CliTest, AJobLoopGivesEveryPassedChipTheFileAndItsOwnSerialNumber) {
+  std::vector<std::uint8_t> code(16);
+  for (std::size_t i = 0; i < code.size(); ++i) code[i] = static_cast<std::uint8_t>(0x10 + i);
+  // The serial number lies in the gap between the records, which verify takes as FF.
+  std::ofstream(dir.Path() / "fw.hex") << Record(0x0000, code) << Record(0x0100, {0x80, 0xFE})
+                                       << ":00000001FF\r\n";
+  const CliResult made = Cli({"job-new", "fw.hex", "--device", "AT89S2051", "--serial",
+                              "0080:2:bcd:98:3", "--log", "line.log", "-o", "fw.vqljob"});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  const std::string line = "target=AT89S2051,board-fault-rate=0.4,";
+  bool sent = false;
+  const CliResult first = Cli({"job", "fw.vqljob", "--loop"}, line + "boards=8,seed=5,state=run1", {},
+                              [&](pid_t pid, const std::string& out) {
+                                if (!sent && Contains(out, "chip 3:")) sent = ::kill(pid, SIGINT) == 0;
+                              });
+  EXPECT_TRUE(first.status == -SIGINT || first.status == 1 || first.status == 0) << first.err;
+  const CliResult second =
+      Cli({"job", "fw.vqljob", "--loop"}, line + "boards=6,seed=6,state=run2,clock=virtual");
+  EXPECT_TRUE(Contains(second.out, "6 chips: ")) << second.out << second.err;
+
+  const auto log = Lines(ReadFile(dir.Path() / "line.log"));
+  ASSERT_GE(log.size(), 9u);
+  ASSERT_LE(log.size(), 14u);
+  const SimChipModel& model = *FindSimChip("AT89S2051");
+  std::set<int> numbers;
+  int passed = 0;
+  int skipped = 0;
+  std::string passedBoard;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    SCOPED_TRACE(log[i]);
+    const bool inFirst = i + 6 < log.size();
+    const std::string state = (inFirst ? "run1/board-" : "run2/board-") +
+                              std::to_string(inFirst ? i + 1 : i + 6 - log.size() + 1) + ".state";
+    const std::string serial = ValueOf(log[i], "serial");
+    if (ValueOf(log[i], "result") != "ok") {
+      if (ValueOf(log[i], "reason") == "serial-not-written") {
+        ++skipped;
+        EXPECT_TRUE(numbers.insert(std::stoi(serial)).second);
+      } else {
+        EXPECT_EQ(serial, "-");
+      }
+      continue;
+    }
+    ++passed;
+    passedBoard = state;
+    ASSERT_TRUE(numbers.insert(std::stoi(serial)).second) << "a number handed out twice";
+    const auto memory = LoadSimChipState((dir.Path() / state).string(), model);
+    ASSERT_TRUE(memory.has_value()) << state;
+    EXPECT_TRUE(std::equal(code.begin(), code.end(), memory->code.begin()));
+    EXPECT_EQ(memory->code[0x100], 0x80);
+    const int n = std::stoi(serial);
+    EXPECT_EQ(memory->code[0x80], (n / 1000 % 10) << 4 | n / 100 % 10);
+    EXPECT_EQ(memory->code[0x81], (n / 10 % 10) << 4 | n % 10);
+  }
+  EXPECT_GT(passed, 0);
+  EXPECT_LT(passed + skipped, static_cast<int>(log.size())) << "no board failed";
+  // A failed chip gave its number back: the numbers run on without a gap.
+  EXPECT_EQ(*numbers.rbegin(), 98 + 3 * (static_cast<int>(numbers.size()) - 1));
+
+  // Only the records and the serial number are what the chip should hold.
+  const std::string board = "target=AT89S2051,clock=virtual,state=" + passedBoard;
+  EXPECT_EQ(Cli({"--device", "AT89S2051", "verify", "fw.hex"}, board).status, 1);
+  EXPECT_EQ(Cli({"--device", "AT89S2051", "verify", "--records-only", "fw.hex"}, board).status, 0);
+}
 
 TEST_F(CliTest, ReadWritesAHexFileThatReadsBackEqualToWhatWasProgrammed) {
   // Scattered records of bytes that are not FF, in CR LF lines, as other tools write.

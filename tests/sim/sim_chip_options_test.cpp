@@ -55,6 +55,8 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_FALSE(defaults.adapter.has_value());
   EXPECT_EQ(defaults.usbMs, 1.0);
   EXPECT_FALSE(defaults.usbUnplugAfter.has_value());
+  EXPECT_FALSE(defaults.boards.has_value());
+  EXPECT_EQ(defaults.boardFaultRate, 0.0);
   EXPECT_TRUE(defaults.items.empty());
 
   const SimOptions o = ParseSimOptions("  target=Loopback , cable=lpt2,sense=0, miso=1 ,");
@@ -106,6 +108,10 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_EQ(usb.usbUnplugAfter, 0u);
   EXPECT_EQ(ParseSimOptions("adapter=ft232r").adapter, FtdiChip::FT232R);
   EXPECT_EQ(ParseSimOptions("adapter=ft232h,usb-ms=0").usbMs, 0.0);
+
+  const SimOptions line = ParseSimOptions("boards=1000000,board-fault-rate=0.25");
+  EXPECT_EQ(line.boards, 1000000u);
+  EXPECT_DOUBLE_EQ(line.boardFaultRate, 0.25);
 }
 
 TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
@@ -120,7 +126,8 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
       "signature=", "signature=1E5", "signature=1E51060A", "signature=0x1E", "signature=1G",
       "signature=-1", "signature=+1E", "adapter=ft245r", "adapter=", "usb-ms=-1",
       "usb-ms=1000.5", "usb-ms=1e-3", "usb-ms=", "usb-unplug=-1", "usb-unplug=x",
-      "usb-unplug=4294967296"};
+      "usb-unplug=4294967296", "boards=0", "boards=", "boards=x", "boards=1000001",
+      "board-fault-rate=1.5", "board-fault-rate="};
   for (const auto& text : bad) {
     try {
       ParseSimOptions(text);
@@ -136,7 +143,8 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
   for (const char* key : {"target=", "cable=", "sense=", "miso=", "erase=", "write=",
                           "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual",
                           "echo=", "lock-read=", "unheard=", "locked-read=", "pages=",
-                          "signature=", "adapter=", "usb-ms=", "usb-unplug="}) {
+                          "signature=", "adapter=", "usb-ms=", "usb-unplug=", "boards=",
+                          "board-fault-rate="}) {
     EXPECT_NE(SimOptionKeys().find(key), std::string::npos) << key;
   }
   // Every chip a target may name.
@@ -179,6 +187,9 @@ TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
       {"target=loopback,locked-read=00", {"\"locked-read=00\""}},
       {"target=none,pages=no", {"\"pages=no\"", "none"}},
       {"target=loopback,signature=1E", {"\"signature=1E\"", "loopback"}},
+      {"target=none,boards=2", {"\"boards=2\"", "none", "AT89S51"}},
+      {"target=loopback,board-fault-rate=1", {"\"board-fault-rate=1\"", "loopback"}},
+      {"target=AT89S51,board-fault-rate=0.5", {"\"board-fault-rate=0.5\"", "boards=N"}},
   };
   for (const auto& c : cases) {
     const std::string message = ErrorOf(c.options);

@@ -185,7 +185,8 @@ TEST(MainWindow, OpensInItsStartUpStateWithEveryControlInItsPlace) {
     if ((c->focusPolicy() & Qt::TabFocus) && f.centralWidget()->isAncestorOf(c)) lastTabStop = c;
   }
   EXPECT_EQ(lastTabStop, f.Button1);
-  EXPECT_EQ(Captions(f.Files1), "&Load Code|-|&Read Chip|Read &Signature|-|E&xit");
+  EXPECT_EQ(Captions(f.Files1),
+            "&Load Code|Open &Job...|Job &Panel|-|&Read Chip|Read &Signature|-|E&xit");
   EXPECT_EQ(Captions(f.Device1), DeviceNames([](const DeviceInfo&) { return true; }, "|", "|"));
   EXPECT_EQ(Captions(f.Port1), "LPT1 : 378 (simulated)|LPT2 : 278 (simulated)");
   EXPECT_EQ(Captions(f.Option1),

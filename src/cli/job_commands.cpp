@@ -1,0 +1,145 @@
+#include "cli/job_commands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "cli/exit_status.h"
+#include "devices/device_table.h"
+#include "image/char_stream.h"
+#include "image/code_image.h"
+#include "image/hex_reader.h"
+#include "image/sha256.h"
+#include "job/job_runner.h"
+
+namespace vql {
+
+namespace {
+
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "vql-isp-cli: %s\n", why.c_str());
+  return kExitUsage;
+}
+
+// A path as the job writes it: relative to the job's folder.
+std::string FromJobFolder(const std::string& path, const std::filesystem::path& folder) {
+  return std::filesystem::absolute(path).lexically_normal().lexically_relative(folder).string();
+}
+
+void PrintChip(const ChipReport& report) {
+  std::string serial = report.serial ? "serial " + std::to_string(*report.serial) : "no serial number";
+  if (report.Passed()) {
+    std::printf("chip %lld: passed, %s, %.1f s\n", static_cast<long long>(report.count),
+                serial.c_str(), report.seconds);
+  } else {
+    if (report.serial) serial += " (skipped: never handed out again)";
+    std::printf("chip %lld: FAILED (%s), %s, %.1f s\n", static_cast<long long>(report.count),
+                report.reason.c_str(), serial.c_str(), report.seconds);
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int MakeJobFile(const CliOptions& options) {
+  const DeviceInfo& device = *DeviceAt(*options.deviceIndex);
+  CodeImage image;
+  HexLoadReport report;
+  std::int32_t extent = 0;
+  try {
+    FileCharStream in(options.file);
+    extent = ReadHexRecords(in, image, report);
+  } catch (const FileError& error) {
+    return Fail(error.what());
+  }
+  if (!report.Clean()) return Fail(HexReportText(options.file, report));
+  if (extent == 0) return Fail("\"" + options.file + "\" holds no data records");
+  if (extent > device.lastAddress + 1) {
+    return Fail("\"" + options.file + "\" does not fit the " + std::string(device.name) + ": it reaches address " +
+                std::to_string(extent - 1) + ", the chip ends at " + std::to_string(device.lastAddress));
+  }
+  Job job;
+  job.path = std::filesystem::absolute(options.output).lexically_normal().string();
+  const std::filesystem::path folder = std::filesystem::path(job.path).parent_path();
+  job.device = std::string(device.name);
+  job.file = FromJobFolder(options.file, folder);
+  job.sha256 = ImageSha256(image, device.lastAddress).value_or("");
+  job.lock = options.lockLevel;
+  job.x2 = options.x2Clock;
+  job.fast = options.fast;
+  if (!options.serial.empty()) {
+    std::string error;
+    job.serial = ParseSerialField(options.serial, error);
+    if (!job.serial) return Fail("--serial " + options.serial + ": " + error);
+    if (job.serial->End() > device.lastAddress + 1) {
+      return Fail("--serial " + options.serial + ": the field reaches past the " +
+                  std::string(device.name) + "'s last address");
+    }
+  }
+  if (job.x2 && !device.hasFuse) return Fail("the " + std::string(device.name) + " has no x2 fuse");
+  if (!options.log.empty()) job.log = FromJobFolder(options.log, folder);
+  try {
+    WriteJobFile(job, job.path);
+  } catch (const JobError& error) {
+    return Fail(error.what());
+  }
+  if (!options.quiet) {
+    std::printf("Wrote the job \"%s\": %s, %s, SHA-256 %s\n", job.path.c_str(), job.device.c_str(),
+                job.file.c_str(), job.sha256.c_str());
+  }
+  return kExitOk;
+}
+
+JobVerdict RunJobFile(const CliOptions& options, Programmer& programmer, TerminalWindow& window) {
+  std::optional<JobRunner> runner;
+  try {
+    runner.emplace(programmer, ReadJobFile(options.file),
+                   options.log.empty() ? std::string() : std::filesystem::absolute(options.log).string());
+    runner->Open();
+  } catch (const JobError& error) {
+    return {kExitUsage, error.what(), "bad-job"};
+  }
+  // A stop goes to the runner while it lives, then back to the commands.
+  struct StopForward {
+    TerminalWindow& window;
+    Commands& cmd;
+    ~StopForward() {
+      window.ForwardStopTo([&cmd = cmd] { cmd.RequestStop(); });
+    }
+  } forward{window, programmer.Cmd};
+  window.ForwardStopTo([&runner] { runner->RequestStop(); });
+  const Job& job = runner->TheJob();
+  std::printf("Job %s: %s, %s, SHA-256 %s%s%s\n", job.Name().c_str(), job.device.c_str(),
+              job.FilePath().c_str(), job.sha256.c_str(),
+              job.serial ? (", serial numbers from " + std::to_string(job.serial->first)).c_str() : "",
+              runner->LogPath().empty() ? ", no log" : (", log " + runner->LogPath()).c_str());
+  std::fflush(stdout);
+  LoopEnd end = LoopEnd::Count;
+  if (options.loop) {
+    end = runner->RunLoop(options.loopCount, PrintChip);
+  } else {
+    const ChipReport report = runner->RunChip();
+    PrintChip(report);
+    if (!runner->FaultText().empty()) end = LoopEnd::Fault;
+    else if (report.outcome == Outcome::Stopped) end = LoopEnd::Stopped;
+  }
+  const std::int64_t passed = runner->Passed();
+  const std::int64_t failed = runner->Failed();
+  if (options.loop) {
+    std::printf("%lld chips: %lld passed, %lld failed\n", static_cast<long long>(passed + failed),
+                static_cast<long long>(passed), static_cast<long long>(failed));
+  }
+  if (end == LoopEnd::Fault) return {kExitUsage, runner->FaultText(), "job-fault"};
+  if (end == LoopEnd::Stopped) return {kExitStopped, {}, "stopped"};
+  if (failed > 0) {
+    return {kExitFailed, std::to_string(failed) + (failed == 1 ? " chip" : " chips") + " failed (see above)",
+            "chip-failed"};
+  }
+  if (options.loop && passed == 0) {
+    return {kExitFailed, "no board came: no chip was programmed", "no-board"};
+  }
+  return {};
+}
+
+}  // namespace vql

@@ -1,0 +1,104 @@
+// A production job on the programmer: the job's file loaded and checked against its
+// checksum, the job's settings put on the operator's controls, and then chip after
+// chip - wait for a board on the cable, auto-program it with the file and its own
+// serial number, append its log line, wait for the board to go. Both front ends run
+// jobs through this; it reports each chip as it ends.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "commands/programmer.h"
+#include "job/job_file.h"
+#include "job/serial_state.h"
+
+namespace vql {
+
+// What became of one chip.
+struct ChipReport {
+  std::int64_t count = 0;  // its place in this run, from 1
+  Outcome outcome = Outcome::Done;
+  // The log's reason token: ReasonToken(outcome), or "serial-not-written" for a chip
+  // that took the file but not its serial number.
+  std::string reason = "ok";
+  // The number written into the chip: on a pass, and on a chip whose serial write
+  // failed (that number is skipped, never handed out again).
+  std::optional<std::uint64_t> serial;
+  double seconds = 0.0;
+  std::string logLine;
+
+  bool Passed() const { return outcome == Outcome::Done; }
+};
+
+// Why a loop ended.
+enum class LoopEnd {
+  Count,    // the chips asked for are done
+  Stopped,  // the operator stopped it
+  NoBoard,  // no board can come any more: the simulated line is over, or the cable is gone
+  Fault,    // the job cannot go on: FaultText() says why
+};
+
+class JobRunner {
+ public:
+  // logPath: where the chips' lines go; empty: the log the job names, if any.
+  JobRunner(Programmer& programmer, Job job, std::string logPath = {});
+
+  // Selects the job's device and sets its lock level, x2 fuse and speed, loads its
+  // file and checks it against the job's checksum and the device. Throws JobError
+  // saying what does not fit; the chip is not touched.
+  void Open();
+
+  // Auto-programs the chip on the cable now with the file and the next serial number,
+  // then releases it to run, and appends its log line. A fault that ends the job (the
+  // serial numbers, the log) is kept in FaultText().
+  ChipReport RunChip();
+
+  // Waits, reading SENSE in program mode, until a board is on the cable (on) or gone
+  // (off); a new board must show for kSettleMs before it counts. False when stopped,
+  // and when no board can come (the simulated line is over, the port failed).
+  static constexpr std::int32_t kPollMs = 20;
+  static constexpr std::int32_t kSettleMs = 100;
+  bool WaitForBoard(bool on);
+
+  // Chip after chip until count chips (unset: no end), a stop, or a fault; onChip
+  // hears of each chip as it ends.
+  LoopEnd RunLoop(std::optional<std::int64_t> count,
+                  const std::function<void(const ChipReport&)>& onChip);
+
+  // Ends the wait for a board, or stops the chip being programmed at its next safe point.
+  void RequestStop();
+  bool StopRequested() const { return stop_; }
+
+  const Job& TheJob() const { return job_; }
+  const std::string& LogPath() const { return logPath_; }
+  std::int64_t Passed() const { return passed_; }
+  std::int64_t Failed() const { return failed_; }
+  const std::string& FaultText() const { return fault_; }
+
+ private:
+  void LoadFile(const DeviceInfo& device);
+  void ApplySettings();
+  // Between Auto-program's verify and its lock bits: the serial number's bytes,
+  // written and read back.
+  Outcome WriteSerial();
+  // The chip's log line, appended; a log that cannot be written is a fault.
+  void Log(ChipReport& report);
+
+  Programmer& programmer_;
+  Job job_;
+  std::string logPath_;
+  std::optional<SerialState> serials_;
+  std::vector<bool> imageCompared_;  // the file's records, less the serial field
+  std::int32_t extent_ = 0;
+  std::optional<std::uint64_t> number_;  // the number of the chip being programmed
+  bool serialTried_ = false;  // its write has begun: the number is the chip's now
+  bool stop_ = false;
+  std::int64_t count_ = 0;
+  std::int64_t passed_ = 0;
+  std::int64_t failed_ = 0;
+  std::string fault_;
+};
+
+}  // namespace vql
