@@ -28,15 +28,7 @@ std::string FromJobFolder(const std::string& path, const std::filesystem::path& 
 }
 
 void PrintChip(const ChipReport& report) {
-  std::string serial = report.serial ? "serial " + std::to_string(*report.serial) : "no serial number";
-  if (report.Passed()) {
-    std::printf("chip %lld: passed, %s, %.1f s\n", static_cast<long long>(report.count),
-                serial.c_str(), report.seconds);
-  } else {
-    if (report.serial) serial += " (skipped: never handed out again)";
-    std::printf("chip %lld: FAILED (%s), %s, %.1f s\n", static_cast<long long>(report.count),
-                report.reason.c_str(), serial.c_str(), report.seconds);
-  }
+  std::printf("%s\n", ChipText(report).c_str());
   std::fflush(stdout);
 }
 

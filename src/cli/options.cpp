@@ -192,7 +192,7 @@ bool Uses(const CliOptions& options, std::string_view option) {
     return op && std::ranges::find(ids, id) != ids.end();
   };
   if (option == "--device") return op || jobNew;
-  if (option == "-q" || option == "--quiet") return op || job;
+  if (option == "-q" || option == "--quiet") return op || job || jobNew;
   if (option == "--summary") return op;
   if (option == "--port" || option == "--config") {
     return chip || job || options.command == CliCommand::Config;

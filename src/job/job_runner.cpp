@@ -42,6 +42,17 @@ void PutByte(CodeImage& image, std::int32_t address, std::uint8_t byte) {
 
 }  // namespace
 
+std::string ChipText(const ChipReport& report) {
+  std::string serial = report.serial ? "serial " + std::to_string(*report.serial) : "no serial number";
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, ", %.1f s", report.seconds);
+  const std::string chip = "Chip " + std::to_string(report.count);
+  if (report.Passed()) return chip + ": passed, " + serial + seconds;
+  // A number that went into a failed chip is never handed out again.
+  if (report.serial) serial += " (skipped: never handed out again)";
+  return chip + ": FAILED (" + report.reason + "), " + serial + seconds;
+}
+
 JobRunner::JobRunner(Programmer& programmer, Job job, std::string logPath)
     : programmer_(programmer), job_(std::move(job)), logPath_(std::move(logPath)) {
   if (logPath_.empty()) logPath_ = job_.LogPath();

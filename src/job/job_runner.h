@@ -32,6 +32,10 @@ struct ChipReport {
   bool Passed() const { return outcome == Outcome::Done; }
 };
 
+// The chip's line for the operator: "Chip 3: passed, serial 1282, 1.4 s", or "Chip 4:
+// FAILED (mismatch), no serial number, 0.9 s".
+std::string ChipText(const ChipReport& report);
+
 // Why a loop ended.
 enum class LoopEnd {
   Count,    // the chips asked for are done

@@ -665,6 +665,7 @@ void TfrmMain::AfterJob(LoopEnd end) {
     case LoopEnd::NoBoard:
       window_.ShowStatus("Job ended: " + std::to_string(frmJob->Passed()) + " passed, " +
                          std::to_string(frmJob->Failed()) + " failed");
+      if (frmJob->Failed() > 0) Tint(kWarning);
       break;
   }
 }

@@ -48,20 +48,6 @@ QString FromStd(const std::string& text) { return QString::fromStdString(text); 
 
 }  // namespace
 
-QString ChipLine(const ChipReport& report) {
-  QString serial = report.serial ? QStringLiteral("serial %1").arg(*report.serial)
-                                 : QStringLiteral("no serial number");
-  const QString seconds = QString::number(report.seconds, 'f', 1);
-  if (report.Passed()) {
-    return QStringLiteral("Chip %1: passed, %2, %3 s").arg(report.count).arg(serial, seconds);
-  }
-  // A number that went into a failed chip is never handed out again.
-  if (report.serial) serial += QStringLiteral(" (skipped)");
-  return QStringLiteral("Chip %1: FAILED (%2), %3, %4 s")
-      .arg(report.count)
-      .arg(FromStd(report.reason), serial, seconds);
-}
-
 JobPanel::JobPanel(QWidget* owner) : QWidget(owner, Qt::Tool) {
   setObjectName(QStringLiteral("frmJob"));
   setWindowTitle(QStringLiteral("Production job"));
@@ -134,7 +120,7 @@ void JobPanel::ShowJob(const Job& job, const std::string& logPath) {
 void JobPanel::ShowChip(const ChipReport& report) {
   (report.Passed() ? passed_ : failed_)++;
   ShowCounts();
-  lblLastChip->setText(ChipLine(report));
+  lblLastChip->setText(FromStd(ChipText(report)));
   ShowVerdict(report.Passed() ? Verdict::Pass : Verdict::Fail);
 }
 

@@ -68,8 +68,4 @@ class JobPanel final : public QWidget {
   Verdict verdict_ = Verdict::Waiting;
 };
 
-// The last chip's line: "Chip 3: passed, serial 1282, 1.4 s" or "Chip 4: FAILED
-// (verify-mismatch), no serial number, 0.9 s".
-QString ChipLine(const ChipReport& report);
-
 }  // namespace vql::ui

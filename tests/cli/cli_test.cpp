@@ -282,9 +282,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A job is checked whole before a chip is touched.
         StatusCase{"JobWhoseFileChanged", {"job", "changed.vqljob"}, "target=AT89S2051,clock=virtual",
                    2, "the job records SHA-256 " + std::string(64, '0') + ", the file now gives 243d3b7b",
-                   "chip 1"},
+                   "Chip 1"},
         StatusCase{"JobWithAMistypedKey", {"job", "typo.vqljob"}, "target=AT89S2051,clock=virtual", 2,
-                   "typo.vqljob\" line 3: unknown key \"lok\"", "chip 1"},
+                   "typo.vqljob\" line 3: unknown key \"lok\"", "Chip 1"},
         StatusCase{"JobNewWithoutAJobFile", {"job-new", kBlink, "--device", "AT89S2051"}, kFastChip, 2,
                    "job-new needs -o JOB", ""},
         StatusCase{"BadSimulatorOptions", {"blank"}, "target=AT89S8253,clock=sundial", 2, "clock",
@@ -316,7 +316,7 @@ TEST_F(CliTest, AJobLoopGivesEveryPassedChipTheFileAndItsOwnSerialNumber) {
   bool sent = false;
   const CliResult first = Cli({"job", "fw.vqljob", "--loop"}, line + "boards=8,seed=5,state=run1", {},
                               [&](pid_t pid, const std::string& out) {
-                                if (!sent && Contains(out, "chip 3:")) sent = ::kill(pid, SIGINT) == 0;
+                                if (!sent && Contains(out, "Chip 3:")) sent = ::kill(pid, SIGINT) == 0;
                               });
   EXPECT_TRUE(first.status == -SIGINT || first.status == 1 || first.status == 0) << first.err;
   const CliResult second =
@@ -366,6 +366,26 @@ TEST_F(CliTest, AJobLoopGivesEveryPassedChipTheFileAndItsOwnSerialNumber) {
   const std::string board = "target=AT89S2051,clock=virtual,state=" + passedBoard;
   EXPECT_EQ(Cli({"--device", "AT89S2051", "verify", "fw.hex"}, board).status, 1);
   EXPECT_EQ(Cli({"--device", "AT89S2051", "verify", "--records-only", "fw.hex"}, board).status, 0);
+}
+
+// Two loops at once, one on the printer port and one on a USB cable, take their serial
+// numbers from one sequence: each number goes to one chip only, and none is skipped.
+TEST_F(CliTest, TwoLoopsOnTwoCablesShareOneSequenceOfSerialNumbers) {
+  ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:le:1:1", "--log",
+                 "line.log", "-o", "blink.vqljob"}).status, 0);
+  const CliResult both = Cli(
+      {"--shell", "VQLISP_SIM=target=AT89S2051,boards=5,clock=virtual \"$CLI\" job blink.vqljob "
+                  "--loop > a.txt &\n"
+                  "VQLISP_SIM=target=AT89S2051,boards=5,adapter=ft232h,clock=virtual \"$CLI\" job "
+                  "blink.vqljob --loop > b.txt &\n"
+                  "wait"});
+  EXPECT_EQ(both.status, 0) << both.err;
+  std::set<std::string> serials;
+  for (const std::string& line : Lines(ReadFile(dir.Path() / "line.log"))) {
+    EXPECT_EQ(ValueOf(line, "result"), "ok") << line;
+    EXPECT_TRUE(serials.insert(ValueOf(line, "serial")).second) << line;
+  }
+  EXPECT_EQ(serials, (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
 }
 
 TEST_F(CliTest, ReadWritesAHexFileThatReadsBackEqualToWhatWasProgrammed) {
