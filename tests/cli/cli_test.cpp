@@ -388,6 +388,27 @@ TEST_F(CliTest, TwoLoopsOnTwoCablesShareOneSequenceOfSerialNumbers) {
   EXPECT_EQ(serials, (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
 }
 
+// A chip that took the file but not its serial number keeps the number, which no
+// later chip gets: the dead cells of this line lie in 0000..000F, where the number goes.
+TEST_F(CliTest, ANumberWhoseWriteFailedIsNeverHandedOutAgain) {
+  std::ofstream(dir.Path() / "fw.hex") << Record(0x0100, {0x80, 0x00}) << ":00000001FF\r\n";
+  ASSERT_EQ(Cli({"job-new", "fw.hex", "--device", "AT89S2051", "--serial", "0000:2:be:300:1",
+                 "--log", "line.log", "-o", "fw.vqljob"}).status, 0);
+  const CliResult line = Cli({"job", "fw.vqljob", "--loop"},
+                             "target=AT89S2051,boards=16,board-fault-rate=1,seed=2,clock=virtual");
+  EXPECT_EQ(line.status, 1) << line.err;
+  std::set<std::string> serials;
+  int skipped = 0;
+  for (const std::string& entry : Lines(ReadFile(dir.Path() / "line.log"))) {
+    const std::string serial = ValueOf(entry, "serial");
+    skipped += ValueOf(entry, "reason") == "serial-not-written" ? 1 : 0;
+    EXPECT_TRUE(serial != "-" && serials.insert(serial).second) << entry;
+  }
+  EXPECT_GT(skipped, 0);
+  EXPECT_EQ(serials.size(), 16u);
+  EXPECT_EQ(*serials.rbegin(), "315");
+}
+
 TEST_F(CliTest, ReadWritesAHexFileThatReadsBackEqualToWhatWasProgrammed) {
   // Scattered records of bytes that are not FF, in CR LF lines, as other tools write.
   auto expected = std::make_unique<CodeImage>();
