@@ -111,10 +111,13 @@ JobVerdict RunJobFile(const CliOptions& options, Programmer& programmer, Termina
   if (options.loop) {
     end = runner->RunLoop(options.loopCount, PrintChip);
   } else {
-    const ChipReport report = runner->RunChip();
-    PrintChip(report);
-    if (!runner->FaultText().empty()) end = LoopEnd::Fault;
-    else if (report.outcome == Outcome::Stopped) end = LoopEnd::Stopped;
+    const std::optional<ChipReport> report = runner->RunChip();
+    if (report) PrintChip(*report);
+    if (!runner->FaultText().empty()) {
+      end = LoopEnd::Fault;
+    } else if (report->outcome == Outcome::Stopped) {
+      end = LoopEnd::Stopped;
+    }
   }
   const std::int64_t passed = runner->Passed();
   const std::int64_t failed = runner->Failed();

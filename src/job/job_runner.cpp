@@ -182,11 +182,7 @@ bool JobRunner::WaitForBoard(bool on) {
   }
 }
 
-ChipReport JobRunner::RunChip() {
-  ChipReport report;
-  report.count = ++count_;
-  const std::uint32_t start = programmer_.Window().GetTickCount();
-  Commands& cmd = programmer_.Cmd;
+std::optional<ChipReport> JobRunner::RunChip() {
   number_.reset();
   serialTried_ = false;
   if (serials_) {
@@ -194,11 +190,13 @@ ChipReport JobRunner::RunChip() {
       number_ = serials_->Take();
     } catch (const JobError& error) {
       fault_ = error.what();
-      report.outcome = Outcome::Stopped;
-      report.reason = "no-serial";
-      return report;
+      return std::nullopt;
     }
   }
+  ChipReport report;
+  report.count = ++count_;
+  const std::uint32_t start = programmer_.Window().GetTickCount();
+  Commands& cmd = programmer_.Cmd;
   programmer_.Image.CompareOnly = imageCompared_;
   cmd.CodeExtent = extent_;
   if (number_) cmd.BeforeFuseAndLock = [this] { return WriteSerial(); };
@@ -213,7 +211,7 @@ ChipReport JobRunner::RunChip() {
     try {
       serials_->GiveBack(*number_);
     } catch (const JobError& error) {
-      fault_ = error.what();
+      fault_ = error.what();  // the next chip would find the state as it is
     }
   }
   // A chip that failed is released too: the board is done with, and goes.
@@ -257,11 +255,11 @@ void JobRunner::Log(ChipReport& report) {
                    " sha256=" + job_.sha256 + " result=" + (report.Passed() ? "ok" : "failed") +
                    " reason=" + report.reason + " seconds=" + seconds +
                    " port=" + LogValue(programmer_.Link.PortName());
-  if (logPath_.empty() || !fault_.empty()) return;
+  if (logPath_.empty()) return;
   try {
     AppendLogLine(logPath_, report.logLine);
   } catch (const JobError& error) {
-    fault_ = error.what();
+    if (fault_.empty()) fault_ = error.what();
   }
 }
 
@@ -270,10 +268,10 @@ LoopEnd JobRunner::RunLoop(std::optional<std::int64_t> count,
   stop_ = false;
   for (std::int64_t done = 0; !count || done < *count; ++done) {
     if (!WaitForBoard(true)) break;
-    const ChipReport report = RunChip();
-    onChip(report);
+    const std::optional<ChipReport> report = RunChip();
+    if (report) onChip(*report);
     if (!fault_.empty()) return LoopEnd::Fault;
-    if (report.outcome == Outcome::Stopped || stop_) return LoopEnd::Stopped;
+    if (report->outcome == Outcome::Stopped || stop_) return LoopEnd::Stopped;
     if (count && done + 1 == *count) return LoopEnd::Count;
     if (!WaitForBoard(false)) break;
   }

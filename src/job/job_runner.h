@@ -56,8 +56,9 @@ class JobRunner {
 
   // Auto-programs the chip on the cable now with the file and the next serial number,
   // then releases it to run, and appends its log line. A fault that ends the job (the
-  // serial numbers, the log) is kept in FaultText().
-  ChipReport RunChip();
+  // serial numbers, the log) is kept in FaultText(); nothing when it came before the
+  // chip was touched (no serial number could be taken).
+  std::optional<ChipReport> RunChip();
 
   // Waits, reading SENSE in program mode, until a board is on the cable (on) or gone
   // (off); a new board must show for kSettleMs before it counts. False when stopped,

@@ -305,7 +305,8 @@ DESCRIPTION
   board after board as they come and go on the cable, each with its own serial
   number and a line in the job's log, until Stop or Esc; it counts the chips
   passed and failed and shows PASS or FAIL in large letters. While a job is
-  open, Verify compares only the addresses that the file's records give.
+  open, Verify compares only the addresses that the file's records give, less
+  the serial number's, which differ from chip to chip.
 
   Option > Fast Programming uses the page instructions and data polling of the
   chips' data sheets (see FAST PROGRAMMING in vql-isp-cli(1)); Files > Read
