@@ -165,12 +165,7 @@ void DeviceOps::ShowMismatch(std::int32_t n) {
 
 void DeviceOps::StoreReceived(std::int32_t n) { StoreByte(n, ReceivedByte()); }
 
-void DeviceOps::StoreByte(std::int32_t n, std::uint8_t byte) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  const auto a = static_cast<std::size_t>(n);
-  image_.Image.HighDigits[a] = kDigits[byte >> 4];
-  image_.Image.LowDigits[a] = kDigits[byte & 0x0F];
-}
+void DeviceOps::StoreByte(std::int32_t n, std::uint8_t byte) { SetImageByte(image_.Image, n, byte); }
 
 bool DeviceOps::SkipsAddress(std::int32_t n) const {
   const auto a = static_cast<std::size_t>(n);

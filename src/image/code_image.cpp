@@ -18,8 +18,17 @@ std::int32_t ImageByte(const CodeImage& image, std::int32_t address) {
   return HexPairValue(image.HighDigits[a], image.LowDigits[a]);
 }
 
+namespace {
+constexpr char kDigits[] = "0123456789ABCDEF";
+}  // namespace
+
+void SetImageByte(CodeImage& image, std::int32_t address, std::uint8_t byte) {
+  const auto a = static_cast<std::size_t>(address);
+  image.HighDigits[a] = kDigits[byte >> 4];
+  image.LowDigits[a] = kDigits[byte & 0x0F];
+}
+
 void SetAddressCounter(AddressCounter& counter, std::int32_t address) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   const auto digit = [&](int shift) { return kDigits[(static_cast<unsigned>(address) >> shift) & 0xFu]; };
   counter = {digit(12), digit(8), digit(4), digit(0)};
 }

@@ -24,6 +24,8 @@ void ClearCodeImage(CodeImage& image);
 
 // The byte at address as its two digits spell it; negative when either is no digit.
 std::int32_t ImageByte(const CodeImage& image, std::int32_t address);
+// Spells byte at address as its two upper-case digits.
+void SetImageByte(CodeImage& image, std::int32_t address, std::uint8_t byte);
 
 // The current walk position as four digit characters, Digit1 most significant.
 // It is not an index: a walk keeps its own integer index in step with it.

@@ -33,13 +33,6 @@ std::string UtcNow() {
   return text;
 }
 
-void PutByte(CodeImage& image, std::int32_t address, std::uint8_t byte) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  const auto a = static_cast<std::size_t>(address);
-  image.HighDigits[a] = kDigits[byte >> 4];
-  image.LowDigits[a] = kDigits[byte & 0x0F];
-}
-
 }  // namespace
 
 std::string ChipText(const ChipReport& report) {
@@ -124,7 +117,7 @@ void JobRunner::LoadFile(const DeviceInfo& device) {
   imageCompared_ = image.Recorded;
   if (job_.serial) {
     for (std::int32_t n = job_.serial->address; n < job_.serial->End(); ++n) {
-      PutByte(image.Image, n, 0xFF);
+      SetImageByte(image.Image, n, 0xFF);
       imageCompared_[static_cast<std::size_t>(n)] = false;
     }
   }
@@ -233,7 +226,7 @@ Outcome JobRunner::WriteSerial() {
   image.CompareOnly.assign(kImageSize, false);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const std::int32_t n = field.address + static_cast<std::int32_t>(i);
-    PutByte(image.Image, n, bytes[i]);
+    SetImageByte(image.Image, n, bytes[i]);
     image.CompareOnly[static_cast<std::size_t>(n)] = true;
   }
   const SetOperations& set = OperationsOf(*programmer_.Selection.Device());

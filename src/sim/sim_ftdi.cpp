@@ -44,7 +44,7 @@ SimulatedFtdi::SimulatedFtdi(MicrosecondClock& clock, SimOptions options)
       options_(std::move(options)),
       chip_(options_.adapter.value_or(FtdiChip::FT232H)),
       pins_(PinsOf(chip_)),
-      target_(MakeSimTarget(options_)),
+      socket_(MakeSimTarget(options_)),
       bytePeriodPs_(BytePeriodPs(kStartBaud)) {}
 
 std::string SimulatedFtdi::Name() const {
@@ -141,15 +141,13 @@ void SimulatedFtdi::Close() {
 }
 
 std::optional<std::string> SimulatedFtdi::SimulatedTarget() const {
-  return DescribeSimTarget(*target_);
+  return DescribeSimTarget(socket_.Target());
 }
 
 void SimulatedFtdi::ReplaceTarget(std::unique_ptr<SimTarget> target) {
-  target_ = std::move(target);
   const std::uint64_t us = std::max(clock_.NowNanoseconds(), doneNs_) / 1000;
-  target_->LinesChanged(targetLines_, us);
-  if (bufferEnabled_) target_->BufferSwitched(true);
-  UpdateTargetLines(us);  // a target that powers nothing sees nothing
+  socket_.Replace(std::move(target), us);
+  UpdateTargetLines(us);
 }
 
 bool SimulatedFtdi::Fail(std::string why) {
@@ -362,7 +360,7 @@ bool SimulatedFtdi::PinLevel(std::int32_t bit) {
   if (bit == pins_.sense) return BufferDrives();
   if (bit == pins_.miso) {
     if (options_.misoStuckAt) return *options_.misoStuckAt;
-    return !BufferDrives() || target_->Miso(RunUs());
+    return !BufferDrives() || socket_.Target().Miso(RunUs());
   }
   return true;  // the pin's own pull-up
 }
@@ -375,7 +373,9 @@ bool SimulatedFtdi::DataIn() {
 std::uint8_t SimulatedFtdi::SamplePins() {
   // SENSE is looked at before the other pins, so that a board that comes in at this
   // read is seen on all of them.
-  if ((outputs_ & PinMask(pins_.sense)) == 0 && target_->SenseRead()) UpdateTargetLines(RunUs());
+  if ((outputs_ & PinMask(pins_.sense)) == 0 && socket_.Target().SenseRead()) {
+    UpdateTargetLines(RunUs());
+  }
   std::uint8_t pins = 0;
   for (std::int32_t bit = 0; bit < 8; ++bit) {
     if (PinLevel(bit)) pins |= PinMask(bit);
@@ -389,21 +389,9 @@ void SimulatedFtdi::SetPin(std::int32_t bit, bool level) {
 }
 
 void SimulatedFtdi::UpdateTargetLines(std::uint64_t us) {
-  TargetLines lines;
-  if (BufferDrives()) {
-    const auto driven = [this](std::int32_t bit) {
-      return (outputs_ & levels_ & PinMask(bit)) != 0;
-    };
-    lines = {.rst = driven(pins_.rst), .sck = driven(pins_.sck), .mosi = driven(pins_.mosi)};
-  }
-  if (lines != targetLines_) {
-    targetLines_ = lines;
-    target_->LinesChanged(lines, us);
-  }
-  const bool enabled = BufferEnabled();
-  if (enabled == bufferEnabled_) return;
-  bufferEnabled_ = enabled;
-  target_->BufferSwitched(enabled);
+  const auto driven = [this](std::int32_t bit) { return (outputs_ & levels_ & PinMask(bit)) != 0; };
+  socket_.Update({.rst = driven(pins_.rst), .sck = driven(pins_.sck), .mosi = driven(pins_.mosi)},
+                 BufferEnabled(), us);
 }
 
 }  // namespace vql

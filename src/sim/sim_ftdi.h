@@ -101,7 +101,7 @@ class SimulatedFtdi final : public FtdiIo {
   void Close() override;
   std::string Error() const override { return error_; }
   std::optional<std::string> SimulatedTarget() const override;
-  bool TargetsEnded() const override { return target_->Ended(); }
+  bool TargetsEnded() const override { return socket_.Target().Ended(); }
 
   // Replaces the target behind the cable; it is told at once what lines it sees.
   // Returns the target, with its own type, for the caller to watch.
@@ -111,14 +111,11 @@ class SimulatedFtdi final : public FtdiIo {
     ReplaceTarget(std::move(target));
     return plugged;
   }
-  SimTarget& Target() { return *target_; }
-  // The target as the type it was made with, e.g. TargetAs<SimChip>(), or else what
-  // is in its socket as that type (on a line of boards, the chip of the board in the
-  // socket); nullptr when it is something else.
+  SimTarget& Target() { return socket_.Target(); }
+  // See SimSocket::TargetAs.
   template <std::derived_from<SimTarget> T>
   T* TargetAs() {
-    if (T* whole = dynamic_cast<T*>(target_.get())) return whole;
-    return dynamic_cast<T*>(target_->InSocket());
+    return socket_.TargetAs<T>();
   }
   const SimOptions& Options() const { return options_; }
 
@@ -178,7 +175,7 @@ class SimulatedFtdi final : public FtdiIo {
   // A byte into the read queue, there from the run's time now on.
   void Answer(std::uint8_t byte);
   bool BufferEnabled() const;
-  bool BufferDrives() const { return BufferEnabled() && target_->Powered(); }
+  bool BufferDrives() const { return socket_.Drives(BufferEnabled()); }
   bool PinLevel(std::int32_t bit);
   bool DataIn();
   std::uint8_t SamplePins();
@@ -190,9 +187,7 @@ class SimulatedFtdi final : public FtdiIo {
   SimOptions options_;
   FtdiChip chip_;
   const FtdiPins& pins_;
-  std::unique_ptr<SimTarget> target_;
-  TargetLines targetLines_;     // what the target was last told
-  bool bufferEnabled_ = false;  // and the buffer's state it was last told
+  SimSocket socket_;
 
   Mode mode_ = Mode::kReset;
   std::uint8_t levels_ = 0xFF;  // what the adapter drives where its pins are outputs

@@ -24,7 +24,7 @@ std::string Upper(std::string_view text) {
 }  // namespace
 
 SimulatedPort::SimulatedPort(MicrosecondClock& clock, SimOptions options)
-    : clock_(clock), options_(std::move(options)), target_(MakeSimTarget(options_)) {
+    : clock_(clock), options_(std::move(options)), socket_(MakeSimTarget(options_)) {
   options_.cable = Upper(options_.cable);
 }
 
@@ -73,14 +73,12 @@ void SimulatedPort::Outport(std::uint16_t address, std::uint16_t value) {
 std::string SimulatedPort::Description() const { return "simulated programmer"; }
 
 std::optional<std::string> SimulatedPort::SimulatedTarget() const {
-  return DescribeSimTarget(*target_);
+  return DescribeSimTarget(socket_.Target());
 }
 
 void SimulatedPort::ReplaceTarget(std::unique_ptr<SimTarget> target) {
-  target_ = std::move(target);
-  target_->LinesChanged(targetLines_, clock_.NowMicroseconds());
-  if (bufferEnabled_) target_->BufferSwitched(true);
-  UpdateTargetLines();  // a target that powers nothing sees nothing
+  socket_.Replace(std::move(target), clock_.NowMicroseconds());
+  UpdateTargetLines();
 }
 
 SimulatedPort::Port* SimulatedPort::PortAt(std::uint16_t address, std::uint16_t& offset) {
@@ -111,11 +109,11 @@ std::uint8_t SimulatedPort::Status(const Port& port) {
   auto status = static_cast<std::uint8_t>(cable::kStatusPattern & ~(cable::kSense | cable::kMiso));
   bool miso = true;  // the pull-up
   if (&port == CablePort()) {
-    if (target_->SenseRead()) UpdateTargetLines();  // a board came in: it sees the lines
+    if (socket_.Target().SenseRead()) UpdateTargetLines();  // a board came in: it sees the lines
     const bool drives = BufferDrives();
     if (drives) {
       status |= cable::kSense;
-      miso = target_->Miso(clock_.NowMicroseconds());
+      miso = socket_.Target().Miso(clock_.NowMicroseconds());
     }
     if (options_.misoStuckAt) miso = *options_.misoStuckAt;
   }
@@ -124,21 +122,12 @@ std::uint8_t SimulatedPort::Status(const Port& port) {
 }
 
 void SimulatedPort::UpdateTargetLines() {
-  TargetLines lines;
-  if (BufferDrives()) {
-    const std::uint8_t data = CablePort()->data;
-    lines = {.rst = (data & cable::kRst) != 0,
-             .sck = (data & cable::kSck) != 0,
-             .mosi = (data & cable::kMosi) != 0};
-  }
-  if (lines != targetLines_) {
-    targetLines_ = lines;
-    target_->LinesChanged(lines, clock_.NowMicroseconds());
-  }
-  const bool enabled = BufferEnabled();
-  if (enabled == bufferEnabled_) return;
-  bufferEnabled_ = enabled;
-  target_->BufferSwitched(enabled);
+  const Port* port = CablePort();
+  const std::uint8_t data = port != nullptr ? port->data : 0;
+  socket_.Update({.rst = (data & cable::kRst) != 0,
+                  .sck = (data & cable::kSck) != 0,
+                  .mosi = (data & cable::kMosi) != 0},
+                 BufferEnabled(), clock_.NowMicroseconds());
 }
 
 }  // namespace vql

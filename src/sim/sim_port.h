@@ -52,7 +52,7 @@ class SimulatedPort final : public PortIo {
   bool Failed() const override { return false; }
   std::string Description() const override;
   std::optional<std::string> SimulatedTarget() const override;
-  bool TargetsEnded() const override { return target_->Ended(); }
+  bool TargetsEnded() const override { return socket_.Target().Ended(); }
 
   // Replaces the target behind the cable; it is told at once what lines it sees.
   // Returns the target, with its own type, for the caller to watch.
@@ -62,14 +62,11 @@ class SimulatedPort final : public PortIo {
     ReplaceTarget(std::move(target));
     return plugged;
   }
-  SimTarget& Target() { return *target_; }
-  // The target as the type it was made with, e.g. TargetAs<SimChip>(), or else what
-  // is in its socket as that type (on a line of boards, the chip of the board in the
-  // socket); nullptr when it is something else.
+  SimTarget& Target() { return socket_.Target(); }
+  // See SimSocket::TargetAs.
   template <std::derived_from<SimTarget> T>
   T* TargetAs() {
-    if (T* whole = dynamic_cast<T*>(target_.get())) return whole;
-    return dynamic_cast<T*>(target_->InSocket());
+    return socket_.TargetAs<T>();
   }
   const SimOptions& Options() const { return options_; }
 
@@ -90,7 +87,7 @@ class SimulatedPort final : public PortIo {
   }
   void FindCablePort();
   bool BufferEnabled() const;
-  bool BufferDrives() const { return BufferEnabled() && target_->Powered(); }
+  bool BufferDrives() const { return socket_.Drives(BufferEnabled()); }
   std::uint8_t Status(const Port& port);
   // Tells the target of a change of its lines, then of a switch of the buffer.
   void UpdateTargetLines();
@@ -99,9 +96,7 @@ class SimulatedPort final : public PortIo {
   SimOptions options_;
   std::vector<Port> ports_;
   std::size_t cableIndex_ = 0;  // into ports_; past its end when no port has the cable
-  std::unique_ptr<SimTarget> target_;
-  TargetLines targetLines_;     // what the target was last told
-  bool bufferEnabled_ = false;  // and the buffer's state it was last told
+  SimSocket socket_;
 };
 
 }  // namespace vql

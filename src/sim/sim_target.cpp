@@ -21,6 +21,23 @@ std::string DescribeSimTarget(const SimTarget& target) {
   return "test target";
 }
 
+void SimSocket::Update(const TargetLines& driven, bool enabled, std::uint64_t us) {
+  const TargetLines lines = Drives(enabled) ? driven : TargetLines{};
+  if (lines != lines_) {
+    lines_ = lines;
+    target_->LinesChanged(lines, us);
+  }
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  target_->BufferSwitched(enabled);
+}
+
+void SimSocket::Replace(std::unique_ptr<SimTarget> target, std::uint64_t us) {
+  target_ = std::move(target);
+  target_->LinesChanged(lines_, us);
+  if (enabled_) target_->BufferSwitched(true);
+}
+
 std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name) {
   SimOptions options;
   options.target = std::string(name);

@@ -9,6 +9,7 @@
 // targets (tests/support/).
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,6 +69,38 @@ class LoopbackTarget final : public SimTarget {
 
  private:
   bool sck_ = false;
+};
+
+// The socket at the end of a simulated cable: the target in it, and what the cable's
+// buffer passes on to it. The buffer drives the target's lines only while it is
+// enabled and the target powers it; otherwise the target sees every line low. The
+// target hears of each change of what it sees, then of each switch of the buffer.
+// Both simulated cables (the printer port's and the USB adapter's) hold one.
+class SimSocket {
+ public:
+  explicit SimSocket(std::unique_ptr<SimTarget> target) : target_(std::move(target)) {}
+
+  SimTarget& Target() const { return *target_; }
+  // The target as the type it was made with, e.g. TargetAs<SimChip>(), or else what
+  // is in its socket as that type (on a line of boards, the chip of the board in the
+  // socket); nullptr when it is something else.
+  template <std::derived_from<SimTarget> T>
+  T* TargetAs() const {
+    if (T* whole = dynamic_cast<T*>(target_.get())) return whole;
+    return dynamic_cast<T*>(target_->InSocket());
+  }
+  // Whether a buffer in this state drives the target.
+  bool Drives(bool enabled) const { return enabled && target_->Powered(); }
+  // The lines the cable drives and its buffer's state now, at time us.
+  void Update(const TargetLines& driven, bool enabled, std::uint64_t us);
+  // Puts target in the socket and tells it what it sees now; the cable then calls
+  // Update, for a target that powers nothing sees nothing.
+  void Replace(std::unique_ptr<SimTarget> target, std::uint64_t us);
+
+ private:
+  std::unique_ptr<SimTarget> target_;
+  TargetLines lines_;     // what the target was last told
+  bool enabled_ = false;  // and the buffer's state it was last told
 };
 
 // What a simulated cable says is plugged in behind it (PortIo::SimulatedTarget): a
