@@ -47,10 +47,6 @@ int MakeJobFile(const CliOptions& options) {
   }
   if (!report.Clean()) return Fail(HexReportText(options.file, report));
   if (extent == 0) return Fail("\"" + options.file + "\" holds no data records");
-  if (extent > device.lastAddress + 1) {
-    return Fail("\"" + options.file + "\" does not fit the " + std::string(device.name) + ": it reaches address " +
-                std::to_string(extent - 1) + ", the chip ends at " + std::to_string(device.lastAddress));
-  }
   Job job;
   job.path = std::filesystem::absolute(options.output).lexically_normal().string();
   const std::filesystem::path folder = std::filesystem::path(job.path).parent_path();
@@ -64,14 +60,10 @@ int MakeJobFile(const CliOptions& options) {
     std::string error;
     job.serial = ParseSerialField(options.serial, error);
     if (!job.serial) return Fail("--serial " + options.serial + ": " + error);
-    if (job.serial->End() > device.lastAddress + 1) {
-      return Fail("--serial " + options.serial + ": the field reaches past the " +
-                  std::string(device.name) + "'s last address");
-    }
   }
-  if (job.x2 && !device.hasFuse) return Fail("the " + std::string(device.name) + " has no x2 fuse");
   if (!options.log.empty()) job.log = FromJobFolder(options.log, folder);
   try {
+    CheckJobFits(job, device, extent);
     WriteJobFile(job, job.path);
   } catch (const JobError& error) {
     return Fail(error.what());

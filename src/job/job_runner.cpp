@@ -35,6 +35,19 @@ std::string UtcNow() {
 
 }  // namespace
 
+void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent) {
+  const std::string name(device.name);
+  if (extent > device.lastAddress + 1) {
+    throw JobError("\"" + job.FilePath() + "\" reaches " + Hex4(extent - 1) + ", past the " +
+                   name + "'s last address, " + Hex4(device.lastAddress));
+  }
+  if (job.serial && job.serial->End() > device.lastAddress + 1) {
+    throw JobError("the serial number at " + Hex4(job.serial->address) + " reaches past the " +
+                   name + "'s last address, " + Hex4(device.lastAddress));
+  }
+  if (job.x2 && !device.hasFuse) throw JobError("the job sets the x2 fuse, but the " + name + " has none");
+}
+
 std::string ChipText(const ChipReport& report) {
   std::string serial = report.serial ? "serial " + std::to_string(*report.serial) : "no serial number";
   char seconds[32];
@@ -61,15 +74,6 @@ void JobRunner::Open() {
   if (device == nullptr) {
     throw JobError("\"" + job_.path + "\": the job's device \"" + job_.device +
                    "\" is none that this program knows; 'vql-isp-cli devices' lists them");
-  }
-  if (job_.x2 && !device->hasFuse) {
-    throw JobError("\"" + job_.path + "\": the job sets the x2 fuse, but the " +
-                   std::string(device->name) + " has none");
-  }
-  if (job_.serial && job_.serial->End() > device->lastAddress + 1) {
-    throw JobError("\"" + job_.path + "\": the serial number at " + Hex4(job_.serial->address) +
-                   " reaches past the " + std::string(device->name) + "'s last address, " +
-                   Hex4(device->lastAddress));
   }
   if (programmer_.Cmd.Busy()) throw JobError("a command is running: the job cannot be opened now");
   // A job that cannot be used leaves the image, its file and its extent as they were.
@@ -103,10 +107,7 @@ void JobRunner::LoadFile(const DeviceInfo& device) {
     throw JobError(file + " has damaged records; a job writes only a file whose every record is sound");
   }
   if (extent == 0) throw JobError(file + " holds no data records");
-  if (extent > device.lastAddress + 1) {
-    throw JobError(file + " reaches " + Hex4(extent - 1) + ", past the " +
-                   std::string(device.name) + "'s last address, " + Hex4(device.lastAddress));
-  }
+  CheckJobFits(job_, device, extent);
   const std::string digest = ImageSha256(image.Image, device.lastAddress).value_or("");
   if (digest != job_.sha256) {
     throw JobError(file + " is not the file the job was made with: the job records SHA-256 " +

@@ -32,6 +32,11 @@ struct ChipReport {
   bool Passed() const { return outcome == Outcome::Done; }
 };
 
+// Whether the job fits the device, with extent the end of its file's data: the file
+// and the serial field within the device's range, the x2 fuse only where it has one.
+// Throws JobError saying what does not fit.
+void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent);
+
 // The chip's line for the operator: "Chip 3: passed, serial 1282, 1.4 s", or "Chip 4:
 // FAILED (mismatch), no serial number, 0.9 s".
 std::string ChipText(const ChipReport& report);
