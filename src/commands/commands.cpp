@@ -253,26 +253,7 @@ bool Commands::LockForbids(CommandResult& result, std::int32_t level, Access acc
 
 namespace {
 
-// The signatures the serial lines give: the AT89S51/52's at 000, 100 and 200, and
-// the AT89S8253's at 030 and 031, read from its parallel-mode table: its serial
-// instruction table garbles the address, so that place is not confirmed, and nothing
-// is refused on it.
-struct Signature {
-  std::string_view device;
-  std::vector<std::uint16_t> at;
-  std::vector<std::uint8_t> bytes;
-  bool confirmed;
-};
-const Signature kSignatures[] = {
-    {"AT89S51", {0x000, 0x100, 0x200}, {0x1E, 0x51, 0x06}, true},
-    {"AT89S52", {0x000, 0x100, 0x200}, {0x1E, 0x52, 0x06}, true},
-    {"AT89S8253", {0x030, 0x031}, {0x1E, 0x73}, false},
-};
-
-const Signature* SignatureOf(std::string_view device) {
-  const auto* found = std::ranges::find(kSignatures, device, &Signature::device);
-  return found == std::end(kSignatures) ? nullptr : found;
-}
+using Signature = DeviceSignature;
 
 // "1E 52 06"; addresses (format "%03X", separator " and ") as "030 and 031".
 template <typename Value>
@@ -298,7 +279,7 @@ std::optional<Commands::SignatureSeen> Commands::ReadChipSignature() {
   const auto got = ops_.ReadSignature(own->at);
   if (!got) return std::nullopt;  // a read that did not agree has said so
   SignatureSeen seen{*got, *got == own->bytes, {}, {}};
-  for (const Signature& other : kSignatures) {
+  for (const Signature& other : DeviceSignatures()) {
     if (seen.own || &other == own) continue;
     const auto read = other.at == own->at ? got : ops_.ReadSignature(other.at);
     if (ops_.Halted()) return std::nullopt;
@@ -428,11 +409,13 @@ std::string Commands::HiddenCodeCaveat(std::string_view what) const {
            "missed the enable, or one whose lock bits (level 2 or 3) hide its code, answers "
            "other bytes, and nothing tells those from its code";
   } else {
-    text = "The lock bits of the " + name + " read LB3..LB1 = " + LockBitsText(ops_.LockBitsRead()) +
-           ". Whether a set lock bit reads 0 (as this program reads these devices) or 1 (as "
-           "the AT89S8253's data sheet says) is not settled, and in one of the two readings "
-           "these bits hide the chip's code (level 2 or 3): a chip that hides it answers other "
-           "bytes";
+    const std::uint8_t bits = ops_.LockBitsRead();
+    text = "The lock bits of the " + name + " read LB3..LB1 = " + LockBitsText(bits) + ": " +
+           LockLevelText(bits, false) + " if a set lock bit reads 0 (as this program reads "
+           "these devices), " + LockLevelText(bits, true) + " if it reads 1 (as the "
+           "AT89S8253's data sheet says). Which is so is not settled, so the Lock Bit boxes "
+           "were left as they were; in one of the two readings these bits hide the chip's code "
+           "(level 2 or 3): a chip that hides it answers other bytes";
     if (MayBeUnheard()) text += ". It has not echoed the programming enable either";
   }
   return text + ", so nothing shows that " + std::string(what) + ".";
@@ -485,12 +468,25 @@ CommandResult Commands::ReadChip() {
     if (RecordAndMustEnd(result, (ops_.*set.ReadCode)(CodeExtent))) return result;
     CompareReads(result, *first);
   }
-  if (RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_))) return result;
+  // The AT89S51/52's reading of their lock bits is not in dispute, and their boxes
+  // take it. The others' is: their reading goes into the caveat with both meanings,
+  // and the boxes stay the operator's order, which the next write carries out.
+  const LockBoxes asked = controls_.Lock;
+  const bool lockEnded = RecordAndMustEnd(result, ReadLockBitsOf(ops_, *device_));
+  if (device_->lockRead == LockRead::ByMode) {
+    controls_.Lock = asked;
+    window_.ControlsChanged();
+  }
+  if (lockEnded) return result;
   if (FuseCapable() && RecordAndMustEnd(result, ops_.ReadUserFuses())) return result;
+  // Answers of 00 alone may also be a chip whose lock bits hide its code, which its
+  // signature does not rule out.
+  const bool only00 = MayBeUnheard() && ReadOnly00();
+  if (MayBeUnheard()) ops_.ShowHearingBySignature();
   if (result.Ok() && device_->lockRead == LockRead::ToBoxes) {
     LockForbids(result, controls_.Lock.LockLevel(), Access::Read,
                 "the bytes read are not its content.");
-  } else if (result.Ok() && MayBeUnheard() && ReadOnly00()) {
+  } else if (result.Ok() && only00) {
     window_.ShowMessageBox(All00Text());
     result.outcome = Outcome::ReadError;
   } else if (result.Ok()) {
@@ -510,6 +506,7 @@ CommandResult Commands::Erase() {
   Run run(*this);
   Status(status::kEraseChip, {}, true);
   if (RecordAndMustEnd(result, (ops_.*Set().EraseChip)())) return result;
+  if (MayBeUnheard()) ops_.ShowHearingBySignature();
   if (MayBeUnheard()) {
     Caveat(result, "The " + std::string(device_->name) +
                        " has not echoed the programming enable, and a chip that missed it "
@@ -536,6 +533,7 @@ CommandResult Commands::BlankCheck() {
   const std::int32_t last = LastAddress();
   const Outcome blank = (ops_.*Set().BlankCheck)(last);
   if (RecordAndMustEnd(result, blank)) return result;
+  if (blank == Outcome::Done && MayBeUnheard()) ops_.ShowHearingBySignature();
   if (blank == Outcome::Done && device_->lockRead != LockRead::ToBoxes) {
     ReadCaveat(result, "it is blank");
   }

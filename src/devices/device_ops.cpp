@@ -2,6 +2,7 @@
 // bytes, the expected-byte comparison, storing a byte read, the skip and auto-reload
 // rules of the writes, and the pause after a write.
 #include "devices/device_ops.h"
+#include "devices/instruction_openers.h"
 
 #include <algorithm>
 #include <array>
@@ -22,7 +23,7 @@ bool DeviceOps::Send(std::span<const std::uint8_t> bytes, std::span<std::uint8_t
 bool DeviceOps::SendRead(std::span<const std::uint8_t> bytes) { return Exchange(bytes, {}); }
 
 bool DeviceOps::Exchange(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers) {
-  if (halt_) return false;
+  if (halt_ || !KeepOtherSetOut(bytes)) return false;
   std::array<std::uint8_t, 8> small{};
   std::vector<std::uint8_t> large;
   if (answers.size() < bytes.size()) {
@@ -33,6 +34,10 @@ bool DeviceOps::Exchange(std::span<const std::uint8_t> bytes, std::span<std::uin
       answers = large;
     }
   }
+  return LinkExchange(bytes, answers);
+}
+
+bool DeviceOps::LinkExchange(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers) {
   // The link shows "Device have not in program mode" for a refused byte itself, or
   // the problem of a port that failed on the way.
   if (!link_.Exchange(bytes, answers)) {
@@ -45,9 +50,33 @@ bool DeviceOps::Exchange(std::span<const std::uint8_t> bytes, std::span<std::uin
   return !halt_;
 }
 
+bool DeviceOps::KeepOtherSetOut(std::span<const std::uint8_t> bytes) {
+  // A read of address 0 in the sender's set changes nothing in a chip of that set,
+  // opens nothing in one of the other, and moves what follows by a length that the
+  // other set's frame does not divide (four and three), so a few of them put every
+  // byte of the other set's enable off its frames. Reads themselves never carry it
+  // (their address bytes stay below 40 where the enable's first byte would need a
+  // 53 after it), so this costs a read at the enables alone.
+  const InstructionSet other = OtherSet(framing_);
+  const std::vector<std::uint8_t> pad = ReadInstruction(framing_, 0);
+  std::array<std::uint8_t, 4> ignored{};
+  for (std::size_t tries = 0; tries < SetInfo(other).instructionBytes; ++tries) {
+    if (!EnableAtFrame(other, link_.BytesSinceRstRise(), bytes)) break;
+    if (!LinkExchange(pad, std::span<std::uint8_t>(ignored.data(), pad.size()))) return false;
+  }
+  return true;
+}
+
 void DeviceOps::Wait(std::int32_t ms) {
   if (Ended()) return;
   link_.WaitMilliseconds(ms, StopRequested);
+  Ended();
+}
+
+void DeviceOps::AwaitWriteCycle() {
+  const std::int64_t us = device_->writeCycleMaxUs > 0 ? device_->writeCycleMaxUs
+                                                        : std::int64_t{kLockFuseWriteMs} * 1000;
+  link_.WaitMicroseconds(us);
   Ended();
 }
 
@@ -258,7 +287,7 @@ void DeviceOps::AwaitEraseEnd(InstructionSet set) {
   };
   for (int poll = 1; poll <= kEraseEndPolls; ++poll) {
     if (Ended()) return;
-    if (erased() && Confirmed(poll > 1, erased)) return;
+    if (erased() && Confirmed(poll > 1, erased, true)) return;
     if (halt_) return;
     Wait(kEraseEndPollMs);
   }
@@ -304,11 +333,13 @@ bool DeviceOps::EchoedNow() {
 bool DeviceOps::EnableAttempt4() {
   // Fast programming waits as the data sheets ask: the AT89S8253 10 ms with RST high
   // and SCK low, the AT89S51/52 64 clock periods.
-  const std::int32_t settleMs = PagesWanted() ? kFastEnableSettleMs : 50;
+  const std::int64_t settleUs = std::int64_t{PagesWanted() ? kFastEnableSettleMs : 50} * 1000;
   ClearEnableLines();
-  Wait(settleMs);
+  link_.WaitMicroseconds(settleUs, StopRequested);
+  if (Ended()) return false;
   link_.SetLine(Line::Rst, true);
-  Wait(settleMs);
+  link_.WaitMicroseconds(settleUs, StopRequested);
+  if (Ended()) return false;
   if (!Send({0xAC, 0x53, 0x55, 0x55})) return false;
   return EchoedNow();
 }
@@ -392,15 +423,97 @@ Outcome DeviceOps::EnableProgramming4Checked() {
 }
 
 void DeviceOps::StopIfAFourByteChipAnswers() {
-  if (depth_ != 1 || halt_ || !EnableAttempt4()) return;
+  if (depth_ != 1 || halt_ || otherSetLooked_) return;
+  otherSetLooked_ = true;
+  // One four-byte enable attempt, which a four-byte chip may echo, then its signature
+  // reads; a three-byte chip never hears an enable of its own in them (see
+  // KeepOtherSetOut), so neither can change it. The next three-byte enable resets the
+  // chip either way.
+  framing_ = InstructionSet::FourByte;
+  const bool echoed = EnableAttempt4();
+  const std::string model = echoed || halt_ ? std::string() : FourByteModelAnswering();
+  framing_ = InstructionSet::ThreeByte;
+  if (halt_ || (!echoed && model.empty())) return;
   const std::string fourByte = DeviceNames(
       [](const DeviceInfo& d) { return d.set == InstructionSet::FourByte; }, ", ", " or ");
-  window_.ShowMessageBox("A chip with the four-byte instruction set (" + fourByte +
-                         ") answered in the socket, but the selected device is the " +
+  const std::string which =
+      echoed ? "A chip with the four-byte instruction set (" + fourByte + ") answered"
+             : "A chip that gives the signature of the " + model + ", which uses the four-byte "
+               "instruction set, answered";
+  window_.ShowMessageBox(which + " in the socket, but the selected device is the " +
                          std::string(device_->name) +
                          ", which uses the three-byte set. Nothing more was sent to it: choose the "
                          "device that is in the socket.");
   Halt(Outcome::WrongDevice);
+}
+
+std::string DeviceOps::FourByteModelAnswering() {
+  // After a four-byte enable, reads at 030, 200, 100, 031 and 000 put at a three-byte
+  // frame's start only 28, FF and address bytes of 00 or 01, none of which opens a
+  // change in that set.
+  static constexpr std::array<std::uint16_t, 5> kOrder{0x030, 0x200, 0x100, 0x031, 0x000};
+  std::array<std::uint8_t, kOrder.size() * 4> bytes{};
+  for (std::size_t i = 0; i < kOrder.size(); ++i) {
+    const std::uint16_t at = kOrder[i];
+    const std::array<std::uint8_t, 4> read{0x28, static_cast<std::uint8_t>(at >> 8),
+                                          static_cast<std::uint8_t>(at & 0xFF), 0xFF};
+    std::copy(read.begin(), read.end(), bytes.begin() + static_cast<std::ptrdiff_t>(4 * i));
+  }
+  std::array<std::uint8_t, bytes.size()> answers{};
+  if (!Send(bytes, answers)) return {};
+  const auto answerAt = [&](std::uint16_t at) {
+    const auto* found = std::find(kOrder.begin(), kOrder.end(), at);
+    return answers[static_cast<std::size_t>(found - kOrder.begin()) * 4 + 3];
+  };
+  for (const DeviceSignature& signature : DeviceSignatures()) {
+    const DeviceInfo* device = DeviceAt(DeviceIndexOf(signature.device));
+    if (device == nullptr || device->set != InstructionSet::FourByte) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < signature.at.size(); ++k) {
+      same = same && answerAt(signature.at[k]) == signature.bytes[k];
+    }
+    if (same) return std::string(signature.device);
+  }
+  return {};
+}
+
+bool DeviceOps::ShowHearingBySignature() {
+  Scope scope(*this);
+  if (HeardSeen() || signatureRead_ || halt_) return HeardSeen();
+  const DeviceSignature* own = SignatureOf(device_->name);
+  if (own == nullptr || device_->set != InstructionSet::FourByte) return false;
+  signatureRead_ = true;
+  if (!Enable4()) return false;
+  std::vector<std::uint8_t> got;
+  for (const std::uint16_t at : own->at) {
+    if (!Send({0x28, static_cast<std::uint8_t>(at >> 8), static_cast<std::uint8_t>(at & 0xFF), 0xFF})) {
+      return false;
+    }
+    got.push_back(ReceivedByte());
+  }
+  signatureSeen_ = got == own->bytes;
+  return HeardSeen();
+}
+
+std::optional<std::uint8_t> DeviceOps::ReadByteAgreed(std::int32_t n) {
+  SetAddressCounter(image_.Counter, n);
+  std::optional<std::uint8_t> last;
+  for (int read = 1; read <= kAgreedReads; ++read) {
+    const auto got = ReadCounterByte(device_->set);
+    if (!got) return std::nullopt;
+    if (last == got) return got;
+    if (last) contactDoubted_ = true;
+    last = got;
+  }
+  char text[300];
+  std::snprintf(text, sizeof text,
+                "The byte at address %04X of the %s read differently at each of %d tries: the "
+                "contact is unreliable, so nothing was decided from it. Check the cable and the "
+                "target's power.",
+                static_cast<unsigned>(n), std::string(device_->name).c_str(), kAgreedReads);
+  window_.ShowMessageBox(text);
+  Halt(Outcome::ReadError);
+  return std::nullopt;
 }
 
 }  // namespace vql

@@ -66,6 +66,9 @@ constexpr LockWriteSeen JudgeLockWrite(std::int32_t level, std::uint8_t before, 
 }
 // LB3..LB1 as read, "100" for b2..b0 of 100.
 std::string LockBitsText(std::uint8_t bits);
+// What LB3..LB1 as read (b2..b0) mean when a set bit reads setReadsOne: "level 2", or
+// "LB3 set alone" for bits that no level sets.
+std::string LockLevelText(std::uint8_t bits, bool setReadsOne);
 
 // Whether lock bits read as exactly this level in one of the two readings.
 constexpr bool LockBitsReadAsLevel(std::int32_t level, std::uint8_t bits) {
@@ -98,7 +101,12 @@ class DeviceOps {
   // the operation began), that it hears the command: it echoed a programming enable,
   // or a byte read otherwise before its write than after it.
   bool EchoSeen() const { return echoSeen_; }
-  bool HeardSeen() const { return echoSeen_ || writeShown_; }
+  // Or, on a device whose signature the chip gave (ShowHearingBySignature), that.
+  bool HeardSeen() const { return echoSeen_ || writeShown_ || signatureSeen_; }
+  // Reads the device's own signature, once a command, where nothing else has shown
+  // that the chip hears: bytes that no empty socket and no stuck line gives count as
+  // the chip having heard. True when it has shown so, by this or before.
+  bool ShowHearingBySignature();
 
   // --- Four-byte instruction set (the devices whose row names it).
   Outcome EraseChip4();
@@ -169,6 +177,8 @@ class DeviceOps {
   // Waits for a four-byte lock or fuse write to finish before its read-back: the
   // AT89S8253's write cycle lasts at most 4.5 ms; the others' are not known.
   static constexpr std::int32_t kLockFuseWriteMs = 10;
+  // The wait after a four-byte code byte write before its read-back.
+  static constexpr std::int64_t kByteWriteWaitUs = 5000;
   // After the chip erase and its time, address 0 is read until it reads FF: every
   // kEraseEndPollMs, at most kEraseEndPolls times. A chip that reads otherwise is
   // still erasing (it answers 00 meanwhile) or did not take the erase.
@@ -196,6 +206,7 @@ class DeviceOps {
           ops_.halt_ = Outcome::NoDevice;
         } else {
           ops_.link_.ChipSpiMode = ops_.device_->spiMode;
+          ops_.framing_ = ops_.device_->set;
         }
       }
     }
@@ -218,12 +229,21 @@ class DeviceOps {
   }
   // Waits, pumping messages; a stop request ends the wait and the operation.
   void Wait(std::int32_t ms);
+  // After a write, lock or fuse instruction: at least the device's write cycle (or
+  // kLockFuseWriteMs where its data sheet gives none) by the clock the chip runs on,
+  // even when a stop is asked meanwhile, since RST must not go low inside the cycle;
+  // the stop ends the operation after it.
+  void AwaitWriteCycle();
 
   // What a command keeps from one operation to the next starts afresh.
   void NewCommand() {
     echoSeen_ = false;
+    signatureSeen_ = false;
+    contactDoubted_ = false;
+    otherSetLooked_ = false;
     writeShown_ = false;
     slowSearched_ = false;
+    signatureRead_ = false;
     pagesAnswer_.reset();
   }
   // Whether the enable of this device must be echoed (the devices whose row judges it).
@@ -232,10 +252,18 @@ class DeviceOps {
   bool EchoedNow();
   // In a retry loop, once an answer has disagreed with what is wanted, a matching one
   // counts only when the next read agrees with it: a poor contact spoils an answer
-  // into the wanted one now and then. matchesAgain sends the read and compares.
-  bool Confirmed(bool missed, const std::function<bool()>& matchesAgain) {
-    return !missed || (matchesAgain() && !halt_);
+  // into the wanted one now and then. matchesAgain sends the read and compares. A miss
+  // that a busy chip explains (polling a write or an erase) says nothing of the
+  // contact; any other miss followed by a match shows it unreliable, and from then on
+  // in the command every match needs the next read to agree, the first read of an
+  // address too.
+  bool Confirmed(bool missed, const std::function<bool()>& matchesAgain, bool busyExplains = false) {
+    if (missed && !busyExplains) contactDoubted_ = true;
+    return !(missed || contactDoubted_) || (matchesAgain() && !halt_);
   }
+  // The byte at the counter's address once two reads in a row agree on it, at most
+  // kAgreedReads reads; otherwise the operation ends with ReadError and its box.
+  std::optional<std::uint8_t> ReadByteAgreed(std::int32_t n);
   // The byte in ReceivedBits.
   std::uint8_t ReceivedByte() const;
   // The box of an address that never matched the image: where, in decimal and hex,
@@ -341,6 +369,10 @@ class DeviceOps {
   // Walks the pages of 0..last after the enable, one page read each; handle(n, got)
   // decides for each address.
   bool WalkPages(std::int32_t last, const std::function<Step(std::int32_t, std::uint8_t)>& handle);
+  // Once the contact is in doubt (contactDoubted_), the pages read from start are read
+  // again, and a byte that the two reads give differently is read byte by byte until
+  // two reads agree. False when the operation ended.
+  bool AgreeWithSecondRead(std::int32_t start, std::vector<std::vector<std::uint8_t>>& pages);
   void StoreByte(std::int32_t n, std::uint8_t byte);
   bool WriteAndPoll3(std::int32_t n);
   // After the erase instruction: its time passes even when a stop is asked meanwhile,
@@ -397,6 +429,18 @@ class DeviceOps {
   // so and the operation ends with WrongDevice (see halt_). Nested operations and
   // ended ones send nothing.
   void StopIfAFourByteChipAnswers();
+  // The four-byte model whose signature the chip gives to four-byte reads sent after
+  // a four-byte enable ("" for none): the AT89S51/52's at 000, 100 and 200, the
+  // AT89S8253's at 030 and 031, in an order that leaves only bytes that change
+  // nothing where a three-byte chip's frames start.
+  std::string FourByteModelAnswering();
+  // Before bytes go out: harmless reads of the set they are meant for (framing_),
+  // until no frame of the other set, counted from the rise of RST, would start with
+  // that set's enable. A chip of the other set so never enters programming, whatever
+  // it hears after. False when the port refused the read.
+  bool KeepOtherSetOut(std::span<const std::uint8_t> bytes);
+  // The link's exchange, with a refused byte or a failed port ending the operation.
+  bool LinkExchange(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> answers);
   // One attempt of the four-byte enable; true when the chip echoed 69.
   bool EnableAttempt4();
   // The enable at ever slower clocks, after the set one has had no echo.
@@ -492,6 +536,12 @@ class DeviceOps {
   bool echoSeen_ = false;      // a 69 echo came since the command began
   bool writeShown_ = false;    // a write read back otherwise than before it, since then
   bool slowSearched_ = false;  // the slower clocks were tried in this command, in vain
+  bool signatureSeen_ = false;   // the chip gave its own signature in this command
+  bool signatureRead_ = false;   // ShowHearingBySignature has read it in this command
+  bool contactDoubted_ = false;  // an answer disagreed with another in this command
+  bool otherSetLooked_ = false;  // a three-byte command looked for a four-byte chip
+  // The set the bytes being sent are meant for: the device's, or a probe's.
+  InstructionSet framing_ = InstructionSet::FourByte;
   std::optional<bool> pagesAnswer_;  // whether the chip has shown page reads, in this command
   // Reads sent ahead by a walk: address and answer in the order sent, the next one
   // unused at aheadNext_. Anything but a read that is sent drops them.

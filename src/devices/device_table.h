@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/serial_engine.h"
 
@@ -23,11 +24,14 @@ struct InstructionSetInfo {
   // in one byte (the four-byte set in b5..b0 of byte 2, the three-byte set in
   // b7..b3 and b2 of byte 1) and A7..A0 in the next, so 14 address bits.
   std::int32_t highestAddress;
+  // The bytes of one instruction (the page instructions aside): a chip counts what it
+  // hears in such frames from the rise of RST, whatever set the sender meant.
+  std::size_t instructionBytes;
 };
 
 inline constexpr std::array<InstructionSetInfo, 2> kInstructionSets{{
-    {InstructionSet::ThreeByte, "three-byte", 0x3FFF},
-    {InstructionSet::FourByte, "four-byte", 0x3FFF},
+    {InstructionSet::ThreeByte, "three-byte", 0x3FFF, 3},
+    {InstructionSet::FourByte, "four-byte", 0x3FFF, 4},
 }};
 
 constexpr const InstructionSetInfo& SetInfo(InstructionSet set) {
@@ -70,20 +74,24 @@ struct DeviceInfo {
   // How the data sheet draws the serial port's timing: the AT89S8253 in SPI mode 1,
   // the others in mode 0 (or, where there is no data sheet, as their family).
   SpiMode spiMode = SpiMode::Mode0;
+  // The longest a byte write, a lock write or a fuse write may last by the data sheet,
+  // at the slowest crystal it allows (AT89S51/52: 64 periods of 3 MHz + 400 us;
+  // AT89S8253: 4.5 ms); 0 where no data sheet gives one. RST stays high until then.
+  std::int32_t writeCycleMaxUs = 0;
 };
 
 // One row a device; the table sizes itself.
 inline constexpr auto kDevices = std::to_array<DeviceInfo>({
     {"AT89S51", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
-     LockWrite::Stepwise, LockRead::ToBoxes, false, 500, true, 256, 107900},
+     LockWrite::Stepwise, LockRead::ToBoxes, false, 500, true, 256, 107900, SpiMode::Mode0, 422},
     {"AT89S52", 8192, 0x1FFF, InstructionSet::FourByte, EnableRule::EchoJudged,
-     LockWrite::Stepwise, LockRead::ToBoxes, false, 500, true, 256, 107900},
+     LockWrite::Stepwise, LockRead::ToBoxes, false, 500, true, 256, 107900, SpiMode::Mode0, 422},
     {"AT89S53", 12288, 0x2FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
      LockWrite::ThreeByte, LockRead::None, false, 500, true, 0, 0},
     {"AT89S8252", 8192, 0x1FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
      LockWrite::ThreeByte, LockRead::None, false, 500, true, 0, 0},
     {"AT89S8253", 12288, 0x2FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 10, true, 64, 4500, SpiMode::Mode1},
+     LockWrite::ByMode, LockRead::ByMode, true, 10, true, 64, 4500, SpiMode::Mode1, 4500},
     {"AT89S2051", 2048, 0x07FF, InstructionSet::FourByte, EnableRule::SingleTry,
      LockWrite::ByMode, LockRead::ByMode, true, 500, false, 0, 0},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,
@@ -109,6 +117,32 @@ constexpr bool EveryDeviceFitsItsSet() {
   return true;
 }
 static_assert(EveryDeviceFitsItsSet(), "a device reaches past what its instructions can address");
+
+// The signatures the serial Read Signature (28) gives: the AT89S51/52's at 000, 100
+// and 200, and the AT89S8253's at 030 and 031, read from its parallel-mode table: its
+// serial instruction table garbles the address, so that place is not confirmed, and
+// nothing of its own device is refused on it.
+struct DeviceSignature {
+  std::string_view device;
+  std::vector<std::uint16_t> at;
+  std::vector<std::uint8_t> bytes;
+  bool confirmed;
+};
+inline const std::vector<DeviceSignature>& DeviceSignatures() {
+  static const std::vector<DeviceSignature> signatures{
+      {"AT89S51", {0x000, 0x100, 0x200}, {0x1E, 0x51, 0x06}, true},
+      {"AT89S52", {0x000, 0x100, 0x200}, {0x1E, 0x52, 0x06}, true},
+      {"AT89S8253", {0x030, 0x031}, {0x1E, 0x73}, false},
+  };
+  return signatures;
+}
+// The signature of the device with this name, or nullptr.
+inline const DeviceSignature* SignatureOf(std::string_view device) {
+  for (const DeviceSignature& signature : DeviceSignatures()) {
+    if (signature.device == device) return &signature;
+  }
+  return nullptr;
+}
 
 // The device chosen at start-up: the AT89S8253.
 inline constexpr std::int32_t kDefaultDeviceIndex = 4;

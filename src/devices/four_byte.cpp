@@ -42,7 +42,10 @@ Outcome DeviceOps::EraseChip4() {
 
 bool DeviceOps::WriteAndReadBack4(std::int32_t n) {
   if (!WriteCodeByte4(n)) return false;
-  link_.WaitMilliseconds(5);
+  // At least 5 ms by the clock the chip's write cycle runs on (the AT89S8253's
+  // lasts up to 4.5 ms): a read-back that meets the chip still writing costs a new
+  // enable.
+  link_.WaitMicroseconds(kByteWriteWaitUs);
   const auto readBack = [&] {
     if (!ReadCodeByte4()) return false;
     link_.SpinDelay(10);
@@ -229,6 +232,7 @@ std::optional<std::uint8_t> DeviceOps::ReadAgreed(const Instruction4& instructio
     if (!Send(instruction)) return std::nullopt;
     const std::uint8_t got = ReceivedByte();
     if (last == got) return got;
+    if (last) contactDoubted_ = true;
     last = got;
   }
   window_.ShowMessageBox("The " + std::string(what) + " of the " + std::string(device_->name) +
@@ -272,7 +276,7 @@ std::optional<DeviceOps::LockReadings> DeviceOps::WriteLockBitsOnce(std::int32_t
   seen.before = *before;
   const auto mode = static_cast<std::uint8_t>(0xE0 | bit(3) << 2 | bit(2) << 1 | bit(1));
   if (!Send({0xAC, mode, 0xFF, 0xFF})) return std::nullopt;
-  Wait(kLockFuseWriteMs);
+  AwaitWriteCycle();
   const auto after = Ended() ? std::nullopt : ReadLockBitsRaw();
   if (!after) return std::nullopt;
   seen.after = *after;
@@ -286,11 +290,23 @@ std::string LockBitsText(std::uint8_t bits) {
   return text;
 }
 
+std::string LockLevelText(std::uint8_t bits, bool setReadsOne) {
+  const unsigned set = (setReadsOne ? bits : ~bits) & 7u;
+  for (std::int32_t level = 0; level <= 3; ++level) {
+    if (set == (1u << level) - 1u) return "level " + std::to_string(level);
+  }
+  std::string text;
+  for (unsigned b = 0; b < 3; ++b) {
+    if ((set >> b & 1u) != 0) text += (text.empty() ? "LB" : " and LB") + std::to_string(b + 1);
+  }
+  return text + " set, which no level sets alone";
+}
+
 Outcome DeviceOps::WriteLockBitsByMode(std::int32_t level) {
   Scope scope(*this);
   if (level < 1 || level > 3) {
     // E7 sets nothing; there is nothing to see.
-    Enable4() && Send({0xAC, 0xE7, 0xFF, 0xFF});
+    if (Enable4() && Send({0xAC, 0xE7, 0xFF, 0xFF})) AwaitWriteCycle();
     return Result(Outcome::Done);
   }
   // A set lock bit reads 0 as this program reads these devices, and 1 as the
@@ -333,7 +349,9 @@ bool DeviceOps::WriteLockModeAndConfirm(BitFlag lb1, BitFlag lb2) {
   Scope scope(*this);
   const auto mode = static_cast<std::uint8_t>(0xE0 | (lb1 == 1 ? 2 : 0) | (lb2 == 1 ? 1 : 0));
   if (!Send({0xAC, mode, 0x00, 0x00})) return false;
-  PollPause();
+  // The re-enable below pulls RST low: not before the lock write's cycle is over.
+  AwaitWriteCycle();
+  if (halt_) return false;
   if (lb1 == 0 && lb2 == 0) return true;
   if (!Enable4()) return false;
   // (0,1) shows as Lock Bit 1 set, (1,0) as Lock Bit 2, (1,1) as Lock Bit 3.
@@ -422,7 +440,7 @@ Outcome DeviceOps::ReadUserFuses() {
 bool DeviceOps::WriteFuseBit(bool x2) {
   // b1 is 0 to switch x2 on.
   if (!Send({0xAC, static_cast<std::uint8_t>(x2 ? 0x18 : 0x1A), 0x55, 0xFF})) return false;
-  Wait(kLockFuseWriteMs);
+  AwaitWriteCycle();
   return !Ended();
 }
 

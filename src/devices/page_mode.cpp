@@ -149,8 +149,15 @@ bool DeviceOps::WritePage(std::int32_t start, std::int32_t end, bool readBack) {
       last, static_cast<std::uint8_t>(last <= end ? ImageByte(image_.Image, last) : 0xFF));
   if (polled && !readBack) return true;
   const auto back = halt_ ? std::nullopt : ReadPage(start);
-  return back && RewriteMismatches(start, end, [&](std::int32_t n) {
-           return std::optional<std::uint8_t>((*back)[static_cast<std::size_t>(n - start)]);
+  // On a contact that has shown itself unreliable a byte counts as written only when a
+  // second page read agrees; one that does not goes the byte-by-byte way, whose
+  // read-back confirms it.
+  const auto again = back && contactDoubted_ ? ReadPage(start) : back;
+  return back && again && RewriteMismatches(start, end, [&](std::int32_t n) {
+           const auto k = static_cast<std::size_t>(n - start);
+           const std::uint8_t got = (*back)[k];
+           return std::optional<std::uint8_t>(
+               got == (*again)[k] ? got : static_cast<std::uint8_t>(~ImageByte(image_.Image, n)));
          });
 }
 
@@ -203,6 +210,22 @@ bool DeviceOps::WritePages4(std::int32_t last) {
   return true;
 }
 
+bool DeviceOps::AgreeWithSecondRead(std::int32_t start, std::vector<std::vector<std::uint8_t>>& pages) {
+  if (!contactDoubted_) return true;
+  const auto again = ReadPages(start, static_cast<std::int32_t>(pages.size()));
+  if (again.size() != pages.size()) return false;
+  for (std::size_t p = 0; p < pages.size(); ++p) {
+    for (std::size_t k = 0; k < pages[p].size(); ++k) {
+      if (pages[p][k] == again[p][k]) continue;
+      const auto n = start + static_cast<std::int32_t>(p * pages[p].size() + k);
+      const auto agreed = ReadByteAgreed(n);
+      if (!agreed) return false;
+      pages[p][k] = *agreed;
+    }
+  }
+  return true;
+}
+
 bool DeviceOps::WalkPages(std::int32_t last,
                           const std::function<Step(std::int32_t, std::uint8_t)>& handle) {
   ResetAddressCounter(image_.Counter);
@@ -222,7 +245,7 @@ bool DeviceOps::WalkPages(std::int32_t last,
       const std::int32_t left = (last - start) / size + 1;
       pages = ReadPages(start, std::min(perExchange, left));
       next = 0;
-      if (pages.empty()) return true;
+      if (pages.empty() || !AgreeWithSecondRead(start, pages)) return true;
     }
     const std::vector<std::uint8_t>& page = pages[next++];
     const std::int32_t end = std::min(start + size - 1, last);

@@ -37,7 +37,7 @@ bool DeviceOps::WriteAndPoll3(std::int32_t n) {
   bool missed = false;  // over all the byte's polls, rewrites included
   const auto polled = [&] {
     for (int poll = 1; poll <= 300; ++poll) {
-      if (matches() && Confirmed(missed, matches)) return true;
+      if (matches() && Confirmed(missed, matches, true)) return true;
       if (halt_) return false;
       missed = true;
       PollPause();
@@ -97,6 +97,7 @@ Outcome DeviceOps::ReadCode3(std::int32_t last) {
         StoreReceived(n);
         return Step::Next;
       }
+      contactDoubted_ = true;
     }
     readError = true;
     window_.ShowMessageBox("Read chip error!!!.");
@@ -135,8 +136,9 @@ Outcome DeviceOps::BlankCheck3(std::int32_t last) {
   if (halt_) return *halt_;
   bool notBlank = false;
   Walk(InstructionSet::ThreeByte, last, WalkKind::Reads, [&](std::int32_t) {
-    if (!ReadCodeByte3()) return Step::StopHere;
-    if (ExpectByte('F', 'F')) return Step::Next;
+    const auto blank = [&] { return ReadCodeByte3() && ExpectByte('F', 'F'); };
+    if (blank() && Confirmed(false, blank)) return Step::Next;
+    if (halt_) return Step::StopHere;
     notBlank = true;
     return Step::StopHere;
   });
@@ -150,7 +152,9 @@ Outcome DeviceOps::WriteLockBits3(std::int32_t level) {
   StopIfAFourByteChipAnswers();
   if (halt_) return *halt_;
   EnableProgramming3(100);
-  Send({0xAC, static_cast<std::uint8_t>(bit(1) << 7 | bit(2) << 6 | bit(3) << 5 | 0x1F), 0xFF});
+  if (Send({0xAC, static_cast<std::uint8_t>(bit(1) << 7 | bit(2) << 6 | bit(3) << 5 | 0x1F), 0xFF})) {
+    AwaitWriteCycle();  // whatever comes next may pull RST low
+  }
   return Result(Outcome::Done);
 }
 

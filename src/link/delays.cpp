@@ -59,6 +59,22 @@ void ProgrammerLink::WaitMilliseconds(std::int32_t ms, const bool& stop) {
   }
 }
 
+void ProgrammerLink::WaitMicroseconds(std::int64_t us, const bool& stop) {
+  const std::uint64_t until = clock_.NowMicroseconds() + static_cast<std::uint64_t>(std::max<std::int64_t>(us, 0));
+  for (;;) {
+    window_.PumpMessages();
+    if (stop) return;
+    const std::uint64_t now = clock_.NowMicroseconds();
+    if (now >= until) return;
+    // Sleeps what is left less a margin for a late wake-up, then the rest, so that
+    // the wait ends soon after its time without spinning through it.
+    constexpr std::uint64_t kWakeMarginUs = 250;
+    const std::uint64_t left = until - now;
+    const std::uint64_t sleep = left > 2 * kWakeMarginUs ? left - kWakeMarginUs : left;
+    window_.WaitForEvents(static_cast<std::uint32_t>(std::min<std::uint64_t>(sleep, 1'000'000)));
+  }
+}
+
 void ProgrammerLink::CalibrateDelayLoop() {
   LoopCalibration = 0;
   window_.StartTimer(100, [this] { CountCalibrationTick(); });

@@ -190,12 +190,18 @@ bool ProgrammerLink::SetLine(Line line, bool high) {
   SerialEngine* engine = ReadyEngine();
   if (engine == nullptr) return false;
   engine->SetLine(line, high);
+  if (line == Line::Rst) {
+    if (high && !rstHigh_) sinceRstRise_ = 0;
+    rstHigh_ = high;
+  }
   return !EngineFailed();
 }
 
 void ProgrammerLink::PulseRstLow() {
   if (SerialEngine* engine = ReadyEngine()) {
     engine->PulseRstLow();
+    sinceRstRise_ = 0;
+    rstHigh_ = true;
     EngineFailed();
   }
 }

@@ -131,6 +131,14 @@ class ProgrammerLink {
   // The same, but ends early once *stop is true (checked after every pump).
   void WaitMilliseconds(std::int32_t ms, const bool& stop);
   void WaitScaled(std::int32_t n) { WaitMilliseconds(n / 20000); }
+  // Pumps until at least us microseconds have passed on the clock that times the
+  // edges, the clock a chip's write cycle runs on; the tick's whole milliseconds can
+  // end up to one early. Ends early once *stop is true (checked after every pump).
+  void WaitMicroseconds(std::int64_t us, const bool& stop);
+  void WaitMicroseconds(std::int64_t us) {
+    const bool never = false;
+    WaitMicroseconds(us, never);
+  }
 
   // --- Modes. Program mode: RST 1, MODE7 0, MODE3 0; run mode the reverse. Both
   // refuse (with the port's problem in a box) when the port cannot be used.
@@ -168,6 +176,9 @@ class ProgrammerLink {
   bool SendByteBits(BitFlag b7, BitFlag b6, BitFlag b5, BitFlag b4, BitFlag b3, BitFlag b2,
                     BitFlag b1, BitFlag b0);
   bool ReceivedMatchesSent() const { return ReceivedBits == SentBits; }
+  // The bytes clocked since RST last rose: a chip counts the bytes of its
+  // instructions from there, each in its own instruction length.
+  std::size_t BytesSinceRstRise() const { return sinceRstRise_; }
 
   PortIo& Port() { return port_; }
   // The clock that times the edges, for waits bounded by the chip's own times.
@@ -200,6 +211,8 @@ class ProgrammerLink {
   std::int32_t selectedLpt_ = 1;
   bool selected_ = false;  // no port until start-up selects one
   std::string portProblem_;
+  bool rstHigh_ = false;          // RST as last set
+  std::size_t sinceRstRise_ = 0;  // bytes clocked since RST rose
 };
 
 }  // namespace vql

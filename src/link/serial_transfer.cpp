@@ -29,6 +29,7 @@ bool ProgrammerLink::ExchangeBytes(std::span<const std::uint8_t> out, std::span<
   SerialEngine* engine = ReadyEngine();
   if (engine == nullptr) return false;
   const Exchanged how = engine->Exchange(out, in, clocked);
+  sinceRstRise_ += clocked;
   if (clocked > 0) ReceivedBits = FlagsOf(in[clocked - 1]);
   if (EngineFailed()) return false;
   if (how == Exchanged::Refused) {

@@ -152,7 +152,8 @@ TEST(Commands, ReadChipSetsTheExtentAndReadsLockBitsAndFuseByTheDevice) {
     SimLockBits locks;
     std::int32_t level;  // what the boxes show after the read
   };
-  const Case cases[] = {{"AT89S8253", {true, false, false}, 1},
+  // The AT89S8253's reading is disputed: its boxes keep the operator's order (none).
+  const Case cases[] = {{"AT89S8253", {true, false, false}, 0},
                         {"AT89S52", {true, true, false}, 2},
                         {"AT89S53", {true, true, true}, 0}};  // reads no lock bits
   for (const auto& c : cases) {
@@ -380,9 +381,10 @@ TEST(Verify, AMatchOnlyAfterANewEnableSendsTheWalkBackToTheStart) {
     EXPECT_EQ(result.outcome, holdsImage ? Outcome::Done : Outcome::VerifyMismatch);
     EXPECT_EQ(result.Vouched(), holdsImage);
     // Two passes: the first reads 0000 until the chip hears, and once more to confirm,
-    // where the cell holds 00, whose complement does not match; the second reads it
-    // twenty times where it holds FF.
-    EXPECT_EQ(ProgrammerWorld::Count(world.Instructions(4), "20 00 00 00"), holdsImage ? 4u : 21u);
+    // where the cell holds 00, whose complement does not match; the second, after
+    // those answers disagreed, reads it twice to match, or twenty times where it
+    // holds FF.
+    EXPECT_EQ(ProgrammerWorld::Count(world.Instructions(4), "20 00 00 00"), holdsImage ? 5u : 21u);
   }
 }
 

@@ -70,9 +70,9 @@ TEST(WriteCode4, WritesAByteAndReadsItBack) {
 }
 
 // A write's read-back waits for the chip's write cycle, which starts with the
-// write's last bit. The wait counts five moves of the millisecond tick: more than
-// 4 ms, wherever in a millisecond it starts. Bytes in a row start their waits at
-// different points of the tick.
+// write's last bit: at least 5 ms by the clock the chip runs on, whatever the tick
+// does (the AT89S8253's cycle lasts up to 4.5 ms). Bytes in a row start their waits
+// at different points of the tick.
 TEST(WriteCode4, EveryReadBackComesAfterTheWaitForTheWriteCycle) {
   struct Case {
     std::string device;
@@ -88,7 +88,8 @@ TEST(WriteCode4, EveryReadBackComesAfterTheWaitForTheWriteCycle) {
     }
     ASSERT_EQ(world.Ops().WriteCode4(0x01FF), Outcome::Done) << c.device;
     const auto instructions = world.Instructions(4);
-    const auto times = ClockedByteTimes(world.Decode());
+    auto times = ClockedByteTimes(world.Decode());
+    times.erase(times.begin(), times.begin() + 4);  // the read before the enable
     ASSERT_EQ(times.size(), 4 * instructions.size()) << c.device;
     std::size_t writes = 0;
     for (std::size_t i = 0; i < instructions.size(); ++i) {
@@ -97,7 +98,7 @@ TEST(WriteCode4, EveryReadBackComesAfterTheWaitForTheWriteCycle) {
       const std::string name = c.device + " " + instructions[i];
       ASSERT_LT(i + 1, instructions.size()) << name;
       EXPECT_EQ(instructions[i + 1], "20" + instructions[i].substr(2, 6) + " 00") << name;
-      EXPECT_GT(times[4 * (i + 1)].first - times[4 * i + 3].last, 4000u) << name;
+      EXPECT_GE(times[4 * (i + 1)].first - times[4 * i + 3].last, 5000u) << name;
     }
     EXPECT_EQ(writes, c.image.size()) << c.device;
     for (std::size_t i = 0; i < c.image.size(); ++i) {
@@ -224,8 +225,9 @@ TEST(RetryLimits, AtTheLimitAndOnePast) {
     const auto instructions = world.Instructions(4);
     EXPECT_EQ(Count(instructions, "20 01 00"), c.reads) << c.name;
     EXPECT_EQ(Count(instructions, kEnable), c.enables) << c.name;
-    // Nothing after a failed address is compared.
-    EXPECT_EQ(Count(instructions, "20 01 01"), c.outcome == Outcome::Done ? 1u : 0u) << c.name;
+    // Nothing after a failed address is compared; after answers that disagreed, a
+    // match needs a second read that agrees, also at the next address.
+    EXPECT_EQ(Count(instructions, "20 01 01"), c.outcome == Outcome::Done ? 2u : 0u) << c.name;
     EXPECT_EQ(world.window.messageBoxes, c.boxes) << c.name;
   }
   // Blank reads: at most 10, an enable between two; no message.
@@ -264,7 +266,7 @@ TEST(EnableProgramming4, JudgesTheEchoByTheDeviceRow) {
     ProgrammerWorld world(c.device);
     auto enables = std::make_shared<int>(0);
     world.sim->PlugTarget(std::make_unique<ProtocolTarget>([=](const std::vector<std::uint8_t>& r) {
-      if (r.size() == 3 && EndsWith(r, {0xAC, 0x53, 0x55})) {
+      if (r.size() % 4 == 3 && EndsWith(r, {0xAC, 0x53, 0x55})) {
         ++*enables;
         return static_cast<std::uint8_t>(c.echoFrom && *enables >= c.echoFrom ? 0x69 : 0x00);
       }
@@ -293,7 +295,7 @@ TEST(EnableProgramming4, AChipThatEchoedInTheCommandIsNotSoughtAtSlowerClocks) {
   ProgrammerWorld world("AT89S52");
   auto enables = std::make_shared<int>(0);
   world.sim->PlugTarget(std::make_unique<ProtocolTarget>([=](const std::vector<std::uint8_t>& r) {
-    if (r.size() == 3 && EndsWith(r, {0xAC, 0x53, 0x55})) {
+    if (r.size() % 4 == 3 && EndsWith(r, {0xAC, 0x53, 0x55})) {
       return static_cast<std::uint8_t>(++*enables == 1 ? 0x69 : 0x00);
     }
     return std::uint8_t{0x00};
@@ -536,6 +538,11 @@ TEST(Pages4, WritesEachPageWithOneInstructionPollsItsLastByteAndReadsItBack) {
     Strings seen;  // "30 00", "50 01 + page", "20 01 FF"
     std::vector<std::uint8_t> written;
     for (std::size_t i = 0; i < bytes.size();) {
+      // The read of 0000 before each enable keeps a three-byte chip out of programming.
+      if (i + 5 < bytes.size() && bytes[i] == 0x20 && bytes[i + 4] == 0xAC && bytes[i + 5] == 0x53) {
+        i += 4;
+        continue;
+      }
       const bool paged = bytes[i] == 0x30 || bytes[i] == 0x50;
       const std::size_t length = paged ? c.opening + static_cast<std::size_t>(c.page) : 4;
       ASSERT_LE(i + length, bytes.size());

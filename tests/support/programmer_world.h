@@ -58,25 +58,52 @@ class ProgrammerWorld : public CableBench {
 
   // The bytes clocked to the target since the last ClearTrace, cut into
   // instructions of the given length (3 or 4), each as spaced hex: "40 2A BC 5A".
-  // A three-byte operation opens with one four-byte enable, AC 53 55 55, that looks
-  // for a chip of the other set: it comes out whole.
+  // A chip counts its frames from the rise of RST, and so does the cut. The read of
+  // address 0 that comes before every enable, to keep a chip of the other set out of
+  // programming, is left out (the cross-set tests look at it). A three-byte
+  // operation opens with one four-byte enable and the four-byte signature reads
+  // that look for a chip of the other set: that session is cut in fours.
   std::vector<std::string> Instructions(std::size_t length) const {
-    const auto bytes = Decode().MosiBytes();
-    std::vector<std::string> out;
-    std::size_t i = 0;
-    if (length == 3 && bytes.size() >= 4 &&
-        std::equal(bytes.begin(), bytes.begin() + 4, std::begin(kFourByteEnable))) {
-      out.emplace_back("AC 53 55 55");
-      i = 4;
+    const DecodedTrace decoded = Decode();
+    std::vector<std::uint64_t> rises;
+    for (const LineChange& change : decoded.changes) {
+      if (change.line == "RST" && change.level) rises.push_back(change.us);
     }
-    for (; i + length <= bytes.size(); i += length) {
-      std::string text;
-      for (std::size_t j = 0; j < length; ++j) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, j == 0 ? "%02X" : " %02X", bytes[i + j]);
-        text += hex;
+    std::vector<std::string> out;
+    std::size_t next = 0;
+    while (next < decoded.bytes.size()) {
+      // The bytes of one session: up to the next rise of RST.
+      const auto rise = std::upper_bound(rises.begin(), rises.end(), decoded.bytes[next].firstUs);
+      std::vector<std::uint8_t> session;
+      for (; next < decoded.bytes.size() &&
+             (rise == rises.end() || decoded.bytes[next].firstUs < *rise);
+           ++next) {
+        session.push_back(decoded.bytes[next].mosi);
       }
-      out.push_back(text);
+      std::size_t at = 0;
+      const auto startsWith = [&](std::initializer_list<std::uint8_t> bytes) {
+        return session.size() >= at + bytes.size() &&
+               std::equal(bytes.begin(), bytes.end(), session.begin() + static_cast<std::ptrdiff_t>(at));
+      };
+      std::size_t cut = length;
+      if (startsWith({0x20, 0x00, 0x00, 0x00, 0xAC, 0x53})) {
+        at = 4;
+        cut = 4;
+      } else if (startsWith({0x01, 0x00, 0x00, 0xAC, 0x53})) {
+        at = 3;
+        cut = 3;
+      } else if (startsWith({0xAC, 0x53, 0x55, 0x55})) {
+        cut = 4;
+      }
+      for (; at + cut <= session.size(); at += cut) {
+        std::string text;
+        for (std::size_t j = 0; j < cut; ++j) {
+          char hex[4];
+          std::snprintf(hex, sizeof hex, j == 0 ? "%02X" : " %02X", session[at + j]);
+          text += hex;
+        }
+        out.push_back(text);
+      }
     }
     return out;
   }

@@ -55,6 +55,8 @@ std::size_t LineIndex(std::string_view line) {
 
 // One rising edge of SCK and what happened until the next.
 struct ClockedBit {
+  std::uint64_t riseUs = 0;
+  std::uint64_t fallUs = 0;
   bool mosi = false;
   bool mosiStable = true;
   bool misoSeen = false;
@@ -120,7 +122,10 @@ DecodedTrace DecodeTrace(const std::vector<TraceAccess>& accesses, std::uint16_t
     const bool isHigh = (access.value & kSck) != 0;
     const bool mosiChanged = (changed & kMosi) != 0;
     if (!wasHigh && isHigh) {
-      bits.push_back({.mosi = (access.value & kMosi) != 0, .mosiStable = !mosiChanged});
+      bits.push_back({.riseUs = access.us, .fallUs = access.us,
+                      .mosi = (access.value & kMosi) != 0, .mosiStable = !mosiChanged});
+    } else if (wasHigh && !isHigh && !bits.empty()) {
+      bits.back().fallUs = access.us;
     } else if (wasHigh && isHigh && mosiChanged && !bits.empty()) {
       bits.back().mosiStable = false;
     }
@@ -137,6 +142,8 @@ DecodedTrace DecodeTrace(const std::vector<TraceAccess>& accesses, std::uint16_t
       byte.mosiStableWhileHigh = byte.mosiStableWhileHigh && bit.mosiStable;
       byte.misoSampledEveryBit = byte.misoSampledEveryBit && bit.misoSeen;
     }
+    byte.firstUs = bits[first].riseUs;
+    byte.lastUs = bits[first + 7].fallUs;
     decoded.bytes.push_back(byte);
   }
   decoded.leftoverBits = static_cast<int>(bits.size() % 8);

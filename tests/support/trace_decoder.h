@@ -42,8 +42,15 @@ struct ClockedByte {
   std::uint8_t miso = 0;
   bool mosiStableWhileHigh = true;  // MOSI never changed while SCK was high during this byte
   bool misoSampledEveryBit = true;  // every bit had at least one status read while SCK was high
+  std::uint64_t firstUs = 0;        // when SCK rose for the first bit
+  std::uint64_t lastUs = 0;         // when SCK fell after the last bit (its rise if it never fell)
 
-  bool operator==(const ClockedByte&) const = default;
+  // What was clocked, not when.
+  bool operator==(const ClockedByte& other) const {
+    return mosi == other.mosi && miso == other.miso &&
+           mosiStableWhileHigh == other.mosiStableWhileHigh &&
+           misoSampledEveryBit == other.misoSampledEveryBit;
+  }
 };
 
 struct DecodedTrace {
