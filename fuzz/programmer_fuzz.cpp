@@ -174,7 +174,7 @@ const char* OpName(Op op) {
 // only for some parameters (see Run), so that the search runs at hundreds of inputs
 // a second.
 constexpr std::array<Op, 32> kOpChoice{
-    OpOf(CommandId::Load),     OpOf(CommandId::Load),       OpOf(CommandId::Load),
+    OpOf(CommandId::Load),     OpOf(CommandId::Load),       OpOf(CommandId::ReadSignature),
     OpOf(CommandId::Load),     OpOf(CommandId::Program),    OpOf(CommandId::Program),
     OpOf(CommandId::Program),  OpOf(CommandId::Program),    OpOf(CommandId::Verify),
     OpOf(CommandId::Verify),   OpOf(CommandId::Verify),     OpOf(CommandId::Verify),
@@ -425,16 +425,13 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
     Broken("a refused command leaves the chip unchanged",
            std::string(name) + " ended " + vql::OutcomeText(result.outcome));
   }
-  // The three-byte devices look for a four-byte chip by its echo, and the devices
-  // that judge the echo send nothing more without it. A chip of the other set that
-  // gives no echo, or a MISO line stuck at a level, cannot be seen: the help says so.
-  // Nor can one that misses the look: it may hear a later three-byte enable and take
-  // the reads that follow, framed in fours, for writes.
-  const bool reads = op == OpOf(CommandId::ReadChip) || op == OpOf(CommandId::Verify) || op == OpOf(CommandId::BlankCheck);
-  const bool seen = conditions.echoes && conditions.hearsFirst && !conditions.misoStuck &&
-                    device.enable != vql::EnableRule::SingleTry;
-  if (socket == Socket::kOtherSet && reads && seen && Snapshot(*chip) != before) {
-    Broken("a read with the wrong instruction set leaves the chip unchanged", name);
+  // Whatever is selected and whatever sits in the socket (the chosen model, another of
+  // the same set, one of the other set, with or without an echo, hearing the first
+  // enable or a later one), a read changes nothing in it.
+  const bool reads = op == OpOf(CommandId::ReadChip) || op == OpOf(CommandId::Verify) ||
+                     op == OpOf(CommandId::BlankCheck) || op == OpOf(CommandId::ReadSignature);
+  if (reads && Snapshot(*chip) != before) {
+    Broken("a read leaves every chip unchanged, whatever is selected", name);
   }
   if (result.Ok() && !result.Vouched() && device.enable == vql::EnableRule::EchoJudged) {
     Broken("a device that judges the echo vouches for every Done",
@@ -447,13 +444,6 @@ void CheckCommand(Op op, CommandResult result, vql::Programmer& app, SimChip* ch
                          lockLevel)) {
     Broken("a good chip of the chosen model is never refused",
            std::string(name) + " ended " + vql::OutcomeText(result.outcome));
-  }
-  // The chosen device is the operator's word for the chip: another model of the same
-  // instruction set takes the same instructions, and nothing the program sends tells
-  // them apart, while its size and lock and fuse layouts differ. A read leaves it as
-  // it was all the same.
-  if (socket == Socket::kSameSet && reads && Snapshot(*chip) != before) {
-    Broken("a read leaves the chip unchanged", name);
   }
   if (socket != Socket::kChosen) return;
   // A Done that the program does not vouch for has said why, in a box: what nothing on

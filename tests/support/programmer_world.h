@@ -63,27 +63,33 @@ class ProgrammerWorld : public CableBench {
   // programming, is left out (the cross-set tests look at it). A three-byte
   // operation opens with one four-byte enable and the four-byte signature reads
   // that look for a chip of the other set: that session is cut in fours.
-  std::vector<std::string> Instructions(std::size_t length) const {
+  struct TimedInstruction {
+    std::string text;
+    std::uint64_t firstUs;  // SCK's first rise in it
+    std::uint64_t lastUs;   // SCK's last fall in it
+  };
+  std::vector<TimedInstruction> TimedInstructions(std::size_t length) const {
     const DecodedTrace decoded = Decode();
     std::vector<std::uint64_t> rises;
     for (const LineChange& change : decoded.changes) {
       if (change.line == "RST" && change.level) rises.push_back(change.us);
     }
-    std::vector<std::string> out;
+    std::vector<TimedInstruction> out;
     std::size_t next = 0;
     while (next < decoded.bytes.size()) {
       // The bytes of one session: up to the next rise of RST.
       const auto rise = std::upper_bound(rises.begin(), rises.end(), decoded.bytes[next].firstUs);
-      std::vector<std::uint8_t> session;
+      std::vector<ClockedByte> session;
       for (; next < decoded.bytes.size() &&
              (rise == rises.end() || decoded.bytes[next].firstUs < *rise);
            ++next) {
-        session.push_back(decoded.bytes[next].mosi);
+        session.push_back(decoded.bytes[next]);
       }
       std::size_t at = 0;
       const auto startsWith = [&](std::initializer_list<std::uint8_t> bytes) {
         return session.size() >= at + bytes.size() &&
-               std::equal(bytes.begin(), bytes.end(), session.begin() + static_cast<std::ptrdiff_t>(at));
+               std::equal(bytes.begin(), bytes.end(), session.begin() + static_cast<std::ptrdiff_t>(at),
+                          [](std::uint8_t b, const ClockedByte& c) { return b == c.mosi; });
       };
       std::size_t cut = length;
       if (startsWith({0x20, 0x00, 0x00, 0x00, 0xAC, 0x53})) {
@@ -99,13 +105,20 @@ class ProgrammerWorld : public CableBench {
         std::string text;
         for (std::size_t j = 0; j < cut; ++j) {
           char hex[4];
-          std::snprintf(hex, sizeof hex, j == 0 ? "%02X" : " %02X", session[at + j]);
+          std::snprintf(hex, sizeof hex, j == 0 ? "%02X" : " %02X", session[at + j].mosi);
           text += hex;
         }
-        out.push_back(text);
+        out.push_back({text, session[at].firstUs, session[at + cut - 1].lastUs});
       }
     }
     return out;
+  }
+  std::vector<std::string> Instructions(std::size_t length) const {
+    std::vector<std::string> texts;
+    for (TimedInstruction& instruction : TimedInstructions(length)) {
+      texts.push_back(std::move(instruction.text));
+    }
+    return texts;
   }
 
   // How many of the instructions begin with prefix.
