@@ -121,9 +121,9 @@ OPTIONS
   --summary          end with one line of key=value pairs (see SUMMARY)
   --require-vouched  end with exit status 1 (reason unvouched) when the command
                      is done but a box has said that nothing could check it;
-                     the status texts stay as they are. With job, such a chip
-                     counts as failed. Used by every command that drives the
-                     chip, and by job
+                     the status texts stay as they are, and read -o leaves
+                     OUT untouched. With job, such a chip counts as failed.
+                     Used by every command that drives the chip, and by job
   --records-only     with verify: compare only the addresses that the file's data
                      records give, not the gaps between them (which verify
                      otherwise takes as FF), for a chip that holds more than the
