@@ -28,8 +28,9 @@ struct ChipReport {
   bool vouched = false;
   // A Done, and a vouched one where the job requires it.
   bool passed = false;
-  // The number written into the chip: on a pass, and on a chip whose serial write
-  // failed (that number is skipped, never handed out again).
+  // The number written into the chip: on a pass (or a Done failed as unvouched), and
+  // on a chip whose serial write failed (that number is skipped, never handed out
+  // again).
   std::optional<std::uint64_t> serial;
   double seconds = 0.0;
   std::string logLine;
