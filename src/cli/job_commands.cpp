@@ -81,6 +81,7 @@ JobVerdict RunJobFile(const CliOptions& options, Programmer& programmer, Termina
     runner.emplace(programmer, ReadJobFile(options.file),
                    options.log.empty() ? std::string() : std::filesystem::absolute(options.log).string());
     runner->Open();
+    runner->SetRequireVouched(options.requireVouched);
   } catch (const JobError& error) {
     return {kExitUsage, error.what(), "bad-job"};
   }

@@ -147,6 +147,8 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     flag(options.quiet, true);
   } else if (name == "--summary") {
     flag(options.summary, true);
+  } else if (name == "--require-vouched") {
+    flag(options.requireVouched, true);
   } else if (name == "--records-only") {
     flag(options.recordsOnly, true);
   } else if (name == "--loop") {
@@ -197,7 +199,7 @@ bool Uses(const CliOptions& options, std::string_view option) {
   if (option == "--port" || option == "--config") {
     return chip || job || options.command == CliCommand::Config;
   }
-  if (option == "--sck-half-us") return chip || job;
+  if (option == "--sck-half-us" || option == "--require-vouched") return chip || job;
   if (option == "--loop" || option == "--loop-count") return job;
   if (option == "--log") return job || jobNew;
   if (option == "--serial") return jobNew;

@@ -45,6 +45,8 @@ struct CliOptions {
   std::string config;  // --config: the one file to read; empty: the usual lookup
   bool quiet = false;    // -q: errors only
   bool summary = false;  // --summary: one key=value line at the end
+  // --require-vouched: a Done that nothing on the wire could check ends with status 1.
+  bool requireVouched = false;
   bool recordsOnly = false;  // verify --records-only: the records' addresses, not the gaps
   // job: --loop, chip after chip; --loop-count N ends it after N chips.
   bool loop = false;

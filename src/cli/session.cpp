@@ -107,18 +107,21 @@ class InputCopy {
 };
 
 // What became of the command: the exit status and, after a failure, why, in words
-// and as the summary's reason token; the command's own outcome where it ran.
+// and as the summary's reason token; the command's own outcome where it ran, and
+// the caveat of a Done that nothing on the wire could check.
 struct Verdict {
   int status = kExitOk;
   std::string reason;
   std::string_view token = "ok";
   std::optional<Outcome> outcome;
+  std::string caveat = {};
 };
 
 Verdict VerdictOf(CommandResult result) {
   if (result.Ok()) {
     Verdict done;
     done.outcome = result.outcome;
+    done.caveat = std::move(result.caveat);
     return done;
   }
   return {ExitStatusOf(result.outcome), OutcomeText(result.outcome),
@@ -132,6 +135,7 @@ struct Facts {
   std::string sha256;  // of the image over the device's range, or empty
   std::int32_t written = 0;
   std::string_view token = "ok";
+  bool vouched = false;  // no caveat came with the command's Done
 };
 
 void PrintSummary(const CliOptions& options, const Facts& facts, int status, double seconds) {
@@ -144,10 +148,11 @@ void PrintSummary(const CliOptions& options, const Facts& facts, int status, dou
   std::FILE* out = WritesToStdout(options) ? stderr : stdout;
   std::fprintf(out,
                "command=%s device=%s file=%s sha256=%s written=%d seconds=%.2f result=%s "
-               "reason=%.*s\n",
+               "reason=%.*s vouched=%s\n",
                options.commandName.c_str(), LogValue(facts.device).c_str(),
                LogValue(facts.file).c_str(), LogValue(facts.sha256).c_str(),
-               facts.written, seconds, result, static_cast<int>(token.size()), token.data());
+               facts.written, seconds, result, static_cast<int>(token.size()), token.data(),
+               status == kExitOk && facts.vouched ? "yes" : "no");
 }
 
 class Session {
@@ -172,6 +177,8 @@ class Session {
   Verdict Read();
   Verdict TestIo();
   Verdict Config();
+  // With --require-vouched, a Done with a caveat fails; its status text stays.
+  void RequireVouched(Verdict& verdict) const;
   // After the command, before the shut-down's texts: the last status, or what failed in
   // its place where that text could read as success.
   void EndCommand(const Verdict& verdict);
@@ -220,6 +227,7 @@ int Session::Run() {
   } catch (const std::exception& error) {
     verdict = {kExitUsage, error.what(), "usage", std::nullopt};
   }
+  RequireVouched(verdict);
   EndCommand(verdict);
   NoteFacts(verdict);
   programmer_.Shutdown();
@@ -239,6 +247,14 @@ int Session::Run() {
   return verdict.status;
 }
 
+void Session::RequireVouched(Verdict& verdict) const {
+  if (!options_.requireVouched || verdict.status != kExitOk || verdict.caveat.empty()) return;
+  verdict.status = kExitFailed;
+  verdict.token = "unvouched";
+  // The caveat's box has just been shown.
+  verdict.reason = "--require-vouched, and nothing on the wire could check the result (see above)";
+}
+
 void Session::EndCommand(const Verdict& verdict) {
   const Outcome outcome = verdict.outcome.value_or(Outcome::Done);
   std::string failed;
@@ -254,6 +270,7 @@ void Session::NoteFacts(const Verdict& verdict) {
   const DeviceInfo* device = programmer_.Selection.Device();
   facts_.device = device != nullptr ? std::string(device->name) : std::string();
   facts_.token = verdict.token;
+  facts_.vouched = verdict.caveat.empty();
   const ImageState& image = programmer_.Image;
   if (device == nullptr || image.HexFilePath.empty()) return;
   facts_.file = image.HexFilePath;
@@ -261,10 +278,11 @@ void Session::NoteFacts(const Verdict& verdict) {
   const std::optional<std::string> digest = ImageSha256(image.Image, device->lastAddress);
   if (!digest) return;
   facts_.sha256 = *digest;
-  // The writes skip FF bytes, as an erased chip holds them already.
+  // The writes skip FF bytes, as an erased chip holds them already. A Done that
+  // --require-vouched fails has written them all the same.
   const bool wrote = (options_.operatorCommand == CommandId::Program ||
                       options_.operatorCommand == CommandId::AutoProgram) &&
-                     verdict.status == kExitOk;
+                     verdict.outcome == Outcome::Done;
   const std::int32_t extent =
       std::clamp<std::int32_t>(programmer_.Cmd.CodeExtent, 0, device->lastAddress + 1);
   for (std::int32_t n = 0; wrote && n < extent; ++n) {
@@ -358,8 +376,10 @@ Verdict Session::Read() {
     writer.emplace(std::filesystem::absolute(options_.output).string());
   }
   const std::int32_t last = programmer_.Selection.Device()->lastAddress;
-  const CommandResult read = programmer_.Cmd.ReadChip();
+  CommandResult read = programmer_.Cmd.ReadChip();
   if (!read.Ok()) return VerdictOf(read);
+  // A read that is to fail leaves the output as a failed read does: untouched.
+  if (options_.requireVouched && !read.Vouched()) return VerdictOf(std::move(read));
   if (StopSignals::Received()) return {kExitStopped, {}, "stopped", std::nullopt};
   if (toStdout) {
     const std::string text = IntelHexText(programmer_.Image.Image, last);
@@ -369,7 +389,7 @@ Verdict Session::Read() {
   } else {
     PrintUsedRows(programmer_.Image.Image, stdout);
   }
-  return {};
+  return VerdictOf(std::move(read));
 }
 
 Verdict Session::TestIo() {

@@ -53,7 +53,9 @@ std::string ChipText(const ChipReport& report) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, ", %.1f s", report.seconds);
   const std::string chip = "Chip " + std::to_string(report.count);
-  if (report.Passed()) return chip + ": passed, " + serial + seconds;
+  if (report.Passed()) {
+    return chip + (report.vouched ? ": passed, " : ": passed (unvouched), ") + serial + seconds;
+  }
   // A number that went into a failed chip is never handed out again.
   if (report.serial) serial += " (skipped: never handed out again)";
   return chip + ": FAILED (" + report.reason + "), " + serial + seconds;
@@ -198,6 +200,9 @@ std::optional<ChipReport> JobRunner::RunChip() {
   cmd.BeforeFuseAndLock = nullptr;
   report.outcome = result.outcome;
   report.reason = std::string(ReasonToken(result.outcome));
+  report.vouched = result.Vouched();
+  report.passed = result.Ok() && (report.vouched || !requireVouched_);
+  if (result.Ok() && !report.passed) report.reason = "unvouched";
   if (number_ && serialTried_) {
     report.serial = number_;
     if (!result.Ok()) report.reason = "serial-not-written";
@@ -210,7 +215,7 @@ std::optional<ChipReport> JobRunner::RunChip() {
   }
   // A chip that failed is released too: the board is done with, and goes.
   if (!result.Ok() && programmer_.Link.PortUsable()) cmd.SetOperatingMode(false);
-  (result.Ok() ? passed_ : failed_)++;
+  (report.passed ? passed_ : failed_)++;
   report.seconds = (programmer_.Window().GetTickCount() - start) / 1000.0;
   Log(report);
   return report;
@@ -247,7 +252,8 @@ void JobRunner::Log(ChipReport& report) {
                    " device=" + LogValue(device != nullptr ? std::string(device->name) : "") +
                    " serial=" + (report.serial ? std::to_string(*report.serial) : "-") +
                    " sha256=" + job_.sha256 + " result=" + (report.Passed() ? "ok" : "failed") +
-                   " reason=" + report.reason + " seconds=" + seconds +
+                   " reason=" + report.reason + " vouched=" + (report.vouched ? "yes" : "no") +
+                   " seconds=" + seconds +
                    " port=" + LogValue(programmer_.Link.PortName());
   if (logPath_.empty()) return;
   try {

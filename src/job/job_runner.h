@@ -20,16 +20,22 @@ namespace vql {
 struct ChipReport {
   std::int64_t count = 0;  // its place in this run, from 1
   Outcome outcome = Outcome::Done;
-  // The log's reason token: ReasonToken(outcome), or "serial-not-written" for a chip
-  // that took the file but not its serial number.
+  // The log's reason token: ReasonToken(outcome), "serial-not-written" for a chip
+  // that took the file but not its serial number, or "unvouched" for a Done that
+  // nothing on the wire could check, where the job requires vouched chips.
   std::string reason = "ok";
-  // The number written into the chip: on a pass, and on a chip whose serial write
-  // failed (that number is skipped, never handed out again).
+  // A Done with no caveat (CommandResult::Vouched).
+  bool vouched = false;
+  // A Done, and a vouched one where the job requires it.
+  bool passed = false;
+  // The number written into the chip: on a pass (or a Done failed as unvouched), and
+  // on a chip whose serial write failed (that number is skipped, never handed out
+  // again).
   std::optional<std::uint64_t> serial;
   double seconds = 0.0;
   std::string logLine;
 
-  bool Passed() const { return outcome == Outcome::Done; }
+  bool Passed() const { return passed; }
 };
 
 // Whether the job fits the device, with extent the end of its file's data: the file
@@ -37,8 +43,9 @@ struct ChipReport {
 // Throws JobError saying what does not fit.
 void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent);
 
-// The chip's line for the operator: "Chip 3: passed, serial 1282, 1.4 s", or "Chip 4:
-// FAILED (mismatch), no serial number, 0.9 s".
+// The chip's line for the operator: "Chip 3: passed, serial 1282, 1.4 s", "Chip 5:
+// passed (unvouched), serial 1283, 1.4 s", or "Chip 4: FAILED (mismatch), no serial
+// number, 0.9 s".
 std::string ChipText(const ChipReport& report);
 
 // Why a loop ended.
@@ -77,6 +84,9 @@ class JobRunner {
   LoopEnd RunLoop(std::optional<std::int64_t> count,
                   const std::function<void(const ChipReport&)>& onChip);
 
+  // On: a chip whose Done carries a caveat fails (reason "unvouched"), and counts so.
+  void SetRequireVouched(bool on) { requireVouched_ = on; }
+
   // Ends the wait for a board, or stops the chip being programmed at its next safe point.
   void RequestStop();
   bool StopRequested() const { return stop_; }
@@ -105,6 +115,7 @@ class JobRunner {
   std::optional<std::uint64_t> number_;  // the number of the chip being programmed
   bool serialTried_ = false;  // its write has begun: the number is the chip's now
   bool stop_ = false;
+  bool requireVouched_ = false;
   std::int64_t count_ = 0;
   std::int64_t passed_ = 0;
   std::int64_t failed_ = 0;

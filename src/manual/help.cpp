@@ -119,6 +119,11 @@ OPTIONS
                      progress bar; the data a command prints (read's rows, read
                      -o -) stays
   --summary          end with one line of key=value pairs (see SUMMARY)
+  --require-vouched  end with exit status 1 (reason unvouched) when the command
+                     is done but a box has said that nothing could check it;
+                     the status texts stay as they are, and read -o leaves
+                     OUT untouched. With job, such a chip counts as failed.
+                     Used by every command that drives the chip, and by job
   --records-only     with verify: compare only the addresses that the file's data
                      records give, not the gaps between them (which verify
                      otherwise takes as FF), for a chip that holds more than the
@@ -168,7 +173,8 @@ EXIT STATUS
        unreliable reads, a chip locked against reading or programming, lock
        bits or the fuse not taken, a byte refused by the cable (no power, not in
        program mode), a chip that does not answer, the wrong device type in the
-       socket, or a failed loop test
+       socket, or a failed loop test; with --require-vouched also a command
+       done but not vouched for (see below)
   2    usage, configuration and file errors, found before the chip is touched:
        a bad command line, a configuration file that cannot be read, a port that
        cannot be used, a HEX file that cannot be read or written, holds no
@@ -209,9 +215,15 @@ JOBS
   One line a chip goes to standard output, and one key=value line to the log,
   written to the disk before the next chip:
     time=2026-12-08T10:00:00Z job=/path/blink.vqljob device=AT89S2051
-    serial=1000 sha256=... result=ok reason=ok seconds=4.02 port=LPT1%20(0378)
+    serial=1000 sha256=... result=ok reason=ok vouched=yes seconds=4.02
+    port=LPT1%20(0378)
   reason is one of the SUMMARY's, or serial-not-written: the chip took the file
-  but not its serial number.
+  but not its serial number. vouched is yes for a chip that passed with nothing
+  left in doubt, and no for one whose box said that nothing could check a step
+  (the lock bits of a chip that cannot read them back, for instance), or that
+  failed. Such a chip passes, its line saying passed (unvouched), unless
+  --require-vouched is given: then it fails with reason unvouched and counts
+  among the failed chips.
 
   Serial numbers are kept in JOB.serial beside the job: the next number never
   handed out, and the numbers given back. A chip takes its number before it is
@@ -234,7 +246,7 @@ SUMMARY
   --summary ends the run with one line on standard output (on standard error
   when read -o - writes the file there) of key=value pairs separated by spaces:
     command=auto device=AT89S52 file=/path/fw.hex sha256=... written=18
-    seconds=1.90 result=ok reason=ok
+    seconds=1.90 result=ok reason=ok vouched=yes
   file is the HEX file's full path (a blank as %20, a % as %25) or -; sha256 the
   SHA-256 of the image over the device's range, from 0 to its last address with
   FF where the file has no data, or -; written the bytes programmed (FF bytes
@@ -242,7 +254,10 @@ SUMMARY
   reason one of ok, no-answer, no-power, not-programmed, mismatch, not-blank,
   not-erased, unreliable-read, locked, lock-failed, fuse-failed, wrong-device,
   loop-test-failed, bad-file, no-data, too-large, no-port, not-supported, usage,
-  stopped and output-failed.
+  stopped, output-failed and unvouched (--require-vouched failed a command done
+  but not vouched for); vouched yes for a command done with nothing left in
+  doubt, no for one done with a box that says what cannot be vouched for, and no
+  for every other result.
 
 SERIAL CLOCK
   The chip samples the serial clock with its own crystal: a half period of SCK
@@ -424,7 +439,10 @@ std::string ManualText() {
                      "and only when MISO is free (one that misses it may hear a later enable "
                      "and take the three-byte reads for writes); a "
                      "chip of the three-byte set under a device that goes on without an echo is "
-                     "not seen at all, and what is sent to it can change it.",
+                     "not seen at all, and what is sent to it can change it. A command done "
+                     "with such a box still ends with exit status 0, unless --require-vouched "
+                     "is given, which makes it end with 1 and reason unvouched; --summary's "
+                     "vouched=yes or vouched=no tells the two apart either way.",
                  79));
   return text;
 }
@@ -498,6 +516,7 @@ std::string ShortHelpText() {
          "  -o, --output OUT    with read: the HEX file to write; - for standard output\n"
          "  -q, --quiet         print only what went wrong\n"
          "  --summary           end with one key=value line for scripts and logs\n"
+         "  --require-vouched   exit 1 when a box says nothing could check the result\n"
          "  --loop              with job: chip after chip as boards come and go\n"
          "  -h, --help          this text\n"
          "      --manual        the whole manual: every option, the exit statuses,\n"

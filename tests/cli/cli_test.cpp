@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "commands/command_table.h"
@@ -185,6 +186,23 @@ INSTANTIATE_TEST_SUITE_P(
     CliCases, CliExitStatus,
     ::testing::Values(
         StatusCase{"BlankFreshChip", {"blank"}, kFastChip, 0, "", ""},
+        // A Done that nothing could check exits 0 unless --require-vouched is given; its
+        // status text stays either way.
+        StatusCase{"BlankWithMisoStuckHigh", {"blank"}, "target=AT89S8253,miso=1,clock=virtual",
+                   0, "nothing shows that it is blank", "failed"},
+        StatusCase{"BlankWithMisoStuckHighRequiredVouched", {"--require-vouched", "blank"},
+                   "target=AT89S8253,miso=1,clock=virtual", 1,
+                   "vql-isp-cli: blank failed: --require-vouched, and nothing on the wire could "
+                   "check the result (see above)",
+                   "failed"},
+        StatusCase{"VouchedBlankRequiredVouched", {"--require-vouched", "--device", "AT89S52", "blank"},
+                   "target=AT89S52,echo=yes,clock=virtual", 0, "", ""},
+        StatusCase{"AutoOfLockBitsThatCannotBeReadRequiredVouched",
+                   {"--device", "AT89S8252", "--lock", "1", "--require-vouched", "auto", kBlink},
+                   "target=AT89S8252,clock=virtual", 1, "cannot read its lock bits back",
+                   "Auto-program failed"},
+        StatusCase{"RequireVouchedWithALoad", {"--require-vouched", "load", kBlink}, kFastChip, 2,
+                   "option --require-vouched has no use with load", ""},
         StatusCase{"LoopTestWithPlug", {"test-io"}, "target=loopback,clock=virtual", 0,
                    "Ok...", ""},
         StatusCase{"VerifyAgainstAnErasedChip", {"verify", kBlink}, kFastChip, 1,
@@ -409,6 +427,50 @@ TEST_F(CliTest, ANumberWhoseWriteFailedIsNeverHandedOutAgain) {
   EXPECT_EQ(*serials.rbegin(), "315");
 }
 
+// Every chip's log line says whether nothing left its Done in doubt; --require-vouched
+// fails and counts a chip whose Done something did.
+TEST_F(CliTest, AJobLogsWhetherEachChipIsVouchedFor) {
+  const struct {
+    std::string device;
+    std::string lock;
+    std::vector<std::string> options;
+    std::string sim;
+    int status;
+    std::string log;   // result=, reason= and vouched= of every chip
+    std::string line;  // a part of standard output
+  } cases[] = {
+      {"AT89S52", "0", {}, "target=AT89S52", 0, "result=ok reason=ok vouched=yes", "Chip 1: passed, "},
+      {"AT89S52", "0", {}, "target=AT89S52,dead=0005", 1,
+       "result=failed reason=not-programmed vouched=no", "Chip 1: FAILED (not-programmed)"},
+      // The AT89S8252 cannot read its lock bits back.
+      {"AT89S8252", "1", {}, "target=AT89S8252", 0, "result=ok reason=ok vouched=no",
+       "Chip 1: passed (unvouched), "},
+      {"AT89S8252", "1", {"--require-vouched"}, "target=AT89S8252", 1,
+       "result=failed reason=unvouched vouched=no", "Chip 1: FAILED (unvouched)"},
+      {"AT89S8252", "1", {"--require-vouched", "--loop"}, "target=AT89S8252,boards=2", 1,
+       "result=failed reason=unvouched vouched=no", "2 chips: 0 passed, 2 failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sim + " " + c.log);
+    fs::remove(dir.Path() / "line.log");
+    ASSERT_EQ(Cli({"job-new", kBlink, "--device", c.device, "--lock", c.lock, "--log", "line.log",
+                   "-o", "blink.vqljob"}).status, 0);
+    std::vector<std::string> args = {"job", "blink.vqljob"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CliResult run = Cli(args, c.sim + ",clock=virtual");
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, c.line)) << run.out;
+    const auto log = Lines(ReadFile(dir.Path() / "line.log"));
+    EXPECT_FALSE(log.empty());
+    for (const std::string& line : log) {
+      EXPECT_EQ("result=" + ValueOf(line, "result") + " reason=" + ValueOf(line, "reason") +
+                    " vouched=" + ValueOf(line, "vouched"),
+                c.log);
+      EXPECT_TRUE(Contains(line, " " + c.log + " seconds=")) << "in that order: " << line;
+    }
+  }
+}
+
 TEST_F(CliTest, ReadWritesAHexFileThatReadsBackEqualToWhatWasProgrammed) {
   // Scattered records of bytes that are not FF, in CR LF lines, as other tools write.
   auto expected = std::make_unique<CodeImage>();
@@ -532,7 +594,17 @@ TEST_F(CliTest, TheSummaryLineAndTheLastStatusTellWhatBecameOfTheCommand) {
       {{"--summary", "auto", kBlink}, kFastChip, "written=18 ", "RUN MODE."},
       {{"--summary", "blank"}, kFastChip, "command=blank device=AT89S8253 file=- sha256=- "
        "written=0 ", "Not blank chip!!!"},
-      {{"--summary", "blank"}, kFastChip, " result=failed reason=not-blank", "Not blank chip!!!"},
+      {{"--summary", "blank"}, kFastChip, " result=failed reason=not-blank vouched=no",
+       "Not blank chip!!!"},
+      // vouched= tells a checked Done from one that nothing on the wire could check.
+      {{"--summary", "--device", "AT89S52", "blank"}, "target=AT89S52,echo=yes,clock=virtual",
+       " result=ok reason=ok vouched=yes", "Blank chip [OK]"},
+      {{"--summary", "--require-vouched", "--device", "AT89S52", "blank"},
+       "target=AT89S52,echo=yes,clock=virtual", " result=ok reason=ok vouched=yes", "Blank chip [OK]"},
+      {{"--summary", "blank"}, "target=AT89S8253,miso=1,clock=virtual",
+       " result=ok reason=ok vouched=no", "Blank chip [OK]"},
+      {{"--summary", "--require-vouched", "blank"}, "target=AT89S8253,miso=1,clock=virtual",
+       " result=failed reason=unvouched vouched=no", "Blank chip [OK]"},
       {{"--summary", "--device", "AT89S52", "auto", kBlink}, "target=AT89S52,dead=0005,clock=virtual",
        " result=failed reason=not-programmed", "Auto-program failed: byte not programmed"},
       {{"--summary", "--device", "AT89S52", "erase"}, "target=AT89S52,sense=0,clock=virtual",
@@ -543,9 +615,9 @@ TEST_F(CliTest, TheSummaryLineAndTheLastStatusTellWhatBecameOfTheCommand) {
        " result=failed reason=wrong-device", "Erase failed: wrong device"},
       {{"--summary", "verify", "empty.hex"}, kFastChip, " result=usage reason=no-data",
        "Load file complete."},
-      {{"--summary", "blank"}, "clock=virtual", " result=usage reason=no-port", ""},
+      {{"--summary", "blank"}, "clock=virtual", " result=usage reason=no-port vouched=no", ""},
       {{"-q", "--summary", "auto", kBlink}, "target=AT89S8253,state=q.state,clock=virtual",
-       " result=ok reason=ok", ""},
+       " result=ok reason=ok vouched=yes", ""},
   };
   for (const auto& c : cases) {
     const CliResult result = Cli(c.args, c.sim);
@@ -623,12 +695,20 @@ TEST_F(CliTest, AScriptSeesStopsOutputFailuresAndStandardStreams) {
   }
 }
 
+// Also a read that --require-vouched fails: the AT89S8253 cannot show that its code
+// is not hidden.
 TEST_F(CliTest, AReadThatFailsLeavesNoOutputFile) {
-  const CliResult result = Cli({"read", "-o", "out.hex"}, "target=AT89S52,sense=0,clock=virtual");
-  EXPECT_EQ(result.status, 1) << result.err;
-  // Nor a temporary file of it.
-  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-    EXPECT_EQ(entry.path().filename().string().find("out.hex"), std::string::npos) << entry.path();
+  for (const auto& [options, sim] :
+       {std::pair{std::vector<std::string>{}, "target=AT89S52,sense=0,clock=virtual"},
+        std::pair{std::vector<std::string>{"--require-vouched"}, "target=AT89S8253,clock=virtual"}}) {
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"read", "-o", "out.hex"});
+    const CliResult result = Cli(args, sim);
+    EXPECT_EQ(result.status, 1) << sim << result.err;
+    // Nor a temporary file of it.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+      EXPECT_EQ(entry.path().filename().string().find("out.hex"), std::string::npos) << entry.path();
+    }
   }
 }
 
