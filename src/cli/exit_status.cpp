@@ -16,6 +16,7 @@ int ExitStatusOf(Outcome outcome) {
     case Outcome::LockTimeOut:
     case Outcome::LockNotTaken:
     case Outcome::FuseNotTaken:
+    case Outcome::FuseUnknown:
     case Outcome::NotErased:
     case Outcome::LoopTestFailed:
     case Outcome::PortLost:

@@ -410,15 +410,26 @@ class DeviceOps {
       std::span<const std::uint16_t> addresses);
 
  private:
-  // One fuse write with its read before and after: the x2 bits (true: on) read.
+  // The user fuses as read, each true when enabled: the x2 clock (Fuse2) and, where
+  // the device row has the AT89S8253's three fuses, User Row programming (Fuse3).
+  struct FuseState {
+    bool x2 = false;
+    bool userRow = false;
+  };
+  // One fuse write with its read before and after.
   struct FuseReadings {
-    bool before = false;
-    bool after = false;
+    FuseState before;
+    FuseState after;
   };
   // viaOther: the other value is written (and read) first; before is what it read.
   std::optional<FuseReadings> WriteUserFusesOnce(bool x2, bool viaOther);
-  bool WriteFuseBit(bool x2);  // the write and its wait; false when the operation ended
-  std::optional<bool> ReadFuseBit();
+  // The write and its wait, with Fuse1 enabled and Fuse3 as userRow; false when the
+  // operation ended.
+  bool WriteFuses(bool x2, bool userRow);
+  // Read User Fuses, until two answers agree, under the polarity that Fuse1 shows.
+  // Nothing when the answers cannot show it (with refuseUnknown, the operation ends
+  // then with FuseUnknown and a box) or the operation ended.
+  std::optional<FuseState> ReadFuses(bool refuseUnknown);
   // Whether a byte's read-back must be checked against its read before the write,
   // and whether that has shown the chip taking a write yet.
   bool NeedsWriteProof() const { return !EchoJudged(); }

@@ -78,6 +78,10 @@ struct DeviceInfo {
   // at the slowest crystal it allows (AT89S51/52: 64 periods of 3 MHz + 400 us;
   // AT89S8253: 4.5 ms); 0 where no data sheet gives one. RST stays high until then.
   std::int32_t writeCycleMaxUs = 0;
+  // The fuse byte holds Fuse1 (serial programming), Fuse2 (x2 clock) and Fuse3 (User
+  // Row programming), as the AT89S8253's data sheet gives them; otherwise only the x2
+  // bit is known.
+  bool userFuses = false;
 };
 
 // One row a device; the table sizes itself.
@@ -91,7 +95,7 @@ inline constexpr auto kDevices = std::to_array<DeviceInfo>({
     {"AT89S8252", 8192, 0x1FFF, InstructionSet::ThreeByte, EnableRule::NoEcho,
      LockWrite::ThreeByte, LockRead::None, false, 500, true, 0, 0},
     {"AT89S8253", 12288, 0x2FFF, InstructionSet::FourByte, EnableRule::SingleTry,
-     LockWrite::ByMode, LockRead::ByMode, true, 10, true, 64, 4500, SpiMode::Mode1, 4500},
+     LockWrite::ByMode, LockRead::ByMode, true, 10, true, 64, 4500, SpiMode::Mode1, 4500, true},
     {"AT89S2051", 2048, 0x07FF, InstructionSet::FourByte, EnableRule::SingleTry,
      LockWrite::ByMode, LockRead::ByMode, true, 500, false, 0, 0},
     {"AT89S4051", 4096, 0x0FFF, InstructionSet::FourByte, EnableRule::SingleTry,

@@ -420,26 +420,55 @@ Outcome DeviceOps::ReadLockBitsByMode() {
   return Result(Outcome::Done);
 }
 
-std::optional<bool> DeviceOps::ReadFuseBit() {
-  const auto got = ReadAgreed({0x21, 0x55, 0x55, 0xFF}, "x2-clock fuse");
+std::optional<DeviceOps::FuseState> DeviceOps::ReadFuses(bool refuseUnknown) {
+  const auto got = ReadAgreed({0x21, 0x55, 0x55, 0xFF}, "user fuses");
   if (!got) return std::nullopt;
-  return (*got & 0x02u) == 0;  // b1 reads 0 when x2 is on
+  if (!device_->userFuses) {
+    // No data sheet gives this chip's fuses: b1 reads 0 when x2 is on, as this program
+    // has always read it, and nothing else of the byte is used.
+    return FuseState{(*got & 0x02u) == 0, false};
+  }
+  // Fuse1 enables serial programming, which a chip being programmed serially has
+  // enabled: its bit shows how an enabled fuse reads, which the AT89S8253's data sheet
+  // does not state (its lock bits read inverted to how they are written). All ones
+  // or all zeros come from a missing chip or a stuck MISO line too, and then show
+  // nothing unless the chip has shown otherwise that it hears.
+  if ((*got == 0x00 || *got == 0xFF) && !HeardSeen()) {
+    if (refuseUnknown) {
+      char text[400];
+      std::snprintf(text, sizeof text,
+                    "The user fuses of the %s read %02X, as a missing chip or a stuck MISO line "
+                    "answers, and nothing else has shown that the chip hears. Fuse1 (serial "
+                    "programming) must read enabled, but here it cannot show how the fuses "
+                    "read, so none was written. Check the cable and the target's power.",
+                    std::string(device_->name).c_str(), static_cast<unsigned>(*got));
+      window_.ShowMessageBox(text);
+      Halt(Outcome::FuseUnknown);
+    }
+    return std::nullopt;
+  }
+  const unsigned enabled = *got & 0x01u;
+  return FuseState{(*got >> 1 & 1u) == enabled, (*got >> 2 & 1u) == enabled};
 }
 
 Outcome DeviceOps::ReadUserFuses() {
   Scope scope(*this);
   if (Enable4()) {
-    if (const auto on = ReadFuseBit()) {
-      controls_.X2Clock = *on;
+    // Fuses that cannot show how they read leave the box as it was.
+    if (const auto fuses = ReadFuses(false)) {
+      controls_.X2Clock = fuses->x2;
       window_.ControlsChanged();
     }
   }
   return Result(Outcome::Done);
 }
 
-bool DeviceOps::WriteFuseBit(bool x2) {
-  // b1 is 0 to switch x2 on.
-  if (!Send({0xAC, static_cast<std::uint8_t>(x2 ? 0x18 : 0x1A), 0x55, 0xFF})) return false;
+bool DeviceOps::WriteFuses(bool x2, bool userRow) {
+  // Byte 2 is 0001 1 F3 F2 F1, a fuse enabled by a 0. Fuse1 (serial programming) stays
+  // enabled and Fuse3 (User Row programming) as it read: only the x2 clock changes.
+  const auto byte2 = static_cast<std::uint8_t>(0x18 | (device_->userFuses && !userRow ? 0x04 : 0) |
+                                               (x2 ? 0 : 0x02));
+  if (!Send({0xAC, byte2, 0x55, 0xFF})) return false;
   AwaitWriteCycle();
   return !Ended();
 }
@@ -449,15 +478,15 @@ std::optional<DeviceOps::FuseReadings> DeviceOps::WriteUserFusesOnce(bool x2, bo
   // other value, the chip shows that it hears even when it had the value asked.
   FuseReadings seen;
   if (!Enable4()) return std::nullopt;
-  const auto before = ReadFuseBit();
+  const auto before = ReadFuses(true);
   if (!before) return std::nullopt;
   seen.before = *before;
   if (viaOther) {
-    const auto other = WriteFuseBit(!x2) ? ReadFuseBit() : std::nullopt;
+    const auto other = WriteFuses(!x2, before->userRow) ? ReadFuses(true) : std::nullopt;
     if (!other) return std::nullopt;
     seen.before = *other;
   }
-  const auto after = WriteFuseBit(x2) ? ReadFuseBit() : std::nullopt;
+  const auto after = WriteFuses(x2, before->userRow) ? ReadFuses(true) : std::nullopt;
   if (!after) return std::nullopt;
   seen.after = *after;
   return seen;
@@ -466,10 +495,14 @@ std::optional<DeviceOps::FuseReadings> DeviceOps::WriteUserFusesOnce(bool x2, bo
 Outcome DeviceOps::WriteUserFuses() {
   Scope scope(*this);
   const bool x2 = controls_.X2Clock;
+  // All ones or all zeros show how the fuses read only from a chip that has shown it
+  // hears: its signature can show it.
+  if (device_->userFuses) ShowHearingBySignature();
   // A chip that missed the enable answers as it likes, and may answer the value asked
   // before and after a write it never heard. Unless the chip has shown in this command
   // that it hears, the write must show a change: when the fuse read as asked already,
-  // the other value is written first, then the one asked.
+  // the other value is written first, then the one asked. Fuse3 must read after the
+  // write as it did before.
   FuseReadings seen;
   bool taken = false;
   bool viaOther = false;
@@ -477,19 +510,22 @@ Outcome DeviceOps::WriteUserFuses() {
     const auto once = WriteUserFusesOnce(x2, viaOther);
     if (!once) return Result(Outcome::Done);
     seen = *once;
+    const bool asked = seen.after.x2 == x2 && seen.after.userRow == seen.before.userRow;
     // By way of the other value, only the change counts: a chip still busy with the
     // first write ignores the second and answers alike after both.
-    taken = seen.after == x2 && (seen.before != seen.after || (HeardSeen() && !viaOther));
-    viaOther = seen.after == x2 && seen.before == x2;
+    taken = asked && (seen.before.x2 != seen.after.x2 || (HeardSeen() && !viaOther));
+    viaOther = asked && seen.before.x2 == x2;
   }
   if (!taken) {
     const auto onOff = [](bool on) { return std::string(on ? "on" : "off"); };
     window_.ShowMessageBox("The x2-clock fuse of the " + std::string(device_->name) +
                            " did not take the write: it was written " + onOff(x2) +
-                           " and read back " + onOff(seen.after) +
-                           (seen.after == x2 ? " as it had read before, with nothing to show "
-                                               "that the chip heard the write"
-                                             : "") +
+                           " and read back " + onOff(seen.after.x2) +
+                           (seen.after.x2 == x2 && seen.after.userRow != seen.before.userRow
+                                ? ", but the User Row fuse read otherwise after the write"
+                            : seen.after.x2 == x2 ? " as it had read before, with nothing to show "
+                                                    "that the chip heard the write"
+                                                  : "") +
                            ", in three tries. Check the cable and the target's crystal.");
     Halt(Outcome::FuseNotTaken);
   }

@@ -15,6 +15,7 @@ std::string OutcomeText(Outcome outcome) {
     case Outcome::LockTimeOut: return "the lock bits could not be confirmed (time-out)";
     case Outcome::LockNotTaken: return "the lock bits did not read back as the level written";
     case Outcome::FuseNotTaken: return "the x2-clock fuse did not read back as written";
+    case Outcome::FuseUnknown: return "the user fuses could not show how they read, so none was written";
     case Outcome::NotErased: return "the chip did not read erased after the erase";
     case Outcome::Refused:
       return "the cable refused a byte: the target is not powered or not in program mode";
@@ -53,6 +54,7 @@ std::string_view OutcomeShortText(Outcome outcome) {
     case Outcome::LockTimeOut: return "lock time-out";
     case Outcome::LockNotTaken: return "lock bits not taken";
     case Outcome::FuseNotTaken: return "fuse not taken";
+    case Outcome::FuseUnknown: return "fuses unreadable";
     case Outcome::NotErased: return "not erased";
     case Outcome::Refused: return "no power";
     case Outcome::NoAnswer: return "no answer";
@@ -85,6 +87,7 @@ std::string_view ReasonToken(Outcome outcome) {
     case Outcome::LockTimeOut:
     case Outcome::LockNotTaken: return "lock-failed";
     case Outcome::FuseNotTaken: return "fuse-failed";
+    case Outcome::FuseUnknown: return "fuse-unknown";
     case Outcome::NotErased: return "not-erased";
     case Outcome::Refused: return "no-power";
     case Outcome::NoAnswer: return "no-answer";

@@ -19,6 +19,7 @@ enum class Outcome {
   LockTimeOut,     // a lock mode was never confirmed
   LockNotTaken,    // the lock bits did not read back as the level written
   FuseNotTaken,    // the x2-clock fuse did not read back as written
+  FuseUnknown,     // the user fuses read so that Fuse1 could not show how they read
   NotErased,       // the chip did not read erased after the erase and its time
   Refused,         // the cable refused a byte: SENSE low
   PortLost,        // the port or cable stopped answering mid-operation: the chip is in an unknown state
