@@ -13,7 +13,7 @@ namespace vql {
 // equal value; the others carry addresses, data or lock and fuse bits, or are the
 // answer slot, whose byte the chip cannot know before it answers.
 struct SimInstructionPattern {
-  enum class Needs { kNothing, kModesInOrder, kBitsAtOnce, kX2Fuse };
+  enum class Needs { kNothing, kModesInOrder, kBitsAtOnce, kX2FuseOnly, kUserFuses, kEeprom, kUserRow };
 
   SimInstruction op;
   SimInstructionSet set;
@@ -31,7 +31,7 @@ using Needs = SimInstructionPattern::Needs;
 constexpr auto kFour = SimInstructionSet::kFourByte;
 constexpr auto kThree = SimInstructionSet::kThreeByte;
 
-constexpr std::array<SimInstructionPattern, 15> kPatterns{{
+constexpr auto kPatterns = std::to_array<SimInstructionPattern>({
     // Four-byte set. Byte 2 of the code instructions holds A13..A8 below two bits
     // that no part decodes.
     {SimInstruction::kEnable, kFour, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, true},
@@ -56,19 +56,38 @@ constexpr std::array<SimInstructionPattern, 15> kPatterns{{
      {0xFF, 0xF8, 0xFF, 0xFF},
      false,
      Needs::kBitsAtOnce},
+    // The one x2-clock fuse of the AT89S2051/4051, as the program has always spelt it.
     {SimInstruction::kReadFuse,
      kFour,
      {0x21, 0x55, 0x55, 0},
      {0xFF, 0xFF, 0xFF, 0},
      true,
-     Needs::kX2Fuse},
+     Needs::kX2FuseOnly},
     {SimInstruction::kWriteFuse,
      kFour,
      {0xAC, 0x18, 0x55, 0xFF},
      {0xFF, 0xFD, 0xFF, 0xFF},
      false,
-     Needs::kX2Fuse},
+     Needs::kX2FuseOnly},
     {SimInstruction::kReadSignature, kFour, {0x28, 0, 0, 0}, {0xFF, 0, 0, 0}, true},
+    // The AT89S8253's user fuses: AC, 0001 1 F3 F2 F1, xx, xx and 21, xx, xx, then
+    // the fuses out in byte 4 (3286A, Table 19).
+    {SimInstruction::kWriteUserFuses,
+     kFour,
+     {0xAC, 0x18, 0, 0},
+     {0xFF, 0xF8, 0, 0},
+     false,
+     Needs::kUserFuses},
+    {SimInstruction::kReadUserFuses, kFour, {0x21, 0, 0, 0}, {0xFF, 0, 0, 0}, true,
+     Needs::kUserFuses},
+    // Its data EEPROM: xxxx x A10 A9 A8, A7..A0, then the data (3286A, Table 19).
+    {SimInstruction::kWriteData, kFour, {0xC0, 0, 0, 0}, {0xFF, 0, 0, 0}, false, Needs::kEeprom},
+    {SimInstruction::kReadData, kFour, {0xA0, 0, 0, 0}, {0xFF, 0, 0, 0}, true, Needs::kEeprom},
+    // Its user signature row: xxxx xxxx, xx A13..A8 (A5..A0 within the row), data.
+    {SimInstruction::kWriteUserRow, kFour, {0x42, 0, 0, 0}, {0xFF, 0, 0, 0}, false,
+     Needs::kUserRow},
+    {SimInstruction::kReadUserRow, kFour, {0x22, 0, 0, 0}, {0xFF, 0, 0, 0}, true,
+     Needs::kUserRow},
     // Three-byte set. Byte 1 of the code instructions is A12..A8, A13, then the
     // operation in b1 b0: 1 0 write, 0 1 read.
     {SimInstruction::kEnable, kThree, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, false},
@@ -76,18 +95,29 @@ constexpr std::array<SimInstructionPattern, 15> kPatterns{{
     {SimInstruction::kWriteCode, kThree, {0x02, 0, 0, 0}, {0x03, 0, 0, 0}, false},
     {SimInstruction::kReadCode, kThree, {0x01, 0, 0, 0}, {0x03, 0, 0, 0}, true},
     {SimInstruction::kWriteLockBits3, kThree, {0xAC, 0x1F, 0xFF, 0}, {0xFF, 0x1F, 0xFF, 0}, false},
-}};
+});
 
 // The page instructions, known by their first byte alone: the chip cannot know their
 // length otherwise, as their address and data bytes may hold anything.
-constexpr std::array<std::pair<std::uint8_t, SimInstruction>, 2> kPageInstructions{{
-    {0x50, SimInstruction::kWritePage},
-    {0x30, SimInstruction::kReadPage},
+struct SimPageInstruction {
+  std::uint8_t first;
+  SimInstruction op;
+  SimArea area;
+  bool write;
+};
+constexpr std::array<SimPageInstruction, 6> kPageInstructions{{
+    {0x50, SimInstruction::kWritePage, SimArea::kCode, true},
+    {0x30, SimInstruction::kReadPage, SimArea::kCode, false},
+    {0xD0, SimInstruction::kWriteDataPage, SimArea::kEeprom, true},
+    {0xB0, SimInstruction::kReadDataPage, SimArea::kEeprom, false},
+    {0x52, SimInstruction::kWriteUserRowPage, SimArea::kUserRow, true},
+    {0x32, SimInstruction::kReadUserRowPage, SimArea::kUserRow, false},
 }};
 
 // A chip keeps the data bytes of a page instruction until the last one is in.
 static_assert(std::ranges::all_of(kSimChips, [](const SimChipModel& chip) {
-  return chip.pageBytes <= kSimPageMost && chip.signatureBytes <= kSimSignatureMost;
+  return chip.pageBytes <= kSimPageMost && chip.eepromPageBytes <= kSimPageMost &&
+         chip.userRowBytes <= kSimPageMost && chip.signatureBytes <= kSimSignatureMost;
 }));
 
 bool ModelHas(const SimChipModel& model, Needs needs) {
@@ -96,8 +126,14 @@ bool ModelHas(const SimChipModel& model, Needs needs) {
       return model.locks == SimLockLayout::kModesInOrder;
     case Needs::kBitsAtOnce:
       return model.locks == SimLockLayout::kBitsAtOnce;
-    case Needs::kX2Fuse:
-      return model.x2Fuse;
+    case Needs::kX2FuseOnly:
+      return model.x2Fuse && !model.userFuses;
+    case Needs::kUserFuses:
+      return model.userFuses;
+    case Needs::kEeprom:
+      return model.eepromPageBytes != 0;
+    case Needs::kUserRow:
+      return model.userRowBytes != 0;
     case Needs::kNothing:
       break;
   }
@@ -117,6 +153,39 @@ std::uint8_t Withheld(SimAnswer answer, std::uint8_t trueAnswer) {
       break;
   }
   return static_cast<std::uint8_t>(~trueAnswer);
+}
+
+// The area that a read instruction reads, if it reads one.
+std::optional<SimArea> AreaRead(SimInstruction op) {
+  switch (op) {
+    case SimInstruction::kReadCode:
+      return SimArea::kCode;
+    case SimInstruction::kReadData:
+      return SimArea::kEeprom;
+    case SimInstruction::kReadUserRow:
+      return SimArea::kUserRow;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Of the bits that go from before to asked, every other one, the first included,
+// stays as before: a cut cycle never leaves what was asked, unless it asked no
+// change.
+std::array<bool, 3> HalfWritten(const std::array<bool, 3>& before, const std::array<bool, 3>& asked) {
+  std::array<bool, 3> result = asked;
+  bool keep = true;
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    if (before[i] == asked[i]) continue;
+    if (keep) result[i] = before[i];
+    keep = !keep;
+  }
+  return result;
+}
+
+std::array<bool, 3> Bits(const SimLockBits& bits) { return {bits.lb1, bits.lb2, bits.lb3}; }
+std::array<bool, 3> Bits(const SimFuses& fuses) {
+  return {fuses.serialProgramming, fuses.x2Clock, fuses.userRowProgramming};
 }
 
 }  // namespace
@@ -175,8 +244,14 @@ void SimChip::LinesChanged(const TargetLines& lines, std::uint64_t us) {
   }
   switch (shifter_.LinesChanged(taken)) {
     case SimSerialShifter::Event::kSessionStarted:
+      serialProgramming_ = memory_.fuses.serialProgramming;
+      enabled_ = false;
+      bytes_ = 0;
+      page_.reset();
+      break;
     case SimSerialShifter::Event::kSessionEnded:
-      // Either way the chip leaves programming; a write or erase under way goes on.
+      // Either way the chip leaves programming.
+      RstFell(us);
       enabled_ = false;
       bytes_ = 0;
       page_.reset();
@@ -192,10 +267,12 @@ void SimChip::LinesChanged(const TargetLines& lines, std::uint64_t us) {
 bool SimChip::Miso(std::uint64_t) { return shifter_.Miso(); }
 
 void SimChip::ByteReceived(std::uint8_t byte, std::uint64_t us) {
-  if (bytes_ == 0 && TakesPages()) {
-    const auto* page = std::ranges::find(kPageInstructions, byte,
-                                         &std::pair<std::uint8_t, SimInstruction>::first);
-    if (page != kPageInstructions.end()) page_ = page->second;
+  if (bytes_ == 0) {
+    const auto* page = std::ranges::find(kPageInstructions, byte, &SimPageInstruction::first);
+    if (page != kPageInstructions.end() && PageBytes(page->area) != 0) {
+      page_ = page->op;
+      pageArea_ = page->area;
+    }
   }
   if (page_) {
     PageByteReceived(byte, us);
@@ -219,8 +296,24 @@ void SimChip::ByteReceived(std::uint8_t byte, std::uint64_t us) {
   }
 }
 
+std::size_t SimChip::PageBytes(SimArea area) const {
+  switch (area) {
+    case SimArea::kCode:
+      return TakesPages() ? model_.pageBytes : 0;
+    case SimArea::kEeprom:
+      return model_.eepromPageBytes;
+    case SimArea::kUserRow:
+      return model_.userRowBytes;
+  }
+  return 0;
+}
+
 void SimChip::PageByteReceived(std::uint8_t byte, std::uint64_t us) {
-  const std::size_t header = model_.PageHeaderBytes();
+  // The code pages of 256 bytes have one address byte; all others two (3286A,
+  // Table 19: the user row's are both "xxxx xxxx").
+  const std::size_t header =
+      pageArea_ == SimArea::kCode ? model_.PageHeaderBytes() : std::size_t{3};
+  const std::size_t size = PageBytes(pageArea_);
   if (bytes_ < header) {
     instruction_[bytes_++] = byte;
     if (bytes_ < header) return;
@@ -228,13 +321,17 @@ void SimChip::PageByteReceived(std::uint8_t byte, std::uint64_t us) {
     pageData_[bytes_++ - header] = byte;
   }
   const std::size_t received = bytes_ - header;  // data bytes so far
-  if (received < model_.pageBytes) {
+  const bool write = *page_ == SimInstruction::kWritePage ||
+                     *page_ == SimInstruction::kWriteDataPage ||
+                     *page_ == SimInstruction::kWriteUserRowPage;
+  if (received < size) {
     // The page's next byte goes out during the data byte that comes next.
-    if (page_ == SimInstruction::kReadPage) shifter_.SetNextAnswer(PageReadAnswer(received, us));
+    if (!write) shifter_.SetNextAnswer(PageReadAnswer(received, us));
     return;
   }
   bytes_ = 0;
-  if (std::exchange(page_, std::nullopt) == SimInstruction::kWritePage) WritePage(us);
+  page_.reset();
+  if (write) WritePage(pageArea_, us);
 }
 
 const SimInstructionPattern* SimChip::Match(bool answersInSlot) const {
@@ -261,19 +358,27 @@ std::uint8_t SimChip::Answer(SimInstruction op, std::uint64_t us) {
     return taken && settings_.echo.value_or(model_.echoesEnable) ? kEcho
                                                                  : instruction_[bytes_ - 1];
   }
+  const auto area = AreaRead(op);
+  const auto count = [this](SimArea read) {
+    ++(read == SimArea::kCode     ? counters_.reads
+       : read == SimArea::kEeprom ? counters_.eepromReads
+                                  : counters_.userRowReads);
+  };
   if (enabled_ && BusyAt(us)) {
     if (const auto busy = BusyAnswer(op)) {
-      ++counters_.reads;
+      count(*area);
       return Flaky(*busy);
     }
   } else if (enabled_) {
+    if (area) {
+      count(*area);
+      return Flaky(ReadStored(*area, ByteIndex(*area)));
+    }
     switch (op) {
-      case SimInstruction::kReadCode:
-        ++counters_.reads;
-        return Flaky(ReadCode(Address()));
       case SimInstruction::kReadLockBits:
         return Flaky(LockBitsAnswer());
       case SimInstruction::kReadFuse:
+      case SimInstruction::kReadUserFuses:
         return Flaky(FuseAnswer());
       case SimInstruction::kReadSignature:
         return Flaky(SignatureAnswer());
@@ -286,15 +391,19 @@ std::uint8_t SimChip::Answer(SimInstruction op, std::uint64_t us) {
 }
 
 std::optional<std::uint8_t> SimChip::BusyAnswer(SimInstruction op) const {
-  if (op != SimInstruction::kReadCode) return std::nullopt;
+  const auto area = AreaRead(op);
+  if (!area) return std::nullopt;
   if (erasing_) {
+    // "During Chip Erase, a serial read from any address location will return 00H"
+    // (3286A, page 35).
     if (!model_.dataSheetBusyReads) return std::nullopt;
     return std::uint8_t{0x00};
   }
   // Data polling: bit 7 reads inverted until the write cycle is over.
   const bool polls =
       model_.dataSheetBusyReads || model_.instructions == SimInstructionSet::kThreeByte;
-  if (!polls || !writing_ || writing_ != CodeIndex(Address())) return std::nullopt;
+  const auto index = ByteIndex(*area);
+  if (!polls || !writing_ || !index || *writing_ != std::pair{*area, *index}) return std::nullopt;
   return static_cast<std::uint8_t>(writingData_ ^ 0x80);
 }
 
@@ -303,17 +412,20 @@ std::uint8_t SimChip::Unheard(SimInstruction op) const {
     case SimInstruction::kReadLockBits:
       return Withheld(settings_.unheard, LockBitsAnswer());
     case SimInstruction::kReadFuse:
+    case SimInstruction::kReadUserFuses:
       return Withheld(settings_.unheard, FuseAnswer());
     case SimInstruction::kReadSignature:
       return Withheld(settings_.unheard, SignatureAnswer());
     default:
-      return Withheld(settings_.unheard, Code(Address()));
+      break;
   }
+  const SimArea area = AreaRead(op).value_or(SimArea::kCode);
+  return Withheld(settings_.unheard, Stored(area, ByteIndex(area)));
 }
 
 bool SimChip::TakeEnable(std::uint64_t us) {
   ++counters_.enables;
-  if (BusyAt(us) || counters_.enables < settings_.echoFrom) {
+  if (BusyAt(us) || counters_.enables < settings_.echoFrom || !serialProgramming_) {
     ++counters_.ignored;
     return false;
   }
@@ -336,14 +448,20 @@ void SimChip::Execute(SimInstruction op, std::uint64_t us) {
       Erase(us);
       return;
     case SimInstruction::kWriteCode:
-      WriteCode(us);
+      WriteByte(SimArea::kCode, us);
+      return;
+    case SimInstruction::kWriteData:
+      WriteByte(SimArea::kEeprom, us);
+      return;
+    case SimInstruction::kWriteUserRow:
+      WriteByte(SimArea::kUserRow, us);
       return;
     case SimInstruction::kWriteFuse:
-      memory_.x2Clock = (instruction_[1] & 0x02) == 0;
-      ++counters_.fuseWrites;
-      StartWriteCycle(us, WriteUs());
+    case SimInstruction::kWriteUserFuses:
+      WriteUserFuses(us);
       return;
     default:
+      NoteBitsCycle();
       if (!SetLockBitsFrom(op)) {
         ++counters_.ignored;
         return;
@@ -354,9 +472,31 @@ void SimChip::Execute(SimInstruction op, std::uint64_t us) {
   }
 }
 
+void SimChip::WriteUserFuses(std::uint64_t us) {
+  // Byte 2 is 0001 1 F3 F2 F1, each fuse enabled by a 0 (3286A, Table 19, and the
+  // parallel mode's fuse table: D0..D2 = 0 enable). The AT89S2051/4051's form can
+  // only carry F1 and F3 as 0, so it writes the x2-clock fuse alone.
+  NoteBitsCycle();
+  const std::uint8_t byte2 = instruction_[1];
+  memory_.fuses = {.serialProgramming = (byte2 & 0x01) == 0,
+                   .x2Clock = (byte2 & 0x02) == 0,
+                   .userRowProgramming = (byte2 & 0x04) == 0};
+  ++counters_.fuseWrites;
+  StartWriteCycle(us, WriteUs());
+}
+
 void SimChip::Erase(std::uint64_t us) {
-  // The fuse is no part of the code array and survives.
+  cycleKind_ = CycleKind::kErase;
+  cycleMemory_.code = memory_.code;
+  cycleMemory_.eeprom = memory_.eeprom;
+  cycleMemory_.userRow = memory_.userRow;
+  cycleMemory_.lockBits = memory_.lockBits;
+  cycleMemory_.fuses = memory_.fuses;
+  // The fuses are no part of the arrays and survive; the user row goes only while
+  // Fuse3 is enabled.
   std::ranges::fill(memory_.code, std::uint8_t{0xFF});
+  std::ranges::fill(memory_.eeprom, std::uint8_t{0xFF});
+  if (memory_.fuses.userRowProgramming) std::ranges::fill(memory_.userRow, std::uint8_t{0xFF});
   memory_.lockBits = {};
   writing_.reset();
   erasing_ = true;
@@ -364,48 +504,118 @@ void SimChip::Erase(std::uint64_t us) {
   ++counters_.erases;
 }
 
+void SimChip::NoteBytesCycle(SimArea area, std::size_t first, std::size_t count) {
+  cycleKind_ = CycleKind::kBytes;
+  cycleArea_ = area;
+  cycleFirst_ = first;
+  const auto& bytes = Bytes(area);
+  const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(first);
+  cycleBytes_.assign(from, from + static_cast<std::ptrdiff_t>(count));
+}
+
+void SimChip::NoteBitsCycle() {
+  cycleKind_ = CycleKind::kBits;
+  cycleMemory_.lockBits = memory_.lockBits;
+  cycleMemory_.fuses = memory_.fuses;
+}
+
 void SimChip::StartWriteCycle(std::uint64_t us, std::uint32_t lastsUs,
-                              std::optional<std::size_t> cell) {
+                              std::optional<std::pair<SimArea, std::size_t>> cell) {
   busyUntilUs_ = us + lastsUs;
   erasing_ = false;
   writing_ = cell;
 }
 
-void SimChip::WriteCode(std::uint64_t us) {
-  const auto index = CodeIndex(Address());
-  if (!index || memory_.lockBits.Any()) {
+void SimChip::RstFell(std::uint64_t us) {
+  if (!BusyAt(us)) return;
+  ++counters_.cutCycles;
+  if (!settings_.rstAbort) return;  // the cycle goes on
+  SpoilCutCycle();
+  busyUntilUs_ = us;
+  erasing_ = false;
+  writing_.reset();
+}
+
+void SimChip::SpoilCutCycle() {
+  const auto spoil = [this](std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& before,
+                            std::size_t first) {
+    for (std::size_t k = 0; k < before.size(); ++k) {
+      bytes[first + k] = Undefined(before[k], bytes[first + k]);
+    }
+  };
+  if (cycleKind_ == CycleKind::kBytes) {
+    spoil(Bytes(cycleArea_), cycleBytes_, cycleFirst_);
+    return;
+  }
+  if (cycleKind_ == CycleKind::kErase) {
+    spoil(memory_.code, cycleMemory_.code, 0);
+    spoil(memory_.eeprom, cycleMemory_.eeprom, 0);
+    if (cycleMemory_.fuses.userRowProgramming) spoil(memory_.userRow, cycleMemory_.userRow, 0);
+  }
+  const auto locks = HalfWritten(Bits(cycleMemory_.lockBits), Bits(memory_.lockBits));
+  memory_.lockBits = {.lb1 = locks[0], .lb2 = locks[1], .lb3 = locks[2]};
+  const auto fuses = HalfWritten(Bits(cycleMemory_.fuses), Bits(memory_.fuses));
+  memory_.fuses = {.serialProgramming = fuses[0], .x2Clock = fuses[1],
+                   .userRowProgramming = fuses[2]};
+}
+
+std::uint8_t SimChip::Undefined(std::uint8_t before, std::uint8_t after) {
+  auto byte = static_cast<std::uint8_t>(NextRandom());
+  while (byte == before || byte == after) ++byte;
+  return byte;
+}
+
+bool SimChip::Writable(SimArea area) const {
+  if (memory_.lockBits.Any()) return false;
+  return area != SimArea::kUserRow || memory_.fuses.userRowProgramming;
+}
+
+void SimChip::WriteByte(SimArea area, std::uint64_t us) {
+  const auto index = ByteIndex(area);
+  if (!index || !Writable(area)) {
     ++counters_.ignored;
     return;
   }
   const std::uint8_t data = instruction_[model_.InstructionBytes() - 1];
-  Program(*index, data);
+  NoteBytesCycle(area, *index, 1);
+  Program(area, *index, data);
   writingData_ = data;
-  ++counters_.writes;
-  StartWriteCycle(us, WriteUs(), index);
+  ++(area == SimArea::kCode     ? counters_.writes
+     : area == SimArea::kEeprom ? counters_.eepromWrites
+                                : counters_.userRowWrites);
+  StartWriteCycle(us, WriteUs(), std::pair{area, *index});
 }
 
-void SimChip::WritePage(std::uint64_t us) {
+void SimChip::WritePage(SimArea area, std::uint64_t us) {
   // Taken or refused as a byte write is, once the whole instruction is in.
-  const auto first = CodeIndex(PageAddress(0));
-  if (!enabled_ || BusyAt(us) || !first || memory_.lockBits.Any()) {
+  const auto first = PageIndex(area, 0);
+  const std::size_t size = PageBytes(area);
+  if (!enabled_ || BusyAt(us) || !first || !Writable(area)) {
     ++counters_.ignored;
     return;
   }
-  for (std::size_t k = 0; k < model_.pageBytes; ++k) Program(*first + k, pageData_[k]);
-  ++counters_.pageWrites;
+  NoteBytesCycle(area, *first, size);
+  for (std::size_t k = 0; k < size; ++k) Program(area, *first + k, pageData_[k]);
+  ++(area == SimArea::kCode     ? counters_.pageWrites
+     : area == SimArea::kEeprom ? counters_.eepromPageWrites
+                                : counters_.userRowPageWrites);
   // Data polling reads the page's last byte.
-  writingData_ = pageData_[model_.pageBytes - 1];
-  StartWriteCycle(us, PageWriteUs(), *first + model_.pageBytes - 1);
+  writingData_ = pageData_[size - 1];
+  StartWriteCycle(us, PageWriteUs(), std::pair{area, *first + size - 1});
 }
 
-void SimChip::Program(std::size_t index, std::uint8_t data) {
-  std::uint8_t& cell = memory_.code[index];
-  if (settings_.deadAddress && (*settings_.deadAddress & model_.AddressMask()) == index) {
+void SimChip::Program(SimArea area, std::size_t index, std::uint8_t data) {
+  std::uint8_t& cell = Bytes(area)[index];
+  if (area == SimArea::kCode && settings_.deadAddress &&
+      (*settings_.deadAddress & model_.AddressMask()) == index) {
     cell = 0xFF;
   } else if (model_.instructions == SimInstructionSet::kThreeByte) {
     cell = data;  // these parts erase the byte as part of its write
   } else {
-    cell &= data;  // flash: a write only clears bits; only an erase sets them again
+    // Flash, and the AT89S8253's EEPROM: a write only clears bits; only an erase
+    // sets them again ("to reprogram any non-blank byte ... invoke the Chip Erase
+    // operation first", 3286A, page 34).
+    cell &= data;
   }
 }
 
@@ -445,12 +655,45 @@ bool SimChip::SetLockBitsFrom(SimInstruction op) {
   }
 }
 
+std::vector<std::uint8_t>& SimChip::Bytes(SimArea area) {
+  return area == SimArea::kCode     ? memory_.code
+         : area == SimArea::kEeprom ? memory_.eeprom
+                                    : memory_.userRow;
+}
+
+const std::vector<std::uint8_t>& SimChip::Bytes(SimArea area) const {
+  return area == SimArea::kCode     ? memory_.code
+         : area == SimArea::kEeprom ? memory_.eeprom
+                                    : memory_.userRow;
+}
+
 std::uint16_t SimChip::Address() const {
   if (model_.instructions == SimInstructionSet::kFourByte) {
     return static_cast<std::uint16_t>(((instruction_[1] & 0x3F) << 8) | instruction_[2]);
   }
   const std::uint8_t byte1 = instruction_[0];
   return static_cast<std::uint16_t>(((byte1 & 0x04) << 11) | ((byte1 >> 3) << 8) | instruction_[1]);
+}
+
+std::optional<std::size_t> SimChip::ByteIndex(SimArea area) const {
+  switch (area) {
+    case SimArea::kCode:
+      return CodeIndex(Address());
+    case SimArea::kEeprom: {
+      // xxxx x A10 A9 A8, then A7..A0: every address is within the 2 KiB.
+      const std::size_t index = ((instruction_[1] & 0x07u) << 8) | instruction_[2];
+      if (index >= memory_.eeprom.size()) return std::nullopt;
+      return index;
+    }
+    case SimArea::kUserRow: {
+      // Byte 3's field (the table's "xx A13..A8"): its low six bits are the place in
+      // the 64-byte row.
+      const std::size_t index = instruction_[2] & 0x3Fu;
+      if (index >= memory_.userRow.size()) return std::nullopt;
+      return index;
+    }
+  }
+  return std::nullopt;
 }
 
 std::uint16_t SimChip::PageAddress(std::size_t k) const {
@@ -460,16 +703,38 @@ std::uint16_t SimChip::PageAddress(std::size_t k) const {
   return static_cast<std::uint16_t>((((instruction_[1] & 0x3Fu) << 8) | low) + k);
 }
 
+std::optional<std::size_t> SimChip::PageIndex(SimArea area, std::size_t k) const {
+  switch (area) {
+    case SimArea::kCode:
+      return CodeIndex(PageAddress(k));
+    case SimArea::kEeprom: {
+      // xxxx x A10 A9 A8, then A7 A6 A5 0 0000: pages of 32 from byte 0 on.
+      const std::size_t first = ((instruction_[1] & 0x07u) << 8) | (instruction_[2] & 0xE0u);
+      if (first + k >= memory_.eeprom.size()) return std::nullopt;
+      return first + k;
+    }
+    case SimArea::kUserRow:
+      // The whole row: both address bytes are "xxxx xxxx".
+      if (k >= memory_.userRow.size()) return std::nullopt;
+      return k;
+  }
+  return std::nullopt;
+}
+
 std::uint8_t SimChip::PageReadAnswer(std::size_t k, std::uint64_t us) {
-  const std::uint16_t address = PageAddress(k);
+  const auto index = PageIndex(pageArea_, k);
   // Each byte is served or withheld as the chip stands when it goes out; the
   // counters count the instruction once, by its first byte.
   if (!enabled_ || BusyAt(us)) {
     if (k == 0) ++counters_.ignored;
-    return Withheld(settings_.unheard, Code(address));
+    return Withheld(settings_.unheard, Stored(pageArea_, index));
   }
-  if (k == 0) ++counters_.pageReads;
-  return Flaky(ReadCode(address));
+  if (k == 0) {
+    ++(pageArea_ == SimArea::kCode     ? counters_.pageReads
+       : pageArea_ == SimArea::kEeprom ? counters_.eepromPageReads
+                                       : counters_.userRowPageReads);
+  }
+  return Flaky(ReadStored(pageArea_, index));
 }
 
 std::optional<std::size_t> SimChip::CodeIndex(std::uint16_t address) const {
@@ -487,12 +752,37 @@ void SimChip::SetCode(std::uint16_t address, std::uint8_t byte) {
   if (const auto index = CodeIndex(address)) memory_.code[*index] = byte;
 }
 
-std::uint8_t SimChip::ReadCode(std::uint16_t address) const {
-  const std::uint8_t stored = Code(address);
-  // From lock level 2 on the code cannot be read back; what comes instead is the
-  // settings' choice.
+std::uint8_t SimChip::Eeprom(std::uint16_t address) const {
+  return address < memory_.eeprom.size() ? memory_.eeprom[address] : std::uint8_t{0xFF};
+}
+
+void SimChip::SetEeprom(std::uint16_t address, std::uint8_t byte) {
+  if (address < memory_.eeprom.size()) memory_.eeprom[address] = byte;
+}
+
+std::uint8_t SimChip::UserRow(std::uint8_t address) const {
+  return address < memory_.userRow.size() ? memory_.userRow[address] : std::uint8_t{0xFF};
+}
+
+void SimChip::SetUserRow(std::uint8_t address, std::uint8_t byte) {
+  if (address < memory_.userRow.size()) memory_.userRow[address] = byte;
+}
+
+std::uint8_t SimChip::Stored(SimArea area, std::optional<std::size_t> index) const {
+  return index ? Bytes(area)[*index] : std::uint8_t{0xFF};
+}
+
+std::uint8_t SimChip::ReadStored(SimArea area, std::optional<std::size_t> index) const {
+  const std::uint8_t stored = Stored(area, index);
+  // From lock level 2 on neither code nor data can be read back (3286A, page 35:
+  // "if lock bits LB1 and LB2 have not been programmed, the programmed Code or Data
+  // byte can be read back"); what comes instead is the settings' choice.
   const bool hidden = memory_.lockBits.lb2 || memory_.lockBits.lb3;
   return hidden ? Withheld(settings_.lockedRead, stored) : stored;
+}
+
+std::uint8_t SimChip::ReadCode(std::uint16_t address) const {
+  return ReadStored(SimArea::kCode, CodeIndex(address));
 }
 
 std::uint8_t SimChip::SignatureAnswer() const {
@@ -518,7 +808,19 @@ std::uint8_t SimChip::LockBitsAnswer() const {
   return setReadsOne ? field : static_cast<std::uint8_t>(0xF8 | field);
 }
 
-std::uint8_t SimChip::FuseAnswer() const { return memory_.x2Clock ? 0xFD : 0xFF; }
+std::uint8_t SimChip::FuseAnswer() const {
+  const SimFuses& fuses = memory_.fuses;
+  // The AT89S2051/4051: b1 reads 0 while x2 is on, every other bit 1, as the program
+  // has always read it.
+  if (!model_.userFuses) return fuses.x2Clock ? 0xFD : 0xFF;
+  // The AT89S8253: xxxx x F3 F2 F1 (3286A, Table 19), in a polarity that the data
+  // sheet does not give; the bits above read as a disabled fuse does.
+  const auto enabled = static_cast<std::uint8_t>((fuses.serialProgramming ? 1 : 0) |
+                                                 (fuses.x2Clock ? 2 : 0) |
+                                                 (fuses.userRowProgramming ? 4 : 0));
+  if (settings_.fuseRead == SimFuseReading::kInverted) return enabled;
+  return static_cast<std::uint8_t>(~enabled);
+}
 
 std::uint8_t SimChip::Flaky(std::uint8_t answer) {
   if (settings_.flakyRate <= 0.0) return answer;

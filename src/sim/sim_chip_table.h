@@ -1,7 +1,8 @@
 // The chips that the simulated programmer can have behind its cable, one row each:
 // how much code they hold, which serial instruction set they speak, how their lock
-// bits are written and read, whether they have the x2-clock fuse, their page
-// instructions and signature, how they answer the programming enable and reads
+// bits are written and read, whether they have the x2-clock fuse or the three user
+// fuses, their data EEPROM and user signature row, their page instructions and
+// signature, how they answer the programming enable and reads
 // while busy, on which SCK edges they shift, and how long they take to erase and to
 // write. The chip model picks its behaviour from the row.
 //
@@ -37,6 +38,16 @@
 //   - A set lock bit in Read Lock Bits: 1 on the AT89S51/52. The AT89S8253 data sheet
 //     says it reads 1 there too; its row, and the AT89S2051/4051 rows with it, play
 //     the reading that the program has long used, 0.
+//
+// The AT89S8253 plays the rest of its instruction table too (3286A, Table 19): its
+// 2 KiB data EEPROM (C0/A0 byte write and read, D0/B0 pages of 32 bytes, the address
+// A10..A8 in byte 2 and A7..A0 in byte 3), its three user fuses (AC 0001 1 F3 F2 F1
+// xx xx writes them, 0 enabling; 21 xx xx reads them in byte 4) and its 64-byte user
+// signature row (42/22 byte write and read, the address in byte 3; 52/32 the whole
+// row). The AT89S8252 has a data EEPROM of 2 KiB too, kept and erased with the code,
+// but its serial instructions for it are not at hand, so none are decoded. The
+// AT89S2051/4051 keep the one x2-clock fuse that the program writes (AC 18/1A 55 FF,
+// read 21 55 55 in b1); nothing more is known of them.
 //
 // The AT89S8253 takes MOSI on the falling edge of SCK and changes MISO after the
 // rising one (SPI mode 1, as its data sheet draws it); the others take MOSI on the
@@ -92,7 +103,7 @@ struct SimSignatureByte {
 
 // The most signature bytes that a chip has (the AT89S51/52's three).
 inline constexpr std::size_t kSimSignatureMost = 3;
-// The largest code page of the page instructions (the AT89S51/52's).
+// The largest page of the page instructions (the AT89S51/52's code page).
 inline constexpr std::size_t kSimPageMost = 256;
 
 struct SimChipModel {
@@ -100,7 +111,17 @@ struct SimChipModel {
   std::uint32_t codeBytes;
   SimInstructionSet instructions;
   SimLockLayout locks;
+  // The x2-clock fuse. With userFuses it is Fuse2 of three, written and read by the
+  // AT89S8253's instructions; without, the one fuse of the AT89S2051/4051's.
   bool x2Fuse;
+  bool userFuses;
+  // The data EEPROM, apart from the code; 0: none.
+  std::uint32_t eepromBytes;
+  // The page of the data EEPROM's instructions (C0, A0, D0, B0); 0: no instructions
+  // for the EEPROM are decoded.
+  std::uint32_t eepromPageBytes;
+  // The user signature row and its instructions (42, 22, 52, 32); 0: none.
+  std::uint32_t userRowBytes;
   std::uint32_t eraseMs;
   // A byte write lasts writeUs plus writeClocks periods of the chip's crystal.
   std::uint32_t writeUs;
@@ -143,6 +164,8 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S51", .codeBytes = 4096,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kModesInOrder, .x2Fuse = false,
+                 .userFuses = false, .eepromBytes = 0, .eepromPageBytes = 0,
+                 .userRowBytes = 0,
                  .eraseMs = 500, .writeUs = 400, .writeClocks = 64,
                  .pageBytes = 256, .pageWriteCycles = 256, .signatureBytes = 3,
                  .signature = {{{0x000, 0x1E}, {0x100, 0x51}, {0x200, 0x06}}},
@@ -152,6 +175,8 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S52", .codeBytes = 8192,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kModesInOrder, .x2Fuse = false,
+                 .userFuses = false, .eepromBytes = 0, .eepromPageBytes = 0,
+                 .userRowBytes = 0,
                  .eraseMs = 500, .writeUs = 400, .writeClocks = 64,
                  .pageBytes = 256, .pageWriteCycles = 256, .signatureBytes = 3,
                  .signature = {{{0x000, 0x1E}, {0x100, 0x52}, {0x200, 0x06}}},
@@ -161,6 +186,8 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S53", .codeBytes = 12288,
                  .instructions = SimInstructionSet::kThreeByte,
                  .locks = SimLockLayout::kThreeByteWriteOnly, .x2Fuse = false,
+                 .userFuses = false, .eepromBytes = 0, .eepromPageBytes = 0,
+                 .userRowBytes = 0,
                  .eraseMs = 16, .writeUs = 2000, .writeClocks = 0,
                  .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
                  .sckPhaseClocks = 20,
@@ -169,6 +196,8 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S8252", .codeBytes = 8192,
                  .instructions = SimInstructionSet::kThreeByte,
                  .locks = SimLockLayout::kThreeByteWriteOnly, .x2Fuse = false,
+                 .userFuses = false, .eepromBytes = 2048, .eepromPageBytes = 0,
+                 .userRowBytes = 0,
                  .eraseMs = 16, .writeUs = 2000, .writeClocks = 0,
                  .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
                  .sckPhaseClocks = 20,
@@ -177,6 +206,8 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S8253", .codeBytes = 12288,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kBitsAtOnce, .x2Fuse = true,
+                 .userFuses = true, .eepromBytes = 2048, .eepromPageBytes = 32,
+                 .userRowBytes = 64,
                  .eraseMs = 9, .writeUs = 4500, .writeClocks = 0,
                  .pageBytes = 64, .pageWriteCycles = 1, .signatureBytes = 2,
                  .signature = {{{0x030, 0x1E}, {0x031, 0x73}, {0x000, 0xFF}}},
@@ -186,6 +217,8 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S2051", .codeBytes = 2048,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kBitsAtOnce, .x2Fuse = true,
+                 .userFuses = false, .eepromBytes = 0, .eepromPageBytes = 0,
+                 .userRowBytes = 0,
                  .eraseMs = 20, .writeUs = 500, .writeClocks = 0,
                  .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
                  .sckPhaseClocks = 8,
@@ -194,6 +227,8 @@ inline constexpr std::array kSimChips{
     SimChipModel{.name = "AT89S4051", .codeBytes = 4096,
                  .instructions = SimInstructionSet::kFourByte,
                  .locks = SimLockLayout::kBitsAtOnce, .x2Fuse = true,
+                 .userFuses = false, .eepromBytes = 0, .eepromPageBytes = 0,
+                 .userRowBytes = 0,
                  .eraseMs = 20, .writeUs = 500, .writeClocks = 0,
                  .pageBytes = 0, .pageWriteCycles = 0, .signatureBytes = 0, .signature = {},
                  .sckPhaseClocks = 8,

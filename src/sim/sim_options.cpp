@@ -150,6 +150,9 @@ constexpr std::array kYesNo{std::pair{std::string_view("yes"), true},
 constexpr std::array kLockReadings{
     std::pair{std::string_view("set1"), SimLockReading::kSetReadsOne},
     std::pair{std::string_view("set0"), SimLockReading::kSetReadsZero}};
+constexpr std::array kFuseReadings{
+    std::pair{std::string_view("as-written"), SimFuseReading::kAsWritten},
+    std::pair{std::string_view("inverted"), SimFuseReading::kInverted}};
 constexpr std::array kAdapters{std::pair{std::string_view("ft232h"), FtdiChip::FT232H},
                                std::pair{std::string_view("ft2232h"), FtdiChip::FT2232H},
                                std::pair{std::string_view("ft232r"), FtdiChip::FT232R}};
@@ -159,6 +162,7 @@ constexpr std::array kAnswers{std::pair{std::string_view("complement"), SimAnswe
 
 constexpr std::string_view kAdapterUsage = "adapter=ft232h|ft2232h|ft232r";
 constexpr std::string_view kFaultRateUsage = "board-fault-rate=RATE";
+constexpr std::string_view kFuseReadUsage = "fuse-read=as-written|inverted";
 
 constexpr std::uint64_t kMostEraseMs = 60'000;
 constexpr std::uint64_t kMostWriteUs = 1'000'000;
@@ -430,6 +434,31 @@ const std::vector<SimKey>& SimKeys() {
                                                                                    : "set0";
                         }),
                     kHelpColumn, kHelpColumn, 79)},
+    SimKey{"fuse-read", "as-written or inverted (how the AT89S8253's user fuses read)",
+           [](SimOptions& options, std::string_view value) {
+             const auto reading = Choice(value, kFuseReadings);
+             if (!reading) return false;
+             options.chip.fuseRead = *reading;
+             return true;
+           },
+           SimKeyGroup::kChip, kFuseReadUsage,
+           WrapHelp("how the AT89S8253's Read User Fuses shows F3 F2 F1 in b2..b0: an "
+                    "enabled fuse reads 0 as it is written and the bits above read 1 "
+                    "(as-written, the default), or an enabled fuse reads 1 and the bits "
+                    "above 0 (inverted)",
+                    kUsageColumn + kFuseReadUsage.size() + 2, kHelpColumn, 79)},
+    SimKey{"rst-abort", "yes or no (RST low cuts a write or erase cycle)",
+           [](SimOptions& options, std::string_view value) {
+             const auto abort = Choice(value, kYesNo);
+             if (!abort) return false;
+             options.chip.rstAbort = *abort;
+             return true;
+           },
+           SimKeyGroup::kChip, "rst-abort=yes|no",
+           WrapHelp("yes (default): RST low before a write or erase cycle has ended leaves "
+                    "the bytes, lock bits or fuses it was writing undefined, drawn from "
+                    "seed=; no: the cycle completes regardless",
+                    kHelpColumn, kHelpColumn, 79)},
     SimKey{"unheard", "complement or ff or 00 (a read the chip does not carry out)",
            [](SimOptions& options, std::string_view value) {
              const auto answer = Choice(value, kAnswers);
@@ -498,7 +527,8 @@ const std::vector<SimKey>& SimKeys() {
            "that share (0 to 1) of read answers come back with\n"
            "one bit flipped"},
     SimKey{"seed",
-           "a whole number that makes the flaky answers and the boards' faults repeatable",
+           "a whole number that makes the flaky answers, the bytes of cut cycles and the "
+           "boards' faults repeatable",
            [](SimOptions& options, std::string_view value) {
              const auto seed = Count(value, std::numeric_limits<std::uint64_t>::max());
              if (!seed) return false;
@@ -506,8 +536,8 @@ const std::vector<SimKey>& SimKeys() {
              return true;
            },
            SimKeyGroup::kChip, "seed=N",
-           "makes the flaky answers and the boards' faults\n"
-           "repeatable (default 1)"},
+           "makes the flaky answers, the bytes of cut cycles\n"
+           "and the boards' faults repeatable (default 1)"},
     SimKey{"state", "a file that keeps the chip between runs (a folder with boards=N)",
            [](SimOptions& options, std::string_view value) {
              if (value.empty()) return false;
@@ -515,9 +545,9 @@ const std::vector<SimKey>& SimKeys() {
              return true;
            },
            SimKeyGroup::kChip, "state=FILE",
-           "keeps code, lock bits and fuse in FILE between\n"
-           "runs; a missing file is a fresh erased chip (with\n"
-           "boards=N, a folder: see there)"},
+           "keeps code, EEPROM, user row, lock bits and fuses\n"
+           "in FILE between runs; a missing file is a fresh\n"
+           "erased chip (with boards=N, a folder: see there)"},
     SimKey{"boards", "the number of boards on the line (1 to 1000000)",
            [](SimOptions& options, std::string_view value) {
              const auto count = Count(value, kMostBoards);

@@ -30,6 +30,13 @@ enum class SimAnswer {
   k00,
 };
 
+// How the AT89S8253's Read User Fuses shows a fuse. Its data sheet writes a fuse
+// enabled with a 0 and does not say how one reads back.
+enum class SimFuseReading {
+  kAsWritten,  // an enabled fuse reads 0, the bits above b2 read 1
+  kInverted,   // an enabled fuse reads 1, the bits above b2 read 0
+};
+
 // What a simulated chip takes from the options: its times when they differ from its
 // own, the readings it plays where the sources on the chips disagree or say nothing,
 // the faults it shows, and the file that keeps its memory between runs.
@@ -46,6 +53,11 @@ struct SimChipSettings {
   std::optional<bool> echo;
   // How a set lock bit reads in Read Lock Bits. Unset: the chip's own row says.
   std::optional<SimLockReading> lockRead;
+  // How the AT89S8253 reads its user fuses back.
+  SimFuseReading fuseRead = SimFuseReading::kAsWritten;
+  // true: RST low before a write or erase cycle has ended leaves what it was writing
+  // undefined (sim_chip.h says how); false: the cycle completes regardless.
+  bool rstAbort = true;
   // The answer to a read (code, lock bits, fuse) before the chip has taken the
   // programming enable, and to one that it cannot serve while busy.
   SimAnswer unheard = SimAnswer::kComplement;

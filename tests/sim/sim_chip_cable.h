@@ -164,6 +164,38 @@ class ChipCable {
     Send({0xAC, static_cast<std::uint8_t>(x2On ? 0x18 : 0x1A), 0x55, 0xFF});
   }
 
+  // The AT89S8253's user fuses: byte 2 is 0001 1 F3 F2 F1, a 0 enabling.
+  void WriteUserFuses(std::uint8_t byte2, std::uint8_t byte3 = 0x00, std::uint8_t byte4 = 0x00) {
+    Send({0xAC, byte2, byte3, byte4});
+  }
+  std::uint8_t ReadUserFuses() { return SendForAnswer({0x21, 0x00, 0x00, 0x00}); }
+  // The data EEPROM: xxxx x A10 A9 A8, A7..A0, data. The address's high byte goes
+  // whole, so that a test can fill the bits the chip ignores.
+  void WriteData(std::uint16_t address, std::uint8_t data) {
+    Send({0xC0, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address), data});
+  }
+  std::uint8_t ReadData(std::uint16_t address) {
+    return SendForAnswer({0xA0, static_cast<std::uint8_t>(address >> 8),
+                          static_cast<std::uint8_t>(address), 0x00});
+  }
+  // The user signature row: xxxx xxxx, the address in byte 3, data.
+  void WriteUserRow(std::uint8_t address, std::uint8_t data) {
+    Send({0x42, 0x00, address, data});
+  }
+  std::uint8_t ReadUserRow(std::uint8_t address) {
+    return SendForAnswer({0x22, 0x00, address, 0x00});
+  }
+  // A page instruction with two address bytes (op, high, low) and its data; the
+  // answers during the data bytes.
+  std::vector<std::uint8_t> Page(std::uint8_t op, std::uint16_t address,
+                                 const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> bytes{op, static_cast<std::uint8_t>(address >> 8),
+                                    static_cast<std::uint8_t>(address)};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const std::vector<std::uint8_t> answers = Send(bytes);
+    return {answers.begin() + 3, answers.end()};
+  }
+
   // Lets the chip finish what it is doing.
   void Settle() { clock.Advance(Chip().EraseUs() + Chip().WriteUs() + Chip().PageWriteUs()); }
 

@@ -46,6 +46,8 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_FALSE(defaults.chip.lockRead.has_value());
   EXPECT_EQ(defaults.chip.unheard, SimAnswer::kComplement);
   EXPECT_EQ(defaults.chip.lockedRead, SimAnswer::kComplement);
+  EXPECT_EQ(defaults.chip.fuseRead, SimFuseReading::kAsWritten);
+  EXPECT_TRUE(defaults.chip.rstAbort);
   EXPECT_FALSE(defaults.chip.deadAddress.has_value());
   EXPECT_TRUE(defaults.chip.pages);
   EXPECT_TRUE(defaults.chip.signature.empty());
@@ -101,6 +103,11 @@ TEST(SimOptions, ParseIntoTheSettingsAndAreKeptAsGiven) {
   EXPECT_EQ(others.chip.lockedRead, SimAnswer::kComplement);
   EXPECT_EQ(ParseSimOptions("unheard=complement").chip.unheard, SimAnswer::kComplement);
   EXPECT_EQ(ParseSimOptions("locked-read=ff").chip.lockedRead, SimAnswer::kFF);
+  const SimOptions cycles = ParseSimOptions("fuse-read=Inverted,rst-abort=NO");
+  EXPECT_EQ(cycles.chip.fuseRead, SimFuseReading::kInverted);
+  EXPECT_FALSE(cycles.chip.rstAbort);
+  EXPECT_EQ(ParseSimOptions("fuse-read=as-written").chip.fuseRead, SimFuseReading::kAsWritten);
+  EXPECT_TRUE(ParseSimOptions("rst-abort=yes").chip.rstAbort);
 
   const SimOptions usb = ParseSimOptions("adapter=FT2232h,usb-ms=0.125,usb-unplug=0");
   EXPECT_EQ(usb.adapter, FtdiChip::FT2232H);
@@ -127,7 +134,8 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
       "signature=-1", "signature=+1E", "adapter=ft245r", "adapter=", "usb-ms=-1",
       "usb-ms=1000.5", "usb-ms=1e-3", "usb-ms=", "usb-unplug=-1", "usb-unplug=x",
       "usb-unplug=4294967296", "boards=0", "boards=", "boards=x", "boards=1000001",
-      "board-fault-rate=1.5", "board-fault-rate="};
+      "board-fault-rate=1.5", "board-fault-rate=", "fuse-read=", "fuse-read=inverse",
+      "fuse-read=1", "rst-abort=", "rst-abort=1", "rst-abort=maybe"};
   for (const auto& text : bad) {
     try {
       ParseSimOptions(text);
@@ -144,7 +152,7 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
                           "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual",
                           "echo=", "lock-read=", "unheard=", "locked-read=", "pages=",
                           "signature=", "adapter=", "usb-ms=", "usb-unplug=", "boards=",
-                          "board-fault-rate="}) {
+                          "board-fault-rate=", "fuse-read=", "rst-abort="}) {
     EXPECT_NE(SimOptionKeys().find(key), std::string::npos) << key;
   }
   // Every chip a target may name.
@@ -190,6 +198,8 @@ TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
       {"target=none,boards=2", {"\"boards=2\"", "none", "AT89S51"}},
       {"target=loopback,board-fault-rate=1", {"\"board-fault-rate=1\"", "loopback"}},
       {"target=AT89S51,board-fault-rate=0.5", {"\"board-fault-rate=0.5\"", "boards=N"}},
+      {"target=none,fuse-read=inverted", {"\"fuse-read=inverted\"", "none"}},
+      {"target=loopback,rst-abort=no", {"\"rst-abort=no\"", "loopback"}},
   };
   for (const auto& c : cases) {
     const std::string message = ErrorOf(c.options);
@@ -284,14 +294,14 @@ TEST(SimChipOptions, UnheardAndLockedReadsAnswerAsChosen) {
     std::string options;
     std::uint8_t code;      // unheard: 34 would be the true answer
     std::uint8_t lockBits;  // unheard: FE (AT89S8253), 04 (AT89S52)
-    std::uint8_t fuse;      // unheard: FD (fuse on); 55, the plain echo, without a fuse
+    std::uint8_t fuse;      // unheard: F8 (x2 on); 55, the plain echo, without a fuse
     std::uint8_t locked;    // enabled, LB2 set
   };
   const Case cases[] = {
-      {"target=AT89S8253", 0xCB, 0x01, 0x02, 0xCB},
+      {"target=AT89S8253", 0xCB, 0x01, 0x07, 0xCB},
       {"target=AT89S8253,unheard=ff", 0xFF, 0xFF, 0xFF, 0xCB},
       {"target=AT89S8253,unheard=00,locked-read=ff", 0x00, 0x00, 0x00, 0xFF},
-      {"target=AT89S8253,locked-read=00", 0xCB, 0x01, 0x02, 0x00},
+      {"target=AT89S8253,locked-read=00", 0xCB, 0x01, 0x07, 0x00},
       {"target=AT89S52", 0xCB, 0xFB, 0x55, 0xCB},
       {"target=AT89S52,unheard=00,locked-read=ff", 0x00, 0x00, 0x55, 0xFF},
       {"target=AT89S53,unheard=ff,locked-read=00", 0xFF, 0, 0, 0x00},

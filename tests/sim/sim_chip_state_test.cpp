@@ -23,7 +23,8 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-// A whole file for the AT89S2051 with the given lines in place of the code rows.
+// A whole file of the first version (the x2-clock fuse alone, only the code), with
+// the given lines in place of the code rows.
 std::string StateText(std::string_view chip, std::string_view locks, std::string_view fuse,
                       std::string_view rows, bool ended = true) {
   return "VQL-ISP simulated chip state, version 1\nchip " + std::string(chip) + "\nlock-bits " +
@@ -53,10 +54,18 @@ TEST(SimChipState, ProgrammedInOneRunVerifiedInTheNext) {
         cable.WriteFuse(true);
         cable.Settle();
       }
+      if (model.eepromPageBytes != 0) {
+        cable.WriteData(0x7FF, 0x3E);
+        cable.Settle();
+      }
+      if (model.userRowBytes != 0) {
+        cable.WriteUserRow(0x3F, 0x4D);
+        cable.Settle();
+      }
       cable.WriteLock(1);
       cable.Settle();
     }
-    EXPECT_TRUE(ReadAll(path).starts_with("VQL-ISP simulated chip state, version 1\nchip " +
+    EXPECT_TRUE(ReadAll(path).starts_with("VQL-ISP simulated chip state, version 2\nchip " +
                                           std::string(model.name) + "\n"));
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
@@ -68,6 +77,12 @@ TEST(SimChipState, ProgrammedInOneRunVerifiedInTheNext) {
     EXPECT_EQ(next.ReadCode(0x0000), 0x02);
     EXPECT_EQ(next.ReadCode(last), 0x7E);
     EXPECT_EQ(next.ReadCode(0x0001), 0xFF);
+    if (model.eepromPageBytes != 0) {
+      EXPECT_EQ(next.ReadData(0x7FF), 0x3E);
+    }
+    if (model.userRowBytes != 0) {
+      EXPECT_EQ(next.ReadUserRow(0x3F), 0x4D);
+    }
   }
 }
 
@@ -79,7 +94,7 @@ TEST(SimChipState, ReadsWhatItWritesAndRowsLeftOutAreErased) {
   const auto memory = LoadSimChipState(path, model);
   ASSERT_TRUE(memory.has_value());
   EXPECT_EQ(memory->lockBits, SimLockBits{.lb2 = true});
-  EXPECT_TRUE(memory->x2Clock);
+  EXPECT_EQ(memory->fuses, SimFuses{.x2Clock = true});
   EXPECT_EQ(memory->code[0x003F], 0xFF);
   EXPECT_EQ(memory->code[0x0040], 0x01);
   EXPECT_EQ(memory->code[0x005F], 0x20);
@@ -87,11 +102,13 @@ TEST(SimChipState, ReadsWhatItWritesAndRowsLeftOutAreErased) {
 
   SaveSimChipState(path, model, *memory);
   const std::string saved = ReadAll(path);
-  EXPECT_NE(saved.find("chip AT89S2051\nlock-bits LB1=0 LB2=1 LB3=0\nx2-clock on\ncode\n0000 FFFF"),
-            std::string::npos);
+  EXPECT_TRUE(saved.starts_with(
+      "VQL-ISP simulated chip state, version 2\nchip AT89S2051\nlock-bits LB1=0 LB2=1 LB3=0\n"
+      "fuses serial-programming=on x2-clock=on user-row-programming=on\ncode\n0000 FFFF"))
+      << saved;
   EXPECT_NE(saved.find(kRow0040), std::string::npos);
   EXPECT_TRUE(saved.ends_with("07E0 " + std::string(64, 'F') + "\nend\n"));
-  EXPECT_EQ(LoadSimChipState(path, model)->code, memory->code);
+  EXPECT_EQ(LoadSimChipState(path, model), memory);
 }
 
 TEST(SimChipState, AMissingFileIsAFreshChip) {
