@@ -186,16 +186,11 @@ constexpr std::array<Op, 32> kOpChoice{
     kPrepare,                  OpOf(CommandId::Erase),      OpOf(CommandId::Erase),
     OpOf(CommandId::ReadChip), OpOf(CommandId::BlankCheck)};
 
-struct ChipSnapshot {
-  std::vector<std::uint8_t> code;
-  vql::SimLockBits lockBits;
-  bool x2Clock = false;
-  bool operator==(const ChipSnapshot&) const = default;
-};
+// Everything a command that does not mean to may not change: code, data EEPROM, user
+// row, lock bits and fuses.
+using ChipSnapshot = vql::SimChipMemory;
 
-ChipSnapshot Snapshot(const SimChip& chip) {
-  return {chip.Memory().code, chip.LockBits(), chip.X2Clock()};
-}
+ChipSnapshot Snapshot(const SimChip& chip) { return chip.Memory(); }
 
 std::string At(const char* what, std::int32_t address, int chip, int image) {
   char text[120];

@@ -33,8 +33,9 @@ constexpr auto kThree = SimInstructionSet::kThreeByte;
 
 constexpr auto kPatterns = std::to_array<SimInstructionPattern>({
     // Four-byte set. Byte 2 of the code instructions holds A13..A8 below two bits
-    // that no part decodes.
-    {SimInstruction::kEnable, kFour, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, true},
+    // that no part decodes. Programming Enable is AC 53 with bytes 3 and 4 "xxxx xxxx"
+    // (AT89S52 1919A, AT89S8253 3286A Table 19): any byte there enables.
+    {SimInstruction::kEnable, kFour, {0xAC, 0x53, 0, 0}, {0xFF, 0xFF, 0, 0}, true},
     {SimInstruction::kErase, kFour, {0xAC, 0x80, 0x00, 0x00}, {0xFF, 0xFF, 0xFF, 0xFF}, false},
     {SimInstruction::kWriteCode, kFour, {0x40, 0, 0, 0}, {0xFF, 0, 0, 0}, false},
     {SimInstruction::kReadCode, kFour, {0x20, 0, 0, 0}, {0xFF, 0, 0, 0}, true},
@@ -90,7 +91,8 @@ constexpr auto kPatterns = std::to_array<SimInstructionPattern>({
      Needs::kUserRow},
     // Three-byte set. Byte 1 of the code instructions is A12..A8, A13, then the
     // operation in b1 b0: 1 0 write, 0 1 read.
-    {SimInstruction::kEnable, kThree, {0xAC, 0x53, 0x55, 0}, {0xFF, 0xFF, 0xFF, 0}, false},
+    // Programming Enable is AC 53 and a byte of "xxxx xxxx".
+    {SimInstruction::kEnable, kThree, {0xAC, 0x53, 0, 0}, {0xFF, 0xFF, 0, 0}, false},
     {SimInstruction::kErase, kThree, {0xAC, 0x04, 0x00, 0}, {0xFF, 0xFF, 0xFF, 0}, false},
     {SimInstruction::kWriteCode, kThree, {0x02, 0, 0, 0}, {0x03, 0, 0, 0}, false},
     {SimInstruction::kReadCode, kThree, {0x01, 0, 0, 0}, {0x03, 0, 0, 0}, true},

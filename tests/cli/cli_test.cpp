@@ -239,11 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"DamagedHexFile", {"program", "sum.hex"}, kFastChip, 2,
                    "sum.hex\", line 1: the checksum is FF, the record's bytes need 8A",
                    "Programming..."},
-        // The read-back after a byte write can come, and RST drop, before the
-        // AT89S8253's 4.5 ms are over.
         StatusCase{"DamagedHexFileIgnored", {"--ignore-hex-errors", "program", "sum.hex"},
-                   kFastChip + ",rst-abort=no",  // until the byte write waits its cycle
-                   0, "the checksum is FF", ""},
+                   kFastChip, 0, "the checksum is FF", ""},
         StatusCase{"MissingHexFile", {"program", "missing.hex"}, kFastChip, 2,
                    "Cannot open \"", "Programming..."},
         // Found before the port is driven: not even the start-up's lines.
@@ -496,9 +493,7 @@ TEST_F(CliTest, ReadWritesAHexFileThatReadsBackEqualToWhatWasProgrammed) {
   file += ":00000001FF\r\n";
   std::ofstream(dir.Path() / "data.hex", std::ios::binary) << file;
 
-  // The read-back after a byte write can come, and RST drop, before the AT89S8253's
-  // 4.5 ms are over.
-  const std::string sim = kFastChip + ",rst-abort=no";  // until the byte write waits its cycle
+  const std::string sim = kFastChip;
   const CliResult programmed = Cli({"auto", "data.hex"}, sim);
   ASSERT_EQ(programmed.status, 0) << programmed.err;
   const CliResult read = Cli({"read", "-o", "back.hex"}, sim);

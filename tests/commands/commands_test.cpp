@@ -53,8 +53,7 @@ TEST(AutoProgram, RunsEveryStepWithItsTextsForEachSet) {
         "RUN MODE."}},
   };
   for (const auto& c : cases) {
-    // The AT89S52's and AT89S53's lock writes drop RST inside their write cycle.
-    Bench bench(c.device, "rst-abort=no");  // until the lock write waits its cycle
+    Bench bench(c.device);
     bench.Chip().SetCode(0x0100, 0x00);  // something to erase
     bench.app->Controls.Lock.Set(c.level, true);
     bench.app->Controls.X2Clock = true;

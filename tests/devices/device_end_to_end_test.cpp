@@ -95,11 +95,9 @@ TEST_P(EveryDevice, WritesAndReadsAtTheDefaultSckSpeedOnCommonCrystals) {
       {"11.0592", ProgrammerLink::kDefaultSckHalfPeriodUs},
       {"1", slowUs}};
   for (const auto& [mhz, halfUs] : crystals) {
-    // The pump takes 1 us: the floor, not the pumps, paces SCK. On the AT89S8253 the
-    // read-back after a byte write can come, and RST drop, before its 4.5 ms are over.
-    const std::string more = std::string("xtal=") + mhz + (name == "AT89S8253" ? ",rst-abort=no" : "");
-    ProgrammerWorld world(name, ProgrammerWorld::ChipOptions(name, more), false,
-                          1000);  // until the byte write waits its cycle
+    // The pump takes 1 us: the floor, not the pumps, paces SCK.
+    const std::string more = std::string("xtal=") + mhz;
+    ProgrammerWorld world(name, ProgrammerWorld::ChipOptions(name, more), false, 1000);
     world.app->Link.SckHalfPeriodUs = halfUs;
     SetOps set{world.Ops(), device};
     for (std::int32_t a = 0; a < 16; ++a) world.SetImageByte(a, static_cast<std::uint8_t>(a * 13 + 1));
@@ -120,12 +118,7 @@ TEST_P(EveryDevice, LocksAtEachLevelVerifiesAsTheLockAllowsAndErasesAgain) {
   constexpr std::int32_t kLast = 0x00FF;  // the part of the chip these checks cover
   for (std::int32_t level = 0; level <= 3; ++level) {
     SCOPED_TRACE(name + ", lock level " + std::to_string(level));
-    // The AT89S51/52 and AT89S53/8252 lock writes drop RST inside their write cycle.
-    const bool cutsLock = name == "AT89S51" || name == "AT89S52" || name == "AT89S53" ||
-                          name == "AT89S8252";
-    ProgrammerWorld world(name,
-                          ProgrammerWorld::ChipOptions(name, cutsLock ? "rst-abort=no" : ""),
-                          false);  // until the lock write waits its cycle
+    ProgrammerWorld world(name, ProgrammerWorld::ChipOptions(name), false);
     SetOps set{world.Ops(), device};
     for (std::int32_t a = 0; a <= kLast; ++a) world.SetImageByte(a, static_cast<std::uint8_t>(a ^ 0x5A));
     ASSERT_EQ(set.Erase(), Outcome::Done);
@@ -269,10 +262,6 @@ TEST_P(EveryDevice, NoCommandEndsDoneUnlessTheChipIsWhatItClaims) {
       }
       // Half the cases over the printer-port cable, a quarter over each USB cable.
       sim += cables[cable++ % 4];
-      // The AT89S51/52 lock write drops RST inside its write cycle.
-      if (fault.sim != "none" && (name == "AT89S51" || name == "AT89S52")) {
-        sim += ",rst-abort=no";  // until the lock write waits its cycle
-      }
       SCOPED_TRACE(sim + ", " + fault.name + ", " + what + (fast ? ", fast" : ""));
       ProgrammerWorld world(name, sim, false);
       world.app->Controls.FastProgramming = fast;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -150,11 +151,12 @@ TEST(WriteCode4, ABusyChipThatAnswers00DoesNotPassAWriteOf00ThatItMissed) {
   const Case cases[] = {{{0x12, 0x00, 0x00}, false}, {{0x12, 0x00, 0x00, 0x34}, false},
                         {{0x00, 0x00}, true}};
   for (const auto& c : cases) {
-    // The 25 ms write outlasts the program's wait, and the enable after the read-back
-    // drops RST inside it.
+    // The 25 ms write outlasts any wait the program knows of for this chip, which has
+    // no data sheet, and the enable after the read-back drops RST inside it: this
+    // chip finishes its cycle all the same.
     ProgrammerWorld world("AT89S2051",
                           "target=AT89S2051,echo=yes,write=25000,unheard=00,rst-abort=no", false,
-                          1000);  // until the byte write waits its cycle
+                          1000);
     for (std::size_t a = 0; a < c.image.size(); ++a) {
       world.SetImageByte(static_cast<std::int32_t>(a), c.image[a]);
     }
@@ -480,32 +482,52 @@ TEST(LockBits4, ReadsSetTheBoxesByTheDeviceLayout) {
 }
 
 TEST(Fuse4, AWriteIsReadBeforeAndAfterAndMustShowTheChipTakingIt) {
+  // Byte 2 of the write is 0001 1 F3 F2 F1: Fuse1 (serial programming) written
+  // enabled, Fuse3 (User Row programming) as it read, Fuse2 the x2 clock asked. How a
+  // fuse reads is learnt from Fuse1, which reads enabled on a chip programmed serially.
   struct Case {
     std::string options;
     bool held, x2;
     Outcome outcome;
     std::size_t asked, other, reads;  // writes of the value asked and of the other one
+    bool userRow = true;              // Fuse3 enabled on the chip
   };
   const Case cases[] = {
       {"", false, true, Outcome::Done, 1, 0, 2},
       {"", true, false, Outcome::Done, 1, 0, 2},
-      // No change to see, but the echo shows the chip heard it.
+      {"fuse-read=inverted", false, true, Outcome::Done, 1, 0, 2},
+      {"fuse-read=inverted", true, false, Outcome::Done, 1, 0, 2},
+      {"", false, true, Outcome::Done, 1, 0, 2, false},
+      {"fuse-read=inverted", true, false, Outcome::Done, 1, 0, 2, false},
+      // No change to see, but the echo, or the signature, shows the chip heard it.
       {"echo=yes", true, true, Outcome::Done, 1, 0, 2},
+      {"echo=no", true, true, Outcome::Done, 1, 0, 2},
       // Nothing shows it: by way of the other value.
-      {"echo=no", true, true, Outcome::Done, 2, 1, 2 + 3},
-      // A chip that misses every enable answers the same whatever is written.
-      {"echo-from=99,unheard=ff", true, true, Outcome::FuseNotTaken, 3, 0, 6},
-      {"echo-from=99,unheard=ff", true, false, Outcome::FuseNotTaken, 3, 2, 2 + 3 + 3},
+      {"echo=no,signature=FFFF", true, true, Outcome::Done, 2, 1, 2 + 3},
+      // A chip that misses every enable answers FF or 00 whatever is written: how its
+      // fuses read cannot be told, and nothing is written.
+      {"echo-from=99,unheard=ff", true, true, Outcome::FuseUnknown, 0, 0, 1},
+      {"echo-from=99,unheard=00", true, false, Outcome::FuseUnknown, 0, 0, 1},
   };
   for (const auto& c : cases) {
-    const std::string name = c.options + (c.x2 ? " on" : " off");
+    const std::string name = c.options + (c.x2 ? " on" : " off") + (c.userRow ? "" : " F3 off");
     ProgrammerWorld world("AT89S8253", ProgrammerWorld::ChipOptions("AT89S8253", c.options));
-    world.Chip().SetX2Clock(c.held);
+    world.Chip().SetFuses({true, c.held, c.userRow});
     world.app->Controls.X2Clock = c.x2;
     EXPECT_EQ(world.Ops().WriteUserFuses(), c.outcome) << name;
     const auto instructions = world.Instructions(4);
-    EXPECT_EQ(Count(instructions, c.x2 ? "AC 18 55 FF" : "AC 1A 55 FF"), c.asked) << name;
-    EXPECT_EQ(Count(instructions, c.x2 ? "AC 1A 55 FF" : "AC 18 55 FF"), c.other) << name;
+    const std::uint8_t f3 = c.userRow ? 0x00 : 0x04;
+    const auto write = [&](bool x2) {
+      char text[16];
+      std::snprintf(text, sizeof text, "AC %02X 55 FF", 0x18 | f3 | (x2 ? 0 : 2));
+      return std::string(text);
+    };
+    EXPECT_EQ(Count(instructions, write(c.x2)), c.asked) << name;
+    EXPECT_EQ(Count(instructions, write(!c.x2)), c.other) << name;
+    EXPECT_EQ(Count(instructions, "AC"), c.asked + c.other + Count(instructions, "AC 53")) << name;
+    if (c.outcome != Outcome::FuseUnknown) {
+      EXPECT_EQ(world.Chip().Fuses(), (SimFuses{true, c.x2, c.userRow})) << name;
+    }
     EXPECT_EQ(Count(instructions, "21 55 55 FF"), 2 * c.reads) << name;  // twice in a row each
     EXPECT_TRUE(world.Ops().Caveat().empty()) << name;
     EXPECT_EQ(world.window.messageBoxes.size(), c.outcome == Outcome::Done ? 0u : 1u) << name;
