@@ -73,6 +73,38 @@ void DeviceOps::Wait(std::int32_t ms) {
   Ended();
 }
 
+bool DeviceOps::Confirmed(bool missed, const std::function<bool()>& matchesAgain,
+                          std::optional<std::uint8_t> busyAnswer) {
+  const std::uint8_t want = ReceivedByte();  // the answer that matched
+  const auto other = [&](std::size_t v) { return v != want && (!busyAnswer || v != *busyAnswer); };
+  // A miss whose answer no busy chip gives shows the contact unreliable.
+  for (std::size_t v = 0; missed && v < answers_.size(); ++v) {
+    if (answers_[v] != 0 && other(v)) contactDoubted_ = true;
+  }
+  if (!(missed || contactDoubted_)) return true;
+  if (!matchesAgain() || halt_) return false;
+  if (!contactDoubted_) return true;
+  // Wrong answers that differ among themselves are flips: the one wanted must then be
+  // more than half of all answers. One wrong answer alone is a chip that answered it
+  // until it answered right (still busy, or not yet hearing), which two agreeing reads
+  // settle.
+  std::size_t wrongValues = 0;
+  unsigned total = 0;
+  for (std::size_t v = 0; v < answers_.size(); ++v) {
+    if (answers_[v] != 0 && other(v)) ++wrongValues;
+    if (busyAnswer != v) total += answers_[v];
+  }
+  return wrongValues <= 1 || 2u * answers_[want] > total;
+}
+
+void DeviceOps::CountAnswer(std::int32_t address, std::uint8_t answer) {
+  if (address != answersAt_) {
+    answers_.fill(0);
+    answersAt_ = address;
+  }
+  ++answers_[answer];
+}
+
 void DeviceOps::AwaitWriteCycle() {
   const std::int64_t us = device_->writeCycleMaxUs > 0 ? device_->writeCycleMaxUs
                                                         : std::int64_t{kLockFuseWriteMs} * 1000;
@@ -279,6 +311,7 @@ void DeviceOps::AwaitEraseEnd(InstructionSet set) {
   // until their erase is over. What the others answer meanwhile is not known, but a
   // write that comes too soon is caught by its read-back.
   ResetAddressCounter(image_.Counter);
+  ForgetAnswers();
   std::uint8_t got = 0;
   const auto erased = [&] {
     const auto byte = ReadCounterByte(set);
@@ -287,7 +320,7 @@ void DeviceOps::AwaitEraseEnd(InstructionSet set) {
   };
   for (int poll = 1; poll <= kEraseEndPolls; ++poll) {
     if (Ended()) return;
-    if (erased() && Confirmed(poll > 1, erased, true)) return;
+    if (erased() && Confirmed(poll > 1, erased, std::uint8_t{0x00})) return;
     if (halt_) return;
     Wait(kEraseEndPollMs);
   }

@@ -257,10 +257,19 @@ class DeviceOps {
   // contact; any other miss followed by a match shows it unreliable, and from then on
   // in the command every match needs the next read to agree, the first read of an
   // address too.
-  bool Confirmed(bool missed, const std::function<bool()>& matchesAgain, bool busyExplains = false) {
-    if (missed && !busyExplains) contactDoubted_ = true;
-    return !(missed || contactDoubted_) || (matchesAgain() && !halt_);
-  }
+  //
+  // On a doubted contact whose wrong answers at the address differ among themselves, the
+  // answer wanted must also be more than half of those given there since its last
+  // write: a poor contact spreads its flips over eight values, while a cell that holds
+  // another byte gives that one again and again, and only now and then, flipped, the
+  // one wanted. busyAnswer: what a busy chip answers there (data
+  // polling, or 00 during an erase), which is neither.
+  bool Confirmed(bool missed, const std::function<bool()>& matchesAgain,
+                 std::optional<std::uint8_t> busyAnswer = std::nullopt);
+  // Every answer of a code read, counted by value for the address it read (see
+  // Confirmed); a write there, or a read elsewhere, starts the count afresh.
+  void CountAnswer(std::int32_t address, std::uint8_t answer);
+  void ForgetAnswers() { answersAt_ = -1; }
   // The byte at the counter's address once two reads in a row agree on it, at most
   // kAgreedReads reads; otherwise the operation ends with ReadError and its box.
   std::optional<std::uint8_t> ReadByteAgreed(std::int32_t n);
@@ -551,6 +560,8 @@ class DeviceOps {
   bool signatureRead_ = false;   // ShowHearingBySignature has read it in this command
   bool contactDoubted_ = false;  // an answer disagreed with another in this command
   bool otherSetLooked_ = false;  // a three-byte command looked for a four-byte chip
+  std::int32_t answersAt_ = -1;                // the address whose answers are counted
+  std::array<std::uint16_t, 256> answers_{};  // how often each value came there
   // The set the bytes being sent are meant for: the device's, or a probe's.
   InstructionSet framing_ = InstructionSet::FourByte;
   std::optional<bool> pagesAnswer_;  // whether the chip has shown page reads, in this command

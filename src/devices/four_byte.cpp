@@ -22,12 +22,16 @@ constexpr std::array<std::uint8_t, 4> kReadLockBits{0x24, 0x55, 0x55, 0xFF};
 bool DeviceOps::WriteCodeByte4(std::int32_t n) {
   const std::int32_t address = CounterAddress();
   const std::uint8_t low = AddressLow(address);
+  ForgetAnswers();
   return Send({0x40, AddressHigh4(address), low, ImageByteAfter(n, low)});
 }
 
 bool DeviceOps::ReadCodeByte4() {
-  if (TakeReadAhead(InstructionSet::FourByte)) return true;
-  return SendRead(ReadInstruction(InstructionSet::FourByte, CounterAddress()));
+  const std::int32_t address = CounterAddress();
+  const bool read = TakeReadAhead(InstructionSet::FourByte) ||
+                    SendRead(ReadInstruction(InstructionSet::FourByte, address));
+  if (read) CountAnswer(address, ReceivedByte());
+  return read;
 }
 
 Outcome DeviceOps::EraseChip4() {

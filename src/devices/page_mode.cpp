@@ -52,6 +52,7 @@ bool DeviceOps::PagesAnswer() {
     const auto differs = std::ranges::mismatch(bytes, *page);
     if (differs.in1 == bytes.end()) continue;
     pagesAnswer_ = false;
+    contactDoubted_ = true;  // two answers for one byte disagreed
     char text[400];
     std::snprintf(text, sizeof text,
                   "The %s answered the page read of page 0000 otherwise than its byte reads: "
@@ -142,6 +143,7 @@ bool DeviceOps::WritePage(std::int32_t start, std::int32_t end, bool readBack) {
   for (std::int32_t n = start; n <= last; ++n) {
     bytes.push_back(n <= end ? ImageByteAfter(n, bytes.back()) : std::uint8_t{0xFF});
   }
+  ForgetAnswers();
   if (!Send(bytes)) return false;
   // Past the bound the page read below decides: a chip still writing, or one that
   // missed the page, shows there.

@@ -10,12 +10,16 @@ namespace vql {
 bool DeviceOps::WriteCodeByte3(std::int32_t n) {
   const std::int32_t address = CounterAddress();
   const std::uint8_t low = AddressLow(address);
+  ForgetAnswers();
   return Send({AddressHigh3(address, true, false), low, ImageByteAfter(n, low)});
 }
 
 bool DeviceOps::ReadCodeByte3() {
-  if (TakeReadAhead(InstructionSet::ThreeByte)) return true;
-  return SendRead(ReadInstruction(InstructionSet::ThreeByte, CounterAddress()));
+  const std::int32_t address = CounterAddress();
+  const bool read = TakeReadAhead(InstructionSet::ThreeByte) ||
+                    SendRead(ReadInstruction(InstructionSet::ThreeByte, address));
+  if (read) CountAnswer(address, ReceivedByte());
+  return read;
 }
 
 Outcome DeviceOps::EraseChip3() {
@@ -37,7 +41,9 @@ bool DeviceOps::WriteAndPoll3(std::int32_t n) {
   bool missed = false;  // over all the byte's polls, rewrites included
   const auto polled = [&] {
     for (int poll = 1; poll <= 300; ++poll) {
-      if (matches() && Confirmed(missed, matches, true)) return true;
+      // A chip still writing answers the byte with bit 7 inverted (data polling).
+      const auto busy = static_cast<std::uint8_t>(ImageByteAfter(n, 0) ^ 0x80);
+      if (matches() && Confirmed(missed, matches, busy)) return true;
       if (halt_) return false;
       missed = true;
       PollPause();

@@ -2,6 +2,7 @@
 // in order, the outcomes, the modes and the enabling of the command controls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -316,6 +317,41 @@ TEST(Erase, AnEraseThatOutlastsTheDevicesTimeIsWaitedForAndThenNamed) {
           << world.window.messageBoxes[0];
       EXPECT_NE(world.window.statuses.back(), "Erase finished.");
     }
+  }
+}
+
+// Only FF ends the wait for the erase: a chip that ignored it reads its old code, which
+// is not the 00 of a chip still erasing either.
+TEST(Erase, AChipThatKeepsItsCodeIsNotErased) {
+  ProgrammerWorld world("AT89S52");
+  world.sim->PlugTarget(std::make_unique<testing::ProtocolTarget>([](const std::vector<std::uint8_t>& r) {
+    if (r.size() % 4 != 3) return std::uint8_t{0};
+    return static_cast<std::uint8_t>(testing::EndsWith(r, {0xAC, 0x53, 0x55}) ? 0x69 : 0x12);
+  }));
+  EXPECT_EQ(world.app->Cmd.Erase().outcome, Outcome::NotErased);
+}
+
+// Fast programming writes pages laid out for the device only after its signature has
+// been read: a read that fails ends the command before any write.
+TEST(Program, AFastWriteWhoseSignatureCannotBeReadWritesNothing) {
+  for (const bool echoes : {true, false}) {
+    ProgrammerWorld world("AT89S52");
+    auto signatureReads = std::make_shared<int>(0);
+    auto target = std::make_unique<testing::ProtocolTarget>([=](const std::vector<std::uint8_t>& r) {
+      if (r.size() % 4 != 3) return std::uint8_t{0};
+      if (testing::EndsWith(r, {0xAC, 0x53, 0x55})) return static_cast<std::uint8_t>(echoes ? 0x69 : 0x00);
+      if (testing::EndsWith(r, {0x28, -1, -1})) return static_cast<std::uint8_t>(++*signatureReads);
+      return std::uint8_t{0xFF};
+    });
+    const testing::ProtocolTarget& chip = *target;
+    world.sim->PlugTarget(std::move(target));
+    world.app->Controls.FastProgramming = true;
+    world.SetImageByte(0, 0x75);
+    world.app->Cmd.CodeExtent = 1;
+    EXPECT_EQ(world.app->Cmd.Program().outcome, echoes ? Outcome::ReadError : Outcome::NoAnswer);
+    const auto& sent = chip.AllReceived();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), std::uint8_t{0x50}), 0);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), std::uint8_t{0x40}), 0);
   }
 }
 

@@ -354,6 +354,24 @@ TEST(MainWindow, NoLockBitIsSetByAccident) {
   EXPECT_FALSE(f.chkLock1->isChecked());
 }
 
+// An unlocked AT89S8253 read as its data sheet reads lock bits (a set bit reads 1)
+// answers 000, which this program's reading takes for level 3: Read Chip says so in its
+// box, and the boxes stay as the operator left them, so AUTO-PROGRAM writes no lock bit.
+TEST(MainWindow, ADisputedLockReadingNeverBecomesTheNextLockWrite) {
+  World w("AT89S8253", true, ",lock-read=set1");
+  Frm& f = *w.frm;
+  Click(f.btnReadChip);
+  EXPECT_EQ(LockTicks(f), "000");
+  ASSERT_FALSE(w.boxes.empty());
+  EXPECT_NE(w.boxes.back().find("LB3..LB1 = 000: level 3 if a set lock bit reads 0"), std::string::npos)
+      << w.boxes.back();
+  EXPECT_NE(w.boxes.back().find("level 0 if it reads 1"), std::string::npos) << w.boxes.back();
+  w.Load(kBlink);
+  Click(f.btnAuto);
+  EXPECT_EQ(w.Chip().LockBits(), (SimLockBits{}));
+  EXPECT_EQ(w.Chip().Code(0), 0x75);
+}
+
 TEST(MainWindow, LockBoxesFollowTheirRulesAndALockRead) {
   // The levels rise from case to case, as the chip keeps the lock bits it was given.
   const std::pair<std::vector<QCheckBox* Frm::*>, const char*> cases[] = {
