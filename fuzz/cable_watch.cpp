@@ -13,7 +13,7 @@ void WatchTarget::LinesChanged(const TargetLines& lines, std::uint64_t us) {
       count_ = 0;
       pageLeft_ = 0;
       inSession_ = 0;
-      heldProbeByte_ = false;
+      probe_ = false;
       break;
     case SimSerialShifter::Event::kByteReceived:
       ByteReceived(shifter_.Received());
@@ -29,16 +29,20 @@ bool WatchTarget::Miso(std::uint64_t us) { return inner_->Miso(us); }
 void WatchTarget::ByteReceived(std::uint8_t byte) {
   ++inSession_;
   const bool three = device_.set == InstructionSet::ThreeByte;
-  // A three-byte operation opens with the four-byte enable AC 53 55 55 in a session of
-  // its own: its last byte belongs to no three-byte instruction. A 55 after the
-  // three-byte enable AC 53 55 can also open a read (of 2A00..2AFF), which more bytes
-  // follow in the same session: it is held until one does.
-  if (three && inSession_ == 4 && byte == 0x55 && bytes_[0] == 0xAC && bytes_[1] == 0x53) {
-    heldProbeByte_ = true;
+  // A three-byte command opens with a session of four-byte instructions that looks for
+  // a chip of that set: a read of 0000, the four-byte enable, then signature reads. Its
+  // bytes are no three-byte instructions.
+  if (three && inSession_ <= head_.size()) {
+    head_[inSession_ - 1] = byte;
+    if (inSession_ < head_.size()) return;
+    static constexpr std::array<std::uint8_t, 6> kProbe{0x20, 0x00, 0x00, 0x00, 0xAC, 0x53};
+    probe_ = head_ == kProbe;
+    if (!probe_) {
+      for (const std::uint8_t held : head_) Take(held);
+    }
     return;
   }
-  if (std::exchange(heldProbeByte_, false)) Take(0x55);
-  Take(byte);
+  if (!probe_) Take(byte);
 }
 
 void WatchTarget::Take(std::uint8_t byte) {

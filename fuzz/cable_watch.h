@@ -50,7 +50,10 @@ class WatchTarget final : public SimTarget {
   std::size_t count_ = 0;
   std::size_t pageLeft_ = 0;  // data bytes of a page instruction still to come
   std::size_t inSession_ = 0;  // bytes since the reset
-  bool heldProbeByte_ = false;  // a 55 that may be the four-byte enable's last byte
+  // The first bytes of a session on a three-byte device, held until they show whether
+  // it is the four-byte probe (a read of 0000, the four-byte enable, signature reads).
+  std::array<std::uint8_t, 6> head_{};
+  bool probe_ = false;
 };
 
 }  // namespace vql::fuzz

@@ -174,9 +174,12 @@ class DeviceOps {
   // The lock bits as last read, b2..b0 of the answer of a by-mode read.
   std::uint8_t LockBitsRead() const { return lockRaw_; }
 
-  // Waits for a four-byte lock or fuse write to finish before its read-back: the
-  // AT89S8253's write cycle lasts at most 4.5 ms; the others' are not known.
-  static constexpr std::int32_t kLockFuseWriteMs = 10;
+  // How long a lock or fuse write may last on a device whose data sheet gives no
+  // maximum (the AT89S53/8252's writes typically end below 2.5 ms; nothing is known of
+  // the AT89S2051/4051's): more than ten times that, since nothing shows its end and
+  // RST low inside it would leave the bits undefined. Once a command, so the wait
+  // costs little.
+  static constexpr std::int32_t kLockFuseWriteMs = 30;
   // The wait after a four-byte code byte write before its read-back.
   static constexpr std::int64_t kByteWriteWaitUs = 5000;
   // After the chip erase and its time, address 0 is read until it reads FF: every
