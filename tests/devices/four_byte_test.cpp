@@ -540,6 +540,75 @@ TEST(Fuse4, AWriteIsReadBeforeAndAfterAndMustShowTheChipTakingIt) {
   }
 }
 
+// A chip behind a contact that spoils one answer: the first read of 01FF after a page
+// write comes back as the byte awaited there (81) while the chip is still writing,
+// when it answers 01 (data polling).
+class SpoiltFirstPoll final : public SimTarget {
+ public:
+  explicit SpoiltFirstPoll(std::unique_ptr<SimChip> chip) : chip_(std::move(chip)) {}
+  void LinesChanged(const TargetLines& lines, std::uint64_t us) override {
+    if (lines.rst != lines_.rst) received_.clear();
+    if (lines.sck && !lines_.sck && lines.rst) {
+      inByte_ = static_cast<std::uint8_t>(inByte_ << 1 | (lines.mosi ? 1 : 0));
+      if (forcing_ > 0) ++forcing_;
+      if (++bits_ == 8) {
+        received_.push_back(inByte_);
+        bits_ = 0;
+        const bool poll = received_.size() >= 3 &&
+                          std::equal(received_.end() - 3, received_.end(), kPoll.begin());
+        if (forcing_ > 8) forcing_ = 0;
+        if (poll && !spoilt_ && pageWritten_) {
+          spoilt_ = true;
+          forcing_ = 1;
+        }
+        if (inByte_ == 0x50) pageWritten_ = true;
+      }
+    }
+    if (!lines.sck && lines_.sck && forcing_ > 8) forcing_ = 0;
+    lines_ = lines;
+    chip_->LinesChanged(lines, us);
+  }
+  bool Miso(std::uint64_t us) override {
+    if (forcing_ >= 2 && lines_.sck) return (0x81 >> (9 - forcing_)) & 1;
+    return chip_->Miso(us);
+  }
+  SimChip& Chip() { return *chip_; }
+
+ private:
+  static constexpr std::array<std::uint8_t, 3> kPoll{0x20, 0x01, 0xFF};
+  std::unique_ptr<SimChip> chip_;
+  TargetLines lines_;
+  std::vector<std::uint8_t> received_;
+  std::uint8_t inByte_ = 0;
+  int bits_ = 0;
+  int forcing_ = 0;  // 1 after the poll's opening; 2..9 during the answer's bits
+  bool spoilt_ = false;
+  bool pageWritten_ = false;
+};
+
+// The page write's end is found by two reads in a row of the awaited byte: one spoilt
+// read that matches while the chip is busy does not let the next instruction come.
+TEST(Pages4, OneSpoiltPollThatMatchesDoesNotEndTheWaitForThePage) {
+  ProgrammerWorld world("AT89S52");
+  auto& target = world.sim->PlugTarget(std::make_unique<SpoiltFirstPoll>(
+      std::make_unique<SimChip>(*FindSimChip("AT89S52"), ParseSimOptions("target=AT89S52").chip)));
+  world.app->Controls.FastProgramming = true;
+  world.SetImageByte(0x0105, 0x5A);
+  world.SetImageByte(0x01FF, 0x81);
+  ASSERT_EQ(world.Ops().WriteCode4(0x1FFF), Outcome::Done);
+  EXPECT_EQ(target.Chip().Code(0x01FF), 0x81);
+  const auto bytes = world.Decode().MosiBytes();
+  // The polls of 01FF between the page write and the page read that follows it.
+  const std::uint8_t opening[] = {0x50, 0x01};
+  const auto write = std::search(bytes.begin(), bytes.end(), std::begin(opening), std::end(opening));
+  ASSERT_NE(write, bytes.end());
+  std::size_t polls = 0;
+  for (auto at = write + 2 + 256; at + 2 < bytes.end() && *at == 0x20; at += 4) {
+    if (at[1] == 0x01 && at[2] == 0xFF) ++polls;
+  }
+  EXPECT_GE(polls, 3u);  // the spoilt one, at least one busy, two that agree
+}
+
 // Fast programming: the bytes on the wire, split into instructions by their opening
 // byte (30 and 50 carry a page after their address bytes), for every page device.
 TEST(Pages4, WritesEachPageWithOneInstructionPollsItsLastByteAndReadsItBack) {
