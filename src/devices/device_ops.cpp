@@ -58,10 +58,10 @@ bool DeviceOps::KeepOtherSetOut(std::span<const std::uint8_t> bytes) {
   // (their address bytes stay below 40 where the enable's first byte would need a
   // 53 after it), so this costs a read at the enables alone.
   const InstructionSet other = OtherSet(framing_);
-  const std::vector<std::uint8_t> pad = ReadInstruction(framing_, 0);
-  std::array<std::uint8_t, 4> ignored{};
   for (std::size_t tries = 0; tries < SetInfo(other).instructionBytes; ++tries) {
     if (!EnableAtFrame(other, link_.BytesSinceRstRise(), bytes)) break;
+    const std::vector<std::uint8_t> pad = ReadInstruction(framing_, 0);
+    std::array<std::uint8_t, 4> ignored{};
     if (!LinkExchange(pad, std::span<std::uint8_t>(ignored.data(), pad.size()))) return false;
   }
   return true;
@@ -528,25 +528,30 @@ bool DeviceOps::ShowHearingBySignature() {
   return HeardSeen();
 }
 
-std::optional<std::uint8_t> DeviceOps::ReadByteAgreed(std::int32_t n) {
-  SetAddressCounter(image_.Counter, n);
+std::optional<std::uint8_t> DeviceOps::Agreed(
+    const std::function<std::optional<std::uint8_t>()>& read, const std::string& what) {
+  // Two answers in a row that agree: a poor contact now and then spoils one.
   std::optional<std::uint8_t> last;
-  for (int read = 1; read <= kAgreedReads; ++read) {
-    const auto got = ReadCounterByte(device_->set);
+  for (int tries = 1; tries <= kAgreedReads; ++tries) {
+    const auto got = read();
     if (!got) return std::nullopt;
     if (last == got) return got;
     if (last) contactDoubted_ = true;
     last = got;
   }
-  char text[300];
-  std::snprintf(text, sizeof text,
-                "The byte at address %04X of the %s read differently at each of %d tries: the "
-                "contact is unreliable, so nothing was decided from it. Check the cable and the "
-                "target's power.",
-                static_cast<unsigned>(n), std::string(device_->name).c_str(), kAgreedReads);
-  window_.ShowMessageBox(text);
+  window_.ShowMessageBox("The " + what + " of the " + std::string(device_->name) +
+                         " read differently at each of " + std::to_string(kAgreedReads) +
+                         " tries: the contact is unreliable, so nothing was decided from them. "
+                         "Check the cable and the target's power.");
   Halt(Outcome::ReadError);
   return std::nullopt;
+}
+
+std::optional<std::uint8_t> DeviceOps::ReadByteAgreed(std::int32_t n) {
+  SetAddressCounter(image_.Counter, n);
+  char what[32];
+  std::snprintf(what, sizeof what, "byte at address %04X", static_cast<unsigned>(n));
+  return Agreed([&] { return ReadCounterByte(device_->set); }, what);
 }
 
 }  // namespace vql

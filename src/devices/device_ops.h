@@ -414,6 +414,10 @@ class DeviceOps {
   static constexpr int kAgreedReads = 10;
   using Instruction4 = std::array<std::uint8_t, 4>;
   std::optional<std::uint8_t> ReadAgreed(const Instruction4& instruction, const char* what);
+  // The answer of read once two in a row agree, at most kAgreedReads reads; otherwise
+  // the operation ends with ReadError and a box that names what was read.
+  std::optional<std::uint8_t> Agreed(const std::function<std::optional<std::uint8_t>()>& read,
+                                     const std::string& what);
 
  public:
   // Signature bytes at the addresses (the AT89S51/52's at 000, 100 and 200), each

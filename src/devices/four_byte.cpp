@@ -230,21 +230,12 @@ DeviceOps::Step DeviceOps::BlankAt4(int fromRead, bool& notBlank) {
 
 std::optional<std::uint8_t> DeviceOps::ReadAgreed(const Instruction4& instruction,
                                                   const char* what) {
-  // Two answers in a row that agree: a poor contact now and then spoils one.
-  std::optional<std::uint8_t> last;
-  for (int read = 1; read <= kAgreedReads; ++read) {
-    if (!Send(instruction)) return std::nullopt;
-    const std::uint8_t got = ReceivedByte();
-    if (last == got) return got;
-    if (last) contactDoubted_ = true;
-    last = got;
-  }
-  window_.ShowMessageBox("The " + std::string(what) + " of the " + std::string(device_->name) +
-                         " read differently at each of " + std::to_string(kAgreedReads) +
-                         " tries: the contact is unreliable, so nothing was decided from them. "
-                         "Check the cable and the target's power.");
-  Halt(Outcome::ReadError);
-  return std::nullopt;
+  return Agreed(
+      [&]() -> std::optional<std::uint8_t> {
+        if (!Send(instruction)) return std::nullopt;
+        return ReceivedByte();
+      },
+      what);
 }
 
 std::optional<std::vector<std::uint8_t>> DeviceOps::ReadSignature(
