@@ -8,6 +8,7 @@
 // naming the adapter; after a failure the adapter is to be treated as gone.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -72,6 +73,34 @@ class FtdiIo {
 // unit of the baud rate given to ftdi_set_baudrate: libftdi multiplies it by 4 in the
 // bit-bang modes, and the chip's bit-bang clock runs at 16 times the baud rate.
 inline constexpr int kFt232rBytesPerBaud = 64;
+
+// The adapter's own buffers, in bytes: what the host may have written that the
+// adapter has not yet run (fromHost), and what the adapter may hold of its answers
+// until the host reads them (toHost). A write that does not fit waits for room; an
+// adapter whose answers fill toHost stops running until the host reads. From the
+// data sheets' feature lists: the FT232H's 1 KiB receive and transmit buffers
+// (DS_FT232H), the FT2232H's 4 KiB each way for each channel (DS_FT2232H), and the
+// FT232R's 256-byte receive and 128-byte transmit buffers (DS_FT232R).
+struct FtdiBuffers {
+  std::size_t fromHost;
+  std::size_t toHost;
+};
+constexpr FtdiBuffers BuffersOf(FtdiChip chip) {
+  switch (chip) {
+    case FtdiChip::FT232H:
+      return {1024, 1024};
+    case FtdiChip::FT2232H:
+      return {4096, 4096};
+    case FtdiChip::FT232R:
+      return {256, 128};
+  }
+  return {256, 128};
+}
+
+// How long libftdi's bulk transfers may take before they fail (usb_write_timeout and
+// usb_read_timeout, as the libftdi back end sets them): a write that waits longer than
+// this for room in the adapter's buffer fails with the bytes that had not fitted.
+inline constexpr int kFtdiUsbTimeoutMs = 1000;
 
 // MPSSE's clock: 60 MHz on the FT232H and FT2232H with the divide-by-5 off (command
 // 8A), 12 MHz with it on (8B). SCK runs at base / ((1 + divisor) * 2).

@@ -26,7 +26,6 @@ using std::chrono::steady_clock;
 // The chips answer every latency-timer period (255 ms at most) even with nothing to
 // send, so a second of silence means the adapter no longer answers at all.
 constexpr auto kStallBound = std::chrono::seconds(1);
-constexpr int kUsbTimeoutMs = 1000;
 
 struct FreeContext {
   void operator()(ftdi_context* context) const { ftdi_free(context); }
@@ -258,8 +257,8 @@ std::unique_ptr<FtdiIo> OpenFtdiAdapter(const FtdiSelector& selector, std::strin
                     "(ftdi_new failed; is libusb working?).");
   }
   // A stalled transfer gives up within the stall bound instead of libftdi's 5 s.
-  context->usb_read_timeout = kUsbTimeoutMs;
-  context->usb_write_timeout = kUsbTimeoutMs;
+  context->usb_read_timeout = kFtdiUsbTimeoutMs;
+  context->usb_write_timeout = kFtdiUsbTimeoutMs;
   ftdi_set_interface(context.get(),
                      static_cast<ftdi_interface>(INTERFACE_A + static_cast<int>(selector.interface)));
 

@@ -1,6 +1,7 @@
 #include "sim/sim_ftdi.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -324,19 +325,23 @@ void SimulatedFtdi::Shift(const ShiftFlags& flags, std::span<const std::uint8_t>
   };
   const std::uint64_t halfPs = HalfPeriodPs();
   unsigned in = 0;
-  if (flags.write && flags.writeOnFall) SetPin(pins_.mosi, outBit(0));
+  // AN_108 (section 3, the data shifting commands): the first bit goes on DO before
+  // the first clock, whichever edge the command writes on, and each later bit
+  // replaces it on that edge; after the last bit DO holds it. The clock pulses away
+  // from the level the last 80 left SCK at: rise then fall from low, fall then rise
+  // from high (AN_114, SPI modes 0 and 2).
+  const bool idleHigh = (levels_ & outputs_ & PinMask(pins_.sck)) != 0;
+  const std::array<bool, 2> edges = idleHigh ? std::array{false, true} : std::array{true, false};
+  if (flags.write) SetPin(pins_.mosi, outBit(0));
   for (std::size_t i = 0; i < bits; ++i) {
-    for (const bool rise : {true, false}) {
+    for (const bool rise : edges) {
       runPs_ += halfPs;
       if (flags.read && flags.readOnFall != rise) {
         const unsigned di = DataIn() ? 1 : 0;
         in = (flags.lsbFirst ? (in >> 1) | (di << 7) : (in << 1) | di) & 0xFFu;
       }
       SetPin(pins_.sck, rise);
-      if (flags.write && flags.writeOnFall != rise) {
-        if (rise) SetPin(pins_.mosi, outBit(i));
-        if (!rise && i + 1 < bits) SetPin(pins_.mosi, outBit(i + 1));
-      }
+      if (flags.write && flags.writeOnFall != rise && i + 1 < bits) SetPin(pins_.mosi, outBit(i + 1));
     }
     if (flags.read && (flags.bitMode ? i + 1 == bits : i % 8 == 7)) {
       Answer(static_cast<std::uint8_t>(std::exchange(in, 0u)));

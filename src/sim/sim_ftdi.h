@@ -36,15 +36,19 @@
 // chip answers a command it does not know, and the rest of that Write is dropped.
 // A command whose bytes have not all arrived waits for the next Write.
 //
-// SCK idles low; every bit is a low half period, a rise, a high half period and a
-// fall. At each edge, in this order: DI is sampled if the command reads on it (the
+// SCK rests where the last 80 left it. From low every bit is a low half period, a
+// rise, a high half period and a fall; from high, a high half, a fall, a low half and
+// a rise. At each edge, in this order: DI is sampled if the command reads on it (the
 // level the target drives just before the edge); the target sees the edge with DO as
 // it was; DO moves on to the next bit if the command writes on it, as a separate
-// change at the same time. A command that writes on the falling edge puts its first
-// bit on DO before the first low half. So a chip that samples MOSI on the edge where
-// the adapter moves it sees the old bit, and a chip that moves MISO after an edge is
-// read before it moves: SPI mode 0 needs 31 (out on the fall, in on the rise), mode 1
-// needs 34 (out on the rise, in on the fall). DO keeps the last bit after a command.
+// change at the same time. Every command that writes puts its first bit on DO before
+// the first clock, whichever edge it writes on (AN_108), and DO keeps the last bit
+// after it. So a chip that samples MOSI on the edge where the adapter moves it sees
+// the old bit, and a chip that moves MISO after an edge is read before it moves. From
+// low, 31 (out on the fall, in on the rise) serves SPI mode 0; 34 (out on the rise,
+// in on the fall) from low moves DO on before a mode-1 chip takes the first bit, and
+// every byte reaches it shifted by one. From high, 34 gives a mode-1 chip its edges:
+// DO steady at every fall, MISO read at the fall after the rise that moved it.
 // A bit-mode read returns one byte that the bits were shifted into from 00, as the
 // chip's shift register takes them: MSB first they enter at bit 0 and the first bit
 // read ends up highest of the low bits; LSB first they enter at bit 7 and end up in
