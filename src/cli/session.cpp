@@ -395,8 +395,11 @@ Verdict Session::Read() {
 Verdict Session::TestIo() {
   const CommandResult tested = programmer_.Cmd.TestIo();
   if (tested.outcome == Outcome::LoopTestFailed) {
+    const bool usb = programmer_.Link.SelectedLpt() == ProgrammerLink::kUsbPort;
     return {kExitFailed,
-            "the loop test failed: MISO did not follow SCK (is the loop-back plug in?)",
+            usb ? "the loop test failed: MISO did not come back as MOSI sent it (is MOSI "
+                  "jumpered to MISO in the chip's place?)"
+                : "the loop test failed: MISO did not follow SCK (is the loop-back plug in?)",
             ReasonToken(tested.outcome), tested.outcome};
   }
   return VerdictOf(tested);

@@ -27,7 +27,7 @@ enum class Outcome {
   WrongDevice,     // a chip of the other instruction set sits in the socket
   NoFile,          // no HEX file to write (none chosen, or nothing in it)
   Stopped,         // the operator asked to stop
-  LoopTestFailed,  // MISO did not follow SCK in the cable loop test
+  LoopTestFailed,  // MISO did not follow SCK (or, on a USB cable, MOSI) in the loop test
   // Commands.
   FileError,     // a file could not be opened or read
   DamagedFile,   // the HEX file's records are damaged, and the command was to stop on that

@@ -83,6 +83,13 @@ bool FtdiEngine::SetLine(Line line, bool high) {
   if (Failed()) return false;
   switch (line) {
     case Line::Rst:
+      // A chip starts a session only with SCK low as RST rises. SCK may still rest
+      // high from a mode-1 exchange (MPSSE, see mpsse_engine.h): it comes down first,
+      // while RST is still low and the chip does not listen.
+      if (high && !rst_ && sck_) {
+        sck_ = false;
+        if (!WritePins(PinsByte())) return false;
+      }
       rst_ = high;
       break;
     case Line::Sck:

@@ -19,25 +19,50 @@ constexpr std::uint8_t kDivideBy5On = 0x8B;
 constexpr std::uint8_t kThreePhaseOff = 0x8D;
 constexpr std::uint8_t kAdaptiveOff = 0x97;
 constexpr std::uint8_t kLoopbackOff = 0x85;
-// Bytes out and in, MSB first: out on the falling edge and in on the rising one
-// (mode 0), or out on the rising edge and in on the falling one (mode 1).
-constexpr std::uint8_t kShiftMode0 = 0x31;
-constexpr std::uint8_t kShiftMode1 = 0x34;
-// A command MPSSE does not know: it answers FA and the command, which shows that the
-// command stream and the answers are in step.
+// Bytes out and in, MSB first: out on the falling edge and in on the rising one, or
+// out on the rising edge and in on the falling one. AN_108 (its clock operation and
+// data shifting commands) puts the first bit on DO before the first clock either way,
+// and moves DO on at the edge the command writes on.
+constexpr std::uint8_t kShiftOutFallInRise = 0x31;
+constexpr std::uint8_t kShiftOutRiseInFall = 0x34;
+// A command MPSSE does not know, with bit 7 set: it answers FA and the command
+// (FTDI's knowledge base, "Bad Commands": only for a command with bit 7 set), which shows that the command stream and the
+// answers are in step.
 constexpr std::uint8_t kBogus = 0xAA;
 constexpr std::uint8_t kBadCommand = 0xFA;
 
-// Instruction bytes per transfer. Each brings two bytes back (the pins and the
-// answer), and the adapter may hold the answers of two transfers at once: 768 bytes,
-// inside the smallest adapter's buffer (the FT232H's 1 KiB), which must never fill
-// while the host is still writing.
-constexpr std::size_t kBytesPerTransfer = 192;
+// Command bytes per instruction byte (81, the shift command with its two length
+// bytes, the byte) and the answers it brings (the pins, the byte read); what else a
+// chunk may carry: the divisor's four bytes, an 80 that sets SCK's resting level,
+// and the closing 87.
+constexpr std::size_t kCommandsPerByte = 5;
+constexpr std::size_t kAnswersPerByte = 2;
+constexpr std::size_t kChunkExtras = 4 + 3 + 1;
 
 }  // namespace
 
 std::vector<std::uint8_t> MpsseEngine::ByteCommands(std::uint8_t byte, SpiMode mode) {
-  return {kReadLowBits, mode == SpiMode::Mode1 ? kShiftMode1 : kShiftMode0, 0x00, 0x00, byte};
+  return {kReadLowBits, mode == SpiMode::Mode1 ? kShiftOutRiseInFall : kShiftOutFallInRise, 0x00,
+          0x00, byte};
+}
+
+std::size_t MpsseEngine::BytesPerChunk(FtdiChip chip, std::int32_t halfUs) {
+  // Two chunks are in the adapter at once: one being clocked, the next written behind
+  // it. Both fit its buffer from the host, so a write never waits for room, and the
+  // answers of both fit its buffer towards the host, so it never stops for want of a
+  // read (AN_108, and the buffers of the chip's data sheet).
+  const FtdiBuffers buffers = BuffersOf(chip);
+  const std::size_t byRoom = (buffers.fromHost / 2 - kChunkExtras) / kCommandsPerByte;
+  const std::size_t byAnswers = buffers.toHost / (2 * kAnswersPerByte);
+  // And the clocking of a chunk takes at most a quarter of libftdi's timeout, so that
+  // a transfer that waits behind both still ends well inside it: at slow clocks the
+  // chunks shrink, down to one byte (16 half periods, 160 ms at the slowest).
+  const Clock clock = ClockFor(halfUs);
+  const std::uint64_t basePerUs = clock.slowBase ? kMpsseSlowBaseHz / 1'000'000 : kMpsseFastBaseHz / 1'000'000;
+  const std::uint64_t byteNs = 16 * (std::uint64_t{1} + clock.divisor) * 1000 / basePerUs;
+  const std::uint64_t budgetNs = std::uint64_t{kFtdiUsbTimeoutMs} * 1'000'000 / 4;
+  const auto byTime = static_cast<std::size_t>(budgetNs / std::max<std::uint64_t>(byteNs, 1));
+  return std::max<std::size_t>(1, std::min({byRoom, byAnswers, byTime}));
 }
 
 MpsseEngine::Clock MpsseEngine::ClockFor(std::int32_t halfUs) {
@@ -109,22 +134,31 @@ std::optional<std::uint8_t> MpsseEngine::ReadPins() {
 Exchanged MpsseEngine::Exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> in,
                                 std::size_t& clocked) {
   clocked = 0;
+  const std::size_t perChunk = BytesPerChunk(io_.Chip(), halfUs_);
   std::vector<std::vector<std::uint8_t>> chunks;
   std::vector<std::size_t> answerSizes;
-  for (std::size_t start = 0; start < out.size(); start += kBytesPerTransfer) {
-    const std::size_t count = std::min(kBytesPerTransfer, out.size() - start);
+  for (std::size_t start = 0; start < out.size(); start += perChunk) {
+    const std::size_t count = std::min(perChunk, out.size() - start);
     std::vector<std::uint8_t>& commands = chunks.emplace_back();
     TakePendingClock(commands);
+    // SCK rests where the mode wants it before the first byte: low for a mode-0 chip,
+    // high for a mode-1 chip. A rise made here, with RST high, is the first bit's
+    // leading edge to a mode-1 chip, which moves MISO on at it.
+    const bool restHigh = mode_ == SpiMode::Mode1;
+    if (sck_ != restHigh) {
+      sck_ = restHigh;
+      commands.insert(commands.end(), {kSetLowBits, PinsByte(), pins_.outputs});
+    }
     for (std::size_t i = start; i < start + count; ++i) {
       const auto byte = ByteCommands(out[i], mode_);
       commands.insert(commands.end(), byte.begin(), byte.end());
     }
     commands.push_back(kSendImmediate);
-    answerSizes.push_back(2 * count);
+    answerSizes.push_back(kAnswersPerByte * count);
   }
   std::size_t refusedIn = chunks.size();  // the chunk with a byte that SENSE refused
   const bool ok = TransferChunks(chunks, answerSizes, [&](std::size_t k, std::span<std::uint8_t> answers) {
-    const std::size_t start = k * kBytesPerTransfer;
+    const std::size_t start = k * perChunk;
     for (std::size_t i = 0; i < answers.size() / 2; ++i) {
       if ((answers[2 * i] & PinMask(pins_.sense)) == 0) {
         refusedIn = k;
@@ -137,10 +171,10 @@ Exchanged MpsseEngine::Exchange(std::span<const std::uint8_t> out, std::span<std
   });
   if (!ok) return Exchanged::Failed;
   if (!chunks.empty()) {
-    // SCK is low and MOSI holds the last bit of the last chunk written: the one after
-    // a refused one went out too.
+    // SCK is back at its resting level and MOSI holds the last bit of the last chunk
+    // written: the one after a refused one went out too.
     const std::size_t lastChunk = std::min(chunks.size() - 1, refusedIn + 1);
-    const std::size_t lastByte = std::min(out.size(), (lastChunk + 1) * kBytesPerTransfer) - 1;
+    const std::size_t lastByte = std::min(out.size(), (lastChunk + 1) * perChunk) - 1;
     mosi_ = (out[lastByte] & 1u) != 0;
   }
   return refusedIn < chunks.size() ? Exchanged::Refused : Exchanged::Done;

@@ -5,12 +5,20 @@
 // Every byte is preceded by a read of the pins, whose SENSE bit is judged once the
 // answers are back: a byte whose SENSE read 0 counts as refused, with the bytes
 // before it clocked (the ones after it went to a cable whose buffer drove nothing).
-// The data sheets draw the AT89S51/52 in SPI mode 0 and the AT89S8253 in mode 1.
-// MPSSE changes MOSI on one edge and samples MISO on one edge, so no one command
-// serves both: mode 0 gets MOSI out on the falling edge and MISO in on the rising
-// one (31), mode 1 MOSI out on the rising edge and MISO in on the falling one (34).
-// Either way MOSI is steady through the edge on which the chip takes it, and MISO is
-// read on the edge before which the chip has moved it on.
+// The data sheets draw the AT89S51/52 in SPI mode 0 and the AT89S8253 in mode 1: the
+// one takes MOSI as SCK rises and moves MISO after it falls, the other the reverse.
+// MPSSE puts the first bit of a shift on DO before the first clock and moves DO on at
+// the edge its command writes on (AN_108), and AN_114 gives it SPI modes 0 and 2 only.
+// So a mode-0 chip gets 31 (out on the fall, in on the rise) with SCK resting low. A
+// mode-1 chip takes its bits on the falls and moves MISO at the rises, as a mode-2
+// chip does: it gets 34 (out on the rise, in on the fall) with SCK resting high, which
+// is mode 2 as MPSSE offers it. From high the first edge of a byte is a fall, on which
+// the chip takes the bit that stood on DO since before the clock; the rise after it
+// moves DO and the chip's MISO on together. SCK goes high once before the first byte,
+// with RST already high, a rise the chip takes as its first bit's leading edge, and it
+// stays high from byte to byte, so that every fall the chip sees is a bit. It comes
+// down only after RST has fallen (the link lowers RST first) or, before RST rises
+// again, in that same write's place (see FtdiEngine::SetLine).
 #pragma once
 
 #include <cstdint>
@@ -34,6 +42,9 @@ class MpsseEngine final : public FtdiEngine {
   // The command bytes that clock one instruction byte in the mode: the pins read,
   // then the byte shifted out and in, MSB first.
   static std::vector<std::uint8_t> ByteCommands(std::uint8_t byte, SpiMode mode);
+  // Instruction bytes per chunk of an exchange: two chunks fit the adapter's buffers
+  // each way, and a chunk clocks in a quarter of libftdi's timeout at most.
+  static std::size_t BytesPerChunk(FtdiChip chip, std::int32_t halfUs);
   // The divisor and the 60 MHz or 12 MHz base that give at least this half period.
   struct Clock {
     bool slowBase = false;

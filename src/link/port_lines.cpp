@@ -190,6 +190,7 @@ bool ProgrammerLink::SetLine(Line line, bool high) {
   SerialEngine* engine = ReadyEngine();
   if (engine == nullptr) return false;
   engine->SetLine(line, high);
+  lineHigh_[static_cast<std::size_t>(line)] = high;
   if (line == Line::Rst) {
     if (high && !rstHigh_) sinceRstRise_ = 0;
     rstHigh_ = high;

@@ -151,9 +151,12 @@ class ProgrammerLink {
   std::int32_t PollDelay = 0;
   void CalibrateDelayLoop();
 
-  // --- The cable loop test (the "Test IO" button): ten SCK pulses, MISO must follow
-  // (a loop-back plug). Shows "Ok..." or the failed cycle, and returns whether it
-  // passed.
+  // --- The cable loop test (the "Test IO" button). On a printer port: ten SCK
+  // pulses, MISO must follow (a plug from SCK to MISO); shows "Ok..." or the failed
+  // cycle. On a USB adapter: with MOSI jumpered to MISO in the chip's place, a pattern
+  // clocked at the set speed in the chip's SPI mode must come back as sent; shows
+  // "Ok..." or what came back wrong (a missing SENSE, a stuck MISO, a bit lagging or
+  // leading). Returns whether it passed.
   bool RunLoopTest();
 
   // --- Serial transfer. SentBits hold the last byte sent, ReceivedBits the last byte
@@ -199,6 +202,8 @@ class ProgrammerLink {
   // went out.
   bool ExchangeBytes(std::span<const std::uint8_t> out, std::span<std::uint8_t> in,
                      bool tellRefusal, std::size_t& clocked);
+  // The USB cable's loop test (see RunLoopTest); the mode lines end as they were.
+  bool RunDataLoopTest();
 
   PortIo& port_;
   WindowServices& window_;
@@ -211,6 +216,8 @@ class ProgrammerLink {
   std::int32_t selectedLpt_ = 1;
   bool selected_ = false;  // no port until start-up selects one
   std::string portProblem_;
+  // Each Line as last set, by its number; the mode lines start high, the buffer off.
+  std::array<bool, 5> lineHigh_{false, false, false, true, true};
   bool rstHigh_ = false;          // RST as last set
   std::size_t sinceRstRise_ = 0;  // bytes clocked since RST rose
 };

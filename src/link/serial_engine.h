@@ -44,8 +44,9 @@ class SerialEngine {
   // Clocks out, b7 first, each byte of out in turn, after SENSE has read 1 for it, and
   // samples the target's answer into the same place of in (in.size() >= out.size()).
   // clocked counts the bytes whose eight bits went out: on Refused and Failed the bytes
-  // before it did, and their answers are in place. SCK is low and MOSI holds the last
-  // bit afterwards.
+  // before it did, and their answers are in place. MOSI holds the last bit afterwards,
+  // and SCK rests low, or high where the engine clocks a mode-1 chip from high (MPSSE);
+  // an engine that leaves it high brings it down itself before RST rises again.
   virtual Exchanged Exchange(std::span<const std::uint8_t> out, std::span<std::uint8_t> in,
                              std::size_t& clocked) = 0;
   // How many instructions of a walk whose answers are needed only later the engine

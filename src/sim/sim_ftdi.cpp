@@ -325,7 +325,7 @@ void SimulatedFtdi::Shift(const ShiftFlags& flags, std::span<const std::uint8_t>
   };
   const std::uint64_t halfPs = HalfPeriodPs();
   unsigned in = 0;
-  // AN_108 (section 3, the data shifting commands): the first bit goes on DO before
+  // AN_108 (its clock operation and data shifting commands): the first bit goes on DO before
   // the first clock, whichever edge the command writes on, and each later bit
   // replaces it on that edge; after the last bit DO holds it. The clock pulses away
   // from the level the last 80 left SCK at: rise then fall from low, fall then rise
