@@ -564,8 +564,8 @@ const std::vector<SimKey>& SimKeys() {
            "that share (0 to 1) of read answers come back with\n"
            "one bit flipped"},
     SimKey{"seed",
-           "a whole number that makes the flaky answers, the boards' faults and the "
-           "bit-bang jitter repeatable (and the bytes that cut cycles leave)",
+           "a whole number that makes the flaky answers and the boards' faults repeatable "
+           "(and usb-jitter and the bytes that cut cycles leave)",
            [](SimOptions& options, std::string_view value) {
              const auto seed = Count(value, std::numeric_limits<std::uint64_t>::max());
              if (!seed) return false;
