@@ -49,7 +49,8 @@
 // no-op, 8E/8F clock without data, and the shifts 10 to 3F that AN_108 gives (a read
 // and write shift writes on one edge and reads on the other). A command with bit 7
 // set that AN_108 does not give answers FA and the command, as FTDI's knowledge base
-// ("Bad Commands") says the chip does, and the rest of that Write is dropped. The
+// ("Bad Commands") says the chip does; what the chip then makes of the bytes after it
+// is not given, and the simulated adapter drops the rest of that Write. The
 // knowledge base gives that answer only for bit 7 set, and AN_108 gives no effect
 // for a cable without JTAG to the others, so anything else (TMS shifts 40 to 7F, 00
 // to 0F, shifts on edges AN_108 does not pair) ends the adapter: the Write (or the
