@@ -134,6 +134,21 @@ std::optional<double> Milliseconds(std::string_view value) {
   return ms;
 }
 
+// The most jitter the options take on a bit-bang byte period, in microseconds: well
+// beyond the byte period of any rate the engines use.
+constexpr double kMostJitterUs = 1000.0;
+
+std::optional<double> Microseconds(std::string_view value) {
+  double us = 0.0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, us, std::chars_format::fixed);
+  if (value.empty() || error != std::errc{} || stop != end ||
+      !(us >= 0.0 && us <= kMostJitterUs)) {
+    return std::nullopt;
+  }
+  return us;
+}
+
 // One of a key's spelt-out values, looked up in any case.
 template <typename T, std::size_t N>
 std::optional<T> Choice(std::string_view value,
@@ -338,6 +353,17 @@ const std::vector<SimKey>& SimKeys() {
            },
            SimKeyGroup::kCable, "miso=0|1",
            "MISO is stuck at that level"},
+    SimKey{"miso-lag", "0 or 1 (the USB loop-back plug's MISO one bit late)",
+           [](SimOptions& options, std::string_view value) {
+             const auto lag = Level(value);
+             if (!lag) return false;
+             options.misoLag = *lag;
+             return true;
+           },
+           SimKeyGroup::kCable, "miso-lag=0|1",
+           "1: the USB adapters' loop-back plug (MOSI to\n"
+           "MISO) is faulty: MISO gives MOSI as it was at\n"
+           "SCK's previous fall, one bit late (default 0)"},
     SimKey{"adapter", "ft232h or ft2232h or ft232r",
            [](SimOptions& options, std::string_view value) {
              options.adapter = Choice(value, kAdapters);
@@ -369,6 +395,17 @@ const std::vector<SimKey>& SimKeys() {
            SimKeyGroup::kUsb, "usb-unplug=N",
            "the adapter is unplugged after N USB transfers:\n"
            "the next one and every call after it fail"},
+    SimKey{"usb-jitter", "the most microseconds added to a bit-bang byte period (0 to 1000)",
+           [](SimOptions& options, std::string_view value) {
+             const auto us = Microseconds(value);
+             if (!us) return false;
+             options.usbJitterUs = *us;
+             return true;
+           },
+           SimKeyGroup::kUsb, "usb-jitter=US",
+           "each synchronous bit-bang byte period is\n"
+           "lengthened by 0 to US microseconds (decimals\n"
+           "allowed), drawn from seed= (default 0)"},
     SimKey{"erase", "the chip erase time in milliseconds (0 to 60000)",
            [](SimOptions& options, std::string_view value) {
              const auto ms = Count(value, kMostEraseMs);
@@ -528,7 +565,7 @@ const std::vector<SimKey>& SimKeys() {
            "one bit flipped"},
     SimKey{"seed",
            "a whole number that makes the flaky answers and the boards' faults repeatable "
-           "(and the bytes that cut cycles leave)",
+           "(and usb-jitter and the bytes that cut cycles leave)",
            [](SimOptions& options, std::string_view value) {
              const auto seed = Count(value, std::numeric_limits<std::uint64_t>::max());
              if (!seed) return false;
@@ -536,8 +573,9 @@ const std::vector<SimKey>& SimKeys() {
              return true;
            },
            SimKeyGroup::kChip, "seed=N",
-           "makes the flaky answers, the bytes of cut cycles\n"
-           "and the boards' faults repeatable (default 1)"},
+           "makes the flaky answers, the bytes of cut cycles,\n"
+           "the boards' faults and usb-jitter= repeatable\n"
+           "(default 1)"},
     SimKey{"state", "a file that keeps the chip between runs (a folder with boards=N)",
            [](SimOptions& options, std::string_view value) {
              if (value.empty()) return false;

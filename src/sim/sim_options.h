@@ -88,6 +88,9 @@ struct SimOptions {
   bool powered = true;
   // Set: MISO reads this level whatever the target does.
   std::optional<bool> misoStuckAt;
+  // A faulty loop-back plug on a USB adapter (MOSI to MISO): MISO gives the MOSI level
+  // of SCK's previous falling edge, one bit late.
+  bool misoLag = false;
   // Set: the cable hangs on a simulated USB adapter built on that chip instead of a
   // printer port.
   std::optional<FtdiChip> adapter;
@@ -96,6 +99,9 @@ struct SimOptions {
   // Set: the adapter is unplugged after that many USB transfers, and every call after
   // them fails.
   std::optional<std::uint32_t> usbUnplugAfter;
+  // The most by which each synchronous bit-bang byte period is lengthened, in
+  // microseconds: every period takes a share of it drawn from chip.seed.
+  double usbJitterUs = 0.0;
   SimChipSettings chip;
   // Set: the cable has a line of that many boards, each a fresh chip of the target's
   // model, in place of one target (sim_board_line.h); chip.stateFile then names a

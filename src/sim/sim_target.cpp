@@ -18,7 +18,18 @@ std::string DescribeSimTarget(const SimTarget& target) {
     return std::string(line->Model().name);
   }
   if (dynamic_cast<const LoopbackTarget*>(&target) != nullptr) return "loop-back plug";
+  if (const auto* plug = dynamic_cast<const MosiLoopbackTarget*>(&target)) {
+    return plug->Lags() ? "loop-back plug (MOSI to MISO, one bit late)"
+                        : "loop-back plug (MOSI to MISO)";
+  }
   return "test target";
+}
+
+void MosiLoopbackTarget::LinesChanged(const TargetLines& lines, std::uint64_t) {
+  // The cable shows an edge with MOSI as it was, and moves MOSI as a change of its own.
+  if (sck_ && !lines.sck) atFall_ = lines.mosi;
+  sck_ = lines.sck;
+  mosi_ = lines.mosi;
 }
 
 void SimSocket::Update(const TargetLines& driven, bool enabled, std::uint64_t us) {
@@ -55,9 +66,20 @@ void RefuseLineOptionsWithoutBoards(const SimOptions& options) {
                   "\": only a line of boards takes it; give boards=N too.");
 }
 
+// A lag asked of a plug that is not there would pass unnoticed.
+void RefuseMisoLagWithoutPlug(const SimOptions& options, SimCable cable) {
+  if (!options.misoLag || (options.target == "loopback" && cable == SimCable::kUsbAdapter)) {
+    return;
+  }
+  throw PortError(
+      "VQLISP_SIM item \"miso-lag=1\": only the USB adapters' loop-back plug (MOSI to MISO) "
+      "takes it; give adapter= and target=loopback.");
+}
+
 }  // namespace
 
-std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options) {
+std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options, SimCable cable) {
+  RefuseMisoLagWithoutPlug(options, cable);
   const std::string& name = options.target;
   if (const SimChipModel* chip = FindSimChip(name)) {
     RefuseLineOptionsWithoutBoards(options);
@@ -75,11 +97,13 @@ std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options) {
   for (const std::string_view key : SimChipKeys()) {
     const auto item = options.items.find(key);
     if (item == options.items.end()) continue;
+    if (key == "seed" && options.items.contains("usb-jitter")) continue;
     throw PortError("VQLISP_SIM item \"" + item->first + "=" + item->second +
                     "\": only a chip takes it, but the target is " + name +
                     ". Valid chips: " + SimChipNames() + ".");
   }
   if (name == "none") return std::make_unique<NoTarget>();
+  if (cable == SimCable::kUsbAdapter) return std::make_unique<MosiLoopbackTarget>(options.misoLag);
   return std::make_unique<LoopbackTarget>();
 }
 

@@ -4,7 +4,7 @@
 // sim_board_line.h) also hears when the cable's buffer is switched and when SENSE
 // is read, and says whether anything in the socket powers the cable.
 //
-// The simple plugs live here too: no chip at all and a loop-back plug. The chip
+// The simple plugs live here too: no chip at all and the loop-back plugs. The chip
 // models (sim_chip.h) plug in through the same interface, and so do the tests' own
 // targets (tests/support/).
 #pragma once
@@ -61,7 +61,8 @@ class NoTarget final : public SimTarget {
   bool Miso(std::uint64_t) override { return true; }
 };
 
-// A plug that wires SCK back to MISO, for testing the cable without a chip.
+// The printer-port cable's loop-back plug: SCK wired back to MISO, for testing the
+// cable without a chip.
 class LoopbackTarget final : public SimTarget {
  public:
   void LinesChanged(const TargetLines& lines, std::uint64_t) override { sck_ = lines.sck; }
@@ -70,6 +71,27 @@ class LoopbackTarget final : public SimTarget {
  private:
   bool sck_ = false;
 };
+
+// The USB adapters' loop-back plug: MOSI jumpered to MISO, so that a self-test sees
+// its own bytes come back. A lagging one (the options' miso-lag=1) is a faulty plug
+// whose MISO gives MOSI as it was at SCK's previous falling edge, one bit late, and
+// a self-test must catch it.
+class MosiLoopbackTarget final : public SimTarget {
+ public:
+  explicit MosiLoopbackTarget(bool lag) : lag_(lag) {}
+  void LinesChanged(const TargetLines& lines, std::uint64_t) override;
+  bool Miso(std::uint64_t) override { return lag_ ? atFall_ : mosi_; }
+  bool Lags() const { return lag_; }
+
+ private:
+  bool lag_;
+  bool sck_ = false;
+  bool mosi_ = false;
+  bool atFall_ = false;  // MOSI as it was at SCK's last falling edge
+};
+
+// Which cable a target is made for: the plug that target=loopback names differs.
+enum class SimCable { kPrinterPort, kUsbAdapter };
 
 // The socket at the end of a simulated cable: the target in it, and what the cable's
 // buffer passes on to it. The buffer drives the target's lines only while it is
@@ -105,7 +127,8 @@ class SimSocket {
 
 // What a simulated cable says is plugged in behind it (PortIo::SimulatedTarget): a
 // chip's name (also for a line of boards of that chip, even while its socket is
-// empty), "" for nothing, "loop-back plug", or "test target" for a test's own.
+// empty), "" for nothing, "loop-back plug" (SCK to MISO), "loop-back plug (MOSI to
+// MISO)" with ", one bit late" for a lagging one, or "test target" for a test's own.
 std::string DescribeSimTarget(const SimTarget& target);
 
 // The target named by the simulator's target option: none, loopback or a chip name
@@ -113,10 +136,14 @@ std::string DescribeSimTarget(const SimTarget& target);
 std::unique_ptr<SimTarget> MakeSimTarget(std::string_view name);
 
 // The same with the rest of the options, which a chip takes its times, faults and
-// state file from; with boards=N, a line of N boards of that chip. Throws PortError
-// for an unknown target, for chip or line options given to a target that is no chip,
-// for line options without boards=N, and for a state file or folder that cannot be
-// used.
-std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options);
+// state file from; with boards=N, a line of N boards of that chip. target=loopback is
+// the plug of the cable given: SCK to MISO on the printer port, MOSI to MISO (lagging
+// with miso-lag=1) on a USB adapter. Throws PortError for an unknown target, for chip
+// or line options given to a target that is no chip (seed= is also taken with
+// usb-jitter=, which draws from it), for line options without boards=N, for
+// miso-lag=1 without the USB adapter's loop-back plug, and for a state file or folder
+// that cannot be used.
+std::unique_ptr<SimTarget> MakeSimTarget(const SimOptions& options,
+                                         SimCable cable = SimCable::kPrinterPort);
 
 }  // namespace vql

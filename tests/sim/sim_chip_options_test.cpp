@@ -152,7 +152,8 @@ TEST(SimOptions, RejectBadItemsNamingThemAndTheValidKeys) {
                           "echo-from=", "dead=", "flaky=", "seed=", "state=", "clock=virtual",
                           "echo=", "lock-read=", "unheard=", "locked-read=", "pages=",
                           "signature=", "adapter=", "usb-ms=", "usb-unplug=", "boards=",
-                          "board-fault-rate=", "fuse-read=", "rst-abort="}) {
+                          "board-fault-rate=", "fuse-read=", "rst-abort=", "usb-jitter=",
+                          "miso-lag="}) {
     EXPECT_NE(SimOptionKeys().find(key), std::string::npos) << key;
   }
   // Every chip a target may name.
@@ -200,6 +201,10 @@ TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
       {"target=AT89S51,board-fault-rate=0.5", {"\"board-fault-rate=0.5\"", "boards=N"}},
       {"target=none,fuse-read=inverted", {"\"fuse-read=inverted\"", "none"}},
       {"target=loopback,rst-abort=no", {"\"rst-abort=no\"", "loopback"}},
+      // The printer port's plug is SCK to MISO, and only the adapters' plug lags.
+      {"target=loopback,miso-lag=1", {"\"miso-lag=1\"", "adapter=", "target=loopback"}},
+      {"target=AT89S52,miso-lag=1", {"\"miso-lag=1\""}},
+      {"target=none,seed=3", {"\"seed=3\"", "none"}},
   };
   for (const auto& c : cases) {
     const std::string message = ErrorOf(c.options);
@@ -209,6 +214,10 @@ TEST(SimChipOptions, UnknownTargetsAndChipOptionsWithoutAChipAreRefused) {
   }
   EXPECT_EQ(ErrorOf("target=loopback,clock=virtual"), "(no error)");
   EXPECT_EQ(ErrorOf("target=none,adapter=ft232r,usb-ms=2,usb-unplug=3"), "(no error)");
+  // usb-jitter draws from the seed whatever the target.
+  EXPECT_EQ(ErrorOf("target=none,adapter=ft232r,usb-jitter=0.5,seed=3,miso-lag=0"), "(no error)");
+  EXPECT_NE(ErrorOf("usb-jitter=1000.5").find("\"usb-jitter=1000.5\""), std::string::npos);
+  EXPECT_NE(ErrorOf("miso-lag=2").find("\"miso-lag=2\""), std::string::npos);
 }
 
 TEST(SimChipOptions, EraseAndWriteTimesReplaceTheChipsOwn) {
