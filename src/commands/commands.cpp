@@ -805,6 +805,9 @@ CommandResult Commands::TestIo() {
     return {Outcome::NoPort};
   }
   device_ = selection_.Device();
+  // A USB cable's loop test clocks in the SPI mode that the selected device's chips
+  // would get.
+  if (device_ != nullptr) link_.ChipSpiMode = device_->spiMode;
   Run run(*this);  // the loop test pumps messages too
   if (link_.RunLoopTest()) return {Outcome::Done};
   return {link_.PortUsable() ? Outcome::LoopTestFailed : Outcome::NoPort};

@@ -259,6 +259,8 @@ TEST(UsbLoopTest, ClocksAPatternThroughTheJumperAndNamesWhatCameBackWrong) {
         }
         ASSERT_EQ(world.window.messageBoxes.size(), 1u);
         EXPECT_TRUE(world.window.messageBoxes[0].starts_with(c.says)) << world.window.messageBoxes[0];
+        const std::string mode = std::string(", SPI mode ") + (device == std::string("AT89S8253") ? "1" : "0");
+        EXPECT_NE(world.window.messageBoxes[0].find(mode), std::string::npos) << world.window.messageBoxes[0];
       }
     }
   }
