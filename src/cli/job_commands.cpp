@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/exit_status.h"
 #include "devices/device_table.h"
@@ -38,10 +39,11 @@ int MakeJobFile(const CliOptions& options) {
   const DeviceInfo& device = *DeviceAt(*options.deviceIndex);
   CodeImage image;
   HexLoadReport report;
+  std::vector<bool> recorded(kImageSize, false);
   std::int32_t extent = 0;
   try {
     FileCharStream in(options.file);
-    extent = ReadHexRecords(in, image, report);
+    extent = ReadHexRecords(in, image, report, recorded);
   } catch (const FileError& error) {
     return Fail(error.what());
   }
@@ -61,9 +63,11 @@ int MakeJobFile(const CliOptions& options) {
     job.serial = ParseSerialField(options.serial, error);
     if (!job.serial) return Fail("--serial " + options.serial + ": " + error);
   }
+  if (options.serialOverCode && !job.serial) return Fail("--serial-over-code needs --serial");
+  job.serialOverCode = options.serialOverCode;
   if (!options.log.empty()) job.log = FromJobFolder(options.log, folder);
   try {
-    CheckJobFits(job, device, extent);
+    CheckJobFits(job, device, extent, recorded);
     WriteJobFile(job, job.path);
   } catch (const JobError& error) {
     return Fail(error.what());
@@ -126,6 +130,13 @@ JobVerdict RunJobFile(const CliOptions& options, Programmer& programmer, Termina
   }
   if (options.loop && passed == 0) {
     return {kExitFailed, "no board came: no chip was programmed", "no-board"};
+  }
+  if (options.loopCount && passed < *options.loopCount) {
+    // The line ended before the chips asked for were done.
+    return {kExitFailed,
+            "only " + std::to_string(passed) + " of the " + std::to_string(*options.loopCount) +
+                " chips asked for with --loop-count came: no more boards",
+            "no-board"};
   }
   return {};
 }

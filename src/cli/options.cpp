@@ -151,6 +151,8 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     flag(options.requireVouched, true);
   } else if (name == "--records-only") {
     flag(options.recordsOnly, true);
+  } else if (name == "--serial-over-code") {
+    flag(options.serialOverCode, true);
   } else if (name == "--loop") {
     flag(options.loop, true);
   } else if (name == "--loop-count") {
@@ -204,6 +206,7 @@ bool Uses(const CliOptions& options, std::string_view option) {
   if (option == "--log") return job || jobNew;
   if (option == "--serial") return jobNew;
   if (option == "--records-only") return is({CommandId::Verify});
+  if (option == "--serial-over-code") return jobNew;
   if (option == "--lock") {
     return jobNew || is({CommandId::Program, CommandId::AutoProgram, CommandId::Lock});
   }

@@ -53,6 +53,7 @@ struct CliOptions {
   std::optional<std::int64_t> loopCount;
   std::string log;     // job, job-new --log: the log file
   std::string serial;  // job-new --serial ADDR:LEN:FORMAT:FIRST:STEP
+  bool serialOverCode = false;  // job-new --serial-over-code: the field may cover the file's data
   // The options given, by their long names, so that one the command does not use is
   // refused rather than ignored.
   std::vector<std::string> given;

@@ -72,7 +72,7 @@ struct KeyRule {
 };
 
 // In the order JobText writes them; the first three are required.
-constexpr std::array<KeyRule, 8> kKeys{{
+constexpr std::array<KeyRule, 9> kKeys{{
     {"device",
      [](Job& job, std::string_view v) { return SetName(job.device, v, "the device's name"); }},
     {"file",
@@ -84,6 +84,8 @@ constexpr std::array<KeyRule, 8> kKeys{{
     {"x2", [](Job& job, std::string_view v) { return SetSwitch(job.x2, v, "on", "off"); }},
     {"fast", [](Job& job, std::string_view v) { return SetSwitch(job.fast, v, "yes", "no"); }},
     {"serial", SetSerial},
+    {"serial-over-code",
+     [](Job& job, std::string_view v) { return SetSwitch(job.serialOverCode, v, "yes", "no"); }},
     {"log",
      [](Job& job, std::string_view v) {
        return SetName(job.log, v, "the log file, relative to the job's folder or absolute");
@@ -98,13 +100,14 @@ std::string KeyList() {
 }
 
 // The job's lines as key and value, in the order of kKeys, left out: no serial
-// field, no log.
+// field, a serial field that keeps off the file's data, no log.
 std::vector<std::pair<std::string_view, std::string>> JobLines(const Job& job) {
   std::vector<std::pair<std::string_view, std::string>> lines{
       {"device", job.device},        {"file", job.file},
       {"sha256", job.sha256},        {"lock", std::to_string(job.lock)},
       {"x2", job.x2 ? "on" : "off"}, {"fast", job.fast ? "yes" : "no"}};
   if (job.serial) lines.emplace_back("serial", SerialFieldText(*job.serial));
+  if (job.serialOverCode) lines.emplace_back("serial-over-code", "yes");
   if (!job.log.empty()) lines.emplace_back("log", job.log);
   return lines;
 }

@@ -44,6 +44,9 @@ struct Job {
   bool x2 = false;
   bool fast = false;
   std::optional<SerialField> serial;
+  // The serial field may lie over the file's data (serial-over-code=yes): each chip
+  // then holds its number in place of those bytes, and no chip holds the file.
+  bool serialOverCode = false;
   std::string log;  // as the job gives it (relative to its folder); empty: none
 
   // The job's folder, and the file and log as paths from the current directory

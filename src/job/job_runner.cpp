@@ -24,6 +24,13 @@ std::string Hex4(std::int32_t n) {
   return text;
 }
 
+// The log's serial value: the number the chip holds, "partial:N" for one whose write
+// was cut, "-" for none.
+std::string SerialLogValue(const ChipReport& report) {
+  if (!report.serial) return "-";
+  return (report.serialWhole ? "" : "partial:") + std::to_string(*report.serial);
+}
+
 std::string UtcNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm utc{};
@@ -35,7 +42,8 @@ std::string UtcNow() {
 
 }  // namespace
 
-void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent) {
+void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent,
+                  const std::vector<bool>& recorded) {
   const std::string name(device.name);
   if (extent > device.lastAddress + 1) {
     throw JobError("\"" + job.FilePath() + "\" reaches " + Hex4(extent - 1) + ", past the " +
@@ -44,6 +52,25 @@ void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent)
   if (job.serial && job.serial->End() > device.lastAddress + 1) {
     throw JobError("the serial number at " + Hex4(job.serial->address) + " reaches past the " +
                    name + "'s last address, " + Hex4(device.lastAddress));
+  }
+  if (job.serial && !job.serialOverCode) {
+    // Every chip would hold its number where the file's bytes should be, and none
+    // would hold the file the job names.
+    std::int32_t first = -1;
+    std::int32_t last = -1;
+    for (std::int32_t n = job.serial->address; n < job.serial->End(); ++n) {
+      if (static_cast<std::size_t>(n) >= recorded.size() || !recorded[static_cast<std::size_t>(n)]) continue;
+      if (first < 0) first = n;
+      last = n;
+    }
+    if (first >= 0) {
+      throw JobError("the serial number at " + Hex4(job.serial->address) + ".." +
+                     Hex4(job.serial->End() - 1) + " lies over the data of \"" + job.FilePath() +
+                     "\" at " + Hex4(first) + ".." + Hex4(last) +
+                     ": every chip would hold its number in place of those bytes. Move the field "
+                     "to addresses the file leaves free, or, where the number is meant to replace "
+                     "them, say so (job-new --serial-over-code, or serial-over-code=yes in the job)");
+    }
   }
   if (job.x2 && !device.hasFuse) throw JobError("the job sets the x2 fuse, but the " + name + " has none");
 }
@@ -57,6 +84,7 @@ std::string ChipText(const ChipReport& report) {
     return chip + (report.vouched ? ": passed, " : ": passed (unvouched), ") + serial + seconds;
   }
   // A number that went into a failed chip is never handed out again.
+  if (report.serial && !report.serialWhole) serial = "part of " + serial;
   if (report.serial) serial += " (skipped: never handed out again)";
   return chip + ": FAILED (" + report.reason + "), " + serial + seconds;
 }
@@ -109,7 +137,7 @@ void JobRunner::LoadFile(const DeviceInfo& device) {
     throw JobError(file + " has damaged records; a job writes only a file whose every record is sound");
   }
   if (extent == 0) throw JobError(file + " holds no data records");
-  CheckJobFits(job_, device, extent);
+  CheckJobFits(job_, device, extent, image.Recorded);
   const std::string digest = ImageSha256(image.Image, device.lastAddress).value_or("");
   if (digest != job_.sha256) {
     throw JobError(file + " is not the file the job was made with: the job records SHA-256 " +
@@ -123,6 +151,13 @@ void JobRunner::LoadFile(const DeviceInfo& device) {
       SetImageByte(image.Image, n, 0xFF);
       imageCompared_[static_cast<std::size_t>(n)] = false;
     }
+  }
+  digestKey_ = "sha256";
+  digest_ = job_.sha256;
+  if (job_.serial && job_.serialOverCode) {
+    // No chip holds the file: the log names what they all hold, the field left out.
+    digestKey_ = "sha256-without-serial";
+    digest_ = ImageSha256(image.Image, device.lastAddress).value_or("");
   }
   extent_ = extent;
   programmer_.Cmd.CodeExtent = extent;
@@ -181,6 +216,7 @@ bool JobRunner::WaitForBoard(bool on) {
 std::optional<ChipReport> JobRunner::RunChip() {
   number_.reset();
   serialTried_ = false;
+  serialVerified_ = false;
   if (serials_) {
     try {
       number_ = serials_->Take();
@@ -204,8 +240,17 @@ std::optional<ChipReport> JobRunner::RunChip() {
   report.passed = result.Ok() && (report.vouched || !requireVouched_);
   if (result.Ok() && !report.passed) report.reason = "unvouched";
   if (number_ && serialTried_) {
+    // The number is the chip's now, whole or in part: judged by its bytes as read
+    // back, by the write's own verify or, where that did not finish, by a read now.
     report.serial = number_;
-    if (!result.Ok()) report.reason = "serial-not-written";
+    report.serialWhole = serialVerified_;
+    if (!serialVerified_ && programmer_.Link.PortUsable()) {
+      report.serialWhole = SerialFieldWhole().value_or(false);
+    }
+    // A stop or a lost cable is the cause, whatever the number became; a failure
+    // after the whole number was in (the lock bits, the fuse) keeps its own reason.
+    const bool cause = result.outcome == Outcome::Stopped || result.outcome == Outcome::PortLost;
+    if (!result.Ok() && !cause && !report.serialWhole) report.reason = "serial-not-written";
   } else if (number_) {
     try {
       serials_->GiveBack(*number_);
@@ -239,9 +284,33 @@ Outcome JobRunner::WriteSerial() {
   const std::int32_t last = field.End() - 1;
   Outcome outcome = (programmer_.Ops.*set.WriteCode)(last);
   if (outcome == Outcome::Done) outcome = (programmer_.Ops.*set.VerifyCode)(last);
+  serialVerified_ = outcome == Outcome::Done;
   image.Image = file;
   image.CompareOnly = imageCompared_;
   return outcome;
+}
+
+std::optional<bool> JobRunner::SerialFieldWhole() {
+  const SerialField& field = *job_.serial;
+  const std::vector<std::uint8_t> bytes = SerialBytes(field, *number_).value_or(std::vector<std::uint8_t>{});
+  ImageState& image = programmer_.Image;
+  const CodeImage kept = image.Image;
+  DeviceOps& ops = programmer_.Ops;
+  // A stop asked for ends what changes the chip; a read changes nothing, and tells
+  // what the chip was left holding. A stop asked for during it still ends it.
+  const bool stop = std::exchange(ops.StopRequested, false);
+  ClearCodeImage(image.Image);
+  const SetOperations& set = OperationsOf(*programmer_.Selection.Device());
+  const Outcome read = (ops.*set.ReadCode)(field.End() - 1);
+  bool whole = read == Outcome::Done;
+  for (std::size_t i = 0; i < bytes.size() && whole; ++i) {
+    whole = ImageByte(image.Image, field.address + static_cast<std::int32_t>(i)) == bytes[i];
+  }
+  image.Image = kept;
+  RefreshGrid(image, programmer_.Window());
+  ops.StopRequested = ops.StopRequested || stop;
+  if (read != Outcome::Done) return std::nullopt;
+  return whole;
 }
 
 void JobRunner::Log(ChipReport& report) {
@@ -250,8 +319,8 @@ void JobRunner::Log(ChipReport& report) {
   std::snprintf(seconds, sizeof seconds, "%.2f", report.seconds);
   report.logLine = "time=" + UtcNow() + " job=" + LogValue(job_.path) +
                    " device=" + LogValue(device != nullptr ? std::string(device->name) : "") +
-                   " serial=" + (report.serial ? std::to_string(*report.serial) : "-") +
-                   " sha256=" + job_.sha256 + " result=" + (report.Passed() ? "ok" : "failed") +
+                   " serial=" + SerialLogValue(report) + " " + digestKey_ + "=" + digest_ +
+                   " result=" + (report.Passed() ? "ok" : "failed") +
                    " reason=" + report.reason + " vouched=" + (report.vouched ? "yes" : "no") +
                    " seconds=" + seconds +
                    " port=" + LogValue(programmer_.Link.PortName());

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "commands/programmer.h"
 #include "job/job_file.h"
@@ -20,28 +21,34 @@ namespace vql {
 struct ChipReport {
   std::int64_t count = 0;  // its place in this run, from 1
   Outcome outcome = Outcome::Done;
-  // The log's reason token: ReasonToken(outcome), "serial-not-written" for a chip
-  // that took the file but not its serial number, or "unvouched" for a Done that
-  // nothing on the wire could check, where the job requires vouched chips.
+  // The log's reason token: ReasonToken(outcome) ("stopped" and "port-lost" among
+  // them, also around the serial write), "serial-not-written" for a chip that took the
+  // file but not its whole serial number, or "unvouched" for a Done that nothing on
+  // the wire could check, where the job requires vouched chips.
   std::string reason = "ok";
   // A Done with no caveat (CommandResult::Vouched).
   bool vouched = false;
   // A Done, and a vouched one where the job requires it.
   bool passed = false;
   // The number written into the chip: on a pass (or a Done failed as unvouched), and
-  // on a chip whose serial write failed (that number is skipped, never handed out
-  // again).
+  // on a chip whose serial write began (that number is never handed out again).
   std::optional<std::uint64_t> serial;
+  // Whether the chip holds that number whole, as its serial field read back; a write
+  // that was cut leaves part of it ("partial:N" in the log).
+  bool serialWhole = false;
   double seconds = 0.0;
   std::string logLine;
 
   bool Passed() const { return passed; }
 };
 
-// Whether the job fits the device, with extent the end of its file's data: the file
-// and the serial field within the device's range, the x2 fuse only where it has one.
-// Throws JobError saying what does not fit.
-void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent);
+// Whether the job fits the device, with extent the end of its file's data and
+// recorded the addresses its data records give: the file and the serial field within
+// the device's range, the serial field clear of the file's data unless the job says
+// it may lie over it, the x2 fuse only where the device has one. Throws JobError
+// saying what does not fit.
+void CheckJobFits(const Job& job, const DeviceInfo& device, std::int32_t extent,
+                  const std::vector<bool>& recorded);
 
 // The chip's line for the operator: "Chip 3: passed, serial 1282, 1.4 s", "Chip 5:
 // passed (unvouched), serial 1283, 1.4 s", or "Chip 4: FAILED (mismatch), no serial
@@ -103,6 +110,9 @@ class JobRunner {
   // Between Auto-program's verify and its lock bits: the serial number's bytes,
   // written and read back.
   Outcome WriteSerial();
+  // Whether the chip's serial field holds the number's bytes whole, as read back now;
+  // nothing when it cannot be read.
+  std::optional<bool> SerialFieldWhole();
   // The chip's log line, appended; a log that cannot be written is a fault.
   void Log(ChipReport& report);
 
@@ -114,6 +124,11 @@ class JobRunner {
   std::int32_t extent_ = 0;
   std::optional<std::uint64_t> number_;  // the number of the chip being programmed
   bool serialTried_ = false;  // its write has begun: the number is the chip's now
+  bool serialVerified_ = false;  // and its bytes were read back whole
+  // What the log's sha256 key and value are: the job's file, or, where the serial
+  // field lies over its data, what every chip holds without its field.
+  std::string digestKey_ = "sha256";
+  std::string digest_;
   bool stop_ = false;
   bool requireVouched_ = false;
   std::int64_t count_ = 0;

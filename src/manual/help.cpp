@@ -130,11 +130,14 @@ OPTIONS
                      file, such as a serial number
   --loop             with job: wait for a board, program it, wait for it to go,
                      and again, until Ctrl-C or no board can come
-  --loop-count N     with job: end the loop after N chips (implies --loop)
+  --loop-count N     with job: end the loop after N chips (implies --loop); the
+                     exit status is 1 when fewer boards came
   --log FILE         with job: append the chips' lines to FILE instead of the
                      job's log; with job-new: the job's log
   --serial ADDR:LEN:FORMAT:FIRST:STEP
                      with job-new: each chip's own serial number (see JOBS)
+  --serial-over-code with job-new: let the serial field lie over the file's data
+                     records, each chip holding its number in their place
   -h, --help         a short help: the commands and the common options
   --manual           this text
   --version          the version and the licence
@@ -202,7 +205,13 @@ JOBS
     serial=07F0:4:be:1000:1   a serial number: its address (hex), its length in
                               bytes (1 to 8), its format (be or le binary, or bcd:
                               two decimal digits a byte, the most significant
-                              first), the first number and the step
+                              first), the first number and the step; a
+                              field over the file's data records is refused
+    serial-over-code=yes      the serial field may lie over the file's data
+                              (default no): no chip then holds the file, and
+                              the log's sha256= becomes sha256-without-serial=,
+                              the SHA-256 of what every chip holds with FF in
+                              the field
     log=blink.log             the log file, relative to the job's folder
   vql-isp-cli job-new blink.hex --device AT89S2051 --serial 07F0:4:be:1000:1
   --log blink.log -o blink.vqljob writes one with the checksum filled in.
@@ -217,8 +226,12 @@ JOBS
     time=2026-12-08T10:00:00Z job=/path/blink.vqljob device=AT89S2051
     serial=1000 sha256=... result=ok reason=ok vouched=yes seconds=4.02
     port=LPT1%20(0378)
-  reason is one of the SUMMARY's, or serial-not-written: the chip took the file
-  but not its serial number. vouched is yes for a chip that passed with nothing
+  serial is the number the chip holds, as its serial field read back, or
+  partial:N when the write of N was cut (a stop, a lost cable, a cell that did
+  not take it): the chip holds part of N at most, and N is never handed out
+  again. reason is one of the SUMMARY's (stopped and port-lost too, when a stop
+  or a lost cable came around the serial write), or serial-not-written: the
+  chip took the file but not its whole serial number. vouched is yes for a chip that passed with nothing
   left in doubt, and no for one whose box said that nothing could check a step
   (the lock bits of a chip that cannot read them back, for instance), or that
   failed. Such a chip passes, its line saying passed (unvouched), unless
@@ -252,9 +265,9 @@ SUMMARY
   FF where the file has no data, or -; written the bytes programmed (FF bytes
   are not written); result ok, failed, usage or stopped, as the exit status;
   reason one of ok, no-answer, no-power, not-programmed, mismatch, not-blank,
-  not-erased, unreliable-read, locked, lock-failed, fuse-failed, wrong-device,
-  loop-test-failed, bad-file, no-data, too-large, no-port, not-supported, usage,
-  stopped, output-failed and unvouched (--require-vouched failed a command done
+  not-erased, unreliable-read, locked, lock-failed, fuse-failed, fuse-unknown,
+  wrong-device, loop-test-failed, bad-file, no-data, too-large, no-port,
+  port-lost, not-supported, usage, stopped, output-failed and unvouched (--require-vouched failed a command done
   but not vouched for); vouched yes for a command done with nothing left in
   doubt, no for one done with a box that says what cannot be vouched for, and no
   for every other result.
