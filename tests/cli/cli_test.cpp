@@ -473,22 +473,6 @@ TEST_F(CliTest, AJobWhoseLogCannotTakeLinesIsRefusedBeforeAnyBoard) {
   }
 }
 
-// Lines an earlier run could not put into the log go in first, and their file goes.
-TEST_F(CliTest, AnEarlierRunsWaitingLinesGoIntoTheLogFirst) {
-  ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:le:1:1", "--log",
-                 "line.log", "-o", "blink.vqljob"}).status, 0);
-  std::ofstream(dir.Path() / "line.log") << "serial=1 result=ok\n";
-  std::ofstream(dir.Path() / "blink.vqljob.log.pending") << "serial=2 result=ok\n";
-  const CliResult run = Cli({"job", "blink.vqljob"}, "target=AT89S2051,clock=virtual");
-  EXPECT_EQ(run.status, 0) << run.err;
-  const auto log = Lines(ReadFile(dir.Path() / "line.log"));
-  ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[0], "serial=1 result=ok");
-  EXPECT_EQ(log[1], "serial=2 result=ok");
-  EXPECT_EQ(ValueOf(log[2], "serial"), "1");
-  EXPECT_FALSE(fs::exists(dir.Path() / "blink.vqljob.log.pending"));
-}
-
 // A tmpfs of a few pages mounted for one test; unmounted at its end.
 class SmallDisk {
  public:
