@@ -111,6 +111,9 @@ void JobRunner::Open() {
   const std::int32_t keptExtent = programmer_.Cmd.CodeExtent;
   try {
     LoadFile(*device);
+    // A log that cannot take lines is found before the first chip, not after it, and
+    // lines an earlier run could not put there go in first.
+    if (!logPath_.empty()) PrepareLog(logPath_, PendingLogPath(job_.path));
   } catch (const JobError&) {
     programmer_.Image = std::move(kept);
     programmer_.Cmd.CodeExtent = keptExtent;
@@ -326,7 +329,7 @@ void JobRunner::Log(ChipReport& report) {
                    " port=" + LogValue(programmer_.Link.PortName());
   if (logPath_.empty()) return;
   try {
-    AppendLogLine(logPath_, report.logLine);
+    LogChipLine(logPath_, PendingLogPath(job_.path), report.logLine);
   } catch (const JobError& error) {
     if (fault_.empty()) fault_ = error.what();
   }

@@ -70,7 +70,8 @@ class JobRunner {
 
   // Selects the job's device and sets its lock level, x2 fuse and speed, loads its
   // file and checks it against the job's checksum and the device. Throws JobError
-  // saying what does not fit; the chip is not touched.
+  // saying what does not fit; the chip is not touched. Opens the log too, and puts
+  // the lines waiting in the job's pending file into it (PrepareLog).
   void Open();
 
   // Auto-programs the chip on the cable now with the file and the next serial number,
@@ -113,7 +114,8 @@ class JobRunner {
   // Whether the chip's serial field holds the number's bytes whole, as read back now;
   // nothing when it cannot be read.
   std::optional<bool> SerialFieldWhole();
-  // The chip's log line, appended; a log that cannot be written is a fault.
+  // The chip's log line, appended; a log that cannot be written is a fault, and the
+  // line waits in the pending file (LogChipLine).
   void Log(ChipReport& report);
 
   Programmer& programmer_;

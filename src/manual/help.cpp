@@ -246,6 +246,16 @@ JOBS
   and replaced through a rename, so several runs of the same job (one a cable)
   share one sequence, and a crash at worst skips a number, never repeats one.
 
+  The log is opened before the first chip: a log that cannot be (a folder, a
+  missing folder, a read-only file system) or is no regular file (/dev/full)
+  refuses the job with exit status 2, and no board is touched. Each line goes in
+  whole or not at all, under a lock of the log, so runs on several cables can
+  share one. On a full disk the part of a line written is cut off again, the run
+  stops with exit status 2, and that chip's line (its number stays used) waits
+  in JOB.log.pending beside the job, or on standard error when that cannot be
+  written either. The next run of the job puts the waiting lines into its log
+  first and removes the file; when it cannot, it refuses to start.
+
   With --loop the program calibrates once, then waits for a board: SENSE must
   read on (a powered target) for 100 ms. It programs the chip, releases it,
   holds the cable in program mode again and waits until SENSE reads off (the

@@ -1,6 +1,7 @@
 // vql-isp-cli as a user runs it: the real executable, started in a scratch directory
 // with the shipped configuration, on the simulated programmer.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -474,6 +475,107 @@ TEST_F(CliTest, ANumberWhoseWriteFailedIsNeverHandedOutAgain) {
   EXPECT_GT(skipped, 0);
   EXPECT_EQ(serials.size(), 16u);
   EXPECT_EQ(*serials.rbegin(), "315");
+}
+
+// A log that cannot take lines is found before the first chip: the run is refused,
+// no board is touched and no serial number taken.
+TEST_F(CliTest, AJobWhoseLogCannotTakeLinesIsRefusedBeforeAnyBoard) {
+  ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:le:1:1", "--log",
+                 "line.log", "-o", "blink.vqljob"}).status, 0);
+  const std::string here = dir.Path().string() + "/";
+  const struct {
+    std::string name;
+    std::vector<std::string> log;  // --log and its file, or the job's own
+    std::string folder;            // made first
+    std::string inErr;
+  } cases[] = {
+      {"a device that takes nothing", {"--log", "/dev/full"}, "",
+       "Cannot use the log \"/dev/full\": it is no regular file"},
+      {"a folder", {"--log", "logs"}, "logs",
+       "Cannot use the log \"" + here + "logs\": it is no regular file"},
+      {"a missing folder", {"--log", "nowhere/line.log"}, "",
+       "Cannot open the log \"" + here + "nowhere/line.log\": No such file or directory"},
+      {"waiting lines that cannot be read", {}, "blink.vqljob.log.pending",
+       "Cannot use \"" + here + "blink.vqljob.log.pending\": it is no regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.folder.empty()) fs::create_directory(dir.Path() / c.folder);
+    std::vector<std::string> args = {"job", "blink.vqljob", "--loop"};
+    args.insert(args.end(), c.log.begin(), c.log.end());
+    const CliResult run = Cli(args, "target=AT89S2051,boards=2,state=run,clock=virtual");
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, c.inErr)) << run.err;
+    EXPECT_FALSE(Contains(run.out, "Chip 1")) << run.out;
+    // The board on the cable is still the fresh, blank one the line put there.
+    const auto board = LoadSimChipState((dir.Path() / "run/board-1.state").string(),
+                                        *FindSimChip("AT89S2051"));
+    ASSERT_TRUE(board.has_value());
+    EXPECT_TRUE(std::ranges::all_of(board->code, [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_FALSE(fs::exists(dir.Path() / "blink.vqljob.serial"));
+    if (!c.folder.empty()) fs::remove(dir.Path() / c.folder);
+  }
+}
+
+// A tmpfs of a few pages mounted for one test; unmounted at its end.
+class SmallDisk {
+ public:
+  // Nothing mounted (Mounted() false) without root.
+  SmallDisk(const fs::path& at, std::size_t bytes) : at_(at) {
+    fs::create_directory(at);
+    if (::geteuid() != 0) return;
+    const std::string size = "size=" + std::to_string(bytes);
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, size.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount(at_.c_str());
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+  bool Mounted() const { return mounted_; }
+
+ private:
+  fs::path at_;
+  bool mounted_ = false;
+};
+
+// A chip whose line a full disk takes only in part: the log is cut back to its last
+// whole line, the run stops as a job fault, the line waits beside the job with its
+// number still used, and the next run, with room again, puts it into the log first.
+TEST_F(CliTest, AFullDiskLeavesTheLogWholeAndTheChipsLineWaitsForTheNextRun) {
+  SmallDisk disk(dir.Path() / "disk", 2 * 4096);
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:le:1:1", "--log",
+                 "disk/line.log", "-o", "blink.vqljob"}).status, 0);
+  // The log fills its page but for 40 bytes, and another file takes the last one.
+  const std::string earlier(4096 - 40 - 1, '#');
+  std::ofstream(dir.Path() / "disk/line.log") << earlier << "\n";
+  std::ofstream(dir.Path() / "disk/filler") << std::string(4096, 'x');
+
+  const std::string line = "target=AT89S2051,state=run,clock=virtual,boards=";
+  const CliResult full = Cli({"job", "blink.vqljob", "--loop"}, line + "3");
+  EXPECT_EQ(full.status, 2) << full.out << full.err;
+  EXPECT_TRUE(Contains(full.out, "Chip 1: passed, serial 1,")) << full.out;
+  EXPECT_FALSE(Contains(full.out, "Chip 2")) << full.out;
+  const std::string why = "Cannot write to the log \"" + (dir.Path() / "disk/line.log").string() +
+                          "\": No space left on device; the chip's line waits in \"" +
+                          (dir.Path() / "blink.vqljob.log.pending").string() + "\"";
+  EXPECT_TRUE(Contains(full.err, why)) << full.err;
+  EXPECT_EQ(ReadFile(dir.Path() / "disk/line.log"), earlier + "\n");
+  const auto waiting = Lines(ReadFile(dir.Path() / "blink.vqljob.log.pending"));
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(ValueOf(waiting[0], "serial"), "1");
+  EXPECT_EQ(ValueOf(waiting[0], "result"), "ok");
+
+  fs::remove(dir.Path() / "disk/filler");
+  const CliResult next = Cli({"job", "blink.vqljob", "--loop"}, line + "1");
+  EXPECT_EQ(next.status, 0) << next.out << next.err;
+  const auto log = Lines(ReadFile(dir.Path() / "disk/line.log"));
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[1], waiting[0]);
+  EXPECT_EQ(ValueOf(log[2], "serial"), "2") << "the waiting chip's number stays used";
+  EXPECT_FALSE(fs::exists(dir.Path() / "blink.vqljob.log.pending"));
 }
 
 // Every chip's log line says whether nothing left its Done in doubt; --require-vouched
