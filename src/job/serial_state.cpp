@@ -173,13 +173,19 @@ Numbers ReadNumbers(int fd, const std::string& path) {
 // first number (when create), in one step that never replaces one made meanwhile.
 template <typename ChangeState>
 void UnderLock(const std::string& path, const SerialField& field, bool create, ChangeState change) {
+  int madeMeanwhile = 0;
   for (int tries = 0; tries < kLockTries; ++tries) {
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
       if (errno != ENOENT) throw JobError(FileErrorText("open", path, errno));
       if (!create) return;
       const auto jobFileName = fs::path(JobPathOf(path)).filename().string();
-      job_io::CreateNewFile(path, StateText(Numbers{field.first, {}}, jobFileName));
+      // Made by another process meanwhile, unless the name leads nowhere (a
+      // symbolic link to nothing): then it can never be opened.
+      if (!job_io::CreateNewFile(path, StateText(Numbers{field.first, {}}, jobFileName)) &&
+          ++madeMeanwhile > 3) {
+        throw JobError(FileErrorText("open", path, ENOENT));
+      }
       continue;
     }
     // A stop signal ends the wait: FileErrorText says so for EINTR.

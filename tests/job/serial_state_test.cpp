@@ -198,6 +198,15 @@ TEST(SerialState, EveryNameOfAJobTakesFromItsOneSequence) {
   }
 }
 
+TEST(SerialState, AStateThatLeadsNowhereIsRefused) {
+  testing::TempDir dir;
+  const std::string job = (fs::canonical(dir.Path()) / "x.vqljob").string();
+  fs::create_symlink("gone", job + ".serial");
+  SerialState state(job, SerialField{0, 2, SerialFormat::BigEndian, 10, 1});
+  EXPECT_EQ(ErrorOf([&] { state.Take(); }),
+            "Cannot open \"" + job + ".serial\": No such file or directory");
+}
+
 TEST(SerialState, AHardLinkInAnotherFolderIsRefused) {
   testing::TempDir dir;
   const std::string job = dir.Write("x.vqljob", "device=AT89S2051\n");
@@ -262,7 +271,8 @@ TEST(SerialState, FilesDeletedAndRemadeBesideTheStateLoseNoLock) {
   std::vector<std::uint64_t> taken;
   for (int k = 0; k < kProcesses; ++k) {
     int status = -1;
-    ASSERT_EQ(::waitpid(children[static_cast<std::size_t>(k)], &status, 0), children[static_cast<std::size_t>(k)]);
+    const pid_t child = children[static_cast<std::size_t>(k)];
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::ifstream in(dir.Path() / ("taken" + std::to_string(k)));
     for (std::uint64_t number = 0; in >> number;) taken.push_back(number);
