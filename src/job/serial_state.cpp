@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <limits>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "image/char_stream.h"
@@ -166,11 +167,13 @@ Numbers ReadNumbers(int fd, const std::string& path) {
                     path);
 }
 
-// Runs change with the state file locked, on its descriptor. The lock is the state file's own: a replacement
-// renames a new file over it while the lock is held, so whoever waited for the old
-// file finds, once it has the lock, that the name is no longer the file it locked,
-// and tries again with the new one. A missing state is first made with the field's
-// first number (when create), in one step that never replaces one made meanwhile.
+// Runs change with the state file locked, on its descriptor. The lock is the state
+// file's own: a replacement renames a new file over it while the lock is held, so
+// whoever waited for the old file finds, once it has the lock, that the name is no
+// longer the file it locked, and tries again with the new one. Nothing beside the
+// state takes part, so a clean-up that deletes files beside it cannot part two
+// takes. A missing state is first made with the field's first number (when
+// create), in one step that never replaces one made meanwhile.
 template <typename ChangeState>
 void UnderLock(const std::string& path, const SerialField& field, bool create, ChangeState change) {
   int madeMeanwhile = 0;
@@ -246,8 +249,8 @@ std::string StatePathOf(const std::string& jobPath) {
     if (::lstat(path.c_str(), &state) == 0) states.push_back(path);
   }
   if (states.size() > 1) {
-    throw JobError(Quoted(job.string()) + " has serial-number states under two of its names (hard links), " +
-                   Quoted(states[0]) + " and " + Quoted(states[1]) + ": keep one");
+    throw JobError(Quoted(job.string()) + " has serial-number states under two of its names " +
+                   "(hard links), " + Quoted(states[0]) + " and " + Quoted(states[1]) + ": keep one");
   }
   return states.empty() ? names.front() + std::string(kStateSuffix) : states.front();
 }

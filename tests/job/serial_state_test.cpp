@@ -207,16 +207,34 @@ TEST(SerialState, AStateThatLeadsNowhereIsRefused) {
             "Cannot open \"" + job + ".serial\": No such file or directory");
 }
 
-TEST(SerialState, AHardLinkInAnotherFolderIsRefused) {
-  testing::TempDir dir;
-  const std::string job = dir.Write("x.vqljob", "device=AT89S2051\n");
-  fs::create_directory(dir.Path() / "sub");
-  fs::create_hard_link(job, dir.Path() / "sub/y.vqljob");
-  SerialState state(job, SerialField{0, 2, SerialFormat::BigEndian, 10, 1});
-  EXPECT_EQ(ErrorOf([&] { state.Take(); }),
-            "\"" + fs::canonical(job).string() + "\" has 2 names (hard links), not all in its folder: their serial numbers "
-            "cannot be kept together (link it symbolically instead)");
-  EXPECT_FALSE(fs::exists(job + ".serial"));
+// Hard links whose numbers could not be kept in one state are refused, before any
+// state is made.
+TEST(SerialState, HardLinksThatCannotShareAStateAreRefused) {
+  const struct {
+    std::string link;        // the hard link of x.vqljob
+    std::string otherState;  // a state beside it, if any
+    std::string message;     // after the job's name
+  } cases[] = {
+      {"sub/y.vqljob", "", " has 2 names (hard links), not all in its folder: their serial numbers "
+                           "cannot be kept together (link it symbolically instead)"},
+      {"a.vqljob", "a.vqljob.serial", " has serial-number states under two of its names (hard links), "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    testing::TempDir dir;
+    const std::string job = dir.Write("x.vqljob", "device=AT89S2051\n");
+    fs::create_directory(dir.Path() / "sub");
+    fs::create_hard_link(job, dir.Path() / c.link);
+    if (!c.otherState.empty()) {
+      dir.Write("x.vqljob.serial", "next=3\n");
+      dir.Write(c.otherState, "next=5\n");
+    }
+    SerialState state(job, SerialField{0, 2, SerialFormat::BigEndian, 10, 1});
+    const std::string real = fs::canonical(job).string();
+    EXPECT_TRUE(ErrorOf([&] { state.Take(); }).starts_with("\"" + real + "\"" + c.message))
+        << ErrorOf([&] { state.Take(); });
+    EXPECT_EQ(fs::exists(job + ".serial"), !c.otherState.empty());
+  }
 }
 
 // The lock is the state file's own: a lock file beside it deleted and made again, or
