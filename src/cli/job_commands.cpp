@@ -1,5 +1,7 @@
 #include "cli/job_commands.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -28,6 +30,38 @@ std::string FromJobFolder(const std::string& path, const std::filesystem::path& 
   return std::filesystem::absolute(path).lexically_normal().lexically_relative(folder).string();
 }
 
+// Where job-new writes: -o made absolute, and an existing job's real path, so that a
+// job re-made through a symbolic link is re-made where it lies and keeps its serial
+// numbers' state. A job with hard links is refused: the new file would take one of
+// its names only and part them, each name with its own serial numbers.
+std::string JobOutputPath(const std::string& output) {
+  namespace fs = std::filesystem;
+  const fs::path path = fs::absolute(output).lexically_normal();
+  std::error_code error;
+  const fs::path real = fs::canonical(path, error);
+  if (error) return path.string();
+  struct stat file {};
+  if (::stat(real.c_str(), &file) == 0 && S_ISREG(file.st_mode) && file.st_nlink > 1) {
+    throw JobError("\"" + real.string() + "\" has " + std::to_string(file.st_nlink) +
+                   " names (hard links): a new job there would part them; remove the others first");
+  }
+  return real.string();
+}
+
+// Before job-new writes over a job whose serial numbers have begun: what becomes of
+// them, as the options say. Refuses when they say nothing.
+void SettleSerialState(const CliOptions& options, const Job& job) {
+  SerialState state(job.path, job.serial.value_or(SerialField{}));
+  // Removed unread: a damaged state goes as well.
+  if (options.restartSerial) return state.Restart();
+  const std::optional<std::uint64_t> next = state.Peek();
+  if (!next || options.continueSerial) return;
+  throw JobError("\"" + state.Path() + "\" holds the serial numbers of this job, the next " +
+                 std::to_string(*next) + ": give --continue-serial to go on with them, or " +
+                 "--restart-serial to " +
+                 (job.serial ? "start again at " + std::to_string(job.serial->first) : "remove them"));
+}
+
 void PrintChip(const ChipReport& report) {
   std::printf("%s\n", ChipText(report).c_str());
   std::fflush(stdout);
@@ -50,7 +84,11 @@ int MakeJobFile(const CliOptions& options) {
   if (!report.Clean()) return Fail(HexReportText(options.file, report));
   if (extent == 0) return Fail("\"" + options.file + "\" holds no data records");
   Job job;
-  job.path = std::filesystem::absolute(options.output).lexically_normal().string();
+  try {
+    job.path = JobOutputPath(options.output);
+  } catch (const JobError& error) {
+    return Fail(error.what());
+  }
   const std::filesystem::path folder = std::filesystem::path(job.path).parent_path();
   job.device = std::string(device.name);
   job.file = FromJobFolder(options.file, folder);
@@ -68,6 +106,7 @@ int MakeJobFile(const CliOptions& options) {
   if (!options.log.empty()) job.log = FromJobFolder(options.log, folder);
   try {
     CheckJobFits(job, device, extent, recorded);
+    SettleSerialState(options, job);
     WriteJobFile(job, job.path);
   } catch (const JobError& error) {
     return Fail(error.what());
@@ -81,11 +120,18 @@ int MakeJobFile(const CliOptions& options) {
 
 JobVerdict RunJobFile(const CliOptions& options, Programmer& programmer, TerminalWindow& window) {
   std::optional<JobRunner> runner;
+  std::uint64_t nextSerial = 0;
   try {
     runner.emplace(programmer, ReadJobFile(options.file),
                    options.log.empty() ? std::string() : std::filesystem::absolute(options.log).string());
     runner->Open();
     runner->SetRequireVouched(options.requireVouched);
+    // The number the next chip gets, which the state knows: not the first once the
+    // job has handed some out.
+    const Job& opened = runner->TheJob();
+    if (opened.serial) {
+      nextSerial = SerialState(opened.path, *opened.serial).Peek().value_or(opened.serial->first);
+    }
   } catch (const JobError& error) {
     return {kExitUsage, error.what(), "bad-job"};
   }
@@ -101,7 +147,7 @@ JobVerdict RunJobFile(const CliOptions& options, Programmer& programmer, Termina
   const Job& job = runner->TheJob();
   std::printf("Job %s: %s, %s, SHA-256 %s%s%s\n", job.Name().c_str(), job.device.c_str(),
               job.FilePath().c_str(), job.sha256.c_str(),
-              job.serial ? (", serial numbers from " + std::to_string(job.serial->first)).c_str() : "",
+              job.serial ? (", serial numbers from " + std::to_string(nextSerial)).c_str() : "",
               runner->LogPath().empty() ? ", no log" : (", log " + runner->LogPath()).c_str());
   std::fflush(stdout);
   LoopEnd end = LoopEnd::Count;

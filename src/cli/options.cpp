@@ -163,6 +163,10 @@ bool ApplyOption(CliOptions& options, std::string_view name,
     if (options.log.empty()) throw UsageError("--log needs a file name");
   } else if (name == "--serial") {
     options.serial = value();
+  } else if (name == "--restart-serial") {
+    flag(options.restartSerial, true);
+  } else if (name == "--continue-serial") {
+    flag(options.continueSerial, true);
   } else if (name == "--device") {
     options.deviceIndex = DeviceNamed(value());
   } else if (name == "--port") {
@@ -204,7 +208,9 @@ bool Uses(const CliOptions& options, std::string_view option) {
   if (option == "--sck-half-us" || option == "--require-vouched") return chip || job;
   if (option == "--loop" || option == "--loop-count") return job;
   if (option == "--log") return job || jobNew;
-  if (option == "--serial") return jobNew;
+  if (option == "--serial" || option == "--restart-serial" || option == "--continue-serial") {
+    return jobNew;
+  }
   if (option == "--records-only") return is({CommandId::Verify});
   if (option == "--serial-over-code") return jobNew;
   if (option == "--lock") {
@@ -247,6 +253,9 @@ void CheckCommand(CliOptions& options, const std::vector<std::string_view>& word
   if (options.command == CliCommand::JobNew) {
     if (options.output.empty()) throw UsageError("job-new needs -o JOB: the job file to write");
     if (!options.deviceIndex) throw UsageError("job-new needs --device: the chip the job programs");
+    if (options.restartSerial && options.continueSerial) {
+      throw UsageError("--restart-serial and --continue-serial exclude each other");
+    }
   }
   for (const std::string& option : options.given) {
     if (Uses(options, option)) continue;

@@ -54,6 +54,10 @@ struct CliOptions {
   std::string log;     // job, job-new --log: the log file
   std::string serial;  // job-new --serial ADDR:LEN:FORMAT:FIRST:STEP
   bool serialOverCode = false;  // job-new --serial-over-code: the field may cover the file's data
+  // job-new over a job whose serial numbers have a state: start them again at the
+  // first number, or go on with them. Without either, such a job is not written.
+  bool restartSerial = false;
+  bool continueSerial = false;
   // The options given, by their long names, so that one the command does not use is
   // refused rather than ignored.
   std::vector<std::string> given;

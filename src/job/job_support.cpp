@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <filesystem>
 
 #include "image/char_stream.h"
 
@@ -31,10 +33,11 @@ class Descriptor {
 };
 
 // A new file beside path under a name no other process uses, removed again unless
-// it has taken path's name.
+// it has taken path's name. A process killed meanwhile leaves it behind, named
+// path.<pid>-<n>.tmp for whoever takes path's lock next to find.
 class TempFile {
  public:
-  explicit TempFile(const std::string& path) {
+  TempFile(const std::string& path, FileCalls& calls) : calls_(calls) {
     for (int attempt = 0; fd_ < 0; ++attempt) {
       name_ = path + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
       // 0666: a new file's permissions are the umask's, as for any other file.
@@ -52,34 +55,51 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  // Writes text, then puts it on the disk; returns errno or 0.
-  int Fill(std::string_view text) const {
+  // Writes text, puts it on the disk and closes the file; returns errno or 0.
+  int Fill(std::string_view text) {
     while (!text.empty()) {
-      const ssize_t written = ::write(fd_, text.data(), text.size());
+      const ssize_t written = calls_.Write(fd_, text.data(), text.size());
       if (written < 0) return errno;
       text.remove_prefix(static_cast<std::size_t>(written));
     }
-    return ::fsync(fd_) == 0 ? 0 : errno;
+    if (calls_.Fsync(fd_) != 0) return errno;
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    return closed == 0 ? 0 : errno;
   }
   int KeepModeOf(const std::string& path) const {
     struct stat old {};
     if (::stat(path.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return 0;
     return ::fchmod(fd_, old.st_mode & 07777) == 0 ? 0 : errno;
   }
-  // Closes the file and gives it path's name; returns errno or 0.
+  // Gives the filled file path's name; returns errno or 0.
   int Rename(const std::string& path) {
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    if (closed != 0) return errno;
-    if (::rename(name_.c_str(), path.c_str()) != 0) return errno;
+    if (calls_.Rename(name_.c_str(), path.c_str()) != 0) return errno;
     name_.clear();
     return 0;
   }
+  // Gives the filled file path's name too, unless path exists; returns errno
+  // (EEXIST then) or 0. The temporary name goes at the end of the scope.
+  int LinkNew(const std::string& path) const {
+    return calls_.LinkNew(name_.c_str(), path.c_str()) == 0 ? 0 : errno;
+  }
 
  private:
+  FileCalls& calls_;
   std::string name_;
   int fd_ = -1;
 };
+
+// Puts path's folder on the disk, with the name just given in it; returns errno or 0.
+// A file system that cannot sync a folder (EINVAL) keeps its names its own way.
+int SyncFolderOf(const std::string& path, FileCalls& calls) {
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  if (folder.empty()) folder = ".";
+  const Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() < 0) return errno;
+  if (calls.Fsync(dir.Get()) != 0 && errno != EINVAL) return errno;
+  return 0;
+}
 
 }  // namespace
 
@@ -142,18 +162,41 @@ std::string NoFitText(const SerialField& field, std::uint64_t number) {
          std::string(SerialFormatName(field.format)) + ")";
 }
 
+ssize_t FileCalls::Write(int fd, const void* data, std::size_t size) {
+  return ::write(fd, data, size);
+}
+
+int FileCalls::Fsync(int fd) { return ::fsync(fd); }
+
+int FileCalls::Rename(const char* from, const char* to) { return ::rename(from, to); }
+
+int FileCalls::LinkNew(const char* from, const char* to) {
+  if (::link(from, to) == 0) return 0;
+  if (errno != EPERM && errno != EOPNOTSUPP) return -1;
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+FileCalls& SystemFileCalls() {
+  static FileCalls calls;
+  return calls;
+}
+
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit,
                                          std::string_view what) {
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.Get() < 0) {
     if (errno == ENOENT) return std::nullopt;
     throw JobError(FileErrorText("open", path, errno));
   }
+  return ReadSmallFile(file.Get(), path, limit, what);
+}
+
+std::string ReadSmallFile(int fd, const std::string& path, std::size_t limit, std::string_view what) {
   std::string text;
   char buffer[4096];
   for (;;) {
     // A stop signal interrupts a read that waits (a FIFO nobody writes): it ends here.
-    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0) throw JobError(FileErrorText("read", path, errno));
     if (got == 0) return text;
     text.append(buffer, static_cast<std::size_t>(got));
@@ -164,12 +207,23 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t li
   }
 }
 
-void ReplaceFile(const std::string& path, std::string_view text) {
-  TempFile temp(path);
+void ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls) {
+  TempFile temp(path, calls);
   int error = temp.KeepModeOf(path);
   if (error == 0) error = temp.Fill(text);
   if (error == 0) error = temp.Rename(path);
+  if (error == 0) error = SyncFolderOf(path, calls);
   if (error != 0) throw JobError(FileErrorText("write", path, error));
+}
+
+bool CreateNewFile(const std::string& path, std::string_view text, FileCalls& calls) {
+  TempFile temp(path, calls);
+  int error = temp.Fill(text);
+  if (error == 0) error = temp.LinkNew(path);
+  if (error == EEXIST) return false;
+  if (error == 0) error = SyncFolderOf(path, calls);
+  if (error != 0) throw JobError(FileErrorText("write", path, error));
+  return true;
 }
 
 }  // namespace vql::job_io

@@ -3,6 +3,8 @@
 // replaced whole, so that a crash leaves the old file or the new one, never half.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -37,14 +39,39 @@ std::string_view SerialFormatName(SerialFormat format);
 // "300 does not fit in 1 byte (be)"
 std::string NoFitText(const SerialField& field, std::uint64_t number);
 
+// The calls that put a file on the disk, in one place so that a test can record
+// their order. Each returns what the system call returns, with errno set.
+class FileCalls {
+ public:
+  virtual ~FileCalls() = default;
+  virtual ssize_t Write(int fd, const void* data, std::size_t size);
+  virtual int Fsync(int fd);  // a file's or a folder's
+  virtual int Rename(const char* from, const char* to);
+  // A second name for a file that never replaces an existing one (EEXIST then): a hard
+  // link, or where the file system has none (FAT), a rename that does not replace.
+  virtual int LinkNew(const char* from, const char* to);
+};
+// The system's calls, for everything but tests.
+FileCalls& SystemFileCalls();
+
 // The whole file, or nothing when it does not exist. Throws JobError when it cannot
 // be opened or read, or holds more than limit bytes (a job file is a few lines;
 // anything bigger is some other file): "<path>" is over 64 KiB: too big for <what>.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit,
                                          std::string_view what);
+// The same for a file already open as fd (read from where it stands); path names it
+// in messages.
+std::string ReadSmallFile(int fd, const std::string& path, std::size_t limit, std::string_view what);
 // Replaces path's contents with text: a new file beside it, on the disk (fsync)
-// before it takes the name. An existing file's permission bits are kept. Throws
+// before it takes the name, and the folder on the disk after, so that the new name
+// outlives a power cut. An existing file's permission bits are kept. Throws
 // JobError: Cannot write "<path>": <reason>.
-void ReplaceFile(const std::string& path, std::string_view text);
+void ReplaceFile(const std::string& path, std::string_view text,
+                 FileCalls& calls = SystemFileCalls());
+// Gives path the text, the same way, unless path exists already: false then, and
+// nothing changed. A reader never sees path half written. Throws JobError as
+// ReplaceFile does.
+bool CreateNewFile(const std::string& path, std::string_view text,
+                   FileCalls& calls = SystemFileCalls());
 
 }  // namespace vql::job_io

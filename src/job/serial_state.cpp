@@ -5,12 +5,17 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <limits>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "image/char_stream.h"
 #include "job/job_support.h"
@@ -24,27 +29,27 @@ constexpr std::string_view kStateSuffix = ".serial";
 // A state file holds two lines; a long list of numbers given back is still far below.
 constexpr std::size_t kStateFileLimit = 1024 * 1024;
 
-// The lock file opened (made if missing) and locked exclusively, waiting for any
-// other holder; closing the descriptor at the end of the scope unlocks it.
-class ExclusiveLock {
+namespace fs = std::filesystem;
+
+// A descriptor, closed (and so unlocked) at the end of the scope.
+class Descriptor {
  public:
-  explicit ExclusiveLock(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    if (fd_ < 0) throw JobError(FileErrorText("open", path, errno));
-    // A stop signal ends the wait: FileErrorText says so for EINTR.
-    if (::flock(fd_, LOCK_EX) != 0) {
-      const int error = errno;
-      ::close(fd_);
-      throw JobError(FileErrorText("lock", path, error));
-    }
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  ~ExclusiveLock() { ::close(fd_); }
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int Get() const { return fd_; }
 
  private:
   int fd_;
 };
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 struct Numbers {
   std::uint64_t next = 0;        // never handed out yet
@@ -114,16 +119,13 @@ std::string JobPathOf(const std::string& statePath) {
   return statePath.substr(0, statePath.size() - kStateSuffix.size());
 }
 
-// The numbers as the state file holds them, or as a job that never handed one out
-// starts: at field's first number.
-Numbers ReadNumbers(const std::string& path, const SerialField& field) {
-  const auto text = job_io::ReadSmallFile(path, kStateFileLimit, "a serial-number state file");
-  if (!text) return Numbers{field.first, {}};
-  return ParseState(*text, path);
+// The number the next chip gets from numbers.
+std::uint64_t NextOf(const Numbers& numbers) {
+  return numbers.free.empty() ? numbers.next : *numbers.free.begin();
 }
 
 void WriteNumbers(const std::string& path, const Numbers& numbers) {
-  const auto jobFileName = std::filesystem::path(JobPathOf(path)).filename().string();
+  const auto jobFileName = fs::path(JobPathOf(path)).filename().string();
   job_io::ReplaceFile(path, StateText(numbers, jobFileName));
 }
 
@@ -131,36 +133,181 @@ JobError UsedUp(const std::string& statePath, const std::string& why) {
   return JobError("the serial numbers of " + Quoted(JobPathOf(statePath)) + " are used up: " + why);
 }
 
+// The temporary files of a state's replacement (STATE.<pid>-<n>.tmp) whose process
+// is gone: killed between making one and renaming it. Under the state's lock no
+// live process writes one, but a state being made for the first time is written
+// without it, so a live process's file stays.
+void RemoveLeftovers(const std::string& statePath) {
+  const fs::path state(statePath);
+  const std::string prefix = state.filename().string() + ".";
+  std::error_code error;
+  fs::directory_iterator entry(state.parent_path(), error);
+  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (!name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+    const std::string_view middle =
+        std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 4);
+    const auto dash = middle.find('-');
+    const auto pid = job_io::ParseDecimal(middle.substr(0, dash));
+    if (dash == std::string_view::npos || !pid || !job_io::ParseDecimal(middle.substr(dash + 1)) ||
+        *pid == 0 || *pid > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) {
+      continue;
+    }
+    if (::kill(static_cast<pid_t>(*pid), 0) == -1 && errno == ESRCH) ::unlink(entry->path().c_str());
+  }
+}
+
+// A state file that keeps being replaced or removed between its opening and its
+// lock is given this many tries; each replacement is another process's take.
+constexpr int kLockTries = 10000;
+
+// The numbers of the state file open as fd.
+Numbers ReadNumbers(int fd, const std::string& path) {
+  return ParseState(job_io::ReadSmallFile(fd, path, kStateFileLimit, "a serial-number state file"),
+                    path);
+}
+
+// Runs change with the state file locked, on its descriptor. The lock is the state
+// file's own: a replacement renames a new file over it while the lock is held, so
+// whoever waited for the old file finds, once it has the lock, that the name is no
+// longer the file it locked, and tries again with the new one. Nothing beside the
+// state takes part, so a clean-up that deletes files beside it cannot part two
+// takes. A missing state is first made with the field's first number (when
+// create), in one step that never replaces one made meanwhile.
+template <typename ChangeState>
+void UnderLock(const std::string& path, const SerialField& field, bool create, ChangeState change) {
+  int madeMeanwhile = 0;
+  for (int tries = 0; tries < kLockTries; ++tries) {
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+      if (errno != ENOENT) throw JobError(FileErrorText("open", path, errno));
+      if (!create) return;
+      const auto jobFileName = fs::path(JobPathOf(path)).filename().string();
+      // Made by another process meanwhile, unless the name leads nowhere (a
+      // symbolic link to nothing): then it can never be opened.
+      if (!job_io::CreateNewFile(path, StateText(Numbers{field.first, {}}, jobFileName)) &&
+          ++madeMeanwhile > 3) {
+        throw JobError(FileErrorText("open", path, ENOENT));
+      }
+      continue;
+    }
+    // A stop signal ends the wait: FileErrorText says so for EINTR.
+    if (::flock(file.Get(), LOCK_EX) != 0) throw JobError(FileErrorText("lock", path, errno));
+    struct stat locked {};
+    struct stat named {};
+    if (::fstat(file.Get(), &locked) != 0) throw JobError(FileErrorText("lock", path, errno));
+    if (::stat(path.c_str(), &named) != 0) {
+      if (errno == ENOENT) continue;
+      throw JobError(FileErrorText("open", path, errno));
+    }
+    if (!SameFile(locked, named)) continue;
+    RemoveLeftovers(path);
+    change(file.Get());
+    return;
+  }
+  throw JobError(FileErrorText("lock", path, EAGAIN) + " (it was replaced " +
+                 std::to_string(kLockTries) + " times while it was being locked)");
+}
+
+// The job's path with symbolic links, "." and ".." resolved, as far as it exists.
+fs::path RealPath(const std::string& jobPath) {
+  std::error_code error;
+  fs::path real = fs::canonical(jobPath, error);
+  if (!error) return real;
+  real = fs::weakly_canonical(jobPath, error);
+  if (!error) return real;
+  return fs::absolute(jobPath).lexically_normal();
+}
+
+std::string StatePathOf(const std::string& jobPath) {
+  const fs::path job = RealPath(jobPath);
+  struct stat self {};
+  if (::stat(job.c_str(), &self) != 0 || !S_ISREG(self.st_mode) || self.st_nlink < 2) {
+    return job.string() + std::string(kStateSuffix);
+  }
+  // Hard links: every name of the job in its folder, in byte order.
+  std::vector<std::string> names;
+  std::error_code error;
+  fs::directory_iterator entry(job.parent_path(), error);
+  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    struct stat other {};
+    if (::lstat(entry->path().c_str(), &other) == 0 && SameFile(self, other)) {
+      names.push_back(entry->path().string());
+    }
+  }
+  if (error) throw JobError(FileErrorText("read", job.parent_path().string(), error.value()));
+  if (names.size() < self.st_nlink) {
+    throw JobError(Quoted(job.string()) + " has " + std::to_string(self.st_nlink) +
+                   " names (hard links), not all in its folder: their serial numbers cannot be "
+                   "kept together (link it symbolically instead)");
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> states;
+  for (const auto& name : names) {
+    struct stat state {};
+    const std::string path = name + std::string(kStateSuffix);
+    if (::lstat(path.c_str(), &state) == 0) states.push_back(path);
+  }
+  if (states.size() > 1) {
+    throw JobError(Quoted(job.string()) + " has serial-number states under two of its names " +
+                   "(hard links), " + Quoted(states[0]) + " and " + Quoted(states[1]) + ": keep one");
+  }
+  return states.empty() ? names.front() + std::string(kStateSuffix) : states.front();
+}
+
 }  // namespace
 
-SerialState::SerialState(const std::string& jobPath, const SerialField& field)
-    : path_(jobPath + std::string(kStateSuffix)), lockPath_(path_ + ".lock"), field_(field) {}
+SerialState::SerialState(std::string jobPath, const SerialField& field)
+    : jobPath_(std::move(jobPath)), field_(field) {}
+
+std::string SerialState::Path() const { return StatePathOf(jobPath_); }
 
 std::uint64_t SerialState::Take() {
+  const std::string path = Path();
   // A step of 0 would hand the same number out again and again.
-  if (field_.step == 0) throw JobError(Quoted(JobPathOf(path_)) + ": the serial step is 0");
-  const ExclusiveLock lock(lockPath_);
-  Numbers numbers = ReadNumbers(path_, field_);
-  std::uint64_t number = numbers.next;
-  if (!numbers.free.empty()) {
-    number = *numbers.free.begin();
-    numbers.free.erase(numbers.free.begin());
-  } else if (numbers.next > std::numeric_limits<std::uint64_t>::max() - field_.step) {
-    throw UsedUp(path_, "the next after " + std::to_string(number) + " is past 64 bits");
-  } else {
-    numbers.next += field_.step;
-  }
-  if (!SerialBytes(field_, number)) throw UsedUp(path_, job_io::NoFitText(field_, number));
-  WriteNumbers(path_, numbers);
+  if (field_.step == 0) throw JobError(Quoted(JobPathOf(path)) + ": the serial step is 0");
+  std::uint64_t number = 0;
+  UnderLock(path, field_, true, [&](int fd) {
+    Numbers numbers = ReadNumbers(fd, path);
+    number = NextOf(numbers);
+    if (!numbers.free.empty()) {
+      numbers.free.erase(numbers.free.begin());
+    } else if (numbers.next > std::numeric_limits<std::uint64_t>::max() - field_.step) {
+      throw UsedUp(path, "the next after " + std::to_string(number) + " is past 64 bits");
+    } else {
+      numbers.next += field_.step;
+    }
+    if (!SerialBytes(field_, number)) throw UsedUp(path, job_io::NoFitText(field_, number));
+    WriteNumbers(path, numbers);
+  });
   return number;
 }
 
 void SerialState::GiveBack(std::uint64_t number) {
-  const ExclusiveLock lock(lockPath_);
-  Numbers numbers = ReadNumbers(path_, field_);
-  // A number never handed out cannot come back: the next chip gets it from next.
-  if (number >= numbers.next || !numbers.free.insert(number).second) return;
-  WriteNumbers(path_, numbers);
+  const std::string path = Path();
+  // No state: nothing was handed out, so nothing can come back.
+  UnderLock(path, field_, false, [&](int fd) {
+    Numbers numbers = ReadNumbers(fd, path);
+    // A number never handed out cannot come back: the next chip gets it from next.
+    if (number >= numbers.next || !numbers.free.insert(number).second) return;
+    WriteNumbers(path, numbers);
+  });
+}
+
+std::optional<std::uint64_t> SerialState::Peek() const {
+  const std::string path = Path();
+  // The state is only ever replaced whole: a read without the lock sees one state.
+  const auto text = job_io::ReadSmallFile(path, kStateFileLimit, "a serial-number state file");
+  if (!text) return std::nullopt;
+  return NextOf(ParseState(*text, path));
+}
+
+void SerialState::Restart() {
+  const std::string path = Path();
+  // A damaged state goes as well: it is not read.
+  UnderLock(path, field_, false, [&](int) {
+    if (::unlink(path.c_str()) != 0) throw JobError(FileErrorText("remove", path, errno));
+  });
 }
 
 }  // namespace vql

@@ -68,8 +68,9 @@ COMMANDS
                   was looked for, its five values, the port captions, the port
                   in use and the calibration
   job-new FILE    write a production job for the HEX file FILE (see JOBS): needs
-                  --device and -o JOB; takes --lock, --x2clock, --fast, --serial
-                  and --log
+                  --device and -o JOB; takes --lock, --x2clock, --fast, --serial,
+                  --log, and over a job whose serial numbers have begun,
+                  --continue-serial or --restart-serial
   job JOB         run the job JOB on the chip on the cable now; with --loop, chip
                   after chip as boards come and go (see JOBS)
 
@@ -138,6 +139,11 @@ OPTIONS
                      with job-new: each chip's own serial number (see JOBS)
   --serial-over-code with job-new: let the serial field lie over the file's data
                      records, each chip holding its number in their place
+  --continue-serial  with job-new over a job whose serial numbers have begun
+                     (JOB.serial exists): keep them, the next chip gets the
+                     next number of the old sequence
+  --restart-serial   with job-new over such a job: remove JOB.serial, the next
+                     chip gets the new job's first number
   -h, --help         a short help: the commands and the common options
   --manual           this text
   --version          the version and the licence
@@ -242,9 +248,16 @@ JOBS
   handed out, and the numbers given back. A chip takes its number before it is
   touched; a chip that fails before its serial number is written gives it back
   for the next chip; a chip whose serial write failed keeps it, and that number
-  is never handed out again. The file is changed under a lock (JOB.serial.lock)
-  and replaced through a rename, so several runs of the same job (one a cable)
+  is never handed out again. The file is changed under a lock of itself and
+  replaced through a rename, so several runs of the same job (one a cable)
   share one sequence, and a crash at worst skips a number, never repeats one.
+  JOB is the job's real path: a job run through a symbolic link, or from
+  another folder, uses the same JOB.serial. A job with hard links in its folder
+  keeps one state for all its names (beside the name that has one, else the
+  first name in byte order); one with a hard link in another folder is refused.
+  job's first line gives the number the next chip gets. job-new refuses to write
+  over a job whose JOB.serial exists unless --continue-serial or
+  --restart-serial says what becomes of its numbers.
 
   The log is opened before the first chip: a log that cannot be (a folder, a
   missing folder, a read-only file system) or is no regular file (/dev/full)

@@ -451,6 +451,92 @@ TEST_F(CliTest, TwoLoopsOnTwoCablesShareOneSequenceOfSerialNumbers) {
   EXPECT_EQ(serials, (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
 }
 
+// The same job run through a symbolic link and through a hard link, in two loops at
+// once: one sequence, each number to one chip.
+TEST_F(CliTest, LoopsOverTheJobsOtherNamesShareItsSequence) {
+  ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:le:1:1", "--log",
+                 "line.log", "-o", "blink.vqljob"}).status, 0);
+  fs::create_symlink("blink.vqljob", dir.Path() / "link.vqljob");
+  fs::create_hard_link(dir.Path() / "blink.vqljob", dir.Path() / "hard.vqljob");
+  const CliResult both = Cli(
+      {"--shell", "VQLISP_SIM=target=AT89S2051,boards=5,clock=virtual \"$CLI\" job link.vqljob "
+                  "--loop > a.txt &\n"
+                  "VQLISP_SIM=target=AT89S2051,boards=5,adapter=ft232h,clock=virtual \"$CLI\" job "
+                  "hard.vqljob --loop > b.txt &\n"
+                  "wait"});
+  EXPECT_EQ(both.status, 0) << both.err;
+  std::set<std::string> serials;
+  for (const std::string& line : Lines(ReadFile(dir.Path() / "line.log"))) {
+    EXPECT_EQ(ValueOf(line, "result"), "ok") << line;
+    EXPECT_TRUE(serials.insert(ValueOf(line, "serial")).second) << line;
+  }
+  EXPECT_EQ(serials, (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
+  EXPECT_TRUE(fs::exists(dir.Path() / "blink.vqljob.serial"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "hard.vqljob.serial"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "link.vqljob.serial"));
+
+  // A new job over one of two hard links would part them.
+  const CliResult parted = Cli({"job-new", kBlink, "--device", "AT89S2051", "-o", "hard.vqljob",
+                                "--continue-serial"});
+  EXPECT_EQ(parted.status, 2);
+  EXPECT_TRUE(Contains(parted.err, "hard.vqljob\" has 2 names (hard links)")) << parted.err;
+  // Re-made through the link, the job is re-made where it lies, and goes on.
+  fs::remove(dir.Path() / "hard.vqljob");
+  ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:le:1:1", "--log",
+                 "line.log", "-o", "link.vqljob", "--continue-serial"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir.Path() / "link.vqljob"));
+  const CliResult next = Cli({"job", "link.vqljob", "--loop-count", "1"}, "target=AT89S2051,clock=virtual");
+  EXPECT_TRUE(Contains(next.out, ", serial numbers from 11, ")) << next.out;
+}
+
+// job-new over a job whose serial numbers have begun is told what becomes of them,
+// and the job's first line gives the number the next chip gets.
+TEST_F(CliTest, ARemadeJobSaysWhichSerialNumbersItGoesOnWith) {
+  const struct {
+    std::string option;
+    std::string from;                  // the banner's next number
+    std::set<std::string> nextSerials;  // the next two chips'
+  } cases[] = {
+      {"--continue-serial", "4", {"4", "5"}},
+      {"--restart-serial", "100", {"100", "101"}},
+  };
+  const std::string board = "target=AT89S2051,boards=3,clock=virtual";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    const std::string job = c.option.substr(2) + ".vqljob";
+    const std::string log = c.option.substr(2) + ".log";
+    const auto make = [&](const std::string& serial, const std::string& option) {
+      std::vector<std::string> args = {"job-new", kBlink, "--device", "AT89S2051", "--serial", serial,
+                                       "--log", log, "-o", job};
+      if (!option.empty()) args.push_back(option);
+      return Cli(args);
+    };
+    ASSERT_EQ(make("07F0:2:le:1:1", "").status, 0);
+    const CliResult first = Cli({"job", job, "--loop"}, board);
+    EXPECT_TRUE(Contains(first.out, ", serial numbers from 1, ")) << first.out;
+    EXPECT_TRUE(Contains(first.out, "3 chips: 3 passed")) << first.out;
+    const std::string jobText = ReadFile(dir.Path() / job);
+
+    const CliResult refused = make("07F0:2:le:100:1", "");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(Contains(refused.err, "vql-isp-cli: \"" + (fs::canonical(dir.Path()) / job).string() +
+                                          ".serial\" holds the serial numbers of this job, the next 4: "
+                                          "give --continue-serial to go on with them, or "
+                                          "--restart-serial to start again at 100\n"))
+        << refused.err;
+    EXPECT_EQ(ReadFile(dir.Path() / job), jobText);
+
+    ASSERT_EQ(make("07F0:2:le:100:1", c.option).status, 0);
+    EXPECT_TRUE(Contains(ReadFile(dir.Path() / job), "serial=07F0:2:le:100:1"));
+    const CliResult next = Cli({"job", job, "--loop-count", "2"}, board);
+    EXPECT_TRUE(Contains(next.out, ", serial numbers from " + c.from + ", ")) << next.out;
+    std::set<std::string> serials;
+    const auto lines = Lines(ReadFile(dir.Path() / log));
+    for (std::size_t k = 3; k < lines.size(); ++k) serials.insert(ValueOf(lines[k], "serial"));
+    EXPECT_EQ(serials, c.nextSerials);
+  }
+}
+
 // A chip that took the file but not its serial number keeps the number, which no
 // later chip gets: the dead cells of this line lie in 0000..000F, where the number goes.
 TEST_F(CliTest, ANumberWhoseWriteFailedIsNeverHandedOutAgain) {
