@@ -179,7 +179,13 @@ std::string FieldProblem(const SerialField& field) {
 
 }  // namespace
 
-std::string Job::Folder() const { return std::filesystem::path(path).parent_path().string(); }
+std::string Job::Folder() const {
+  // A job's file= and log= are relative to the job file itself, also when it is
+  // reached through a symbolic link in another folder.
+  std::error_code error;
+  const std::filesystem::path real = std::filesystem::canonical(path, error);
+  return (error ? std::filesystem::path(path) : real).parent_path().string();
+}
 
 std::string Job::FilePath() const { return JoinedPath(Folder(), file); }
 

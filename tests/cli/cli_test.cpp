@@ -421,6 +421,19 @@ TEST_F(CliTest, ASerialFieldOverTheFilesDataIsRefusedUnlessMeant) {
   EXPECT_EQ(ValueOf(line, "sha256-without-serial").size(), 64u) << line;
 }
 
+// A job reached through a symbolic link in another folder finds its file and log
+// beside the job itself, and takes from the job's one sequence.
+TEST_F(CliTest, AJobThroughALinkInAnotherFolderFindsItsOwnFiles) {
+  ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:be:7:1", "--log",
+                 "j.log", "-o", "j.vqljob"}).status, 0);
+  fs::create_directory(dir.Path() / "other");
+  fs::create_symlink("../j.vqljob", dir.Path() / "other" / "k.vqljob");
+  const CliResult chip = Cli({"job", "other/k.vqljob"}, "target=AT89S2051,clock=virtual");
+  EXPECT_EQ(chip.status, 0) << chip.err;
+  EXPECT_TRUE(Contains(chip.out, "Chip 1: passed, serial 7")) << chip.out;
+  EXPECT_EQ(ValueOf(ReadFile(dir.Path() / "j.log"), "serial"), "7");
+}
+
 // --loop-count asks for chips: a line that ends before they came fails, saying so.
 TEST_F(CliTest, ALoopCountOfMoreBoardsThanCameFails) {
   ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "-o", "line.vqljob"}).status, 0);

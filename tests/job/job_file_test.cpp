@@ -68,7 +68,7 @@ TEST(ParseJob, NamesTheLineAndTheReason) {
   } cases[] = {
       {kRequired + "foo=1",
        "\"/j/x.vqljob\" line 4: unknown key \"foo\" (the keys are device, file, sha256, lock, "
-       "x2, fast, serial, log)"},
+       "x2, fast, serial, serial-over-code, log)"},
       {"# job\n\ndevice AT89S52\n", "line 3: no \"=\""},
       {kRequired + "lock=4", "line 4: \"lock=4\" is not allowed: the lock level is 0, 1, 2 or 3"},
       {kRequired + "x2=yes", "line 4: \"x2=yes\" is not allowed: give on or off"},
