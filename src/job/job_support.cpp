@@ -16,22 +16,6 @@
 namespace vql::job_io {
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // A new file beside path under a name no other process uses, removed again unless
 // it has taken path's name. A process killed meanwhile leaves it behind, named
 // path.<pid>-<n>.tmp for whoever takes path's lock next to find.

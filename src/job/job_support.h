@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +39,22 @@ std::vector<TextLine> KeyValueLines(std::string_view text);
 std::string_view SerialFormatName(SerialFormat format);
 // "300 does not fit in 1 byte (be)"
 std::string NoFitText(const SerialField& field, std::uint64_t number);
+
+// A descriptor, closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 // The calls that put a file on the disk, in one place so that a test can record
 // their order. Each returns what the system call returns, with errno set.

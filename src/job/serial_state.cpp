@@ -31,21 +31,7 @@ constexpr std::size_t kStateFileLimit = 1024 * 1024;
 
 namespace fs = std::filesystem;
 
-// A descriptor, closed (and so unlocked) at the end of the scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using job_io::Descriptor;  // closed, and so unlocked, at the end of its scope
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

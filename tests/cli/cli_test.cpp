@@ -67,6 +67,14 @@ std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The value of key in a key=value line, the first key aside; "" when it has none.
+std::string ValueOf(const std::string& line, const std::string& key) {
+  const std::size_t at = line.find(" " + key + "=");
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + key.size() + 2;
+  return line.substr(from, line.find(' ', from) - from);
+}
+
 // One Intel HEX record, checksum included, as a hand would write it.
 std::string Record(std::uint16_t address, const std::vector<std::uint8_t>& data) {
   std::string line = ":";
@@ -114,6 +122,24 @@ class CliTest : public ::testing::Test {
       if (access.write && access.address == port) last = access.value;
     }
     return last;
+  }
+
+  // Two loops at once over five boards each, the first on the printer port through
+  // job first, the second on a simulated FT232H through job second; every chip must
+  // pass, and the log's serial numbers, each once, come back.
+  std::set<std::string> SerialsOfTwoLoops(const std::string& first, const std::string& second) {
+    const CliResult both = Cli(
+        {"--shell", "VQLISP_SIM=target=AT89S2051,boards=5,clock=virtual \"$CLI\" job " + first +
+                        " --loop > a.txt &\n"
+                        "VQLISP_SIM=target=AT89S2051,boards=5,adapter=ft232h,clock=virtual \"$CLI\" job " +
+                        second + " --loop > b.txt &\nwait"});
+    EXPECT_EQ(both.status, 0) << both.err;
+    std::set<std::string> serials;
+    for (const std::string& line : Lines(ReadFile(dir.Path() / "line.log"))) {
+      EXPECT_EQ(ValueOf(line, "result"), "ok") << line;
+      EXPECT_TRUE(serials.insert(ValueOf(line, "serial")).second) << line;
+    }
+    return serials;
   }
 
   testing::TempDir dir;
@@ -316,14 +342,6 @@ INSTANTIATE_TEST_SUITE_P(
                    ""}),
     [](const auto& test) { return test.param.name; });
 
-// The value of key in a key=value line, the first key aside; "" when it has none.
-std::string ValueOf(const std::string& line, const std::string& key) {
-  const std::size_t at = line.find(" " + key + "=");
-  if (at == std::string::npos) return "";
-  const std::size_t from = at + key.size() + 2;
-  return line.substr(from, line.find(' ', from) - from);
-}
-
 // Two lines of boards with faults, the first stopped by Ctrl-C, share one sequence of
 // serial numbers: every passed chip holds the file and its own number, and a failed
 // chip is logged without one.
@@ -449,19 +467,8 @@ TEST_F(CliTest, ALoopCountOfMoreBoardsThanCameFails) {
 TEST_F(CliTest, TwoLoopsOnTwoCablesShareOneSequenceOfSerialNumbers) {
   ASSERT_EQ(Cli({"job-new", kBlink, "--device", "AT89S2051", "--serial", "07F0:2:le:1:1", "--log",
                  "line.log", "-o", "blink.vqljob"}).status, 0);
-  const CliResult both = Cli(
-      {"--shell", "VQLISP_SIM=target=AT89S2051,boards=5,clock=virtual \"$CLI\" job blink.vqljob "
-                  "--loop > a.txt &\n"
-                  "VQLISP_SIM=target=AT89S2051,boards=5,adapter=ft232h,clock=virtual \"$CLI\" job "
-                  "blink.vqljob --loop > b.txt &\n"
-                  "wait"});
-  EXPECT_EQ(both.status, 0) << both.err;
-  std::set<std::string> serials;
-  for (const std::string& line : Lines(ReadFile(dir.Path() / "line.log"))) {
-    EXPECT_EQ(ValueOf(line, "result"), "ok") << line;
-    EXPECT_TRUE(serials.insert(ValueOf(line, "serial")).second) << line;
-  }
-  EXPECT_EQ(serials, (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
+  EXPECT_EQ(SerialsOfTwoLoops("blink.vqljob", "blink.vqljob"),
+            (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
 }
 
 // The same job run through a symbolic link and through a hard link, in two loops at
@@ -471,19 +478,8 @@ TEST_F(CliTest, LoopsOverTheJobsOtherNamesShareItsSequence) {
                  "line.log", "-o", "blink.vqljob"}).status, 0);
   fs::create_symlink("blink.vqljob", dir.Path() / "link.vqljob");
   fs::create_hard_link(dir.Path() / "blink.vqljob", dir.Path() / "hard.vqljob");
-  const CliResult both = Cli(
-      {"--shell", "VQLISP_SIM=target=AT89S2051,boards=5,clock=virtual \"$CLI\" job link.vqljob "
-                  "--loop > a.txt &\n"
-                  "VQLISP_SIM=target=AT89S2051,boards=5,adapter=ft232h,clock=virtual \"$CLI\" job "
-                  "hard.vqljob --loop > b.txt &\n"
-                  "wait"});
-  EXPECT_EQ(both.status, 0) << both.err;
-  std::set<std::string> serials;
-  for (const std::string& line : Lines(ReadFile(dir.Path() / "line.log"))) {
-    EXPECT_EQ(ValueOf(line, "result"), "ok") << line;
-    EXPECT_TRUE(serials.insert(ValueOf(line, "serial")).second) << line;
-  }
-  EXPECT_EQ(serials, (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
+  EXPECT_EQ(SerialsOfTwoLoops("link.vqljob", "hard.vqljob"),
+            (std::set<std::string>{"1", "10", "2", "3", "4", "5", "6", "7", "8", "9"}));
   EXPECT_TRUE(fs::exists(dir.Path() / "blink.vqljob.serial"));
   EXPECT_FALSE(fs::exists(dir.Path() / "hard.vqljob.serial"));
   EXPECT_FALSE(fs::exists(dir.Path() / "link.vqljob.serial"));
