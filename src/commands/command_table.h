@@ -75,7 +75,8 @@ inline constexpr auto kOperatorCommands = std::to_array<OperatorCommand>({
      "write the x2-clock fuse as --x2clock says ({fuse device list})"},
     {CommandId::TestIo, "Test IO", &Commands::TestIo, "Button1", CommandGate::Always,
      "TestIO1", CommandGate::Always, "test-io", false, "",
-     "the cable loop test: a plug from SCK to MISO (printer port), or a jumper from MOSI to MISO in the chip's place (USB cable)"},
+     "the cable loop test: a plug from SCK to MISO (printer port),\n"
+     "or a jumper from MOSI to MISO in the chip's place (USB cable)"},
     {CommandId::ReadSignature, "Read Signature", &Commands::ReadSignature, "",
      CommandGate::ProgramMode, "ReadSignature1", CommandGate::ProgramMode, "signature", false, "",
      "read the chip's signature bytes and name the model they give:\n"
