@@ -43,22 +43,26 @@ std::string ErrorOf(Call call) {
   return "accepted";
 }
 
-TEST(SerialState, ProcessesTakingAtOnceNeverShareANumber) {
-  testing::TempDir dir;
-  const std::string job = (dir.Path() / "x.vqljob").string();
-  const SerialField field{0, 4, SerialFormat::BigEndian, 1000, 3};
-  constexpr int kProcesses = 3;
-  constexpr int kTakes = 50;
+// The numbers that processes take at once, takes each, in order: each process with
+// one SerialState for all its takes, or (freshEachTake) a new one for every take.
+std::vector<std::uint64_t> TakenAtOnce(const testing::TempDir& dir, const std::string& job,
+                                       const SerialField& field, int processes, int takes,
+                                       bool freshEachTake) {
   std::vector<pid_t> children;
-  for (int k = 0; k < kProcesses; ++k) {
+  for (int k = 0; k < processes; ++k) {
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
+    if (child < 0) {
+      ADD_FAILURE() << "fork failed";
+      break;
+    }
     if (child == 0) {
       int status = 0;
       try {
         SerialState state(job, field);
         std::ofstream out(dir.Path() / ("taken" + std::to_string(k)));
-        for (int n = 0; n < kTakes; ++n) out << state.Take() << "\n";
+        for (int n = 0; n < takes; ++n) {
+          out << (freshEachTake ? SerialState(job, field).Take() : state.Take()) << "\n";
+        }
       } catch (...) {
         status = 1;
       }
@@ -67,15 +71,25 @@ TEST(SerialState, ProcessesTakingAtOnceNeverShareANumber) {
     children.push_back(child);
   }
   std::vector<std::uint64_t> taken;
-  for (int k = 0; k < kProcesses; ++k) {
+  for (std::size_t k = 0; k < children.size(); ++k) {
     int status = -1;
-    const pid_t child = children[static_cast<std::size_t>(k)];
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(::waitpid(children[k], &status, 0), children[k]);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::ifstream in(dir.Path() / ("taken" + std::to_string(k)));
     for (std::uint64_t number = 0; in >> number;) taken.push_back(number);
   }
   std::sort(taken.begin(), taken.end());
+  return taken;
+}
+
+TEST(SerialState, ProcessesTakingAtOnceNeverShareANumber) {
+  testing::TempDir dir;
+  const std::string job = (dir.Path() / "x.vqljob").string();
+  const SerialField field{0, 4, SerialFormat::BigEndian, 1000, 3};
+  constexpr int kProcesses = 3;
+  constexpr int kTakes = 50;
+  const std::vector<std::uint64_t> taken =
+      TakenAtOnce(dir, job, field, kProcesses, kTakes, false);
   std::vector<std::uint64_t> expected;
   for (std::uint64_t k = 0; k < kProcesses * kTakes; ++k) expected.push_back(1000 + 3 * k);
   EXPECT_EQ(taken, expected);
@@ -270,32 +284,8 @@ TEST(SerialState, FilesDeletedAndRemadeBesideTheStateLoseNoLock) {
       ::waitpid(pid, nullptr, 0);
     }
   } endChurn{churn};
-  std::vector<pid_t> children;
-  for (int k = 0; k < kProcesses; ++k) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      int status = 0;
-      try {
-        std::ofstream out(dir.Path() / ("taken" + std::to_string(k)));
-        for (int n = 0; n < kTakes; ++n) out << SerialState(job, field).Take() << "\n";
-      } catch (...) {
-        status = 1;
-      }
-      ::_exit(status);
-    }
-    children.push_back(child);
-  }
-  std::vector<std::uint64_t> taken;
-  for (int k = 0; k < kProcesses; ++k) {
-    int status = -1;
-    const pid_t child = children[static_cast<std::size_t>(k)];
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::ifstream in(dir.Path() / ("taken" + std::to_string(k)));
-    for (std::uint64_t number = 0; in >> number;) taken.push_back(number);
-  }
-  std::sort(taken.begin(), taken.end());
+  const std::vector<std::uint64_t> taken =
+      TakenAtOnce(dir, job, field, kProcesses, kTakes, true);
   std::vector<std::uint64_t> expected;
   for (std::uint64_t k = 0; k < kProcesses * kTakes; ++k) expected.push_back(4 + k);
   EXPECT_EQ(taken, expected);
